@@ -1,0 +1,51 @@
+#include "MyException.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr qsizetype causeLimit = 300;
+constexpr qsizetype causeHalf = 150;
+
+} // namespace
+
+Error::Error(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+
+const char* Error::what() const noexcept
+{
+    return m_utf8.constData();
+}
+
+MyException::MyException(const QString& ClassMethod, const QString& Msg,
+                         const std::exception* MsgExcept)
+    : Error([&] {
+          if (MsgExcept == nullptr)
+              return compose(ClassMethod, Msg, nullptr);
+          const QString cause = errorMessage(*MsgExcept);
+          return compose(ClassMethod, Msg, &cause);
+      }())
+{}
+
+QString MyException::compose(const QString& ClassMethod, const QString& Msg,
+                             const QString* causeMessage)
+{
+    QString text = Msg;
+    if (!ClassMethod.isEmpty())
+        text += u"\r\n(Ошибка вызвана в "_s + ClassMethod + u')';
+    if (causeMessage != nullptr) {
+        const QString& cause = *causeMessage;
+        text += u"\r\n\r\n"_s;
+        if (cause.size() <= causeLimit)
+            text += cause;
+        else
+            text += cause.left(causeHalf) + u"..."_s + cause.right(causeHalf);
+    }
+    return text;
+}
+
+QString errorMessage(const std::exception& error)
+{
+    if (const auto* own = dynamic_cast<const Error*>(&error))
+        return own->message();
+    return QString::fromUtf8(error.what());
+}

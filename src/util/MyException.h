@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <exception>
+
+// Base of every error the program raises itself. Carries the operator's text as a QString; what()
+// gives the same text in UTF-8 for code that only knows std::exception.
+class Error : public std::exception
+{
+public:
+    explicit Error(QString message);
+    const char* what() const noexcept override;
+    const QString& message() const noexcept { return m_message; }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+// The program's error with a composed operator message: the main text, then the calling place,
+// then the text of the error that caused it (cut in the middle when long). The composition happens
+// once, here; afterwards the message is plain text and no link to the cause is kept.
+class MyException : public Error
+{
+public:
+    MyException(const QString& ClassMethod, const QString& Msg,
+                const std::exception* MsgExcept = nullptr);
+    explicit MyException(const QString& Msg) : MyException(QString(), Msg) {}
+
+    static QString compose(const QString& ClassMethod, const QString& Msg,
+                           const QString* causeMessage);
+};
+
+// The text of any error as the operator should read it.
+QString errorMessage(const std::exception& error);
