@@ -1,0 +1,28 @@
+#include "QtOperatorUi.h"
+
+#include <QMessageBox>
+
+namespace {
+
+QMessageBox::Icon boxIcon(OperatorUi::Icon icon)
+{
+    switch (icon) {
+    case OperatorUi::Icon::Information:
+        return QMessageBox::Information;
+    case OperatorUi::Icon::Warning:
+        return QMessageBox::Warning;
+    case OperatorUi::Icon::Error:
+        return QMessageBox::Critical;
+    case OperatorUi::Icon::Question:
+        return QMessageBox::Question;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+void QtOperatorUi::showMessage(Icon icon, const QString& caption, const QString& text)
+{
+    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, m_parent);
+    box.exec();
+}
