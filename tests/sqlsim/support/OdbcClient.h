@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+// A plain ODBC client for the simulator's tests: FreeTDS's driver through unixODBC, the wide
+// API, every result of a batch read to the end.
+struct ResultSet
+{
+    QStringList columns;
+    QList<int> sqlTypes; // SQL_INTEGER, SQL_WVARCHAR, …
+    // null QVariant, qint64 (integers, bit), double (float, real), QByteArray (binary types),
+    // QString (everything else: text, decimals, dates)
+    QList<QList<QVariant>> rows;
+};
+
+struct OdbcResult
+{
+    bool ok = true;      // no call answered SQL_ERROR
+    QString error;       // the first error's text
+    int nativeError = 0; // its server error number
+    QString sqlState;
+    QList<ResultSet> resultSets;
+    QList<qint64> rowCounts;   // SQLRowCount of each result without columns (-1: none)
+    QStringList messages;      // every diagnostic text, in order (info and errors)
+    QList<int> messageNumbers; // their native numbers
+};
+
+class OdbcClient
+{
+public:
+    OdbcClient();
+    ~OdbcClient();
+    OdbcClient(const OdbcClient&) = delete;
+    OdbcClient& operator=(const OdbcClient&) = delete;
+
+    bool connect(quint16 port, const QString& user, const QString& password,
+                 const QString& database = {});
+    void disconnect();
+    QString lastError() const { return m_lastError; }
+    int lastNativeError() const { return m_lastNative; }
+    QString lastSqlState() const { return m_lastState; }
+
+    OdbcResult exec(const QString& sql) { return execParams(sql, {}); }
+    // Parameters as "?" markers: qint64/int → BIGINT, double → DOUBLE, QString → WVARCHAR (or
+    // WLONGVARCHAR past 4000 characters), QByteArray → LONGVARBINARY, null QVariant → NULL.
+    OdbcResult execParams(const QString& sql, const QList<QVariant>& params);
+
+    bool setAutocommit(bool on);
+    bool commit();
+    bool rollback();
+    QString currentCatalog();
+
+    void* dbc() const { return m_dbc; }
+
+    // The connection string for a simulator on this port (values braced as ODBC wants).
+    static QString connectionString(quint16 port, const QString& user, const QString& password,
+                                    const QString& database = {});
+
+private:
+    void* m_env = nullptr;
+    void* m_dbc = nullptr;
+    QString m_lastError;
+    int m_lastNative = 0;
+    QString m_lastState;
+};

@@ -1,0 +1,69 @@
+#include "SqlsimProcess.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Generous: a sanitizer build starts slowly on a loaded machine. Only a broken simulator waits
+// this long; a working one answers in milliseconds.
+constexpr int startTimeoutMs = 60'000;
+
+} // namespace
+
+SqlsimProcess::SqlsimProcess() = default;
+
+SqlsimProcess::~SqlsimProcess()
+{
+    stop();
+}
+
+bool SqlsimProcess::start(const QStringList& extraArgs, const QString& dataDir)
+{
+    m_extraArgs = extraArgs;
+    if (!dataDir.isEmpty()) {
+        m_dataDir = dataDir;
+    } else if (m_dataDir.isEmpty()) {
+        m_tempDir = std::make_unique<QTemporaryDir>();
+        m_dataDir = m_tempDir->path();
+    }
+    QStringList args = {u"--port"_s, u"0"_s, u"--data"_s, m_dataDir, u"--password"_s, password()};
+    args += m_extraArgs;
+    m_process.setProgram(QStringLiteral(SQLSIM_BIN));
+    m_process.setArguments(args);
+    m_process.start();
+    if (!m_process.waitForStarted(startTimeoutMs))
+        return false;
+    // The first line on stdout is the port it listens on.
+    while (!m_process.canReadLine()) {
+        if (!m_process.waitForReadyRead(startTimeoutMs))
+            return false;
+    }
+    bool ok = false;
+    const uint port = m_process.readLine().trimmed().toUInt(&ok);
+    m_port = ok && port > 0 && port < 65536 ? static_cast<quint16>(port) : 0;
+    return m_port != 0;
+}
+
+bool SqlsimProcess::restart()
+{
+    stop();
+    return start(m_extraArgs, m_dataDir);
+}
+
+void SqlsimProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(10'000)) {
+        m_process.kill();
+        m_process.waitForFinished(10'000);
+    }
+    m_stderr += m_process.readAllStandardError();
+}
+
+QByteArray SqlsimProcess::stderrText()
+{
+    m_stderr += m_process.readAllStandardError();
+    return m_stderr;
+}

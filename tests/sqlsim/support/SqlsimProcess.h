@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+// A simulator for one test: bin/sqlsim on a free loopback port with its state in a folder of
+// its own (a temporary one unless given).
+class SqlsimProcess
+{
+public:
+    SqlsimProcess();
+    ~SqlsimProcess();
+    SqlsimProcess(const SqlsimProcess&) = delete;
+    SqlsimProcess& operator=(const SqlsimProcess&) = delete;
+
+    // Starts it and waits for the port line; false (with stderrText() telling why) on failure.
+    bool start(const QStringList& extraArgs = {}, const QString& dataDir = {});
+    // Stops it (SIGTERM, then SIGKILL) and starts it again on the same folder and options.
+    bool restart();
+    void stop();
+
+    quint16 port() const { return m_port; }
+    QString dataDir() const { return m_dataDir; }
+    QString password() const { return QStringLiteral("Sim-Pass1"); }
+    QByteArray stderrText();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tempDir;
+    QProcess m_process;
+    QString m_dataDir;
+    QStringList m_extraArgs;
+    quint16 m_port = 0;
+    QByteArray m_stderr;
+};
