@@ -1,0 +1,156 @@
+// sqlsim: a stand-in for SQL Server on 127.0.0.1 that FreeTDS's ODBC driver talks to, for the
+// tests, the benchmarks and the demo.
+#include "Engine.h"
+#include "RequestLog.h"
+#include "TdsListener.h"
+
+#include <QFile>
+#include <QHash>
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const char usage[] =
+    "Usage: sqlsim [options]\n"
+    "A SQL Server simulator for tests: TDS 7.4 on 127.0.0.1, databases kept as SQLite files.\n"
+    "\n"
+    "  --port N              TCP port on 127.0.0.1 (0: any free one; default 1433). The port\n"
+    "                        is printed as the first line on standard output.\n"
+    "  --data DIR            folder of the server state and databases (default ./sqlsim-data)\n"
+    "  --password P          password of the login \"sa\"\n"
+    "  --logins FILE         more logins, one \"name=password\" a line; DOMAIN\\name logins\n"
+    "                        are Windows accounts (NTLM)\n"
+    "  --version-year Y      the SQL Server version to play: 2019 (default), 2017, 2016, ...\n"
+    "  --throttle BYTES      slows BACKUP and RESTORE to this many bytes a second\n"
+    "  --log FILE            appends every batch and RPC received (passwords masked)\n"
+    "  --fail-next-transfer  drops the connection half way through the next BACKUP or RESTORE\n"
+    "  --help                this text\n";
+
+int fail(const QString& text)
+{
+    std::fprintf(stderr, "sqlsim: %s\n", qPrintable(text));
+    return 2;
+}
+
+// Windows accounts for integrated logins, from the same file as the engine's logins.
+QHash<QString, QString> readAccounts(const QString& path)
+{
+    QHash<QString, QString> accounts;
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return accounts;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+    for (QString line : lines) {
+        if (line.endsWith(u'\r'))
+            line.chop(1);
+        const qsizetype equals = line.indexOf(u'=');
+        if (line.trimmed().startsWith(u'#') || equals <= 0)
+            continue;
+        accounts.insert(line.left(equals).trimmed().toLower(), line.mid(equals + 1));
+    }
+    return accounts;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    sqlsim::ServerOptions options;
+    options.dataDir = u"./sqlsim-data"_s;
+    quint16 port = 1433;
+    QString logPath;
+    for (int i = 1; i < argc; ++i) {
+        const QString option = QString::fromLocal8Bit(argv[i]);
+        if (option == u"--help"_s || option == u"-h"_s) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (option == u"--fail-next-transfer"_s) {
+            options.failNextTransfer = true;
+            continue;
+        }
+        static const QStringList valueOptions = {
+            u"--port"_s,         u"--data"_s,     u"--password"_s, u"--logins"_s,
+            u"--version-year"_s, u"--throttle"_s, u"--log"_s};
+        if (!valueOptions.contains(option))
+            return fail(u"unknown option %1 (see --help)"_s.arg(option));
+        if (i + 1 >= argc)
+            return fail(u"%1 needs a value (see --help)"_s.arg(option));
+        const QString value = QString::fromLocal8Bit(argv[++i]);
+        bool ok = true;
+        if (option == u"--port"_s) {
+            const uint n = value.toUInt(&ok);
+            ok = ok && n <= 65535;
+            port = static_cast<quint16>(n);
+        } else if (option == u"--data"_s) {
+            options.dataDir = value;
+        } else if (option == u"--password"_s) {
+            options.saPassword = value;
+        } else if (option == u"--logins"_s) {
+            options.loginsFile = value;
+        } else if (option == u"--version-year"_s) {
+            options.versionYear = value.toInt(&ok);
+        } else if (option == u"--throttle"_s) {
+            options.throttleBytesPerSecond = value.toLongLong(&ok);
+            ok = ok && options.throttleBytesPerSecond >= 0;
+        } else {
+            logPath = value;
+        }
+        if (!ok)
+            return fail(u"bad value for %1: %2"_s.arg(option, value));
+    }
+
+    // A client that goes away mid-reply must not kill the server; SIGINT and SIGTERM are
+    // taken by sigwait below, so every thread started from here on blocks them.
+    std::signal(SIGPIPE, SIG_IGN);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    std::unique_ptr<sqlsim::Server> server;
+    try {
+        server = sqlsim::Server::open(options);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "sqlsim: %s\n", e.what());
+        return 1;
+    }
+
+    sqlsim::tds::RequestLog log;
+    sqlsim::tds::ConnectionSettings settings;
+    if (!logPath.isEmpty()) {
+        QString error;
+        if (!log.open(logPath, &error)) {
+            std::fprintf(stderr, "sqlsim: cannot open the log %s: %s\n", qPrintable(logPath),
+                         qPrintable(error));
+            return 1;
+        }
+        settings.log = &log;
+    }
+    const QHash<QString, QString> accounts = readAccounts(options.loginsFile);
+    settings.windowsPassword = [accounts](const QString& account) -> std::optional<QString> {
+        const auto it = accounts.constFind(account.toLower());
+        return it == accounts.cend() ? std::nullopt : std::optional<QString>(*it);
+    };
+
+    sqlsim::tds::TdsListener listener(*server, settings);
+    QString error;
+    if (!listener.listen(port, &error)) {
+        std::fprintf(stderr, "sqlsim: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("%u\n", static_cast<unsigned>(listener.port()));
+    std::fflush(stdout);
+    listener.start();
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    listener.stop();
+    server.reset();
+    return 0;
+}

@@ -1,0 +1,407 @@
+#include "TdsConnection.h"
+
+#include "Ntlm.h"
+#include "RequestLog.h"
+#include "TdsBuffer.h"
+#include "TdsLogin.h"
+#include "TdsReply.h"
+#include "TdsTypes.h"
+
+using namespace Qt::StringLiterals;
+
+namespace sqlsim::tds {
+
+namespace {
+
+QString wellKnownProcedure(quint16 id)
+{
+    static const char* const names[] = {nullptr,
+                                        "sp_cursor",
+                                        "sp_cursoropen",
+                                        "sp_cursorprepare",
+                                        "sp_cursorexecute",
+                                        "sp_cursorprepexec",
+                                        "sp_cursorunprepare",
+                                        "sp_cursorfetch",
+                                        "sp_cursoroption",
+                                        "sp_cursorclose",
+                                        "sp_executesql",
+                                        "sp_prepare",
+                                        "sp_execute",
+                                        "sp_prepexec",
+                                        "sp_prepexecrpc",
+                                        "sp_unprepare"};
+    if (id == 0 || id >= std::size(names))
+        return {};
+    return QString::fromLatin1(names[id]);
+}
+
+// A request that cannot be read to its end: answered, and the connection goes on.
+Message malformedRequest(const char* detail)
+{
+    return {4002,
+            1,
+            16,
+            u"The incoming tabular data stream (TDS) protocol stream is incorrect. %1"_s.arg(
+                QString::fromUtf8(detail)),
+            {},
+            1};
+}
+
+QByteArray collationEnvChange()
+{
+    TdsWriter out;
+    out.u8(0xE3);
+    out.u16(static_cast<quint16>(1 + 1 + serverCollation.size() + 1));
+    out.u8(7);
+    out.bVarbyte(serverCollation);
+    out.u8(0);
+    return out.data();
+}
+
+QByteArray attentionDone(bool wideCount)
+{
+    TdsWriter out;
+    out.u8(0xFD);
+    out.u16(done::Attention);
+    out.u16(0);
+    if (wideCount)
+        out.u64(0);
+    else
+        out.u32(0);
+    return out.data();
+}
+
+} // namespace
+
+TdsConnection::TdsConnection(int fd, Server& server, ConnectionSettings settings)
+    : m_channel(fd), m_server(server), m_settings(std::move(settings))
+{
+    m_channel.setSpid(m_settings.spid);
+}
+
+TdsConnection::~TdsConnection() = default;
+
+void TdsConnection::shutdown()
+{
+    m_channel.shutdown();
+}
+
+void TdsConnection::log(const QString& entry)
+{
+    if (m_settings.log != nullptr)
+        m_settings.log->write(entry);
+}
+
+void TdsConnection::run()
+{
+    try {
+        quint8 type = 0;
+        QByteArray payload;
+        while (m_channel.readMessage(&type, &payload)) {
+            if (!m_session) {
+                if (type == packet::PreLogin) {
+                    const QByteArray reply = preLoginReply(m_server.programVersion());
+                    m_channel.send(reply.constData(), reply.size(), true);
+                } else if (type == packet::Login7) {
+                    if (!login(payload))
+                        break;
+                } else if (type != packet::Attention) {
+                    break; // nothing but a login is allowed before one
+                }
+                continue;
+            }
+            switch (type) {
+            case packet::SqlBatch:
+                batch(payload);
+                break;
+            case packet::Rpc:
+                rpc(payload);
+                break;
+            case packet::TransactionManager:
+                transaction(payload);
+                break;
+            case packet::Attention:
+                attention();
+                break;
+            default:
+                throw ProtocolError("login packet on a logged-in connection");
+            }
+        }
+    } catch (const ConnectionDropped&) {
+    } catch (...) {
+        // A protocol error or a failure outside a request: this connection ends, no other.
+    }
+    m_channel.shutdown();
+    m_session.reset();
+}
+
+void TdsConnection::refuse(const QString& user)
+{
+    TdsReply reply(m_channel, m_settings.serverName, m_tdsVersion);
+    reply.message({18456, 1, 14, u"Login failed for user '%1'."_s.arg(user), {}, 1});
+    reply.done(DoneKind::Statement, std::nullopt, true);
+    reply.finish();
+}
+
+bool TdsConnection::login(const QByteArray& payload)
+{
+    const Login7 request = parseLogin7(payload);
+    m_tdsVersion = negotiatedTdsVersion(request.tdsVersion);
+    if (!request.integratedSecurity())
+        return finishLogin(request.userName, request.password, request.database,
+                           request.packetSize);
+    QString account;
+    const std::optional<QString> password = integratedLogin(request.sspi, &account);
+    if (!password) {
+        log(u"login refused: %1 (integrated)"_s.arg(account));
+        if (account.isEmpty()) {
+            // Not NTLM (Kerberos, say): there is no domain to ask.
+            TdsReply reply(m_channel, m_settings.serverName, m_tdsVersion);
+            reply.message({18452,
+                           1,
+                           14,
+                           u"Login failed. The login is from an untrusted domain and cannot be "
+                           u"used with Integrated authentication."_s,
+                           {},
+                           1});
+            reply.done(DoneKind::Statement, std::nullopt, true);
+            reply.finish();
+        } else {
+            refuse(account);
+        }
+        return false;
+    }
+    return finishLogin(account, *password, request.database, request.packetSize);
+}
+
+std::optional<QString> TdsConnection::integratedLogin(const QByteArray& negotiate, QString* user)
+{
+    if (!ntlm::isNegotiate(negotiate))
+        return std::nullopt;
+    const ntlm::Challenge challenge = ntlm::makeChallenge(m_settings.serverName);
+    TdsWriter token;
+    token.u8(0xED); // SSPI
+    token.u16(static_cast<quint16>(challenge.message.size()));
+    token.bytes(challenge.message);
+    if (!m_channel.send(token.data().constData(), token.size(), true))
+        return std::nullopt;
+    quint8 type = 0;
+    QByteArray answer;
+    if (!m_channel.readMessage(&type, &answer) || type != packet::Sspi)
+        return std::nullopt;
+    const std::optional<ntlm::Authenticate> auth = ntlm::parseAuthenticate(answer);
+    if (!auth)
+        return std::nullopt;
+    *user = auth->domain.isEmpty() ? auth->user : auth->domain + u'\\' + auth->user;
+    const std::optional<QString> password =
+        m_settings.windowsPassword ? m_settings.windowsPassword(*user) : std::nullopt;
+    if (!password || !ntlm::verify(*auth, challenge.serverChallenge, *password))
+        return std::nullopt;
+    return password;
+}
+
+bool TdsConnection::finishLogin(const QString& user, const QString& password,
+                                const QString& database, quint32 packetSize)
+{
+    log(u"login: %1%2"_s.arg(user, database.isEmpty() ? QString() : u" database="_s + database));
+    std::variant<std::unique_ptr<Session>, Message> result;
+    try {
+        result = m_server.login(user, password, database);
+    } catch (const std::exception& e) {
+        result = Message{18456, 1, 14, QString::fromUtf8(e.what()), {}, 1};
+    }
+    if (auto* refusal = std::get_if<Message>(&result)) {
+        TdsReply reply(m_channel, m_settings.serverName, m_tdsVersion);
+        reply.message(*refusal);
+        reply.done(DoneKind::Statement, std::nullopt, true);
+        reply.finish();
+        return false;
+    }
+    m_session = std::move(std::get<std::unique_ptr<Session>>(result));
+    if (!m_session)
+        return false;
+    const int size = packetSize == 0
+                         ? PacketChannel::defaultPacketSize
+                         : static_cast<int>(std::clamp<quint32>(packetSize, 512, 32767));
+    const QString databaseName = m_session->currentDatabase();
+    // In the order SQL Server sends it; the client reads up to the DONE.
+    TdsReply reply(m_channel, m_settings.serverName, m_tdsVersion);
+    reply.envChange(1, databaseName, u"master"_s);
+    reply.message({5701, 2, 0, u"Changed database context to '%1'."_s.arg(databaseName), {}, 1});
+    reply.raw(collationEnvChange());
+    reply.envChange(2, u"us_english"_s, {});
+    reply.message({5703, 1, 0, u"Changed language setting to us_english."_s, {}, 1});
+    reply.raw(loginAckToken(m_tdsVersion, m_server.programVersion()));
+    reply.envChange(4, QString::number(size), QString::number(PacketChannel::defaultPacketSize));
+    reply.done(DoneKind::Statement, std::nullopt, false);
+    reply.finish();
+    m_channel.setPacketSize(size);
+    return !m_channel.lost();
+}
+
+void TdsConnection::skipAllHeaders(TdsReader& in) const
+{
+    if (m_tdsVersion < 0x72000000)
+        return;
+    const quint32 total = in.u32();
+    if (total < 4)
+        throw ProtocolError("ALL_HEADERS shorter than its own length");
+    in.skip(static_cast<qsizetype>(total) - 4);
+}
+
+void TdsConnection::serve(const std::function<void(TdsReply&)>& work)
+{
+    TdsReply reply(m_channel, m_settings.serverName, m_tdsVersion);
+    try {
+        work(reply);
+    } catch (const ConnectionDropped&) {
+        throw;
+    } catch (const std::exception& e) {
+        reply.message(
+            {50000, 1, 16, u"Internal error: %1"_s.arg(QString::fromUtf8(e.what())), {}, 1});
+        reply.done(DoneKind::Statement, std::nullopt, true);
+    } catch (...) {
+        reply.message({50000, 1, 16, u"Internal error."_s, {}, 1});
+        reply.done(DoneKind::Statement, std::nullopt, true);
+    }
+    reply.finish();
+}
+
+void TdsConnection::batch(const QByteArray& payload)
+{
+    QString sql;
+    try {
+        TdsReader in(payload);
+        skipAllHeaders(in);
+        sql = in.utf16(in.remaining() / 2);
+    } catch (const ProtocolError& e) {
+        serve([&](TdsReply& reply) {
+            reply.message(malformedRequest(e.what()));
+            reply.done(DoneKind::Statement, std::nullopt, true);
+        });
+        return;
+    }
+    log(RequestLog::batchEntry(sql));
+    serve([&](TdsReply& reply) { m_session->executeBatch(sql, reply); });
+}
+
+void TdsConnection::rpc(const QByteArray& payload)
+{
+    struct Call
+    {
+        QString procedure;
+        QList<Param> params;
+    };
+    QList<Call> calls;
+    try {
+        TdsReader in(payload);
+        skipAllHeaders(in);
+        const bool modern = m_tdsVersion >= 0x72000000;
+        while (!in.atEnd()) {
+            Call call;
+            const quint16 nameLength = in.u16();
+            if (nameLength == 0xFFFF) {
+                const quint16 id = in.u16();
+                call.procedure = wellKnownProcedure(id);
+                if (call.procedure.isEmpty())
+                    throw ProtocolError("unknown procedure id");
+            } else {
+                call.procedure = in.utf16(nameLength);
+            }
+            in.u16(); // option flags: recompile, no metadata; nothing here depends on them
+            while (!in.atEnd()) {
+                const quint8 next = in.peekU8();
+                // Several calls in one request are separated by a batch flag.
+                if (modern ? (next == 0xFF || next == 0xFE) : next == 0x80) {
+                    in.u8();
+                    break;
+                }
+                call.params.append(readParam(in));
+            }
+            calls.append(std::move(call));
+        }
+    } catch (const ProtocolError& e) {
+        serve([&](TdsReply& reply) {
+            reply.message(malformedRequest(e.what()));
+            reply.done(DoneKind::Proc, std::nullopt, true);
+        });
+        return;
+    }
+    for (const Call& call : calls)
+        log(RequestLog::rpcEntry(call.procedure, call.params));
+    serve([&](TdsReply& reply) {
+        for (const Call& call : calls) {
+            if (reply.cancelled())
+                break;
+            m_session->executeRpc(call.procedure, call.params, reply);
+        }
+    });
+}
+
+void TdsConnection::transaction(const QByteArray& payload)
+{
+    enum class Kind
+    {
+        Begin,
+        Commit,
+        Rollback,
+        Other
+    };
+    Kind kind = Kind::Other;
+    bool beginNew = false;
+    try {
+        TdsReader in(payload);
+        skipAllHeaders(in);
+        const quint16 request = in.u16();
+        if (request == 5) {
+            kind = Kind::Begin;
+        } else if (request == 7 || request == 8) {
+            kind = request == 7 ? Kind::Commit : Kind::Rollback;
+            if (!in.atEnd())
+                in.bVarchar(); // transaction name
+            if (!in.atEnd())
+                beginNew = (in.u8() & 0x01) != 0;
+        }
+    } catch (const ProtocolError& e) {
+        serve([&](TdsReply& reply) {
+            reply.message(malformedRequest(e.what()));
+            reply.done(DoneKind::Statement, std::nullopt, true);
+        });
+        return;
+    }
+    switch (kind) {
+    case Kind::Begin:
+        log(u"tran: begin"_s);
+        serve([&](TdsReply& reply) { m_session->beginTransaction(reply); });
+        break;
+    case Kind::Commit:
+        log(beginNew ? u"tran: commit, begin"_s : u"tran: commit"_s);
+        serve([&](TdsReply& reply) { m_session->commitTransaction(beginNew, reply); });
+        break;
+    case Kind::Rollback:
+        log(beginNew ? u"tran: rollback, begin"_s : u"tran: rollback"_s);
+        serve([&](TdsReply& reply) { m_session->rollbackTransaction(beginNew, reply); });
+        break;
+    case Kind::Other:
+        serve([&](TdsReply& reply) {
+            reply.message({50000,
+                           1,
+                           16,
+                           u"Distributed transactions are not supported by this server."_s,
+                           {},
+                           1});
+            reply.done(DoneKind::Statement, std::nullopt, true);
+        });
+        break;
+    }
+}
+
+void TdsConnection::attention()
+{
+    // Idle: the reply it would have stopped is over, yet the client waits for the ATTN bit.
+    const QByteArray token = attentionDone(m_tdsVersion >= 0x72000000);
+    m_channel.send(token.constData(), token.size(), true);
+}
+
+} // namespace sqlsim::tds

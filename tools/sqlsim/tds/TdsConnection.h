@@ -1,0 +1,62 @@
+#pragma once
+
+#include "Engine.h"
+#include "PacketChannel.h"
+
+#include <QHash>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// One client connection: login, then requests handed to the engine's session until the
+// client leaves. Runs on a thread of its own.
+namespace sqlsim::tds {
+
+class RequestLog;
+class TdsReply;
+
+struct ConnectionSettings
+{
+    QString serverName = QStringLiteral("SQLSIM"); // in every ERROR and INFO token
+    RequestLog* log = nullptr;                     // every batch and RPC received
+    // Password of a Windows account ("OFFICE\ivanov") for integrated (NTLM) logins; none
+    // refuses them. Names compare case-insensitively.
+    std::function<std::optional<QString>(const QString& account)> windowsPassword;
+    quint16 spid = 51;
+};
+
+class TdsConnection
+{
+public:
+    TdsConnection(int fd, Server& server, ConnectionSettings settings);
+    ~TdsConnection();
+    TdsConnection(const TdsConnection&) = delete;
+    TdsConnection& operator=(const TdsConnection&) = delete;
+
+    // Serves until the client leaves, breaks the protocol, or shutdown() is called.
+    void run();
+    // Safe from another thread.
+    void shutdown();
+
+private:
+    bool login(const QByteArray& payload);
+    bool finishLogin(const QString& user, const QString& password, const QString& database,
+                     quint32 packetSize);
+    std::optional<QString> integratedLogin(const QByteArray& negotiate, QString* user);
+    void batch(const QByteArray& payload);
+    void rpc(const QByteArray& payload);
+    void transaction(const QByteArray& payload);
+    void attention();
+    void skipAllHeaders(class TdsReader& in) const;
+    void serve(const std::function<void(TdsReply&)>& work);
+    void refuse(const QString& user);
+    void log(const QString& entry);
+
+    PacketChannel m_channel;
+    Server& m_server;
+    ConnectionSettings m_settings;
+    std::unique_ptr<Session> m_session;
+    quint32 m_tdsVersion = 0;
+};
+
+} // namespace sqlsim::tds
