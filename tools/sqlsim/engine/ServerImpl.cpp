@@ -1,0 +1,535 @@
+#include "ServerImpl.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <cstdio>
+#include <stdexcept>
+
+using namespace Qt::StringLiterals;
+
+namespace sqlsim {
+
+namespace {
+
+struct VersionInfo
+{
+    int year;
+    int major;
+    int minor;
+    int build;
+    const char* full;
+    const char* built;
+    int cmptlevel;
+    int dbVersion;
+};
+
+const VersionInfo& versionFor(int year)
+{
+    static const VersionInfo versions[] = {
+        {2000, 8, 0, 194, "8.00.194", "Aug  6 2000 00:57:48", 80, 539},
+        {2005, 9, 0, 1399, "9.00.1399.06", "Oct 14 2005 00:33:37", 90, 611},
+        {2008, 10, 0, 1600, "10.0.1600.22", "Jul  9 2008 14:43:34", 100, 655},
+        {2012, 11, 0, 2100, "11.0.2100.60", "Feb 10 2012 19:39:15", 110, 706},
+        {2014, 12, 0, 2000, "12.0.2000.8", "Feb 20 2014 20:04:26", 120, 782},
+        {2016, 13, 0, 1601, "13.0.1601.5", "Apr 29 2016 23:23:58", 130, 852},
+        {2017, 14, 0, 1000, "14.0.1000.169", "Aug 22 2017 17:04:49", 140, 869},
+        {2019, 15, 0, 2000, "15.0.2000.5", "Sep 24 2019 13:48:23", 150, 904},
+        {2022, 16, 0, 1000, "16.0.1000.6", "Oct  8 2022 05:58:25", 160, 957},
+    };
+    const VersionInfo* best = &versions[0];
+    for (const VersionInfo& v : versions)
+        if (v.year <= year)
+            best = &v;
+    return *best;
+}
+
+QString isoDate(const QDateTime& dt)
+{
+    return dt.toString(Qt::ISODateWithMs);
+}
+
+// A sink that throws everything away; startup procedures run into it.
+class NullSink : public ReplySink
+{
+public:
+    explicit NullSink(qint64 deadlineMs) : m_deadline(deadlineMs) { m_timer.start(); }
+    void message(const Message& m) override
+    {
+        if (m.severity > 10)
+            std::fprintf(stderr, "sqlsim: startup procedure: %s\n", qPrintable(m.text));
+    }
+    void columns(const QList<Column>&) override {}
+    void row(const QList<Value>&) override {}
+    void done(DoneKind, std::optional<qint64>, bool) override {}
+    void databaseChanged(const QString&, const QString&) override {}
+    void transactionBegan(quint64) override {}
+    void transactionCommitted(quint64) override {}
+    void transactionRolledBack(quint64) override {}
+    void returnStatus(int) override {}
+    void returnValue(int, const Param&) override {}
+    bool cancelled() override { return m_timer.elapsed() > m_deadline; }
+    void flush() override {}
+    [[noreturn]] void dropConnection() override { throw Cancelled(); }
+
+private:
+    QElapsedTimer m_timer;
+    qint64 m_deadline;
+};
+
+} // namespace
+
+std::unique_ptr<Server> Server::open(const ServerOptions& options)
+{
+    auto server = std::make_unique<ServerImpl>(options);
+    server->initialize();
+    return server;
+}
+
+ServerImpl::ServerImpl(const ServerOptions& options) : m_options(options)
+{
+    m_failNextTransfer = options.failNextTransfer;
+}
+
+ServerImpl::~ServerImpl() = default;
+
+quint32 ServerImpl::programVersion() const
+{
+    const VersionInfo& v = versionFor(m_options.versionYear);
+    return (quint32(v.major) << 24) | (quint32(v.minor) << 16) | quint32(v.build);
+}
+
+QString ServerImpl::productVersion() const
+{
+    return QString::fromLatin1(versionFor(m_options.versionYear).full);
+}
+
+int ServerImpl::compatibilityLevel() const
+{
+    return versionFor(m_options.versionYear).cmptlevel;
+}
+
+int ServerImpl::databaseVersion() const
+{
+    return versionFor(m_options.versionYear).dbVersion;
+}
+
+QString ServerImpl::versionString() const
+{
+    const VersionInfo& v = versionFor(m_options.versionYear);
+    return u"Microsoft SQL Server %1 (RTM) - %2 (X64) \n\t%3 \n\tCopyright (C) %4 Microsoft "
+           "Corporation\n\tExpress Edition (64-bit) on Linux (Debian 12) <X64>"_s.arg(
+               QString::number(m_options.versionYear), QString::fromLatin1(v.full),
+               QString::fromLatin1(v.built), QString::number(m_options.versionYear));
+}
+
+QString ServerImpl::statePath() const
+{
+    return QDir(m_options.dataDir).filePath(u"sqlsim-state.json"_s);
+}
+
+void ServerImpl::initialize()
+{
+    if (m_options.dataDir.isEmpty())
+        throw std::runtime_error("no data folder given");
+    QDir dir(m_options.dataDir);
+    if (!dir.exists() && !QDir().mkpath(m_options.dataDir))
+        throw std::runtime_error(QStringLiteral("cannot create the data folder %1")
+                                     .arg(m_options.dataDir)
+                                     .toStdString());
+    m_options.dataDir = dir.absolutePath();
+    const QFileInfo info(m_options.dataDir);
+    if (!info.isDir() || !info.isWritable())
+        throw std::runtime_error(QStringLiteral("the data folder %1 is not writable")
+                                     .arg(m_options.dataDir)
+                                     .toStdString());
+
+    loadState();
+    loadLogins();
+
+    // The system databases, made on first start (tempdb afresh on every start).
+    struct System
+    {
+        const char* name;
+        const char* data;
+        const char* log;
+        const char* dataLogical;
+        const char* logLogical;
+        catalog::DatabaseKind kind;
+        int dbid;
+    };
+    static const System systems[] = {
+        {"master", "master.mdf", "mastlog.ldf", "master", "mastlog", catalog::DatabaseKind::Master,
+         1},
+        {"tempdb", "tempdb.mdf", "templog.ldf", "tempdev", "templog", catalog::DatabaseKind::Tempdb,
+         2},
+        {"model", "model.mdf", "modellog.ldf", "modeldev", "modellog", catalog::DatabaseKind::Model,
+         3},
+        {"msdb", "MSDBData.mdf", "MSDBLog.ldf", "MSDBData", "MSDBLog", catalog::DatabaseKind::Msdb,
+         4},
+    };
+    try {
+        for (const System& s : systems) {
+            DatabaseFiles f;
+            f.name = QString::fromLatin1(s.name);
+            f.dataFile = dir.filePath(QString::fromLatin1(s.data));
+            f.logFile = dir.filePath(QString::fromLatin1(s.log));
+            f.dataLogicalName = QString::fromLatin1(s.dataLogical);
+            f.logLogicalName = QString::fromLatin1(s.logLogical);
+            if (s.kind == catalog::DatabaseKind::Tempdb) {
+                QFile::remove(f.dataFile);
+                QFile::remove(f.logFile);
+            }
+            if (!QFileInfo::exists(f.dataFile)) {
+                QFile::remove(f.logFile);
+                catalog::createDatabaseFiles(f, s.kind);
+            } else if (!QFileInfo::exists(f.logFile)) {
+                catalog::writeLogFile(f.logFile, f.name);
+            }
+            catalog::prepareDataFile(f.dataFile, f.name);
+            DatabaseEntry e;
+            e.files = f;
+            e.dbid = s.dbid;
+            e.system = true;
+            const auto existing = m_databases.find(f.name);
+            e.created = existing != m_databases.end() && existing->created.isValid()
+                            ? existing->created
+                            : QDateTime::currentDateTime();
+            if (s.kind == catalog::DatabaseKind::Tempdb)
+                e.created = QDateTime::currentDateTime();
+            m_databases.insert(f.name, e);
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            saveState();
+        }
+        syncSysdatabases();
+    } catch (const SqlError& e) {
+        throw std::runtime_error(e.message.text.toStdString());
+    }
+    runStartupProcedures();
+}
+
+void ServerImpl::loadState()
+{
+    QFile f(statePath());
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    const QJsonDocument doc = QJsonDocument::fromJson(f.read(16 * 1024 * 1024));
+    const QJsonObject root = doc.object();
+    m_nextDbid = std::max(5, root.value(u"nextDbid"_s).toInt(5));
+    for (const QJsonValue& v : root.value(u"databases"_s).toArray()) {
+        const QJsonObject o = v.toObject();
+        DatabaseEntry e;
+        e.files.name = o.value(u"name"_s).toString();
+        e.files.dataFile = o.value(u"dataFile"_s).toString();
+        e.files.logFile = o.value(u"logFile"_s).toString();
+        e.files.dataLogicalName = o.value(u"dataLogicalName"_s).toString();
+        e.files.logLogicalName = o.value(u"logLogicalName"_s).toString();
+        e.dbid = o.value(u"dbid"_s).toInt();
+        e.created = QDateTime::fromString(o.value(u"created"_s).toString(), Qt::ISODateWithMs);
+        e.system = o.value(u"system"_s).toBool();
+        if (e.files.name.isEmpty() || e.dbid <= 0)
+            continue;
+        m_databases.insert(e.files.name.toLower(), e);
+        m_nextDbid = std::max(m_nextDbid, e.dbid + 1);
+    }
+    for (const QJsonValue& v : root.value(u"startupProcedures"_s).toArray())
+        m_startup << v.toString();
+}
+
+void ServerImpl::saveState() const
+{
+    QJsonObject root;
+    root.insert(u"version"_s, 1);
+    root.insert(u"nextDbid"_s, m_nextDbid);
+    QJsonArray dbs;
+    for (const DatabaseEntry& e : m_databases) {
+        QJsonObject o;
+        o.insert(u"name"_s, e.files.name);
+        o.insert(u"dbid"_s, e.dbid);
+        o.insert(u"dataFile"_s, e.files.dataFile);
+        o.insert(u"logFile"_s, e.files.logFile);
+        o.insert(u"dataLogicalName"_s, e.files.dataLogicalName);
+        o.insert(u"logLogicalName"_s, e.files.logLogicalName);
+        o.insert(u"created"_s, isoDate(e.created));
+        o.insert(u"system"_s, e.system);
+        dbs.append(o);
+    }
+    root.insert(u"databases"_s, dbs);
+    root.insert(u"startupProcedures"_s, QJsonArray::fromStringList(m_startup));
+    QSaveFile f(statePath());
+    if (!f.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "sqlsim: cannot write %s\n", qPrintable(statePath()));
+        return;
+    }
+    f.write(QJsonDocument(root).toJson());
+    if (!f.commit())
+        std::fprintf(stderr, "sqlsim: cannot write %s\n", qPrintable(statePath()));
+}
+
+void ServerImpl::syncSysdatabases() const
+{
+    // The newest registry is written last: take it under the sync lock.
+    std::lock_guard syncLock(m_syncMutex);
+    QList<catalog::SysdatabasesRow> rows;
+    QList<DatabaseEntry> entries;
+    QString masterFile;
+    {
+        std::lock_guard lock(m_mutex);
+        entries = m_databases.values();
+        const auto master = m_databases.find(u"master"_s);
+        if (master == m_databases.end())
+            return;
+        masterFile = master->files.dataFile;
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const DatabaseEntry& a, const DatabaseEntry& b) { return a.dbid < b.dbid; });
+    for (const DatabaseEntry& e : entries) {
+        catalog::SysdatabasesRow r;
+        r.name = e.files.name;
+        r.dbid = e.dbid;
+        r.filename = e.files.dataFile;
+        r.created = e.created;
+        r.cmptlevel = compatibilityLevel();
+        r.version = databaseVersion();
+        r.system = e.system;
+        rows << r;
+    }
+    catalog::writeSysdatabases(masterFile, rows);
+}
+
+void ServerImpl::loadLogins()
+{
+    m_logins.insert(u"sa"_s, {u"sa"_s, m_options.saPassword});
+    if (m_options.loginsFile.isEmpty())
+        return;
+    QFile f(m_options.loginsFile);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        std::fprintf(stderr, "sqlsim: cannot read the logins file %s\n",
+                     qPrintable(m_options.loginsFile));
+        return;
+    }
+    const QStringList lines = QString::fromUtf8(f.read(1024 * 1024)).split(u'\n');
+    for (QString line : lines) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(u'#'))
+            continue;
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq <= 0)
+            continue;
+        const QString name = line.left(eq).trimmed();
+        m_logins.insert(name.toLower(), {name, line.mid(eq + 1)});
+    }
+}
+
+void ServerImpl::runStartupProcedures()
+{
+    const QStringList procs = startupProcedures();
+    if (procs.isEmpty())
+        return;
+    auto session = std::make_unique<SessionImpl>(*this, u"sa"_s, u"master"_s);
+    for (const QString& p : procs) {
+        NullSink sink(30'000);
+        try {
+            QString bracketed = p;
+            bracketed.replace(u"]"_s, u"]]"_s);
+            session->executeBatch(u"exec master.dbo.["_s + bracketed + u']', sink);
+        } catch (...) {
+            std::fprintf(stderr, "sqlsim: startup procedure %s failed\n", qPrintable(p));
+        }
+    }
+}
+
+std::variant<std::unique_ptr<Session>, Message>
+ServerImpl::login(const QString& user, const QString& password, const QString& database)
+{
+    Message refusal;
+    refusal.number = 18456;
+    refusal.severity = 14;
+    refusal.state = 1;
+    refusal.text = u"Login failed for user '%1'."_s.arg(user);
+    QString name;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_logins.find(user.toLower());
+        if (it == m_logins.end() || it->second != password)
+            return refusal;
+        name = it->first;
+    }
+    QString dbName = u"master"_s;
+    if (!database.isEmpty()) {
+        const auto entry = this->database(database);
+        if (!entry) {
+            Message m;
+            m.number = 4060;
+            m.severity = 11;
+            m.text = u"Cannot open database \"%1\" requested by the login. The login failed."_s.arg(
+                database);
+            return m;
+        }
+        dbName = entry->files.name;
+    }
+    try {
+        auto session = std::make_unique<SessionImpl>(*this, name, dbName);
+        return std::unique_ptr<Session>(std::move(session));
+    } catch (const SqlError&) {
+        // The database is registered but its files cannot be opened.
+        Message m;
+        m.number = 4060;
+        m.severity = 11;
+        m.text = u"Cannot open database \"%1\" requested by the login. The login failed."_s.arg(
+            database);
+        return m;
+    }
+}
+
+std::optional<DatabaseEntry> ServerImpl::database(const QString& name) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_databases.find(name.toLower());
+    if (it == m_databases.end())
+        return std::nullopt;
+    return *it;
+}
+
+std::optional<DatabaseEntry> ServerImpl::databaseById(int dbid) const
+{
+    std::lock_guard lock(m_mutex);
+    for (const DatabaseEntry& e : m_databases)
+        if (e.dbid == dbid)
+            return e;
+    return std::nullopt;
+}
+
+QList<DatabaseEntry> ServerImpl::databases() const
+{
+    std::lock_guard lock(m_mutex);
+    QList<DatabaseEntry> out = m_databases.values();
+    std::sort(out.begin(), out.end(),
+              [](const DatabaseEntry& a, const DatabaseEntry& b) { return a.dbid < b.dbid; });
+    return out;
+}
+
+namespace {
+
+QString canonical(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString c = info.canonicalFilePath();
+    return c.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : c;
+}
+
+} // namespace
+
+std::optional<QString> ServerImpl::databaseUsingFile(const QString& path) const
+{
+    const QString wanted = canonical(path);
+    std::lock_guard lock(m_mutex);
+    for (const DatabaseEntry& e : m_databases) {
+        if (canonical(e.files.dataFile) == wanted || canonical(e.files.logFile) == wanted)
+            return e.files.name;
+    }
+    return std::nullopt;
+}
+
+void ServerImpl::registerDatabase(const DatabaseFiles& files, bool replace)
+{
+    std::unique_lock lock(m_mutex);
+    const QString key = files.name.toLower();
+    DatabaseEntry e;
+    const auto it = m_databases.find(key);
+    if (it != m_databases.end()) {
+        if (!replace)
+            throw SqlError(1801, u"Database '%1' already exists. Choose a different database "
+                                 "name."_s.arg(files.name));
+        e = *it;
+    } else {
+        e.dbid = m_nextDbid++;
+    }
+    e.files = files;
+    e.created = QDateTime::currentDateTime();
+    m_databases.insert(key, e);
+    saveState();
+    lock.unlock();
+    syncSysdatabases();
+}
+
+void ServerImpl::unregisterDatabase(const QString& name)
+{
+    std::unique_lock lock(m_mutex);
+    m_databases.remove(name.toLower());
+    saveState();
+    lock.unlock();
+    syncSysdatabases();
+}
+
+void ServerImpl::setStartupProcedure(const QString& name, bool on)
+{
+    std::lock_guard lock(m_mutex);
+    const auto existing = std::find_if(m_startup.begin(), m_startup.end(), [&](const QString& s) {
+        return s.compare(name, Qt::CaseInsensitive) == 0;
+    });
+    if (on && existing == m_startup.end())
+        m_startup << name;
+    else if (!on && existing != m_startup.end())
+        m_startup.erase(existing);
+    saveState();
+}
+
+void ServerImpl::dropStartupProcedure(const QString& name)
+{
+    setStartupProcedure(name, false);
+}
+
+QStringList ServerImpl::startupProcedures() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_startup;
+}
+
+void ServerImpl::addSession(SessionImpl* session)
+{
+    std::lock_guard lock(m_mutex);
+    m_sessions.push_back(session);
+}
+
+void ServerImpl::removeSession(SessionImpl* session)
+{
+    std::lock_guard lock(m_mutex);
+    m_sessions.erase(std::remove(m_sessions.begin(), m_sessions.end(), session), m_sessions.end());
+}
+
+bool ServerImpl::usedByOtherSession(const QString& database, const SessionImpl* except) const
+{
+    const QString key = database.toLower();
+    std::lock_guard lock(m_mutex);
+    for (const SessionImpl* s : m_sessions)
+        if (s != except && s->uses(key))
+            return true;
+    return false;
+}
+
+void ServerImpl::releaseEverywhere(const QString& database, SessionImpl* except)
+{
+    const QString key = database.toLower();
+    std::lock_guard lock(m_mutex);
+    for (SessionImpl* s : m_sessions)
+        if (s != except)
+            s->tryRelease(key);
+}
+
+void ServerImpl::recordBackup(const BackupRecord& record, const QString& user)
+{
+    const auto msdb = database(u"msdb"_s);
+    if (!msdb)
+        return;
+    catalog::recordBackup(msdb->files.dataFile, record, user, serverName());
+}
+
+} // namespace sqlsim

@@ -1,0 +1,313 @@
+#pragma once
+
+#include "Ast.h"
+#include "Catalog.h"
+#include "Engine.h"
+#include "SqliteFunctions.h"
+#include "Transfer.h"
+#include "Translator.h"
+
+#include <QHash>
+#include <QMap>
+#include <atomic>
+#include <functional>
+#include <mutex>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace sqlsim {
+
+class SessionImpl;
+
+struct DatabaseEntry
+{
+    DatabaseFiles files;
+    int dbid = 0;
+    QDateTime created;
+    bool system = false;
+};
+
+class ServerImpl : public Server
+{
+public:
+    explicit ServerImpl(const ServerOptions& options);
+    ~ServerImpl() override;
+
+    void initialize(); // throws std::runtime_error
+
+    std::variant<std::unique_ptr<Session>, Message>
+    login(const QString& user, const QString& password, const QString& database) override;
+    quint32 programVersion() const override;
+
+    const ServerOptions& options() const { return m_options; }
+    QString versionString() const;
+    QString productVersion() const; // "15.0.2000.5"
+    int compatibilityLevel() const;
+    int databaseVersion() const;
+    QString serverName() const { return QStringLiteral("SQLSIM"); }
+
+    // The registry of databases. Names compare without regard to case.
+    std::optional<DatabaseEntry> database(const QString& name) const;
+    std::optional<DatabaseEntry> databaseById(int dbid) const;
+    QList<DatabaseEntry> databases() const;
+    std::optional<QString> databaseUsingFile(const QString& path) const;
+    // Adds or replaces an entry, persists the state and rewrites sysdatabases.
+    void registerDatabase(const DatabaseFiles& files, bool replace);
+    void unregisterDatabase(const QString& name);
+    QString newDatabaseFilesFolder() const { return m_options.dataDir; }
+
+    void setStartupProcedure(const QString& name, bool on);
+    void dropStartupProcedure(const QString& name);
+    QStringList startupProcedures() const;
+
+    // Sessions.
+    void addSession(SessionImpl* session);
+    void removeSession(SessionImpl* session);
+    bool usedByOtherSession(const QString& database, const SessionImpl* except) const;
+    void releaseEverywhere(const QString& database, SessionImpl* except);
+    int nextSpid() { return m_nextSpid++; }
+    quint64 nextTransactionDescriptor() { return m_nextDescriptor++; }
+
+    bool takeTransferFault() { return m_failNextTransfer.exchange(false); }
+    void armTransferFault() { m_failNextTransfer = true; }
+
+    void recordBackup(const BackupRecord& record, const QString& user);
+
+private:
+    ServerOptions m_options;
+    mutable std::recursive_mutex m_mutex;
+    QMap<QString, DatabaseEntry> m_databases; // lower-case name
+    QStringList m_startup;
+    int m_nextDbid = 5;
+    std::vector<SessionImpl*> m_sessions;
+    QHash<QString, std::pair<QString, QString>> m_logins; // lower name -> (name, password)
+    std::atomic<int> m_nextSpid{51};
+    std::atomic<quint64> m_nextDescriptor{1};
+    std::atomic<bool> m_failNextTransfer{false};
+
+    QString statePath() const;
+    void loadState();
+    void saveState() const; // with m_mutex held
+    void syncSysdatabases() const;
+    mutable std::mutex m_syncMutex; // orders writes of sysdatabases
+    void loadLogins();
+    void runStartupProcedures();
+};
+
+// Thrown to stop a batch: the client sent an attention, or a severe error ended the batch.
+struct Cancelled
+{};
+struct BatchAborted
+{};
+
+class SessionImpl final : public Session, public TranslatorHost, public FunctionHost
+{
+public:
+    SessionImpl(ServerImpl& server, const QString& login, const QString& database);
+    ~SessionImpl() override;
+
+    QString currentDatabase() const override;
+    void executeBatch(const QString& sql, ReplySink& reply) override;
+    void executeRpc(const QString& procedure, const QList<Param>& params,
+                    ReplySink& reply) override;
+    void beginTransaction(ReplySink& reply) override;
+    void commitTransaction(bool beginNew, ReplySink& reply) override;
+    void rollbackTransaction(bool beginNew, ReplySink& reply) override;
+
+    // Seen by the server and by other sessions.
+    bool uses(const QString& databaseLower) const;
+    bool tryRelease(const QString& databaseLower); // from another thread: when idle
+    int spid() const { return m_spid; }
+    QString loginName() const { return m_login; }
+
+    // TranslatorHost
+    std::optional<QString> schemaFor(const QString& database) override;
+    const Variable* variable(const QString& name) const override;
+    Variable systemVariable(const QString& name) override;
+    QList<TableColumn> tableColumns(const QString& schema, const QString& table) override;
+    int resultColumnCount(const QString& sql, const QList<Value>& binds) override;
+    bool identityInsert(const QString& schema, const QString& table) const override;
+    QString constantFunction(const QString& name) override;
+
+    // FunctionHost
+    std::optional<qint64> objectId(const QString& name, const QString& type) override;
+    Value objectName(qint64 id, std::optional<qint64> dbid) override;
+    std::optional<qint64> databaseId(const QString& name) override;
+    Value databaseName(qint64 id) override;
+    Value serverProperty(const QString& name) override;
+    Value databaseProperty(const QString& database, const QString& property) override;
+    Value identCurrent(const QString& table) override;
+
+    struct CallArg
+    {
+        QString name; // lower, with @, or empty
+        Value value;
+        std::optional<TypeInfo> type;
+        bool output = false;
+        bool isDefault = false;
+        QString outputVariable; // EXEC ... @v OUTPUT: where the value goes back
+        int ordinal = 0;        // RPC parameter position
+    };
+    struct CallResult
+    {
+        int status = 0;
+        QList<std::pair<CallArg, Variable>> outputs; // output args with their final values
+    };
+    // Used by the transfer host.
+    void releaseDatabase(const QString& name);
+    bool inTransaction() const { return m_trancount > 0; }
+
+private:
+    friend class SessionTransferHost;
+
+    struct Frame
+    {
+        QHash<QString, Variable> vars;
+        QString procedure; // for messages
+        DoneKind doneKind = DoneKind::Statement;
+        int returnStatus = 0;
+        int nestLevel = 0;
+    };
+    enum class Flow
+    {
+        Next,
+        Break,
+        Continue,
+        Return
+    };
+
+    struct Prepared
+    {
+        QString declarations;
+        QString statement;
+    };
+
+    ServerImpl& m_server;
+    int m_spid = 0;
+    QString m_login;
+    sqlite3* m_db = nullptr;
+    QHash<QString, QString> m_attached; // lower database name -> schema alias
+    int m_nextAlias = 1;
+    QString m_currentDb;
+    mutable std::mutex m_published; // guards m_currentDb/m_attached for other threads
+    std::mutex m_busy;              // held while a request runs
+
+    ReplySink* m_reply = nullptr;
+    Frame* m_frame = nullptr;
+    bool m_nocount = false;
+    QString m_dateFormat = QStringLiteral("mdy");
+    int m_lockTimeout = -1;
+    int m_textSize = 2147483647;
+    int m_trancount = 0;
+    bool m_sqliteTx = false;
+    quint64 m_txDescriptor = 0;
+    QStringList m_savepoints;
+    qint64 m_rowcount = 0;
+    int m_error = 0;
+    qint64 m_identity = 0;
+    bool m_hasIdentity = false;
+    QSet<QString> m_identityInsert;
+    QHash<int, Prepared> m_prepared;
+    int m_nextHandle = 1;
+    int m_nest = 0;
+    QHash<QString, std::shared_ptr<Stmt>> m_procCache;
+
+    // ---- request plumbing (Session.cpp)
+    void beginRequest(ReplySink& reply);
+    void endRequest();
+    void setCurrentDatabase(const QString& name);
+    QString attachDatabase(const DatabaseEntry& entry);
+    void detachAlias(const QString& lower);
+    void detachIdle();
+    void applyBusyTimeout();
+
+    void runStatements(const std::vector<StmtPtr>& statements, Frame& frame);
+    Flow runStatement(const Stmt& s, Frame& frame);
+    Flow runStatementInner(const Stmt& s, Frame& frame);
+    void sendError(const Message& m, const Stmt* s, const Frame& frame);
+    void sendInfo(int number, const QString& text, int severity = 0);
+    void done(const Frame& frame, std::optional<qint64> count, bool error = false);
+    std::optional<qint64> countOf(qint64 rows) const;
+    void checkCancel();
+
+    // SQLite access
+    struct Statement;
+    SqlError sqliteError(int rc, const Translation* t, const QString& context = {}) const;
+    sqlite3_stmt* prepare(const QString& sql, const Translation* t);
+    void bindAll(sqlite3_stmt* st, const QList<Value>& binds);
+    qint64 execute(const Translation& t, const QString& context = {});
+    void execSql(const QString& sql, const QList<Value>& binds = {});
+    std::optional<Value> scalarQuery(const QString& sql, const QList<Value>& binds = {});
+    void ensureWriteTransaction();
+    void atomically(const std::function<void()>& body);
+
+    // expressions
+    Value evaluate(const ExprPtr& e, std::optional<TypeInfo>* type = nullptr);
+    bool evaluateCondition(const ExprPtr& e);
+    QString evaluateText(const ExprPtr& e);
+    void assign(Frame& frame, const QString& name, const Value& value,
+                const std::optional<TypeInfo>& source, const QString& op = QStringLiteral("="));
+    Variable* findVariable(const QString& name);
+
+    // statements
+    void runSelect(const Stmt& s, Frame& frame);
+    void runSelectInto(const Stmt& s, Frame& frame);
+    void streamResult(sqlite3_stmt* st, const Translation& t, Frame& frame);
+    void runInsert(const Stmt& s, Frame& frame);
+    void runUpdateDelete(const Stmt& s, Frame& frame);
+    void runCreateTable(const Stmt& s, Frame& frame);
+    void runDropTable(const Stmt& s, Frame& frame);
+    void runAlterTable(const Stmt& s, Frame& frame);
+    void runCreateIndex(const Stmt& s, Frame& frame);
+    void runDropIndex(const Stmt& s, Frame& frame);
+    void runTruncate(const Stmt& s, Frame& frame);
+    void runUse(const Stmt& s, Frame& frame);
+    void runDeclare(const Stmt& s, Frame& frame);
+    void runSetOption(const Stmt& s, Frame& frame);
+    void runPrint(const Stmt& s, Frame& frame);
+    void runRaiserror(const Stmt& s, Frame& frame);
+    void runBeginTran(const Stmt& s, Frame& frame);
+    void runCommit(const Stmt& s, Frame& frame);
+    void runRollback(const Stmt& s, Frame& frame);
+    void runSave(const Stmt& s, Frame& frame);
+    void runCreateProc(const Stmt& s, Frame& frame);
+    void runDropProc(const Stmt& s, Frame& frame);
+    void runCreateDatabase(const Stmt& s, Frame& frame);
+    void runDropDatabase(const Stmt& s, Frame& frame);
+    void runBackup(const Stmt& s, Frame& frame);
+    void runRestore(const Stmt& s, Frame& frame);
+    void runExec(const Stmt& s, Frame& frame);
+    void commitAll();
+    void rollbackAll();
+
+    // procedures (Procedures.cpp)
+    // Runs a procedure (system or user); results go to the reply with InProc dones.
+    CallResult callProcedure(const ObjectName& name, QList<CallArg> args, Frame& caller);
+    bool isSystemProcedure(const QString& lowerName) const;
+    CallResult callSystemProcedure(const QString& lowerName, QList<CallArg>& args, Frame& frame);
+    CallResult callUserProcedure(const QString& database, const QString& name,
+                                 const QString& definition, QList<CallArg>& args, Frame& caller);
+    std::optional<std::pair<QString, QString>> findProcedure(const QString& database,
+                                                             const QString& name);
+    std::shared_ptr<Stmt> parsedProcedure(const QString& definition);
+    void runDynamic(const QString& sql, const QList<ProcParam>& declarations, QList<CallArg>& args,
+                    Frame& caller, QList<CallArg>* outputs);
+
+    // system procedures (SystemProcedures.cpp)
+    void spAttachDb(QList<CallArg>& args, bool singleFile);
+    void spDetachDb(QList<CallArg>& args);
+    void spProcOption(QList<CallArg>& args);
+    void spSpaceUsed(QList<CallArg>& args, Frame& frame);
+    void spHelpDb(QList<CallArg>& args, Frame& frame);
+    void spDatabases(Frame& frame);
+    void spTables(QList<CallArg>& args, Frame& frame);
+    void spColumns(QList<CallArg>& args, Frame& frame);
+    void spSprocColumns(QList<CallArg>& args, Frame& frame);
+    void spStoredProcedures(QList<CallArg>& args, Frame& frame);
+    void spDatatypeInfo(QList<CallArg>& args, Frame& frame);
+    void spHelpText(QList<CallArg>& args, Frame& frame);
+    void sendRows(const QList<Column>& columns, const QList<QList<Value>>& rows, Frame& frame);
+};
+
+} // namespace sqlsim

@@ -1,0 +1,1492 @@
+#include "SqlTypes.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTimeZone>
+#include <QUuid>
+#include <cmath>
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace sqlsim {
+
+namespace {
+
+constexpr int textLength = 2147483647;
+constexpr int ntextLength = 1073741823;
+
+struct IntRange
+{
+    qint64 min;
+    qint64 max;
+};
+
+IntRange intRange(BaseType base)
+{
+    switch (base) {
+    case BaseType::Bit:
+        return {0, 1};
+    case BaseType::TinyInt:
+        return {0, 255};
+    case BaseType::SmallInt:
+        return {-32768, 32767};
+    case BaseType::Int:
+        return {std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max()};
+    default:
+        return {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()};
+    }
+}
+
+QString sourceName(const Value& value, const std::optional<TypeInfo>& source)
+{
+    if (source)
+        return sqlTypeName(*source);
+    if (std::holds_alternative<qint64>(value))
+        return u"int"_s;
+    if (std::holds_alternative<double>(value))
+        return u"float"_s;
+    if (std::holds_alternative<QByteArray>(value))
+        return u"varbinary"_s;
+    if (std::holds_alternative<QDateTime>(value))
+        return u"datetime"_s;
+    return u"varchar"_s;
+}
+
+[[noreturn]] void fail(int number, const QString& text)
+{
+    throw SqlError(number, text);
+}
+
+QString quoteForMessage(const QString& text)
+{
+    return text.size() > 200 ? text.left(200) : text;
+}
+
+// Integer text as SQL Server reads it: blanks around, an optional sign, digits.
+std::optional<qint64> parseIntegerText(const QString& raw, bool* overflow)
+{
+    const QString text = raw.trimmed();
+    if (text.isEmpty())
+        return qint64(0);
+    int i = 0;
+    bool negative = false;
+    if (text[0] == u'+' || text[0] == u'-') {
+        negative = text[0] == u'-';
+        i = 1;
+    }
+    if (i >= text.size())
+        return std::nullopt;
+    quint64 magnitude = 0;
+    for (; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        const quint64 digit = static_cast<quint64>(c.unicode() - u'0');
+        if (magnitude > (std::numeric_limits<quint64>::max() - digit) / 10) {
+            *overflow = true;
+            return std::nullopt;
+        }
+        magnitude = magnitude * 10 + digit;
+    }
+    const quint64 limit = negative ? quint64(std::numeric_limits<qint64>::max()) + 1
+                                   : quint64(std::numeric_limits<qint64>::max());
+    if (magnitude > limit) {
+        *overflow = true;
+        return std::nullopt;
+    }
+    if (negative)
+        return magnitude == limit ? std::numeric_limits<qint64>::min()
+                                  : -static_cast<qint64>(magnitude);
+    return static_cast<qint64>(magnitude);
+}
+
+std::optional<double> parseFloatText(const QString& raw)
+{
+    const QString text = raw.trimmed();
+    if (text.isEmpty())
+        return 0.0;
+    static const QRegularExpression re(u"^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"_s);
+    if (!re.match(text).hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const double d = text.toDouble(&ok);
+    if (!ok || !std::isfinite(d))
+        return std::nullopt;
+    return d;
+}
+
+qint64 bigEndianInt(const QByteArray& bytes)
+{
+    quint64 v = 0;
+    const qsizetype start = bytes.size() > 8 ? bytes.size() - 8 : 0;
+    for (qsizetype i = start; i < bytes.size(); ++i)
+        v = (v << 8) | static_cast<quint8>(bytes[i]);
+    return static_cast<qint64>(v);
+}
+
+QByteArray intBytes(qint64 v, int size)
+{
+    QByteArray out(size, '\0');
+    quint64 u = static_cast<quint64>(v);
+    for (int i = size - 1; i >= 0; --i) {
+        out[i] = static_cast<char>(u & 0xFF);
+        u >>= 8;
+    }
+    return out;
+}
+
+int intSize(const std::optional<TypeInfo>& source, qint64 v)
+{
+    if (source) {
+        switch (source->base) {
+        case BaseType::TinyInt:
+        case BaseType::Bit:
+            return 1;
+        case BaseType::SmallInt:
+            return 2;
+        case BaseType::BigInt:
+            return 8;
+        case BaseType::Int:
+            return 4;
+        default:
+            break;
+        }
+    }
+    return v >= std::numeric_limits<qint32>::min() && v <= std::numeric_limits<qint32>::max() ? 4
+                                                                                              : 8;
+}
+
+QByteArray utf16Bytes(const QString& s)
+{
+    QByteArray out;
+    out.reserve(s.size() * 2);
+    for (const QChar c : s) {
+        out.append(static_cast<char>(c.unicode() & 0xFF));
+        out.append(static_cast<char>(c.unicode() >> 8));
+    }
+    return out;
+}
+
+QString fromUtf16Bytes(const QByteArray& b)
+{
+    QString out;
+    out.reserve(b.size() / 2);
+    for (qsizetype i = 0; i + 1 < b.size(); i += 2)
+        out.append(QChar(static_cast<char16_t>(static_cast<quint8>(b[i]) |
+                                               (static_cast<quint8>(b[i + 1]) << 8))));
+    return out;
+}
+
+std::optional<QString> parseGuid(const QString& raw)
+{
+    QString text = raw.trimmed();
+    if (text.size() == 38 && text.startsWith(u'{') && text.endsWith(u'}'))
+        text = text.mid(1, 36);
+    static const QRegularExpression re(
+        u"^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"_s);
+    if (!re.match(text).hasMatch())
+        return std::nullopt;
+    return text.toUpper();
+}
+
+QString guidFromBytes(const QByteArray& b)
+{
+    if (b.size() < 16)
+        return {};
+    auto hex = [&](std::initializer_list<int> idx) {
+        QString s;
+        for (int i : idx)
+            s += u"%1"_s.arg(static_cast<quint8>(b[i]), 2, 16, QChar(u'0'));
+        return s;
+    };
+    return (hex({3, 2, 1, 0}) + u'-' + hex({5, 4}) + u'-' + hex({7, 6}) + u'-' + hex({8, 9}) +
+            u'-' + hex({10, 11, 12, 13, 14, 15}))
+        .toUpper();
+}
+
+QDateTime baseDate()
+{
+    return QDateTime(QDate(1900, 1, 1), QTime(0, 0), Qt::UTC);
+}
+
+bool inRange(const QDateTime& dt, BaseType base)
+{
+    const QDate d = dt.date();
+    switch (base) {
+    case BaseType::DateTime:
+        return d >= QDate(1753, 1, 1) && d <= QDate(9999, 12, 31);
+    case BaseType::SmallDateTime:
+        return d >= QDate(1900, 1, 1) && d <= QDate(2079, 6, 6);
+    default:
+        return d >= QDate(1, 1, 1) && d <= QDate(9999, 12, 31);
+    }
+}
+
+QString dateTypeName(BaseType base)
+{
+    return TypeInfo::of(base).baseName();
+}
+
+QString padRight(const QString& s, int n)
+{
+    return s.size() >= n ? s : s + QString(n - s.size(), u' ');
+}
+
+QString rtrimSpaces(const QString& s)
+{
+    qsizetype n = s.size();
+    while (n > 0 && s[n - 1] == u' ')
+        --n;
+    return s.left(n);
+}
+
+} // namespace
+
+// ---- TypeInfo
+
+TypeInfo TypeInfo::of(BaseType base, int length, int precision, int scale)
+{
+    TypeInfo t;
+    t.base = base;
+    t.length = length;
+    t.precision = precision;
+    t.scale = scale;
+    return t;
+}
+
+ColumnType TypeInfo::columnType() const
+{
+    ColumnType c;
+    switch (base) {
+    case BaseType::Bit:
+        c.type = SqlType::Bit;
+        break;
+    case BaseType::TinyInt:
+        c.type = SqlType::TinyInt;
+        break;
+    case BaseType::SmallInt:
+        c.type = SqlType::SmallInt;
+        break;
+    case BaseType::Int:
+        c.type = SqlType::Int;
+        break;
+    case BaseType::BigInt:
+        c.type = SqlType::BigInt;
+        break;
+    case BaseType::Real:
+        c.type = SqlType::Real;
+        break;
+    case BaseType::Float:
+        c.type = SqlType::Float;
+        break;
+    case BaseType::Decimal:
+    case BaseType::Numeric:
+        c.type = SqlType::Decimal;
+        c.precision = precision;
+        c.scale = scale;
+        break;
+    case BaseType::Money:
+        c.type = SqlType::Decimal;
+        c.precision = 19;
+        c.scale = 4;
+        break;
+    case BaseType::SmallMoney:
+        c.type = SqlType::Decimal;
+        c.precision = 10;
+        c.scale = 4;
+        break;
+    case BaseType::DateTime:
+    case BaseType::SmallDateTime:
+    case BaseType::Date:
+    case BaseType::DateTime2:
+        c.type = SqlType::DateTime;
+        break;
+    case BaseType::Char:
+        c.type = SqlType::Char;
+        c.length = length;
+        break;
+    case BaseType::VarChar:
+        c.type = SqlType::VarChar;
+        c.length = length;
+        break;
+    case BaseType::Text:
+        c.type = SqlType::Text;
+        c.length = textLength;
+        break;
+    case BaseType::NChar:
+        c.type = SqlType::NChar;
+        c.length = length;
+        break;
+    case BaseType::NVarChar:
+        c.type = SqlType::NVarChar;
+        c.length = length;
+        break;
+    case BaseType::SysName:
+        c.type = SqlType::NVarChar;
+        c.length = 128;
+        break;
+    case BaseType::NText:
+        c.type = SqlType::NText;
+        c.length = ntextLength;
+        break;
+    case BaseType::Binary:
+        c.type = SqlType::Binary;
+        c.length = length;
+        break;
+    case BaseType::VarBinary:
+        c.type = SqlType::VarBinary;
+        c.length = length;
+        break;
+    case BaseType::Image:
+        c.type = SqlType::Image;
+        c.length = textLength;
+        break;
+    case BaseType::UniqueIdentifier:
+        c.type = SqlType::UniqueIdentifier;
+        c.length = 16;
+        break;
+    }
+    return c;
+}
+
+QString TypeInfo::baseName() const
+{
+    switch (base) {
+    case BaseType::Bit:
+        return u"bit"_s;
+    case BaseType::TinyInt:
+        return u"tinyint"_s;
+    case BaseType::SmallInt:
+        return u"smallint"_s;
+    case BaseType::Int:
+        return u"int"_s;
+    case BaseType::BigInt:
+        return u"bigint"_s;
+    case BaseType::Real:
+        return u"real"_s;
+    case BaseType::Float:
+        return u"float"_s;
+    case BaseType::Decimal:
+        return u"decimal"_s;
+    case BaseType::Numeric:
+        return u"numeric"_s;
+    case BaseType::Money:
+        return u"money"_s;
+    case BaseType::SmallMoney:
+        return u"smallmoney"_s;
+    case BaseType::DateTime:
+        return u"datetime"_s;
+    case BaseType::SmallDateTime:
+        return u"smalldatetime"_s;
+    case BaseType::Date:
+        return u"date"_s;
+    case BaseType::DateTime2:
+        return u"datetime2"_s;
+    case BaseType::Char:
+        return u"char"_s;
+    case BaseType::VarChar:
+        return u"varchar"_s;
+    case BaseType::Text:
+        return u"text"_s;
+    case BaseType::NChar:
+        return u"nchar"_s;
+    case BaseType::NVarChar:
+        return u"nvarchar"_s;
+    case BaseType::NText:
+        return u"ntext"_s;
+    case BaseType::SysName:
+        return u"sysname"_s;
+    case BaseType::Binary:
+        return u"binary"_s;
+    case BaseType::VarBinary:
+        return u"varbinary"_s;
+    case BaseType::Image:
+        return u"image"_s;
+    case BaseType::UniqueIdentifier:
+        return u"uniqueidentifier"_s;
+    }
+    return u"int"_s;
+}
+
+QString TypeInfo::declText() const
+{
+    const QString name = baseName();
+    switch (base) {
+    case BaseType::Decimal:
+    case BaseType::Numeric:
+        return u"%1(%2,%3)"_s.arg(name).arg(precision).arg(scale);
+    case BaseType::Char:
+    case BaseType::VarChar:
+    case BaseType::NChar:
+    case BaseType::NVarChar:
+    case BaseType::Binary:
+    case BaseType::VarBinary:
+        return length == ColumnType::max ? name + u"(max)"_s : u"%1(%2)"_s.arg(name).arg(length);
+    default:
+        return name;
+    }
+}
+
+QString TypeInfo::storageDecl() const
+{
+    QString d = declText();
+    if (d.endsWith(u"(max)"_s))
+        d = d.chopped(5) + u"(-1)"_s;
+    return d;
+}
+
+bool TypeInfo::isInteger() const
+{
+    return base == BaseType::Bit || base == BaseType::TinyInt || base == BaseType::SmallInt ||
+           base == BaseType::Int || base == BaseType::BigInt;
+}
+
+bool TypeInfo::isExactNumeric() const
+{
+    return base == BaseType::Decimal || base == BaseType::Numeric || base == BaseType::Money ||
+           base == BaseType::SmallMoney;
+}
+
+bool TypeInfo::isApproxNumeric() const
+{
+    return base == BaseType::Real || base == BaseType::Float;
+}
+
+bool TypeInfo::isDateTime() const
+{
+    return base == BaseType::DateTime || base == BaseType::SmallDateTime ||
+           base == BaseType::Date || base == BaseType::DateTime2;
+}
+
+bool TypeInfo::isString() const
+{
+    return base == BaseType::Char || base == BaseType::VarChar || base == BaseType::Text ||
+           isUnicode();
+}
+
+bool TypeInfo::isUnicode() const
+{
+    return base == BaseType::NChar || base == BaseType::NVarChar || base == BaseType::NText ||
+           base == BaseType::SysName;
+}
+
+bool TypeInfo::isFixedLength() const
+{
+    return base == BaseType::Char || base == BaseType::NChar || base == BaseType::Binary;
+}
+
+bool TypeInfo::isBinary() const
+{
+    return base == BaseType::Binary || base == BaseType::VarBinary || base == BaseType::Image;
+}
+
+bool TypeInfo::isLob() const
+{
+    return base == BaseType::Text || base == BaseType::NText || base == BaseType::Image ||
+           length == ColumnType::max;
+}
+
+QString sqlTypeName(const TypeInfo& type)
+{
+    return type.baseName();
+}
+
+TypeInfo typeOfColumnType(const ColumnType& c)
+{
+    switch (c.type) {
+    case SqlType::Bit:
+        return TypeInfo::of(BaseType::Bit);
+    case SqlType::TinyInt:
+        return TypeInfo::of(BaseType::TinyInt);
+    case SqlType::SmallInt:
+        return TypeInfo::of(BaseType::SmallInt);
+    case SqlType::Int:
+        return TypeInfo::of(BaseType::Int);
+    case SqlType::BigInt:
+        return TypeInfo::of(BaseType::BigInt);
+    case SqlType::Real:
+        return TypeInfo::of(BaseType::Real);
+    case SqlType::Float:
+        return TypeInfo::of(BaseType::Float);
+    case SqlType::Decimal:
+        return TypeInfo::of(BaseType::Decimal, 0, c.precision > 0 ? c.precision : 18, c.scale);
+    case SqlType::DateTime:
+        return TypeInfo::of(BaseType::DateTime);
+    case SqlType::Char:
+        return TypeInfo::of(BaseType::Char, c.length > 0 ? c.length : 1);
+    case SqlType::VarChar:
+        return TypeInfo::of(BaseType::VarChar, c.length != 0 ? c.length : 1);
+    case SqlType::Text:
+        return TypeInfo::of(BaseType::Text);
+    case SqlType::NChar:
+        return TypeInfo::of(BaseType::NChar, c.length > 0 ? c.length : 1);
+    case SqlType::NVarChar:
+        return TypeInfo::of(BaseType::NVarChar, c.length != 0 ? c.length : 1);
+    case SqlType::NText:
+        return TypeInfo::of(BaseType::NText);
+    case SqlType::Binary:
+        return TypeInfo::of(BaseType::Binary, c.length > 0 ? c.length : 1);
+    case SqlType::VarBinary:
+        return TypeInfo::of(BaseType::VarBinary, c.length != 0 ? c.length : 1);
+    case SqlType::Image:
+        return TypeInfo::of(BaseType::Image);
+    case SqlType::UniqueIdentifier:
+        return TypeInfo::of(BaseType::UniqueIdentifier);
+    }
+    return TypeInfo::of(BaseType::Int);
+}
+
+TypeInfo parseTypeName(const QString& rawName, const QString& arg1, const QString& arg2,
+                       TypeContext context, int columnNumber)
+{
+    QString name = rawName.simplified().toLower();
+    if (name.startsWith(u"sys."_s))
+        name = name.mid(4);
+    const int defaultLength = context == TypeContext::Cast ? 30 : 1;
+    auto unknown = [&]() -> TypeInfo {
+        if (context == TypeContext::Cast)
+            fail(243, u"Type %1 is not a defined system type."_s.arg(rawName));
+        fail(2715,
+             u"Column, parameter, or variable #%1: Cannot find data type %2."_s.arg(columnNumber)
+                 .arg(rawName));
+    };
+    auto number = [&](const QString& text, int fallback) {
+        if (text.isEmpty())
+            return fallback;
+        if (text.compare(u"max"_s, Qt::CaseInsensitive) == 0)
+            return int(ColumnType::max);
+        bool ok = false;
+        const int n = text.toInt(&ok);
+        if (!ok || n <= 0)
+            fail(1001, u"Line 1: Length or precision specification %1 is invalid."_s.arg(text));
+        return n;
+    };
+    auto sized = [&](BaseType base, int maxLength) {
+        const int n = number(arg1, defaultLength);
+        if (n != ColumnType::max && n > maxLength)
+            fail(131, u"The size (%1) given to the type '%2' exceeds the maximum allowed for any "
+                      "data type (%3)."_s.arg(n)
+                          .arg(TypeInfo::of(base).baseName())
+                          .arg(maxLength));
+        if (!arg2.isEmpty())
+            unknown();
+        return TypeInfo::of(base, n);
+    };
+    auto noArgs = [&](BaseType base) {
+        if (!arg1.isEmpty())
+            fail(2716, u"Column, parameter, or variable #%1: Cannot specify a column width on "
+                       "data type %2."_s.arg(columnNumber)
+                           .arg(TypeInfo::of(base).baseName()));
+        return TypeInfo::of(base);
+    };
+
+    if (name == u"bit")
+        return noArgs(BaseType::Bit);
+    if (name == u"tinyint")
+        return noArgs(BaseType::TinyInt);
+    if (name == u"smallint")
+        return noArgs(BaseType::SmallInt);
+    if (name == u"int" || name == u"integer")
+        return noArgs(BaseType::Int);
+    if (name == u"bigint")
+        return noArgs(BaseType::BigInt);
+    if (name == u"real")
+        return noArgs(BaseType::Real);
+    if (name == u"float" || name == u"double precision") {
+        const int n = arg1.isEmpty() ? 53 : number(arg1, 53);
+        return TypeInfo::of(n <= 24 ? BaseType::Real : BaseType::Float);
+    }
+    if (name == u"decimal" || name == u"dec" || name == u"numeric") {
+        const int p = arg1.isEmpty() ? 18 : number(arg1, 18);
+        bool ok = true;
+        const int s = arg2.isEmpty() ? 0 : arg2.toInt(&ok);
+        if (p > 38 || p < 1)
+            fail(2750, u"Column or parameter #%1: Specified column precision %2 is greater than "
+                       "the maximum precision of 38."_s.arg(columnNumber)
+                           .arg(p));
+        if (!ok || s < 0 || s > p)
+            fail(183,
+                 u"The scale (%1) for column '%2' must be within the range %3 to %4."_s.arg(arg2)
+                     .arg(rawName)
+                     .arg(0)
+                     .arg(p));
+        return TypeInfo::of(name == u"numeric" ? BaseType::Numeric : BaseType::Decimal, 0, p, s);
+    }
+    if (name == u"money")
+        return noArgs(BaseType::Money);
+    if (name == u"smallmoney")
+        return noArgs(BaseType::SmallMoney);
+    if (name == u"datetime")
+        return noArgs(BaseType::DateTime);
+    if (name == u"smalldatetime")
+        return noArgs(BaseType::SmallDateTime);
+    if (name == u"date")
+        return noArgs(BaseType::Date);
+    if (name == u"datetime2")
+        return TypeInfo::of(BaseType::DateTime2);
+    if (name == u"char" || name == u"character")
+        return sized(BaseType::Char, 8000);
+    if (name == u"varchar" || name == u"char varying" || name == u"character varying")
+        return sized(BaseType::VarChar, 8000);
+    if (name == u"text")
+        return noArgs(BaseType::Text);
+    if (name == u"nchar" || name == u"national char" || name == u"national character")
+        return sized(BaseType::NChar, 4000);
+    if (name == u"nvarchar" || name == u"national char varying" ||
+        name == u"national character varying")
+        return sized(BaseType::NVarChar, 4000);
+    if (name == u"ntext" || name == u"national text")
+        return noArgs(BaseType::NText);
+    if (name == u"sysname")
+        return noArgs(BaseType::SysName);
+    if (name == u"binary")
+        return sized(BaseType::Binary, 8000);
+    if (name == u"varbinary" || name == u"binary varying")
+        return sized(BaseType::VarBinary, 8000);
+    if (name == u"image")
+        return noArgs(BaseType::Image);
+    if (name == u"uniqueidentifier")
+        return noArgs(BaseType::UniqueIdentifier);
+    if (name == u"timestamp" || name == u"rowversion")
+        return TypeInfo::of(BaseType::Binary, 8);
+    return unknown();
+}
+
+std::optional<TypeInfo> typeFromDecl(const QString& decl)
+{
+    static const QRegularExpression re(
+        u"^\\s*([A-Za-z][A-Za-z0-9 ]*?)\\s*(?:\\(\\s*(-?[A-Za-z0-9]+)\\s*(?:,\\s*([0-9]+)\\s*)?\\))?\\s*$"_s);
+    const auto m = re.match(decl);
+    if (!m.hasMatch())
+        return std::nullopt;
+    try {
+        QString name = m.captured(1);
+        if (name.compare(u"integer"_s, Qt::CaseInsensitive) == 0)
+            name = u"int"_s;
+        const QString length = m.captured(2) == u"-1" ? u"max"_s : m.captured(2);
+        return parseTypeName(name, length, m.captured(3), TypeContext::Declaration);
+    } catch (const SqlError&) {
+        return std::nullopt;
+    }
+}
+
+// ---- dates
+
+namespace {
+
+int digitsAt(const QString& s, qsizetype pos, int count)
+{
+    int v = 0;
+    for (int i = 0; i < count; ++i) {
+        const QChar c = s[pos + i];
+        if (c < u'0' || c > u'9')
+            return -1;
+        v = v * 10 + (c.unicode() - u'0');
+    }
+    return v;
+}
+
+// The storage forms "yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss" and "yyyy-MM-dd" come
+// back on every read: they are parsed without regular expressions.
+std::optional<QDateTime> parseStorageForm(const QString& s)
+{
+    const qsizetype n = s.size();
+    if ((n != 23 && n != 19 && n != 10) || s[4] != u'-' || s[7] != u'-')
+        return std::nullopt;
+    const int y = digitsAt(s, 0, 4), mo = digitsAt(s, 5, 2), d = digitsAt(s, 8, 2);
+    if (y < 0 || mo < 0 || d < 0)
+        return std::nullopt;
+    int h = 0, mi = 0, sec = 0, ms = 0;
+    if (n >= 19) {
+        if ((s[10] != u' ' && s[10] != u'T') || s[13] != u':' || s[16] != u':')
+            return std::nullopt;
+        h = digitsAt(s, 11, 2);
+        mi = digitsAt(s, 14, 2);
+        sec = digitsAt(s, 17, 2);
+        if (h < 0 || mi < 0 || sec < 0)
+            return std::nullopt;
+        if (n == 23) {
+            if (s[19] != u'.')
+                return std::nullopt;
+            ms = digitsAt(s, 20, 3);
+            if (ms < 0)
+                return std::nullopt;
+        }
+    }
+    const QDate date(y, mo, d);
+    const QTime time(h, mi, sec, ms);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return QDateTime(date, time, Qt::UTC);
+}
+
+} // namespace
+
+std::optional<QDateTime> parseDateTime(const QString& raw, const QString& dateFormat)
+{
+    if (const auto fast = parseStorageForm(raw))
+        return fast;
+    const QString text = raw.trimmed();
+    if (text.isEmpty())
+        return baseDate();
+
+    // The time part: hh:mm[:ss[.fff]] [AM|PM], or a bare hh AM.
+    auto parseTime = [](const QString& t) -> std::optional<QTime> {
+        static const QRegularExpression re(
+            u"^(\\d{1,2})(?::(\\d{1,2})(?::(\\d{1,2})(?:[.:](\\d{1,9}))?)?)?\\s*([AaPp][Mm])?$"_s);
+        const auto m = re.match(t.trimmed());
+        if (!m.hasMatch())
+            return std::nullopt;
+        if (m.captured(2).isEmpty() && m.captured(5).isEmpty())
+            return std::nullopt;
+        int h = m.captured(1).toInt();
+        const int mi = m.captured(2).isEmpty() ? 0 : m.captured(2).toInt();
+        const int s = m.captured(3).isEmpty() ? 0 : m.captured(3).toInt();
+        int ms = 0;
+        if (!m.captured(4).isEmpty()) {
+            QString frac = m.captured(4);
+            // "." is a fraction; SQL Server reads hh:mm:ss:mmm as milliseconds too.
+            frac = (frac + u"000"_s).left(3);
+            ms = frac.toInt();
+        }
+        const QString ampm = m.captured(5).toUpper();
+        if (!ampm.isEmpty()) {
+            if (h < 1 || h > 12)
+                return std::nullopt;
+            if (ampm == u"AM" && h == 12)
+                h = 0;
+            else if (ampm == u"PM" && h != 12)
+                h += 12;
+        }
+        const QTime time(h, mi, s, ms);
+        if (!time.isValid())
+            return std::nullopt;
+        return time;
+    };
+    auto make = [](int y, int mo, int d, QTime t) -> std::optional<QDateTime> {
+        const QDate date(y, mo, d);
+        if (!date.isValid())
+            return std::nullopt;
+        return QDateTime(date, t, Qt::UTC);
+    };
+    auto year = [](const QString& y) {
+        int v = y.toInt();
+        if (y.size() <= 2)
+            v += v < 50 ? 2000 : 1900;
+        return v;
+    };
+
+    // ISO 8601 and ODBC canonical forms.
+    static const QRegularExpression iso(u"^(\\d{4})-(\\d{1,2})-(\\d{1,2})(?:(?:T|\\s+)(.*))?$"_s);
+    if (const auto m = iso.match(text); m.hasMatch()) {
+        QTime t(0, 0);
+        if (!m.captured(4).isEmpty()) {
+            const auto pt = parseTime(m.captured(4));
+            if (!pt)
+                return std::nullopt;
+            t = *pt;
+        }
+        return make(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(), t);
+    }
+    // yyyymmdd [time]
+    static const QRegularExpression compact(u"^(\\d{4})(\\d{2})(\\d{2})(?:\\s+(.*))?$"_s);
+    if (const auto m = compact.match(text); m.hasMatch()) {
+        QTime t(0, 0);
+        if (!m.captured(4).isEmpty()) {
+            const auto pt = parseTime(m.captured(4));
+            if (!pt)
+                return std::nullopt;
+            t = *pt;
+        }
+        return make(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(), t);
+    }
+    // Numeric dates with / . - as the session's DATEFORMAT orders them.
+    static const QRegularExpression numeric(
+        u"^(\\d{1,4})([/.\\-])(\\d{1,2})\\2(\\d{1,4})(?:\\s+(.*))?$"_s);
+    if (const auto m = numeric.match(text); m.hasMatch()) {
+        QTime t(0, 0);
+        if (!m.captured(5).isEmpty()) {
+            const auto pt = parseTime(m.captured(5));
+            if (!pt)
+                return std::nullopt;
+            t = *pt;
+        }
+        const QString a = m.captured(1), b = m.captured(3), c = m.captured(4);
+        if (a.size() == 4)
+            return make(a.toInt(), b.toInt(), c.toInt(), t);
+        const QString order = dateFormat.isEmpty() ? u"mdy"_s : dateFormat.toLower();
+        if (order == u"dmy")
+            return make(year(c), b.toInt(), a.toInt(), t);
+        if (order == u"ymd")
+            return make(year(a), b.toInt(), c.toInt(), t);
+        if (order == u"ydm")
+            return make(year(a), c.toInt(), b.toInt(), t);
+        if (order == u"myd")
+            return make(year(b), a.toInt(), c.toInt(), t);
+        if (order == u"dym")
+            return make(year(b), c.toInt(), a.toInt(), t);
+        return make(year(c), a.toInt(), b.toInt(), t);
+    }
+    // Month names: "Dec 25 2014 10:00AM", "25 Dec 2014", "December 25, 2014".
+    static const QStringList months = {u"jan"_s, u"feb"_s, u"mar"_s, u"apr"_s, u"may"_s, u"jun"_s,
+                                       u"jul"_s, u"aug"_s, u"sep"_s, u"oct"_s, u"nov"_s, u"dec"_s};
+    static const QRegularExpression named1(
+        u"^([A-Za-z]+)\\s+(\\d{1,2}),?\\s+(\\d{2,4})(?:\\s+(.*))?$"_s);
+    static const QRegularExpression named2(
+        u"^(\\d{1,2})\\s+([A-Za-z]+),?\\s+(\\d{2,4})(?:\\s+(.*))?$"_s);
+    auto monthIndex = [&](const QString& n) {
+        const QString k = n.left(3).toLower();
+        const qsizetype i = months.indexOf(k);
+        return i < 0 ? -1 : int(i) + 1;
+    };
+    for (const auto* re : {&named1, &named2}) {
+        const auto m = re->match(text);
+        if (!m.hasMatch())
+            continue;
+        const bool first = re == &named1;
+        const int mo = monthIndex(first ? m.captured(1) : m.captured(2));
+        if (mo < 0)
+            return std::nullopt;
+        QTime t(0, 0);
+        if (!m.captured(4).isEmpty()) {
+            const auto pt = parseTime(m.captured(4));
+            if (!pt)
+                return std::nullopt;
+            t = *pt;
+        }
+        const int d = (first ? m.captured(2) : m.captured(1)).toInt();
+        return make(year(m.captured(3)), mo, d, t);
+    }
+    // A time alone is that time on 1900-01-01.
+    if (const auto t = parseTime(text))
+        return QDateTime(QDate(1900, 1, 1), *t, Qt::UTC);
+    return std::nullopt;
+}
+
+QString storageDateTime(const QDateTime& in, BaseType base)
+{
+    QDateTime dt(in.date(), in.time(), Qt::UTC);
+    switch (base) {
+    case BaseType::Date:
+        return dt.date().toString(u"yyyy-MM-dd"_s);
+    case BaseType::SmallDateTime: {
+        // Rounded to the minute, as smalldatetime keeps it.
+        const int secs = dt.time().second();
+        dt = dt.addMSecs(-qint64(secs) * 1000 - dt.time().msec());
+        if (secs >= 30)
+            dt = dt.addSecs(60);
+        return dt.toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s);
+    }
+    case BaseType::DateTime: {
+        // datetime keeps 1/300 second: .000, .003, .007.
+        const int ms = dt.time().msec();
+        const qint64 ticks = std::llround(ms * 0.3);
+        const qint64 rounded = std::llround(static_cast<double>(ticks) / 0.3);
+        dt = dt.addMSecs(rounded - ms);
+        return dt.toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s);
+    }
+    default:
+        return dt.toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s);
+    }
+}
+
+QString formatDateTimeStyle(const QDateTime& dt, int style, BaseType base)
+{
+    const QDate d = dt.date();
+    const QTime t = dt.time();
+    static const char* const monthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const QString mon = QString::fromLatin1(monthNames[d.month() - 1]);
+    auto two = [](int v) {
+        return u"%1"_s.arg(v, 2, 10, QChar(u'0'));
+    };
+    auto four = [](int v) {
+        return u"%1"_s.arg(v, 4, 10, QChar(u'0'));
+    };
+    auto hm12 = [&]() {
+        int h = t.hour() % 12;
+        if (h == 0)
+            h = 12;
+        return u"%1:%2%3"_s.arg(h, 2, 10, QChar(u' '))
+            .arg(two(t.minute()))
+            .arg(t.hour() < 12 ? u"AM"_s : u"PM"_s);
+    };
+    const QString hms = two(t.hour()) + u':' + two(t.minute()) + u':' + two(t.second());
+    const QString ms3 = u"%1"_s.arg(t.msec(), 3, 10, QChar(u'0'));
+    const QString yy = two(d.year() % 100);
+    const QString yyyy = four(d.year());
+    const bool century =
+        style >= 100 || style == 20 || style == 21 || style == 23 || style == 126 || style == 127;
+    const QString y = century ? yyyy : yy;
+    switch (style % 100) {
+    case 1:
+        return two(d.month()) + u'/' + two(d.day()) + u'/' + y;
+    case 2:
+        return y + u'.' + two(d.month()) + u'.' + two(d.day());
+    case 3:
+        return two(d.day()) + u'/' + two(d.month()) + u'/' + y;
+    case 4:
+        return two(d.day()) + u'.' + two(d.month()) + u'.' + y;
+    case 5:
+        return two(d.day()) + u'-' + two(d.month()) + u'-' + y;
+    case 6:
+        return two(d.day()) + u' ' + mon + u' ' + y;
+    case 7:
+        return mon + u' ' + two(d.day()) + u", "_s + y;
+    case 8:
+    case 24:
+        return hms;
+    case 10:
+        return two(d.month()) + u'-' + two(d.day()) + u'-' + y;
+    case 11:
+        return y + u'/' + two(d.month()) + u'/' + two(d.day());
+    case 12:
+        return y + two(d.month()) + two(d.day());
+    case 14:
+        return hms + u'.' + ms3;
+    case 20:
+        return yyyy + u'-' + two(d.month()) + u'-' + two(d.day()) + u' ' + hms;
+    case 21:
+    case 25:
+        return yyyy + u'-' + two(d.month()) + u'-' + two(d.day()) + u' ' + hms + u'.' + ms3;
+    case 23:
+        return yyyy + u'-' + two(d.month()) + u'-' + two(d.day());
+    case 26:
+    case 27:
+        return yyyy + u'-' + two(d.month()) + u'-' + two(d.day()) + u'T' + hms +
+               (t.msec() != 0 ? u'.' + ms3 : QString());
+    case 9:
+    case 13: {
+        const QString day =
+            style % 100 == 9 ? mon + u' ' + u"%1"_s.arg(d.day(), 2, 10, QChar(u' ')) + u' ' + yyyy
+                             : two(d.day()) + u' ' + mon + u' ' + yyyy;
+        int h = t.hour() % 12;
+        if (h == 0)
+            h = 12;
+        return day + u' ' + u"%1"_s.arg(h, 2, 10, QChar(u' ')) + u':' + two(t.minute()) + u':' +
+               two(t.second()) + u':' + ms3 + (t.hour() < 12 ? u"AM"_s : u"PM"_s);
+    }
+    default:
+        break;
+    }
+    if (base == BaseType::Date)
+        return yyyy + u'-' + two(d.month()) + u'-' + two(d.day());
+    if (base == BaseType::DateTime2)
+        return yyyy + u'-' + two(d.month()) + u'-' + two(d.day()) + u' ' + hms + u'.' + ms3 +
+               u"0000"_s;
+    // Style 0 / 100: "Dec 25 2014 10:00AM".
+    return mon + u' ' + u"%1"_s.arg(d.day(), 2, 10, QChar(u' ')) + u' ' + yyyy + u' ' + hm12();
+}
+
+// ---- numbers
+
+std::optional<QString> normalizeDecimal(const QString& raw, int precision, int scale,
+                                        bool* overflow)
+{
+    if (overflow)
+        *overflow = false;
+    const QString text = raw.trimmed();
+    // [+-]digits[.digits]
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    const qsizetype intStart = i;
+    while (i < text.size() && text[i].isDigit() && text[i].unicode() < 128)
+        ++i;
+    QString intPart = text.mid(intStart, i - intStart);
+    QString frac;
+    if (i < text.size() && text[i] == u'.') {
+        const qsizetype fracStart = ++i;
+        while (i < text.size() && text[i].isDigit() && text[i].unicode() < 128)
+            ++i;
+        frac = text.mid(fracStart, i - fracStart);
+    }
+    if (i != text.size() || (intPart.isEmpty() && frac.isEmpty()))
+        return std::nullopt;
+    bool carry = false;
+    if (frac.size() > scale) {
+        carry = frac[scale] >= u'5';
+        frac = frac.left(scale);
+    } else {
+        frac += QString(scale - frac.size(), u'0');
+    }
+    QString digits = intPart + frac;
+    if (carry) {
+        // Half away from zero.
+        qsizetype k = digits.size() - 1;
+        while (k >= 0) {
+            if (digits[k] == u'9') {
+                digits[k] = u'0';
+                --k;
+            } else {
+                digits[k] = QChar(digits[k].unicode() + 1);
+                break;
+            }
+        }
+        if (k < 0)
+            digits.prepend(u'1');
+    }
+    QString newInt = digits.left(digits.size() - scale);
+    const QString newFrac = digits.right(scale);
+    while (newInt.size() > 1 && newInt[0] == u'0')
+        newInt.remove(0, 1);
+    if (newInt.isEmpty())
+        newInt = u"0"_s;
+    const int intDigits = newInt == u"0" ? 0 : int(newInt.size());
+    if (precision > 0 && intDigits > precision - scale) {
+        if (overflow)
+            *overflow = true;
+        return std::nullopt;
+    }
+    QString out = newInt;
+    if (scale > 0)
+        out += u'.' + newFrac;
+    const bool zero =
+        std::none_of(out.begin(), out.end(), [](QChar c) { return c >= u'1' && c <= u'9'; });
+    if (negative && !zero)
+        out.prepend(u'-');
+    return out;
+}
+
+QString formatFloat(double value)
+{
+    if (value == 0)
+        return u"0"_s;
+    QString s = QString::number(value, 'g', 6);
+    // SQL Server writes three exponent digits: 1.23457e+006.
+    const qsizetype e = s.indexOf(u'e');
+    if (e >= 0) {
+        const QChar sign = s[e + 1];
+        QString digits = s.mid(e + 2);
+        while (digits.size() < 3)
+            digits.prepend(u'0');
+        s = s.left(e + 1) + sign + digits;
+    }
+    return s;
+}
+
+QString valueToText(const Value& value)
+{
+    if (const auto* i = std::get_if<qint64>(&value))
+        return QString::number(*i);
+    if (const auto* d = std::get_if<double>(&value)) {
+        QString s = QString::number(*d, 'g', 15);
+        return s;
+    }
+    if (const auto* s = std::get_if<QString>(&value))
+        return *s;
+    if (const auto* b = std::get_if<QByteArray>(&value))
+        return QString::fromLatin1(*b);
+    if (const auto* dt = std::get_if<QDateTime>(&value))
+        return storageDateTime(*dt, BaseType::DateTime2);
+    return {};
+}
+
+// ---- conversion
+
+Value convertValue(const Value& value, const std::optional<TypeInfo>& source,
+                   const TypeInfo& target, ConversionMode mode, int style)
+{
+    if (isNull(value))
+        return {};
+    const QString from = sourceName(value, source);
+    const bool sourceIsDate =
+        std::holds_alternative<QDateTime>(value) || (source && source->isDateTime());
+    const bool sourceIsDecimal = source && source->isExactNumeric();
+
+    auto dateOf = [&]() -> QDateTime {
+        if (const auto* dt = std::get_if<QDateTime>(&value))
+            return *dt;
+        const auto parsed = parseDateTime(valueToText(value));
+        return parsed ? *parsed : baseDate();
+    };
+
+    // Integers (and bit).
+    if (target.isInteger()) {
+        const IntRange range = intRange(target.base);
+        qint64 v = 0;
+        if (const auto* i = std::get_if<qint64>(&value)) {
+            v = *i;
+        } else if (const auto* d = std::get_if<double>(&value)) {
+            if (target.base == BaseType::Bit)
+                return qint64(*d != 0 ? 1 : 0);
+            if (!std::isfinite(*d) || std::trunc(*d) < -9.2e18 || std::trunc(*d) > 9.2e18)
+                fail(8115,
+                     u"Arithmetic overflow error converting expression to data type %1."_s.arg(
+                         target.baseName()));
+            v = static_cast<qint64>(std::trunc(*d));
+        } else if (const auto* b = std::get_if<QByteArray>(&value)) {
+            v = bigEndianInt(*b);
+        } else if (const auto* dt = std::get_if<QDateTime>(&value)) {
+            v = baseDate().daysTo(QDateTime(dt->date(), QTime(0, 0), Qt::UTC));
+        } else {
+            const QString text = std::get<QString>(value);
+            if (sourceIsDate) {
+                v = baseDate().daysTo(dateOf());
+            } else if (target.base == BaseType::Bit) {
+                const QString t = text.trimmed();
+                if (t.compare(u"true"_s, Qt::CaseInsensitive) == 0)
+                    return qint64(1);
+                if (t.compare(u"false"_s, Qt::CaseInsensitive) == 0)
+                    return qint64(0);
+                bool overflow = false;
+                if (const auto parsed = parseIntegerText(t, &overflow))
+                    return qint64(*parsed != 0 ? 1 : 0);
+                if (const auto real = parseFloatText(t); real && source && source->isNumeric())
+                    return qint64(*real != 0 ? 1 : 0);
+                fail(245,
+                     u"Conversion failed when converting the %1 value '%2' to data type bit."_s.arg(
+                         from, quoteForMessage(text)));
+            } else if (sourceIsDecimal || (source && source->isApproxNumeric())) {
+                const auto real = parseFloatText(text);
+                v = real ? static_cast<qint64>(std::trunc(*real)) : 0;
+            } else {
+                bool overflow = false;
+                const auto parsed = parseIntegerText(text, &overflow);
+                if (!parsed) {
+                    if (overflow)
+                        fail(248, u"The conversion of the %1 value '%2' overflowed an %3 column. "
+                                  "Use a larger integer column."_s.arg(from, quoteForMessage(text),
+                                                                       target.baseName()));
+                    fail(245,
+                         u"Conversion failed when converting the %1 value '%2' to data type %3."_s
+                             .arg(from, quoteForMessage(text), target.baseName()));
+                }
+                v = *parsed;
+            }
+        }
+        if (target.base == BaseType::Bit)
+            return qint64(v != 0 ? 1 : 0);
+        if (v < range.min || v > range.max)
+            fail(8115, u"Arithmetic overflow error converting expression to data type %1."_s.arg(
+                           target.baseName()));
+        return v;
+    }
+
+    // Approximate numbers.
+    if (target.isApproxNumeric()) {
+        double d = 0;
+        if (const auto* i = std::get_if<qint64>(&value)) {
+            d = static_cast<double>(*i);
+        } else if (const auto* f = std::get_if<double>(&value)) {
+            d = *f;
+        } else if (std::holds_alternative<QByteArray>(value)) {
+            fail(529, u"Explicit conversion from data type varbinary to %1 is not allowed."_s.arg(
+                          target.baseName()));
+        } else if (sourceIsDate) {
+            const QDateTime dt = dateOf();
+            d = static_cast<double>(baseDate().msecsTo(dt)) / 86400000.0;
+        } else {
+            const auto parsed = parseFloatText(std::get<QString>(value));
+            if (!parsed)
+                fail(8114, u"Error converting data type %1 to %2."_s.arg(from, target.baseName()));
+            d = *parsed;
+        }
+        if (target.base == BaseType::Real)
+            d = static_cast<double>(static_cast<float>(d));
+        return d;
+    }
+
+    // Exact numbers: canonical text at the target scale.
+    if (target.isExactNumeric()) {
+        const TypeInfo t = target.base == BaseType::Money ? TypeInfo::of(target.base, 0, 19, 4)
+                           : target.base == BaseType::SmallMoney
+                               ? TypeInfo::of(target.base, 0, 10, 4)
+                               : target;
+        QString text;
+        if (const auto* i = std::get_if<qint64>(&value))
+            text = QString::number(*i);
+        else if (const auto* f = std::get_if<double>(&value))
+            text = QString::number(*f, 'f', std::min(t.scale + 2, 17));
+        else if (std::holds_alternative<QByteArray>(value))
+            fail(8114, u"Error converting data type varbinary to numeric."_s);
+        else if (sourceIsDate)
+            fail(529, u"Explicit conversion from data type datetime to %1 is not allowed."_s.arg(
+                          target.baseName()));
+        else {
+            text = std::get<QString>(value).trimmed();
+            if (text.isEmpty() &&
+                (target.base == BaseType::Money || target.base == BaseType::SmallMoney))
+                text = u"0"_s;
+            // Scientific notation arrives from float sources.
+            if (text.contains(u'e', Qt::CaseInsensitive) && source && source->isApproxNumeric()) {
+                const auto d = parseFloatText(text);
+                if (d)
+                    text = QString::number(*d, 'f', std::min(t.scale + 2, 17));
+            }
+        }
+        bool overflow = false;
+        const auto normalized = normalizeDecimal(text, t.precision, t.scale, &overflow);
+        if (!normalized) {
+            if (overflow)
+                fail(8115, u"Arithmetic overflow error converting %1 to data type numeric."_s.arg(
+                               std::holds_alternative<QString>(value) ? from : u"expression"_s));
+            fail(8114, u"Error converting data type %1 to numeric."_s.arg(from));
+        }
+        return *normalized;
+    }
+
+    // Dates and times.
+    if (target.isDateTime()) {
+        QDateTime dt;
+        if (const auto* d = std::get_if<QDateTime>(&value)) {
+            dt = *d;
+        } else if (const auto* i = std::get_if<qint64>(&value)) {
+            if (target.base == BaseType::Date)
+                fail(529, u"Explicit conversion from data type int to date is not allowed."_s);
+            dt = baseDate().addDays(*i);
+        } else if (const auto* f = std::get_if<double>(&value)) {
+            if (target.base == BaseType::Date)
+                fail(529, u"Explicit conversion from data type float to date is not allowed."_s);
+            dt = baseDate().addMSecs(std::llround(*f * 86400000.0));
+        } else if (std::holds_alternative<QByteArray>(value)) {
+            fail(529, u"Explicit conversion from data type varbinary to %1 is not allowed."_s.arg(
+                          target.baseName()));
+        } else {
+            const QString text = std::get<QString>(value);
+            const auto parsed = parseDateTime(text);
+            if (!parsed)
+                fail(241, u"Conversion failed when converting date and/or time from character "
+                          "string."_s);
+            dt = *parsed;
+        }
+        if (!dt.isValid() || !inRange(dt, target.base))
+            fail(242, u"The conversion of a %1 data type to a %2 data type resulted in an "
+                      "out-of-range value."_s.arg(from, dateTypeName(target.base)));
+        return storageDateTime(dt, target.base);
+    }
+
+    // Binary.
+    if (target.isBinary()) {
+        QByteArray bytes;
+        if (const auto* b = std::get_if<QByteArray>(&value)) {
+            bytes = *b;
+        } else if (const auto* i = std::get_if<qint64>(&value)) {
+            bytes = intBytes(*i, intSize(source, *i));
+        } else if (std::holds_alternative<double>(value)) {
+            fail(529, u"Explicit conversion from data type float to %1 is not allowed."_s.arg(
+                          target.baseName()));
+        } else if (const auto* s = std::get_if<QString>(&value)) {
+            if (mode == ConversionMode::Column)
+                fail(257, u"Implicit conversion from data type %1 to %2 is not allowed. Use the "
+                          "CONVERT function to run this query."_s.arg(from, target.baseName()));
+            if (source && source->base == BaseType::UniqueIdentifier) {
+                const QUuid uuid(*s);
+                const QByteArray rfc = uuid.toRfc4122();
+                bytes = rfc;
+                // GUIDs keep their first three groups little-endian.
+                std::reverse(bytes.begin(), bytes.begin() + 4);
+                std::reverse(bytes.begin() + 4, bytes.begin() + 6);
+                std::reverse(bytes.begin() + 6, bytes.begin() + 8);
+            } else if (style == 1 || style == 2) {
+                QString hex = s->trimmed();
+                if (style == 1 && hex.startsWith(u"0x"_s, Qt::CaseInsensitive))
+                    hex = hex.mid(2);
+                bytes = QByteArray::fromHex(hex.toLatin1());
+            } else if (source && source->isUnicode()) {
+                bytes = utf16Bytes(*s);
+            } else {
+                bytes = s->toLatin1();
+            }
+        } else {
+            fail(529, u"Explicit conversion from data type datetime to %1 is not allowed."_s.arg(
+                          target.baseName()));
+        }
+        if (target.length != ColumnType::max && !target.isLob() && bytes.size() > target.length) {
+            if (mode == ConversionMode::Column)
+                fail(8152, u"String or binary data would be truncated."_s);
+            bytes.truncate(target.length);
+        }
+        if (target.base == BaseType::Binary && bytes.size() < target.length)
+            bytes.append(QByteArray(target.length - bytes.size(), '\0'));
+        return bytes;
+    }
+
+    if (target.base == BaseType::UniqueIdentifier) {
+        if (const auto* b = std::get_if<QByteArray>(&value)) {
+            if (b->size() < 16)
+                fail(8169, u"Conversion failed when converting from a character string to "
+                           "uniqueidentifier."_s);
+            return guidFromBytes(*b);
+        }
+        if (!std::holds_alternative<QString>(value))
+            fail(529,
+                 u"Explicit conversion from data type %1 to uniqueidentifier is not allowed."_s.arg(
+                     from));
+        const auto guid = parseGuid(std::get<QString>(value));
+        if (!guid)
+            fail(8169, u"Conversion failed when converting from a character string to "
+                       "uniqueidentifier."_s);
+        return *guid;
+    }
+
+    // Text.
+    QString text;
+    if (const auto* i = std::get_if<qint64>(&value)) {
+        text = QString::number(*i);
+        if (source && source->base == BaseType::Bit)
+            text = *i != 0 ? u"1"_s : u"0"_s;
+    } else if (const auto* f = std::get_if<double>(&value)) {
+        text = sourceIsDecimal ? QString::number(*f, 'f', source->scale) : formatFloat(*f);
+        if (source && source->base == BaseType::Money)
+            text = QString::number(*f, 'f', style == 2 ? 4 : 2);
+    } else if (const auto* b = std::get_if<QByteArray>(&value)) {
+        if (style == 1 || style == 2)
+            text = (style == 1 ? u"0x"_s : QString()) + QString::fromLatin1(b->toHex().toUpper());
+        else if (target.isUnicode())
+            text = fromUtf16Bytes(*b);
+        else
+            text = QString::fromLatin1(*b);
+    } else if (const auto* dt = std::get_if<QDateTime>(&value)) {
+        text = formatDateTimeStyle(*dt, style, source ? source->base : BaseType::DateTime);
+    } else {
+        text = std::get<QString>(value);
+        if (sourceIsDate) {
+            if (const auto parsed = parseDateTime(text))
+                text = formatDateTimeStyle(*parsed, style, source->base);
+        } else if (sourceIsDecimal && source->base == BaseType::Money) {
+            if (const auto n = normalizeDecimal(text, 0, style == 2 ? 4 : 2))
+                text = *n;
+        } else if (sourceIsDecimal) {
+            if (const auto n = normalizeDecimal(text, 0, source->scale))
+                text = *n;
+        }
+    }
+    if (target.base == BaseType::SysName && text.size() > 128)
+        text = text.left(128);
+    if (target.length > 0 && !target.isLob() && text.size() > target.length) {
+        const bool numeric = std::holds_alternative<qint64>(value) ||
+                             std::holds_alternative<double>(value) ||
+                             (source && source->isNumeric());
+        if (mode == ConversionMode::Column) {
+            // Trailing blanks beyond the length go silently, as with ANSI_PADDING.
+            if (rtrimSpaces(text).size() > target.length)
+                fail(8152, u"String or binary data would be truncated."_s);
+            text = text.left(target.length);
+        } else if (numeric && mode == ConversionMode::Cast) {
+            text = u"*"_s;
+        } else {
+            text = text.left(target.length);
+        }
+    }
+    if (target.base == BaseType::Char || target.base == BaseType::NChar)
+        text = padRight(text, target.length);
+    return text;
+}
+
+Value sqliteOperand(const Value& stored, const TypeInfo& type)
+{
+    const auto* text = std::get_if<QString>(&stored);
+    if (!text || !type.isExactNumeric())
+        return stored;
+    int digits = 0;
+    bool fraction = false;
+    bool nonZeroFraction = false;
+    for (const QChar c : *text) {
+        if (c.isDigit())
+            ++digits;
+        if (c == u'.')
+            fraction = true;
+        else if (fraction && c != u'0')
+            nonZeroFraction = true;
+    }
+    if (digits > 15)
+        return stored;
+    if (!nonZeroFraction) {
+        bool ok = false;
+        const qint64 i = text->section(u'.', 0, 0).toLongLong(&ok);
+        if (ok)
+            return i;
+    }
+    bool ok = false;
+    const double d = text->toDouble(&ok);
+    return ok ? Value(d) : stored;
+}
+
+Value wireValue(const Value& stored, const TypeInfo& type)
+{
+    if (isNull(stored))
+        return {};
+    try {
+        if (type.isInteger()) {
+            if (const auto* i = std::get_if<qint64>(&stored))
+                return type.base == BaseType::Bit ? qint64(*i != 0) : *i;
+            return convertValue(stored, std::nullopt, TypeInfo::of(BaseType::BigInt),
+                                ConversionMode::Cast);
+        }
+        if (type.isApproxNumeric()) {
+            if (const auto* i = std::get_if<qint64>(&stored))
+                return static_cast<double>(*i);
+            if (std::holds_alternative<double>(stored))
+                return stored;
+            return convertValue(stored, std::nullopt, TypeInfo::of(BaseType::Float),
+                                ConversionMode::Cast);
+        }
+        if (type.isExactNumeric()) {
+            const TypeInfo t = type.base == BaseType::Money ? TypeInfo::of(type.base, 0, 19, 4)
+                               : type.base == BaseType::SmallMoney
+                                   ? TypeInfo::of(type.base, 0, 10, 4)
+                                   : type;
+            if (const auto* d = std::get_if<double>(&stored)) {
+                QString text = QString::number(*d, 'f', t.scale);
+                if (text.startsWith(u'-') && std::none_of(text.begin(), text.end(), [](QChar c) {
+                        return c >= u'1' && c <= u'9';
+                    }))
+                    text.remove(0, 1);
+                return text;
+            }
+            if (const auto* i = std::get_if<qint64>(&stored)) {
+                QString text = QString::number(*i);
+                if (t.scale > 0)
+                    text += u'.' + QString(t.scale, u'0');
+                return text;
+            }
+            const QString text = valueToText(stored);
+            if (const auto n = normalizeDecimal(text, 0, t.scale))
+                return *n;
+            return text;
+        }
+        if (type.isDateTime()) {
+            if (std::holds_alternative<QDateTime>(stored))
+                return stored;
+            if (const auto* s = std::get_if<QString>(&stored)) {
+                if (const auto dt = parseDateTime(*s))
+                    return *dt;
+            }
+            return stored;
+        }
+        if (type.isBinary()) {
+            QByteArray b;
+            if (const auto* bytes = std::get_if<QByteArray>(&stored))
+                b = *bytes;
+            else if (const auto* s = std::get_if<QString>(&stored))
+                b = s->toUtf8();
+            else if (const auto* i = std::get_if<qint64>(&stored))
+                b = intBytes(*i, intSize(std::nullopt, *i));
+            if (type.base == BaseType::Binary && b.size() < type.length)
+                b.append(QByteArray(type.length - b.size(), '\0'));
+            return b;
+        }
+        if (type.base == BaseType::UniqueIdentifier)
+            return valueToText(stored).toUpper();
+        // Text: char(n) comes back padded.
+        QString text;
+        if (const auto* d = std::get_if<double>(&stored))
+            text = formatFloat(*d);
+        else if (const auto* b = std::get_if<QByteArray>(&stored))
+            text = type.isUnicode() ? QString::fromUtf8(*b) : QString::fromLatin1(*b);
+        else
+            text = valueToText(stored);
+        if (type.base == BaseType::Char || type.base == BaseType::NChar)
+            text = padRight(text, type.length);
+        return text;
+    } catch (const SqlError&) {
+        return stored;
+    }
+}
+
+} // namespace sqlsim
