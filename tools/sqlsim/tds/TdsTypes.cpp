@@ -1,5 +1,7 @@
 #include "TdsTypes.h"
 
+#include "TextDecoding.h"
+
 #include <QRegularExpression>
 #include <QUuid>
 #include <QtEndian>
@@ -11,7 +13,7 @@ using namespace Qt::StringLiterals;
 
 namespace sqlsim::tds {
 
-const QByteArray serverCollation = QByteArray("\x09\x04\xD0\x00\x34", 5);
+const QByteArray serverCollation = QByteArray("\x19\x04\xD0\x00\x00", 5);
 
 namespace {
 
@@ -166,12 +168,6 @@ QDateTime parseDateTimeText(const QString& text)
     return QDateTime(date, time, Qt::UTC);
 }
 
-// UTF-16 code points of Windows-1252's bytes 0x80..0x9F (the undefined five map to themselves).
-constexpr char16_t cp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 QByteArray utf16Bytes(const QString& text)
 {
     TdsWriter out;
@@ -189,7 +185,7 @@ QString fromUtf16Bytes(const QByteArray& bytes)
 QString decodeVarchar(const QByteArray& bytes, const QByteArray& collation)
 {
     const bool utf8 = collation.size() >= 4 && (static_cast<quint8>(collation[3]) & 0x04) != 0;
-    return utf8 ? QString::fromUtf8(bytes) : fromCp1252(bytes);
+    return utf8 ? QString::fromUtf8(bytes) : fromServerCodePage(bytes);
 }
 
 bool isPlpType(const ColumnType& t)
@@ -236,7 +232,7 @@ std::optional<QByteArray> bytesFor(const ColumnType& t, const Value& value)
     case SqlType::Char:
     case SqlType::VarChar:
     case SqlType::Text:
-        return toCp1252(toText(value));
+        return toServerCodePage(toText(value));
     case SqlType::NChar:
     case SqlType::NVarChar:
     case SqlType::NText:
@@ -1138,37 +1134,14 @@ QString toDecimalText(const Value& value, int scale)
     return d ? decimalText(d->magnitude, d->negative, scale) : QString();
 }
 
-QByteArray toCp1252(const QString& text)
+QByteArray toServerCodePage(const QString& text)
 {
-    QByteArray out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
-            out.append(static_cast<char>(u));
-            continue;
-        }
-        char mapped = '?';
-        for (int i = 0; i < 32; ++i) {
-            if (cp1252High[i] == u) {
-                mapped = static_cast<char>(0x80 + i);
-                break;
-            }
-        }
-        out.append(mapped);
-    }
-    return out;
+    return platform::encodeWindows1251(text);
 }
 
-QString fromCp1252(const QByteArray& bytes)
+QString fromServerCodePage(const QByteArray& bytes)
 {
-    QString out(bytes.size(), Qt::Uninitialized);
-    char16_t* p = reinterpret_cast<char16_t*>(out.data());
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<quint8>(bytes[i]);
-        p[i] = b >= 0x80 && b < 0xA0 ? cp1252High[b - 0x80] : char16_t(b);
-    }
-    return out;
+    return platform::decodeWindows1251(bytes);
 }
 
 } // namespace sqlsim::tds

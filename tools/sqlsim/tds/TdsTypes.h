@@ -46,7 +46,8 @@ constexpr quint8 NVarChar = 0xE7;
 constexpr quint8 NChar = 0xEF;
 } // namespace type
 
-// SQL_Latin1_General_CP1_CI_AS: the server collation, and that of every text column.
+// Cyrillic_General_CI_AS (LCID 0x0419, code page 1251), as on the servers the program meets:
+// the server collation, and that of every text column.
 extern const QByteArray serverCollation;
 
 // A column type as it can go on the wire: lengths beyond the non-(max) limits become (max),
@@ -84,8 +85,8 @@ QDateTime toDateTime(const Value& value);
 // The exact decimal text of a value at this scale ("-12.50"); empty for NULL or non-numbers.
 QString toDecimalText(const Value& value, int scale);
 
-// Windows-1252, the code page of the server collation (unmappable characters become '?').
-QByteArray toCp1252(const QString& text);
-QString fromCp1252(const QByteArray& bytes);
+// Windows-1251, the code page of the server collation (unmappable characters become '?').
+QByteArray toServerCodePage(const QString& text);
+QString fromServerCodePage(const QByteArray& bytes);
 
 } // namespace sqlsim::tds

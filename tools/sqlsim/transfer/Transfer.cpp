@@ -725,7 +725,7 @@ void runRestoreHeaderOnly(const QString& disk, TransferHost& host, ReplySink& re
             qint64(512),
             bindingId,
             forkId,
-            u"SQL_Latin1_General_CP1_CI_AS"_s,
+            u"Cyrillic_General_CI_AS"_s,
             guidText(media->familyGuid),
             qint64(0),
             qint64(0),
