@@ -531,6 +531,62 @@ private slots:
         QVERIFY(run(u"use master"_s).ok);
     }
 
+    void programBackupAndRestoreStatements()
+    {
+        makeDatabase(u"ostrel"_s);
+        QTemporaryDir backups;
+        QTemporaryDir restored;
+        // Written as the program writes them, with Windows separators.
+        const QString disk =
+            QDir::toNativeSeparators(backups.filePath(u"ostrel_251214.bak"_s)).replace(u'/', u'\\');
+        for (const QString& description : {QString(), u"REMOVABLE"_s}) {
+            const OdbcResult r = run(
+                u"declare @DBName varchar(128)\r\nset @DBName='ostrel'BACKUP DATABASE @DBName TO  "
+                "DISK = N'"_s +
+                disk + u"'  WITH  INIT ,  DESCRIPTION='"_s + description +
+                u"',  NOUNLOAD ,  NAME = N'ostrel backup on 25-12-2014 10:00',  NOSKIP ,  STATS = "
+                "10,  NOFORMAT "_s);
+            QVERIFY2(r.ok, qPrintable(r.error));
+            QVERIFY(r.messages.last().contains(u"BACKUP DATABASE successfully processed"_s));
+            const OdbcResult last =
+                run(u"select top 1 description,backup_set_id, backup_finish_date, database_name, "
+                    "physical_device_name \r\nfrom msdb.dbo.backupset bs inner join "
+                    "msdb.dbo.backupmediafamily bm on (bm.media_set_id=bs.media_set_id )\r\nwhere "
+                    "database_name='ostrel' order by backup_set_id desc\r\n"_s);
+            QVERIFY2(last.ok, qPrintable(last.error));
+            const QList<QVariant> row = last.resultSets.value(0).rows.value(0);
+            QCOMPARE(row.value(0).toString(), description); // '' may be kept as NULL
+            QCOMPARE(row.value(3).toString(), u"ostrel"_s);
+            QCOMPARE(row.value(4).toString(), backups.filePath(u"ostrel_251214.bak"_s));
+        }
+        QVERIFY(QFileInfo::exists(backups.filePath(u"ostrel_251214.bak"_s)));
+
+        const QString local = backups.filePath(u"ostrel_251214.bak"_s);
+        OdbcResult r = run(u"RESTORE FILELISTONLY FROM disk='"_s + local + u"'"_s);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const ResultSet files = r.resultSets.value(0);
+        QCOMPARE(column(files, 0), (QStringList{u"ostrel"_s, u"ostrel_log"_s}));
+        QVERIFY(column(files, 1).value(0).endsWith(u"ostrel.mdf"_s));
+        QVERIFY(column(files, 1).value(1).endsWith(u"ostrel_log.ldf"_s));
+
+        const QString folder = restored.path() + u'/';
+        const QString moves = u" move 'ostrel' to '"_s + folder +
+                              u"ostrel.mdf', move 'ostrel_log' to '"_s + folder +
+                              u"ostrel_log.ldf'"_s;
+        r = run(u"restore database ostrel2 from disk='"_s + local + u"' with \r\n"_s + moves);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QVERIFY(listedDatabases().contains(u"ostrel2"_s));
+        r = run(
+            u"SELECT value FROM ostrel2..DB_PROPERTY WHERE Name='DB_Name' and Value='ostrel'"_s);
+        QCOMPARE(r.resultSets.value(0).rows.size(), 1);
+        // Again over it: refused without Replace, done with it.
+        r = run(u"restore database ostrel2 from disk='"_s + local + u"' with \r\n"_s + moves);
+        QVERIFY(!r.ok);
+        r = run(u"restore database ostrel2 from disk='"_s + local + u"' with \r\n"_s + moves +
+                u", Replace"_s);
+        QVERIFY2(r.ok, qPrintable(r.error));
+    }
+
     void createDatabaseOverAnExistingFile()
     {
         QFile stray(m_sim.dataDir() + u"/adm8.mdf"_s);
@@ -543,6 +599,11 @@ private slots:
         QVERIFY(r.messageNumbers.contains(1802));
         QVERIFY(stray.open(QIODevice::ReadOnly));
         QCOMPARE(stray.readAll(), QByteArray("precious"));
+        stray.close();
+        // A name that would lead the files out of the data folder.
+        const OdbcResult escape = run(u"create database [../escaped]"_s);
+        QCOMPARE(escape.messageNumbers.value(0), 5105);
+        QVERIFY(!QFileInfo::exists(m_sim.dataDir() + u"/../escaped.mdf"_s));
     }
 };
 

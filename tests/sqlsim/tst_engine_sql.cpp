@@ -131,6 +131,29 @@ private slots:
         QCOMPARE(client.currentCatalog(), catalog);
     }
 
+    void windowsLoginGetsAUserRow()
+    {
+        QVERIFY(run(u"create table DBUsers (Login varchar(128) not null, UserExCode int, "
+                    "GtdCounter int, ElCopyCounter int) "
+                    "insert DBUsers values ('sa', 17, 2, 3)"_s)
+                    .ok);
+        OdbcClient windows;
+        QVERIFY(windows.connect(m_sim.port(), u"OFFICE\\ivanov"_s, u"Iv-Pass1"_s, u"enginetest"_s));
+        // The program's batch, twice: the second run adds nothing.
+        const QString batch = u"use enginetest\r\nif not Exists (select * from DBUsers where "
+                              "Login=suser_sname()) \r\ninsert DBUsers (Login, UserExCode, "
+                              "GtdCounter, ElCopyCounter) \r\nselect suser_sname(), UserExCode, "
+                              "GtdCounter, ElCopyCounter from DBUsers where Login='sa'"_s;
+        for (int i = 0; i < 2; ++i) {
+            const OdbcResult r = windows.exec(batch);
+            QVERIFY2(r.ok, qPrintable(r.error));
+        }
+        const OdbcResult r = run(u"select Login, UserExCode, GtdCounter, ElCopyCounter from "
+                                 "DBUsers order by Login"_s);
+        QCOMPARE(flatten(r.resultSets.value(0)),
+                 (QStringList{u"OFFICE\\ivanov|17|2|3"_s, u"sa|17|2|3"_s}));
+    }
+
     void useChangesTheCatalog_data()
     {
         QTest::addColumn<QString>("statement");
@@ -746,7 +769,7 @@ private slots:
             << u"select left('abcdef', 2), right('abcdef', 2), substring('abcdef', 2, 3), "
                "replace('aXbx', 'x', '-'), ltrim('  a'), rtrim('a  ') + '|', reverse('abc'), "
                "replicate('ab', 3), stuff('abcdef', 2, 3, 'XY'), quotename('a]b'), "
-               "charindex('c', 'abcabc', 4), space(2) + 'x', lower('ÄB'), ascii('A'), char(66)"_s
+               "charindex('c', 'abcabc', 4), space(2) + 'x', lower(N'ÄB'), ascii('A'), char(66)"_s
             << QStringList{u"ab|ef|bcd|a-b-|a|a||cba|ababab|aXYef|[a]]b]|6|  x|äb|65|B"_s};
         QTest::newRow("numbers")
             << u"select 7 / 2, 7.0 / 2, 7 % 3, abs(-3), power(2, 10), floor(2.7), "

@@ -84,7 +84,7 @@ struct Expr
     std::vector<ExprPtr> partitionBy;
     std::vector<OrderItem> overOrder;
     int pos = 0;
-    int depth = 1; // of the tree below: bounds the recursion of everything that walks it
+    int depth = 1;     // of the tree below: bounds the recursion of everything that walks it
     QString collation; // expr COLLATE name
 };
 

@@ -1297,7 +1297,7 @@ private:
         }
         if (k.isWord(u"try") || k.isWord(u"catch") || k.isWord(u"dialog") ||
             k.isWord(u"conversation"))
-            return unsupported(t, false);
+            return unsupported(t, true); // the blocks hold statements: all of it is refused
         next();
         auto s = make(Stmt::Block, t);
         while (true) {

@@ -232,7 +232,6 @@ private:
     void checkCancel();
 
     // SQLite access
-    struct Statement;
     SqlError sqliteError(int rc, const Translation* t, const QString& context = {}) const;
     sqlite3_stmt* prepare(const QString& sql, const Translation* t);
     void bindAll(sqlite3_stmt* st, const QList<Value>& binds);

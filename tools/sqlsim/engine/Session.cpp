@@ -25,8 +25,6 @@ public:
     void message(const Message& m) override
     {
         m_pending = true;
-        if (m.severity > 10)
-            m_errors = true;
         m_inner.message(m);
     }
     void columns(const QList<Column>& c) override
@@ -81,14 +79,11 @@ public:
 
     int dones() const { return m_dones; }
     bool pending() const { return m_pending; }
-    bool errors() const { return m_errors; }
-    void clearErrors() { m_errors = false; }
 
 private:
     ReplySink& m_inner;
     int m_dones = 0;
     bool m_pending = false;
-    bool m_errors = false;
 };
 
 struct StatementGuard
@@ -1609,7 +1604,7 @@ Value SessionImpl::serverProperty(const QString& raw)
     if (p == u"instancename")
         return {};
     if (p == u"collation")
-        return u"SQL_Latin1_General_CP1_CI_AS"_s;
+        return u"Cyrillic_General_CI_AS"_s;
     if (p == u"isintegratedsecurityonly" || p == u"isclustered" || p == u"isfulltextinstalled" ||
         p == u"issingleuser" || p == u"ishadrenabled")
         return qint64(0);
@@ -1628,7 +1623,7 @@ Value SessionImpl::databaseProperty(const QString& database, const QString& raw)
     if (p == u"recovery")
         return u"SIMPLE"_s;
     if (p == u"collation")
-        return u"SQL_Latin1_General_CP1_CI_AS"_s;
+        return u"Cyrillic_General_CI_AS"_s;
     if (p == u"updateability")
         return u"READ_WRITE"_s;
     if (p == u"useraccess")

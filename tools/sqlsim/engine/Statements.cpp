@@ -160,8 +160,7 @@ void SessionImpl::runCreateTable(const Stmt& s, Frame& frame)
                                      "and constrained to be nonnullable."_s.arg(c.name));
             if (c.identityIncrement != 1)
                 throw SqlError(40000, u"sqlsim does not support IDENTITY increments other than 1 "
-                                      "('%1')."_s
-                                          .arg(c.name));
+                                      "('%1')."_s.arg(c.name));
             identity = &c;
         }
     }
@@ -524,6 +523,20 @@ void SessionImpl::runCreateDatabase(const Stmt& s, Frame& frame)
     if (m_server.database(name))
         throw SqlError(
             1801, u"Database '%1' already exists. Choose a different database name."_s.arg(name));
+    // The default files are named after the database: a name that is no file name would put
+    // them somewhere else.
+    if (s.dataFiles.isEmpty() &&
+        (name.contains(u'/') || name.contains(u'\\') || name.contains(u':') ||
+         name.startsWith(u'.') || name.contains(QChar(0)))) {
+        Message first;
+        first.number = 5105;
+        first.text = u"A file activation error occurred. The physical file name '%1.mdf' may be "
+                     "incorrect. Diagnose and correct additional errors, and retry the "
+                     "operation."_s.arg(name);
+        sendError(first, &s, frame);
+        throw SqlError(1802, u"CREATE DATABASE failed. Some file names listed could not be "
+                             "created. Check related errors."_s);
+    }
     const QDir dir(m_server.newDatabaseFilesFolder());
     DatabaseFiles files;
     files.name = name;

@@ -317,7 +317,8 @@ bool patternMatch(const std::optional<QString>& pattern, const QString& value, b
         return true;
     if (!usePattern)
         return sameName(*pattern, value);
-    return likeMatch(*pattern, value);
+    // ODBC search patterns escape % and _ with a backslash.
+    return likeMatch(*pattern, value, u'\\');
 }
 
 } // namespace
@@ -770,7 +771,7 @@ void SessionImpl::spHelpDb(QList<CallArg>& args, Frame& frame)
     QList<QList<Value>> rows;
     const QString status =
         u"Status=ONLINE, Updateability=READ_WRITE, UserAccess=MULTI_USER, Recovery=SIMPLE, "
-        "Version=%1, Collation=SQL_Latin1_General_CP1_CI_AS, SQLSortOrder=52, "
+        "Version=%1, Collation=Cyrillic_General_CI_AS, SQLSortOrder=0, "
         "IsAutoCreateStatistics, IsAutoUpdateStatistics"_s.arg(m_server.databaseVersion());
     for (const DatabaseEntry& e : list) {
         const qint64 size = QFileInfo(e.files.dataFile).size() + QFileInfo(e.files.logFile).size();
@@ -933,12 +934,12 @@ void SessionImpl::spColumns(QList<CallArg>& args, Frame& frame)
         sqlite3_finalize(st);
     }
     for (const QString& table : tables) {
-        if (isInternalTable(table) || !likeMatch(*name, table))
+        if (isInternalTable(table) || !likeMatch(*name, table, u'\\'))
             continue;
         qint64 ordinal = 0;
         for (const TableColumn& c : tableColumns(*alias, table)) {
             ++ordinal;
-            if (columnName && !likeMatch(*columnName, c.name))
+            if (columnName && !likeMatch(*columnName, c.name, u'\\'))
                 continue;
             const TypeInfo t = c.type.value_or(nvarchar(4000));
             const OdbcType o = odbcType(t, odbcVer);
@@ -1099,7 +1100,7 @@ void SessionImpl::spStoredProcedures(QList<CallArg>& args, Frame& frame)
                                    nullptr);
         while (sqlite3_step(st) == SQLITE_ROW) {
             const QString n = valueToText(columnValue(st, 0));
-            if (pattern && !likeMatch(stripGroup(*pattern), n))
+            if (pattern && !likeMatch(stripGroup(*pattern), n, u'\\'))
                 continue;
             rows << QList<Value>{m_currentDb, u"dbo"_s,   n + u";1"_s, qint64(-1),
                                  qint64(-1),  qint64(-1), Value(),     qint64(2)};

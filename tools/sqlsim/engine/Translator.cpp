@@ -1173,6 +1173,25 @@ QString Translator::expr(const Expr& e, Scope* scope)
             return u"tsql_dateadd('ms',(%1)*86400000.0*%2,%3,%4)"_s.arg(
                 b, op == u"-" ? u"-1"_s : u"1"_s, a, literal(ta->declText()));
         }
+        // A string meets a number: the string converts to the number's type, with SQL
+        // Server's error when it cannot.
+        if (ta && tb && ta->isString() != tb->isString() && (ta->isNumeric() || tb->isNumeric()) &&
+            (ta->isString() || tb->isString())) {
+            const bool leftIsText = ta->isString();
+            const TypeInfo& target = leftIsText ? *tb : *ta;
+            const QString converted =
+                u"tsql_cast(%1,%2,0,%3,0)"_s.arg(leftIsText ? a : b, literal(target.declText()),
+                                                 literal((leftIsText ? ta : tb)->declText()));
+            const QString l = leftIsText ? converted : a;
+            const QString r = leftIsText ? b : converted;
+            if (op == u"/")
+                return u"tsql_div(%1,%2)"_s.arg(l, r);
+            if (op == u"%")
+                return u"tsql_mod(%1,%2)"_s.arg(l, r);
+            if (op == u"^")
+                return u"((%1 | %2) - (%1 & %2))"_s.arg(l, r);
+            return u"(%1 %2 %3)"_s.arg(l, op, r);
+        }
         if (op == u"+") {
             if (ta && tb && ta->isNumeric() && tb->isNumeric())
                 return u"(%1 + %2)"_s.arg(a, b);
