@@ -759,8 +759,9 @@ void TdsWireTest::parametersIn_data()
     QTest::newRow("time") << SQL_C_TYPE_TIME << SQL_TYPE_TIME << 8 << 0 << bytes(time)
                           << type(SqlType::DateTime) << 0
                           << QVariant(utc(1900, 1, 1, 23, 59, 58, 0));
-    QTest::newRow("varchar") << SQL_C_CHAR << SQL_VARCHAR << 20 << 0 << QString(u"Привет"_s).toUtf8()
-                             << type(SqlType::VarChar) << 20 << QVariant(u"Привет"_s);
+    QTest::newRow("varchar") << SQL_C_CHAR << SQL_VARCHAR << 20 << 0
+                             << QString(u"Привет"_s).toUtf8() << type(SqlType::VarChar) << 20
+                             << QVariant(u"Привет"_s);
     QTest::newRow("char") << SQL_C_CHAR << SQL_CHAR << 3 << 0 << QByteArray("abc")
                           << type(SqlType::Char) << 3 << QVariant(u"abc"_s);
     QTest::newRow("longvarchar") << SQL_C_CHAR << SQL_LONGVARCHAR << 9000 << 0

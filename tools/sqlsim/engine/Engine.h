@@ -3,7 +3,6 @@
 #include "ReplySink.h"
 
 #include <QString>
-
 #include <memory>
 #include <variant>
 
@@ -12,10 +11,10 @@ namespace sqlsim {
 
 struct ServerOptions
 {
-    QString dataDir;               // databases and the state file; kept across restarts
-    QString saPassword;            // password of the login "sa"
-    QString loginsFile;            // more logins, one "name=password" a line ("" = none)
-    int versionYear = 2019;        // @@version: "Microsoft SQL Server <year> ..."
+    QString dataDir;                   // databases and the state file; kept across restarts
+    QString saPassword;                // password of the login "sa"
+    QString loginsFile;                // more logins, one "name=password" a line ("" = none)
+    int versionYear = 2019;            // @@version: "Microsoft SQL Server <year> ..."
     qint64 throttleBytesPerSecond = 0; // slows backup and restore (0 = full speed)
     bool failNextTransfer = false; // drop the connection in the middle of the next backup/restore
 };

@@ -7,7 +7,8 @@
 // and watches the socket for the client's attention while the engine works.
 namespace sqlsim {
 
-enum class DoneKind {
+enum class DoneKind
+{
     Statement, // DONE: one statement of a batch
     InProc,    // DONEINPROC: one statement inside a procedure
     Proc,      // DONEPROC: the end of a procedure called by RPC

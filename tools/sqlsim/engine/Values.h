@@ -4,14 +4,14 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
-
 #include <optional>
 #include <variant>
 
 // What the engine hands to the wire and takes from it: SQL Server's types, values and messages.
 namespace sqlsim {
 
-enum class SqlType {
+enum class SqlType
+{
     Bit,
     TinyInt,
     SmallInt,

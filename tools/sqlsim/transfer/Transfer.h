@@ -3,7 +3,6 @@
 #include "ReplySink.h"
 
 #include <QString>
-
 #include <memory>
 #include <optional>
 #include <utility>
