@@ -16,12 +16,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString serverText(const QString& text)
-{
-    const qsizetype i = text.lastIndexOf(u']');
-    return i < 0 ? text : text.mid(i + 1);
-}
-
 // A raw ODBC statement for what OdbcClient does not reach: catalogue functions, output
 // parameters, return values.
 class RawStatement

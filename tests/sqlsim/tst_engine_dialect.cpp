@@ -8,28 +8,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-QStringList flatten(const ResultSet& set)
-{
-    QStringList out;
-    for (const auto& row : set.rows) {
-        QStringList cells;
-        for (const QVariant& v : row)
-            cells << (v.isNull() ? u"NULL"_s : v.toString());
-        out << cells.join(u'|');
-    }
-    return out;
-}
-
-QString serverText(const QString& text)
-{
-    const qsizetype i = text.lastIndexOf(u']');
-    return i < 0 ? text : text.mid(i + 1);
-}
-
-} // namespace
-
 class EngineDialect : public QObject
 {
     Q_OBJECT

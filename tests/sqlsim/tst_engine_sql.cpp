@@ -11,30 +11,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-// Rows as "a|b|c" with NULL for null: easy to write down in a table.
-QStringList flatten(const ResultSet& set)
-{
-    QStringList out;
-    for (const auto& row : set.rows) {
-        QStringList cells;
-        for (const QVariant& v : row)
-            cells << (v.isNull() ? u"NULL"_s : v.toString());
-        out << cells.join(u'|');
-    }
-    return out;
-}
-
-// The error text without FreeTDS's "[FreeTDS][SQL Server]" prefix.
-QString serverText(const QString& text)
-{
-    const qsizetype i = text.lastIndexOf(u']');
-    return i < 0 ? text : text.mid(i + 1);
-}
-
-} // namespace
-
 class EngineSql : public QObject
 {
     Q_OBJECT

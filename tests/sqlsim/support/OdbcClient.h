@@ -28,6 +28,11 @@ struct OdbcResult
     QList<int> messageNumbers; // their native numbers
 };
 
+// Rows as "a|b|c" with NULL for null: easy to write down in a table.
+QStringList flatten(const ResultSet& set);
+// A server message without FreeTDS's "[FreeTDS][SQL Server]" prefix.
+QString serverText(const QString& text);
+
 class OdbcClient
 {
 public:
