@@ -1229,7 +1229,7 @@ void SessionImpl::runRaiserror(const Stmt& s, Frame&)
         const QString format = valueToText(msg);
         QString out;
         size_t arg = 3;
-        static const QRegularExpression spec(
+        static const QRegularExpression placeholder(
             u"%([-+ 0#]*)(\\d*|\\*)(?:\\.(\\d+|\\*))?(h|l|I64)?([diosuxX])"_s);
         qsizetype pos = 0;
         while (pos < format.size()) {
@@ -1239,8 +1239,8 @@ void SessionImpl::runRaiserror(const Stmt& s, Frame&)
                 continue;
             }
             if (format[pos] == u'%') {
-                const auto mm = spec.match(format, pos, QRegularExpression::NormalMatch,
-                                           QRegularExpression::AnchorAtOffsetMatchOption);
+                const auto mm = placeholder.match(format, pos, QRegularExpression::NormalMatch,
+                                                  QRegularExpression::AnchorAtOffsetMatchOption);
                 if (mm.hasMatch()) {
                     QString value;
                     if (arg < s.exprs.size()) {
