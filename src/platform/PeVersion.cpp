@@ -76,13 +76,18 @@ private:
     qint64 m_size;
 };
 
+// Callers check their ranges; these checks keep a wrong one from reading past the buffer.
 quint16 le16(const QByteArray& bytes, qsizetype at)
 {
+    if (at < 0 || at > bytes.size() - 2)
+        return 0;
     return qFromLittleEndian<quint16>(bytes.constData() + at);
 }
 
 quint32 le32(const QByteArray& bytes, qsizetype at)
 {
+    if (at < 0 || at > bytes.size() - 4)
+        return 0;
     return qFromLittleEndian<quint32>(bytes.constData() + at);
 }
 
