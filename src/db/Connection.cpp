@@ -1,0 +1,898 @@
+#include "Connection.h"
+
+#include "ConnectionStringTranslation.h"
+
+#include <QFile>
+#include <QIODevice>
+#include <QSaveFile>
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <optional>
+#include <sql.h>
+#include <sqlext.h>
+#include <thread>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+
+namespace db {
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC's SQLWCHAR is UTF-16");
+
+constexpr qsizetype chunkSize = 64 * 1024;
+
+std::vector<SQLWCHAR> wide(const QString& text)
+{
+    std::vector<SQLWCHAR> buffer(static_cast<size_t>(text.size()) + 1, 0);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        buffer[static_cast<size_t>(i)] = text[i].unicode();
+    return buffer;
+}
+
+QString fromWide(const SQLWCHAR* text, qsizetype length)
+{
+    return QString(reinterpret_cast<const QChar*>(text), length);
+}
+
+bool succeeded(SQLRETURN rc)
+{
+    return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
+}
+
+struct Diagnostic
+{
+    QString state;
+    int native = 0;
+    QString text;
+};
+
+QList<Diagnostic> diagnostics(SQLSMALLINT type, SQLHANDLE handle)
+{
+    QList<Diagnostic> result;
+    for (SQLSMALLINT record = 1; record < 1000; ++record) {
+        SQLWCHAR state[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        std::vector<SQLWCHAR> text(8192, 0);
+        const SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, text.data(),
+                                            static_cast<SQLSMALLINT>(text.size()), &length);
+        if (!succeeded(rc))
+            break;
+        result.append({fromWide(state, 5), static_cast<int>(native),
+                       fromWide(text.data(), std::clamp<qsizetype>(length, 0, 8191))});
+    }
+    return result;
+}
+
+// The first error among the diagnostics, or a plain text when the driver gave none.
+[[noreturn]] void throwDiagnostics(SQLSMALLINT type, SQLHANDLE handle, const QString& fallback)
+{
+    const QList<Diagnostic> diag = diagnostics(type, handle);
+    for (const Diagnostic& d : diag)
+        if (!d.state.startsWith(u"01"_s))
+            throw DbError(d.text, d.native, d.state);
+    if (!diag.isEmpty())
+        throw DbError(diag.first().text, diag.first().native, diag.first().state);
+    throw DbError(fallback);
+}
+
+// One ODBC handle, freed with its owner.
+class Handle
+{
+public:
+    Handle() = default;
+    Handle(SQLSMALLINT type, SQLHANDLE parent) : m_type(type)
+    {
+        if (!succeeded(SQLAllocHandle(type, parent, &m_handle))) {
+            m_handle = SQL_NULL_HANDLE;
+            throw DbError(u"Не удалось получить описатель ODBC."_s);
+        }
+    }
+    ~Handle() { reset(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    Handle(Handle&& other) noexcept
+        : m_type(other.m_type), m_handle(std::exchange(other.m_handle, nullptr))
+    {}
+    Handle& operator=(Handle&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_type = other.m_type;
+            m_handle = std::exchange(other.m_handle, nullptr);
+        }
+        return *this;
+    }
+    void reset()
+    {
+        if (m_handle != SQL_NULL_HANDLE)
+            SQLFreeHandle(m_type, m_handle);
+        m_handle = SQL_NULL_HANDLE;
+    }
+    SQLHANDLE get() const { return m_handle; }
+    SQLSMALLINT type() const { return m_type; }
+
+private:
+    SQLSMALLINT m_type = SQL_HANDLE_ENV;
+    SQLHANDLE m_handle = nullptr;
+};
+
+// A statement that reads every result to the end before it is freed: closing early would send
+// an attention and make the server abort what it still does (a backup, say).
+class Statement
+{
+public:
+    Statement(SQLHDBC dbc, int timeoutSeconds) : m_handle(SQL_HANDLE_STMT, dbc)
+    {
+        SQLSetStmtAttr(
+            m_handle.get(), SQL_ATTR_QUERY_TIMEOUT,
+            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(timeoutSeconds, 0))), 0);
+    }
+    SQLHSTMT get() const { return m_handle.get(); }
+
+    // Throws on SQL_ERROR; hands informational messages to the sink.
+    SQLRETURN check(SQLRETURN rc, const QString& what) const
+    {
+        if (rc == SQL_ERROR || rc == SQL_INVALID_HANDLE)
+            throwDiagnostics(SQL_HANDLE_STMT, get(), what);
+        if (rc == SQL_SUCCESS_WITH_INFO && messages)
+            for (const Diagnostic& d : diagnostics(SQL_HANDLE_STMT, get()))
+                messages(serverMessage(d.text));
+        return rc;
+    }
+
+    // The message text without FreeTDS's "[FreeTDS][SQL Server]" prefix.
+    static QString serverMessage(const QString& text)
+    {
+        const qsizetype i = text.lastIndexOf(u']');
+        return i < 0 ? text : text.mid(i + 1);
+    }
+
+    std::function<void(const QString&)> messages;
+
+private:
+    Handle m_handle;
+};
+
+// Reads a whole value in chunks, passing each to sink; false for NULL.
+template <typename Sink>
+bool readLong(const Statement& stmt, SQLUSMALLINT column, SQLSMALLINT cType, Sink&& sink)
+{
+    std::vector<char> buffer(static_cast<size_t>(chunkSize));
+    const SQLLEN terminator = cType == SQL_C_WCHAR ? static_cast<SQLLEN>(sizeof(SQLWCHAR)) : 0;
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN rc = SQLGetData(stmt.get(), column, cType, buffer.data(),
+                                        static_cast<SQLLEN>(buffer.size()), &indicator);
+        if (rc == SQL_NO_DATA)
+            return true;
+        stmt.check(rc, u"SQLGetData"_s);
+        if (indicator == SQL_NULL_DATA)
+            return false;
+        const SQLLEN room = static_cast<SQLLEN>(buffer.size()) - terminator;
+        const SQLLEN got = indicator == SQL_NO_TOTAL || indicator > room ? room : indicator;
+        sink(buffer.data(), static_cast<qsizetype>(got));
+        if (rc == SQL_SUCCESS)
+            return true;
+    }
+}
+
+bool isBinaryType(SQLSMALLINT type)
+{
+    return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
+}
+
+QVariant readValue(const Statement& stmt, SQLUSMALLINT column, SQLSMALLINT sqlType)
+{
+    QByteArray data;
+    const auto append = [&](const char* bytes, qsizetype n) {
+        data.append(bytes, n);
+    };
+    if (isBinaryType(sqlType))
+        return readLong(stmt, column, SQL_C_BINARY, append) ? QVariant(data) : QVariant();
+    if (!readLong(stmt, column, SQL_C_WCHAR, append))
+        return {};
+    return QString(reinterpret_cast<const QChar*>(data.constData()), data.size() / 2);
+}
+
+struct Columns
+{
+    QStringList names;
+    QList<SQLSMALLINT> types;
+};
+
+Columns describe(const Statement& stmt, SQLSMALLINT count)
+{
+    Columns columns;
+    for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(count); ++c) {
+        SQLWCHAR name[512] = {};
+        SQLSMALLINT nameLength = 0;
+        SQLSMALLINT type = 0;
+        SQLULEN size = 0;
+        SQLSMALLINT digits = 0;
+        SQLSMALLINT nullable = 0;
+        stmt.check(SQLDescribeColW(stmt.get(), c, name, 512, &nameLength, &type, &size, &digits,
+                                   &nullable),
+                   u"SQLDescribeCol"_s);
+        columns.names.append(fromWide(name, std::clamp<qsizetype>(nameLength, 0, 511)));
+        columns.types.append(type);
+    }
+    return columns;
+}
+
+// Runs rc's statement to its end: every result, SQLMoreResults until SQL_NO_DATA. The rows of the
+// first result with columns go to onRows (nullptr: skipped); gives the last row count.
+qint64 drain(const Statement& stmt, SQLRETURN rc,
+             const std::function<void(SQLSMALLINT columns)>& onRows = {})
+{
+    qint64 count = -1;
+    bool rowsTaken = false;
+    std::optional<DbError> firstError;
+    // After an error the remaining results are still read (freeing the statement early would
+    // cancel them); a lost connection ends the loop, as nothing more can come.
+    for (long guard = 0; rc != SQL_NO_DATA && guard < 1000000; ++guard) {
+        try {
+            stmt.check(rc, u"SQLExecDirect"_s);
+            SQLSMALLINT columns = 0;
+            SQLNumResultCols(stmt.get(), &columns);
+            if (columns > 0) {
+                if (onRows && !rowsTaken) {
+                    rowsTaken = true;
+                    onRows(columns);
+                } else {
+                    while (stmt.check(SQLFetch(stmt.get()), u"SQLFetch"_s) != SQL_NO_DATA) {
+                    }
+                }
+            } else {
+                SQLLEN n = -1;
+                if (succeeded(SQLRowCount(stmt.get(), &n)) && n >= 0)
+                    count = n;
+            }
+        } catch (const DbError& e) {
+            if (!firstError)
+                firstError = e;
+            if (e.sqlState().startsWith(u"08"_s) || e.sqlState() == u"HY008"_s)
+                break;
+        }
+        rc = SQLMoreResults(stmt.get());
+    }
+    if (firstError)
+        throw *firstError;
+    return count;
+}
+
+QString bracketed(const QString& name)
+{
+    QString escaped = name;
+    escaped.replace(u"]"_s, u"]]"_s);
+    return u'[' + escaped + u']';
+}
+
+// "name;1" → "name"
+QString withoutGroup(const QString& procedure)
+{
+    const qsizetype semicolon = procedure.lastIndexOf(u';');
+    return (semicolon < 0 ? procedure : procedure.left(semicolon)).trimmed();
+}
+
+// Replaces the marker ":name" (outside quotes and brackets) with "?"; -1 when it is missing.
+qsizetype replaceMarker(QString& sql, const QString& name)
+{
+    const QString marker = u':' + name;
+    qsizetype found = -1;
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        const QChar c = sql[i];
+        if (c == u'\'' || c == u'"' || c == u'[') {
+            const QChar close = c == u'[' ? u']' : c;
+            for (++i; i < sql.size(); ++i) {
+                if (sql[i] == close) {
+                    if (i + 1 < sql.size() && sql[i + 1] == close) {
+                        ++i;
+                        continue;
+                    }
+                    break;
+                }
+            }
+            continue;
+        }
+        if (c == u':' && sql.mid(i, marker.size()).compare(marker, Qt::CaseInsensitive) == 0) {
+            const qsizetype end = i + marker.size();
+            if (end < sql.size() && (sql[end].isLetterOrNumber() || sql[end] == u'_'))
+                continue;
+            sql.replace(i, marker.size(), u"?"_s);
+            found = i;
+            break;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+// ---- the worker of an asynchronous statement
+
+struct AsyncRun
+{
+    std::thread thread;
+    std::atomic<bool> done{false};
+    std::mutex mutex;
+    QStringList pending; // messages not yet handed over
+    std::optional<DbError> error;
+    Connection::MessageHandler onMessage;
+    std::atomic<SQLHSTMT> stmt{nullptr};
+};
+
+class Connection::Impl
+{
+public:
+    Impl() : env(SQL_HANDLE_ENV, SQL_NULL_HANDLE)
+    {
+        SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
+                      0);
+    }
+
+    SQLHDBC hdbc() const { return dbc.get(); }
+
+    void requireOpen() const
+    {
+        if (!open)
+            throw Error(u"Соединение с сервером закрыто."_s);
+    }
+    void requireIdle()
+    {
+        requireOpen();
+        if (async && !async->done)
+            throw Error(u"На соединении ещё выполняется запрос."_s);
+        finishAsync(false);
+    }
+
+    // Joins a finished (or, with wait, a running) worker and hands over its messages.
+    std::optional<DbError> finishAsync(bool wait)
+    {
+        if (!async)
+            return std::nullopt;
+        if (!wait && !async->done)
+            return std::nullopt;
+        if (async->thread.joinable())
+            async->thread.join();
+        deliverMessages();
+        std::optional<DbError> error = std::move(async->error);
+        async.reset();
+        return error;
+    }
+
+    void deliverMessages()
+    {
+        if (!async)
+            return;
+        QStringList messages;
+        {
+            std::lock_guard lock(async->mutex);
+            messages.swap(async->pending);
+        }
+        if (async->onMessage)
+            for (const QString& m : messages)
+                async->onMessage(m);
+    }
+
+    void setAutocommit(bool on)
+    {
+        const SQLRETURN rc = SQLSetConnectAttr(hdbc(), SQL_ATTR_AUTOCOMMIT,
+                                               reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(
+                                                   on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
+                                               0);
+        if (!succeeded(rc))
+            throwDiagnostics(SQL_HANDLE_DBC, hdbc(), u"SQL_ATTR_AUTOCOMMIT"_s);
+    }
+
+    void endTransaction(SQLSMALLINT how)
+    {
+        requireIdle();
+        if (!transaction)
+            throw Error(u"Транзакция не начата."_s);
+        const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, hdbc(), how);
+        if (!succeeded(rc))
+            throwDiagnostics(SQL_HANDLE_DBC, hdbc(), u"SQLEndTran"_s);
+        transaction = false;
+        setAutocommit(true);
+    }
+
+    int effectiveTimeout(int timeoutSeconds) const
+    {
+        return timeoutSeconds < 0 ? commandTimeout : timeoutSeconds;
+    }
+
+    Handle env;
+    Handle dbc;
+    bool open = false;
+    bool transaction = false;
+    QString provider = u"SQLOLEDB.1"_s;
+    QString connectionString;
+    QString database;
+    int commandTimeout = 30;
+    std::unique_ptr<AsyncRun> async;
+};
+
+Connection::Connection() : d(std::make_unique<Impl>()) {}
+
+Connection::~Connection()
+{
+    close();
+}
+
+QString Connection::provider() const
+{
+    return d->provider;
+}
+
+void Connection::setProvider(const QString& provider)
+{
+    if (d->open && provider != d->provider)
+        throw Error(u"Нельзя сменить поставщика данных у открытого соединения."_s);
+    d->provider = provider;
+}
+
+QString Connection::connectionString() const
+{
+    return d->connectionString;
+}
+
+void Connection::setConnectionString(const QString& text)
+{
+    d->connectionString = text;
+}
+
+QString Connection::defaultDatabase() const
+{
+    if (d->open && !(d->async && !d->async->done)) {
+        SQLWCHAR name[512] = {};
+        SQLINTEGER length = 0;
+        if (succeeded(SQLGetConnectAttrW(d->hdbc(), SQL_ATTR_CURRENT_CATALOG, name, sizeof name,
+                                         &length)))
+            return fromWide(name, std::clamp<qsizetype>(length / 2, 0, 511));
+    }
+    return d->database;
+}
+
+void Connection::setDefaultDatabase(const QString& name)
+{
+    if (d->open) {
+        d->requireIdle();
+        Statement stmt(d->hdbc(), d->commandTimeout);
+        std::vector<SQLWCHAR> text = wide(u"USE "_s + bracketed(name));
+        drain(stmt, SQLExecDirectW(stmt.get(), text.data(), SQL_NTS));
+    }
+    d->database = name;
+}
+
+void Connection::open()
+{
+    if (d->open)
+        throw Error(u"Соединение уже открыто."_s);
+    const QString odbc =
+        toOdbcConnectionString(d->provider, d->connectionString, odbcDriverOverride());
+    d->dbc = Handle(SQL_HANDLE_DBC, d->env.get());
+    const auto timeout = static_cast<SQLULEN>(loginTimeoutSeconds());
+    SQLSetConnectAttr(d->hdbc(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
+    SQLSetConnectAttr(d->hdbc(), SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout),
+                      0);
+    if (!d->database.isEmpty()) {
+        std::vector<SQLWCHAR> db = wide(d->database);
+        SQLSetConnectAttrW(d->hdbc(), SQL_ATTR_CURRENT_CATALOG, db.data(), SQL_NTS);
+    }
+    std::vector<SQLWCHAR> text = wide(odbc);
+    const SQLRETURN rc = SQLDriverConnectW(d->hdbc(), nullptr, text.data(), SQL_NTS, nullptr, 0,
+                                           nullptr, SQL_DRIVER_NOPROMPT);
+    std::fill(text.begin(), text.end(), SQLWCHAR(0)); // the password
+    if (!succeeded(rc)) {
+        QList<Diagnostic> diag = diagnostics(SQL_HANDLE_DBC, d->hdbc());
+        d->dbc.reset();
+        // The server's own refusal ("Login failed …") says most; the driver's follow-up less.
+        if (diag.isEmpty())
+            throw DbError(u"Не удалось подключиться к серверу."_s);
+        throw DbError(diag.first().text, diag.first().native, diag.first().state);
+    }
+    d->open = true;
+    d->transaction = false;
+}
+
+void Connection::close()
+{
+    if (d->async) {
+        cancel();
+        d->finishAsync(true);
+    }
+    if (!d->open)
+        return;
+    if (d->transaction)
+        SQLEndTran(SQL_HANDLE_DBC, d->hdbc(), SQL_ROLLBACK);
+    d->transaction = false;
+    SQLDisconnect(d->hdbc());
+    d->dbc.reset();
+    d->open = false;
+}
+
+bool Connection::isOpen() const
+{
+    return d->open;
+}
+
+int Connection::commandTimeout() const
+{
+    return d->commandTimeout;
+}
+
+void Connection::setCommandTimeout(int seconds)
+{
+    d->commandTimeout = std::max(seconds, 0);
+}
+
+void Connection::execute(const QString& sql)
+{
+    executeNoRecords(sql);
+}
+
+qint64 Connection::executeNoRecords(const QString& sql)
+{
+    d->requireIdle();
+    Statement stmt(d->hdbc(), d->commandTimeout);
+    std::vector<SQLWCHAR> text = wide(sql);
+    return drain(stmt, SQLExecDirectW(stmt.get(), text.data(), SQL_NTS));
+}
+
+qint64 Connection::executeWithStream(const QString& sql, const QString& paramName, QIODevice& data,
+                                     int timeoutSeconds)
+{
+    d->requireIdle();
+    QString statement = sql;
+    if (replaceMarker(statement, paramName) < 0)
+        throw Error(u"В запросе нет параметра \"%1\"."_s.arg(paramName));
+    if (!data.isOpen() || !data.isReadable())
+        throw Error(u"Поток данных параметра \"%1\" не открыт для чтения."_s.arg(paramName));
+    Statement stmt(d->hdbc(), d->effectiveTimeout(timeoutSeconds));
+    const qint64 size = data.isSequential() ? 0 : std::max<qint64>(data.size() - data.pos(), 0);
+    // Fed at execution time from the stream, so no second copy of the value is built here;
+    // LONGVARBINARY, as other bindings cut or empty long values.
+    SQLLEN indicator = SQL_LEN_DATA_AT_EXEC(static_cast<SQLLEN>(size));
+    SQLPOINTER token = reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(1));
+    stmt.check(SQLBindParameter(stmt.get(), 1, SQL_PARAM_INPUT, SQL_C_BINARY, SQL_LONGVARBINARY,
+                                static_cast<SQLULEN>(std::max<qint64>(size, 1)), 0, token, 0,
+                                &indicator),
+               u"SQLBindParameter"_s);
+    std::vector<SQLWCHAR> text = wide(statement);
+    SQLRETURN rc = SQLExecDirectW(stmt.get(), text.data(), SQL_NTS);
+    if (rc == SQL_NEED_DATA) {
+        SQLPOINTER which = nullptr;
+        rc = SQLParamData(stmt.get(), &which);
+        std::vector<char> buffer(static_cast<size_t>(chunkSize));
+        bool sent = false;
+        while (rc == SQL_NEED_DATA) {
+            for (;;) {
+                const qint64 got = data.read(buffer.data(), chunkSize);
+                if (got < 0) {
+                    SQLCancel(stmt.get());
+                    throw Error(u"Ошибка чтения данных параметра \"%1\": %2"_s.arg(
+                        paramName, data.errorString()));
+                }
+                if (got == 0)
+                    break;
+                stmt.check(SQLPutData(stmt.get(), buffer.data(), static_cast<SQLLEN>(got)),
+                           u"SQLPutData"_s);
+                sent = true;
+            }
+            if (!sent) // an empty value is still a value, not NULL
+                stmt.check(SQLPutData(stmt.get(), buffer.data(), 0), u"SQLPutData"_s);
+            rc = SQLParamData(stmt.get(), &which);
+        }
+    }
+    return drain(stmt, rc);
+}
+
+void Connection::saveColumnToFile(const QString& sql, const QString& column, const QString& path,
+                                  int timeoutSeconds)
+{
+    d->requireIdle();
+    Statement stmt(d->hdbc(), d->effectiveTimeout(timeoutSeconds));
+    std::vector<SQLWCHAR> text = wide(sql);
+    std::optional<Error> failure;
+    drain(stmt, SQLExecDirectW(stmt.get(), text.data(), SQL_NTS), [&](SQLSMALLINT count) {
+        const Columns columns = describe(stmt, count);
+        const int index =
+            static_cast<int>(std::find_if(columns.names.begin(), columns.names.end(),
+                                          [&](const QString& n) {
+                                              return n.compare(column, Qt::CaseInsensitive) == 0;
+                                          }) -
+                             columns.names.begin());
+        bool first = true;
+        while (stmt.check(SQLFetch(stmt.get()), u"SQLFetch"_s) != SQL_NO_DATA) {
+            if (!first || failure)
+                continue; // the rest is read so that the statement ends cleanly
+            first = false;
+            if (index >= columns.names.size()) {
+                failure = Error(u"В результате нет столбца \"%1\"."_s.arg(column));
+                continue;
+            }
+            QSaveFile file(path);
+            if (!file.open(QIODevice::WriteOnly)) {
+                failure =
+                    Error(u"Не удалось создать файл \"%1\": %2"_s.arg(path, file.errorString()));
+                continue;
+            }
+            const SQLSMALLINT cType =
+                isBinaryType(columns.types[index]) ? SQL_C_BINARY : SQL_C_CHAR;
+            bool writeFailed = false;
+            readLong(stmt, static_cast<SQLUSMALLINT>(index + 1), cType,
+                     [&](const char* bytes, qsizetype n) {
+                         if (file.write(bytes, n) != n)
+                             writeFailed = true;
+                     });
+            if (writeFailed || !file.commit())
+                failure =
+                    Error(u"Не удалось записать файл \"%1\": %2"_s.arg(path, file.errorString()));
+        }
+        if (first && !failure)
+            failure = Error(u"Запрос не вернул ни одной строки."_s);
+    });
+    if (failure)
+        throw *failure;
+}
+
+std::unique_ptr<RecordSet> Connection::openRecordSet(const QString& sql, int timeoutSeconds)
+{
+    d->requireIdle();
+    Statement stmt(d->hdbc(), timeoutSeconds);
+    std::vector<SQLWCHAR> text = wide(sql);
+    Columns columns;
+    QList<QList<QVariant>> rows;
+    drain(stmt, SQLExecDirectW(stmt.get(), text.data(), SQL_NTS), [&](SQLSMALLINT count) {
+        columns = describe(stmt, count);
+        while (stmt.check(SQLFetch(stmt.get()), u"SQLFetch"_s) != SQL_NO_DATA) {
+            QList<QVariant> row;
+            row.reserve(count);
+            for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(count); ++c)
+                row.append(readValue(stmt, c, columns.types[c - 1]));
+            rows.append(std::move(row));
+        }
+    });
+    QList<bool> binary;
+    for (SQLSMALLINT type : columns.types)
+        binary.append(isBinaryType(type));
+    return std::make_unique<RecordSet>(columns.names, binary, std::move(rows));
+}
+
+void Connection::executeAsync(const QString& sql, MessageHandler onMessage)
+{
+    d->requireIdle();
+    auto run = std::make_unique<AsyncRun>();
+    run->onMessage = std::move(onMessage);
+    auto stmt = std::make_shared<Statement>(d->hdbc(), d->commandTimeout);
+    run->stmt = stmt->get();
+    AsyncRun* shared = run.get();
+    stmt->messages = [shared](const QString& text) {
+        std::lock_guard lock(shared->mutex);
+        shared->pending.append(text);
+    };
+    run->thread = std::thread([shared, stmt, sql]() {
+        try {
+            std::vector<SQLWCHAR> text = wide(sql);
+            drain(*stmt, SQLExecDirectW(stmt->get(), text.data(), SQL_NTS));
+        } catch (const DbError& e) {
+            std::lock_guard lock(shared->mutex);
+            shared->error = e;
+        } catch (const std::exception& e) {
+            std::lock_guard lock(shared->mutex);
+            shared->error = DbError(QString::fromUtf8(e.what()));
+        }
+        {
+            // cancel() calls SQLCancel under this lock: the handle is gone only after.
+            std::lock_guard lock(shared->mutex);
+            shared->stmt = nullptr;
+        }
+        shared->done = true;
+    });
+    d->async = std::move(run);
+}
+
+bool Connection::isExecuting()
+{
+    if (!d->async)
+        return false;
+    d->deliverMessages();
+    return !d->async->done;
+}
+
+void Connection::waitForAsync()
+{
+    if (std::optional<DbError> error = d->finishAsync(true))
+        throw *error;
+}
+
+void Connection::cancel()
+{
+    if (!d->async)
+        return;
+    std::lock_guard lock(d->async->mutex);
+    if (const SQLHSTMT stmt = d->async->stmt; stmt != nullptr && !d->async->done)
+        SQLCancel(stmt);
+}
+
+void Connection::beginTrans()
+{
+    d->requireIdle();
+    if (d->transaction)
+        throw Error(u"Транзакция уже начата."_s);
+    d->setAutocommit(false);
+    d->transaction = true;
+}
+
+void Connection::commitTrans()
+{
+    d->endTransaction(SQL_COMMIT);
+}
+
+void Connection::rollbackTrans()
+{
+    d->endTransaction(SQL_ROLLBACK);
+}
+
+bool Connection::inTransaction() const
+{
+    return d->transaction;
+}
+
+QList<Connection::ProcedureParameter> Connection::procedureParameters(const QString& procedure)
+{
+    d->requireIdle();
+    const QString name = withoutGroup(procedure);
+    Statement stmt(d->hdbc(), 30);
+    std::vector<SQLWCHAR> procName = wide(name);
+    QList<ProcedureParameter> parameters;
+    SQLRETURN rc = SQLProcedureColumnsW(stmt.get(), nullptr, 0, nullptr, 0, procName.data(),
+                                        SQL_NTS, nullptr, 0);
+    drain(stmt, rc, [&](SQLSMALLINT) {
+        while (stmt.check(SQLFetch(stmt.get()), u"SQLFetch"_s) != SQL_NO_DATA) {
+            // The name is a pattern ("_" matches any one character): keep exact matches only.
+            const QString proc = readValue(stmt, 3, SQL_WVARCHAR).toString();
+            ProcedureParameter p;
+            p.name = readValue(stmt, 4, SQL_WVARCHAR).toString();
+            p.direction = readValue(stmt, 5, SQL_WVARCHAR).toInt();
+            p.dataType = readValue(stmt, 6, SQL_WVARCHAR).toInt();
+            p.typeName = readValue(stmt, 7, SQL_WVARCHAR).toString();
+            if (withoutGroup(proc).compare(name, Qt::CaseInsensitive) == 0)
+                parameters.append(p);
+        }
+    });
+    if (parameters.isEmpty())
+        throw Error(u"Хранимая процедура \"%1\" не найдена."_s.arg(procedure));
+    return parameters;
+}
+
+int Connection::callProcedure(const QString& procedure,
+                              const QList<std::pair<QString, QString>>& values)
+{
+    const QList<ProcedureParameter> all = procedureParameters(procedure);
+    QList<ProcedureParameter> inputs;
+    for (const ProcedureParameter& p : all)
+        if (p.direction != SQL_RETURN_VALUE)
+            inputs.append(p);
+    // Values by name, case ignored; a name the procedure lacks is the caller's error.
+    QList<std::optional<QString>> given(inputs.size());
+    qsizetype last = -1;
+    for (const auto& [name, value] : values) {
+        const auto it =
+            std::find_if(inputs.begin(), inputs.end(), [&](const ProcedureParameter& p) {
+                return p.name.compare(name, Qt::CaseInsensitive) == 0;
+            });
+        if (it == inputs.end())
+            throw Error(u"Параметр \"%1\" не найден у процедуры \"%2\"."_s.arg(name, procedure));
+        const qsizetype index = it - inputs.begin();
+        given[index] = value;
+        last = std::max(last, index);
+    }
+    d->requireIdle();
+    Statement stmt(d->hdbc(), 30);
+    // Parameters up to the last one given are passed by position, the ones between as NULL.
+    QString call = u"{? = call "_s + withoutGroup(procedure);
+    std::vector<std::vector<SQLWCHAR>> buffers(static_cast<size_t>(last + 1));
+    std::vector<SQLLEN> indicators(static_cast<size_t>(last + 2), 0);
+    SQLINTEGER status = 0;
+    stmt.check(SQLBindParameter(stmt.get(), 1, SQL_PARAM_OUTPUT, SQL_C_SLONG, SQL_INTEGER, 10, 0,
+                                &status, sizeof status, &indicators[0]),
+               u"SQLBindParameter"_s);
+    for (qsizetype i = 0; i <= last; ++i) {
+        call += i == 0 ? u"("_s : u","_s;
+        call += u'?';
+        auto& buffer = buffers[static_cast<size_t>(i)];
+        SQLLEN& indicator = indicators[static_cast<size_t>(i + 1)];
+        const QString value = given[i].value_or(QString());
+        buffer = wide(value);
+        indicator = given[i] ? static_cast<SQLLEN>(value.size()) * 2 : SQL_NULL_DATA;
+        stmt.check(
+            SQLBindParameter(stmt.get(), static_cast<SQLUSMALLINT>(i + 2), SQL_PARAM_INPUT,
+                             SQL_C_WCHAR, value.size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR,
+                             static_cast<SQLULEN>(std::max<qsizetype>(value.size(), 1)), 0,
+                             buffer.data(), static_cast<SQLLEN>(buffer.size() * 2), &indicator),
+            u"SQLBindParameter"_s);
+    }
+    if (last >= 0)
+        call += u')';
+    call += u'}';
+    std::vector<SQLWCHAR> text = wide(call);
+    drain(stmt, SQLExecDirectW(stmt.get(), text.data(), SQL_NTS));
+    // The return status is there only after every result has been read.
+    return indicators[0] == SQL_NULL_DATA ? 0 : static_cast<int>(status);
+}
+
+// ---- RecordSet
+
+RecordSet::RecordSet(QStringList columns, QList<bool> binary, QList<QList<QVariant>> rows)
+    : m_columns(std::move(columns)), m_binary(std::move(binary)), m_rows(std::move(rows))
+{}
+
+int RecordSet::columnIndex(const QString& name) const
+{
+    for (qsizetype i = 0; i < m_columns.size(); ++i)
+        if (m_columns[i].compare(name, Qt::CaseInsensitive) == 0)
+            return static_cast<int>(i);
+    return -1;
+}
+
+const QVariant& RecordSet::cell(const QString& column) const
+{
+    const int index = columnIndex(column);
+    if (index < 0)
+        throw Error(u"В наборе данных нет поля \"%1\"."_s.arg(column));
+    if (eof())
+        throw Error(u"Нет текущей записи."_s);
+    return m_rows[m_current][index];
+}
+
+bool RecordSet::isNull(const QString& column) const
+{
+    return cell(column).isNull();
+}
+
+QString RecordSet::fieldText(const QString& column) const
+{
+    const QVariant& v = cell(column);
+    if (v.typeId() == QMetaType::QByteArray)
+        return QString::fromLatin1(v.toByteArray().toHex());
+    return v.toString();
+}
+
+QString RecordSet::displayText(qsizetype row, int column) const
+{
+    const QVariant v = value(row, column);
+    if (v.typeId() == QMetaType::QByteArray)
+        return u"(BLOB)"_s;
+    return v.toString();
+}
+
+QVariant RecordSet::value(qsizetype row, int column) const
+{
+    if (row < 0 || row >= m_rows.size() || column < 0 || column >= m_columns.size())
+        return {};
+    return m_rows[row][column];
+}
+
+void RecordSet::saveFieldToFile(const QString& column, const QString& path) const
+{
+    const QVariant& v = cell(column);
+    const QByteArray bytes =
+        v.typeId() == QMetaType::QByteArray ? v.toByteArray() : v.toString().toUtf8();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw Error(u"Не удалось создать файл \"%1\": %2"_s.arg(path, file.errorString()));
+    for (qsizetype at = 0; at < bytes.size(); at += chunkSize) {
+        const qsizetype n = std::min(chunkSize, bytes.size() - at);
+        if (file.write(bytes.constData() + at, n) != n)
+            break;
+    }
+    if (!file.commit())
+        throw Error(u"Не удалось записать файл \"%1\": %2"_s.arg(path, file.errorString()));
+}
+
+} // namespace db

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "DbError.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
+#include <memory>
+#include <utility>
+
+class QIODevice;
+
+namespace db {
+
+class RecordSet;
+
+// The program's one connection to SQL Server (through ODBC). Not thread-safe: one thread uses it;
+// only an asynchronous statement runs on a worker thread of its own.
+class Connection
+{
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    QString provider() const;
+    // Throws Error when open and the provider differs.
+    void setProvider(const QString& provider);
+    QString connectionString() const;
+    void setConnectionString(const QString& text);
+    // Before open: the database the connection starts in; while open: switches to it (throws
+    // DbError when the server refuses).
+    QString defaultDatabase() const;
+    void setDefaultDatabase(const QString& name);
+
+    // Never prompts; blocks at most the login timeout. Throws DbError with the driver's or the
+    // server's message, or Error for a provider that is not SQL Server's.
+    void open();
+    void close();
+    bool isOpen() const;
+
+    // Seconds; 0 means no limit. Applies to statements run on the connection itself.
+    int commandTimeout() const;
+    void setCommandTimeout(int seconds);
+
+    // Runs the statement text to its end, discarding any rows; a server error throws DbError.
+    void execute(const QString& sql);
+    // The rows affected (the last count the server reported), negative when it reported none.
+    qint64 executeNoRecords(const QString& sql);
+    // The statement with ":paramName" standing for the bytes read from data (to its end, in
+    // chunks), sent as varbinary(max). Gives the rows affected. timeoutSeconds < 0: the
+    // connection's command timeout.
+    qint64 executeWithStream(const QString& sql, const QString& paramName, QIODevice& data,
+                             int timeoutSeconds = -1);
+    // Writes the named column of the first row of the statement's result to the file, read in
+    // chunks. Throws Error when there is no row or no such column; a NULL writes an empty file.
+    void saveColumnToFile(const QString& sql, const QString& column, const QString& path,
+                          int timeoutSeconds = -1);
+
+    // Result set with its own command timeout in seconds (0: no limit).
+    std::unique_ptr<RecordSet> openRecordSet(const QString& sql, int timeoutSeconds);
+
+    // Asynchronous statement: returns at once; the statement runs on a worker thread and every
+    // result is read to the end. Server messages are handed to onMessage on the caller's thread
+    // from isExecuting() and waitForAsync().
+    using MessageHandler = std::function<void(const QString& message)>;
+    void executeAsync(const QString& sql, MessageHandler onMessage = {});
+    // Whether the asynchronous statement still runs; never blocks.
+    bool isExecuting();
+    // Waits for the asynchronous statement to end; throws its DbError if it failed.
+    void waitForAsync();
+    // Asks the server to stop the running statement; its error comes from waitForAsync().
+    void cancel();
+
+    void beginTrans();
+    void commitTrans();
+    void rollbackTrans();
+    bool inTransaction() const;
+
+    // Stored procedure "name;group" with named input values (names without regard to case; the
+    // list is fetched from the server); gives @RETURN_VALUE. An unknown name throws Error (not
+    // DbError), a server error DbError.
+    struct ProcedureParameter
+    {
+        QString name;
+        int direction = 1; // SQL_PARAM_INPUT 1, INPUT_OUTPUT 2, OUTPUT 4, RETURN_VALUE 5
+        int dataType = 0;
+        QString typeName;
+    };
+    QList<ProcedureParameter> procedureParameters(const QString& procedure);
+    int callProcedure(const QString& procedure, const QList<std::pair<QString, QString>>& values);
+
+    class Impl;
+
+private:
+    std::unique_ptr<Impl> d;
+};
+
+// Rows of a result, all read when it opens so that a grid can scroll back and forth.
+class RecordSet
+{
+public:
+    RecordSet(QStringList columns, QList<bool> binary, QList<QList<QVariant>> rows);
+
+    bool isEmpty() const { return m_rows.isEmpty(); }
+    qsizetype recordCount() const { return m_rows.size(); }
+    void first() { m_current = 0; }
+    void next()
+    {
+        if (m_current < m_rows.size())
+            ++m_current;
+    }
+    void moveTo(qsizetype row) { m_current = qBound<qsizetype>(0, row, m_rows.size()); }
+    bool eof() const { return m_current >= m_rows.size(); }
+    qsizetype currentRow() const { return m_current; }
+
+    int columnCount() const { return static_cast<int>(m_columns.size()); }
+    const QStringList& columnNames() const { return m_columns; }
+    int columnIndex(const QString& name) const; // -1 when absent (case ignored)
+    bool isNull(const QString& column) const;
+    // The current row's value as text (binary as hexadecimal); throws Error for an unknown column
+    // or at the end of the rows.
+    QString fieldText(const QString& column) const;
+    QString displayText(qsizetype row, int column) const;
+    QVariant value(qsizetype row, int column) const;
+    // The current row's byte column written to a file in chunks.
+    void saveFieldToFile(const QString& column, const QString& path) const;
+
+private:
+    const QVariant& cell(const QString& column) const;
+
+    QStringList m_columns;
+    QList<bool> m_binary;
+    QList<QList<QVariant>> m_rows;
+    qsizetype m_current = 0;
+};
+
+} // namespace db

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <utility>
+
+// ADO-style connection strings ("Data Source=.;User ID=sa;Password=x") and their ODBC form.
+namespace db {
+
+using KeyValueList = QList<std::pair<QString, QString>>;
+
+// Pairs in order, keys trimmed and lower-cased. Unquoted values are trimmed; a value in double
+// or single quotes is taken whole, the quote doubled inside standing for itself. Pieces without
+// "=" are skipped.
+KeyValueList parseAdoConnectionString(const QString& text);
+
+// The value as it may stand after "Key=": unchanged when nothing in it could be misread,
+// otherwise quoted so that parseAdoConnectionString gives it back whole.
+QString quoteAdoValue(const QString& value);
+
+// The value as it may stand after "KEY=" in FreeTDS's ODBC string: braced when needed. Throws
+// Error for a value holding "};", which FreeTDS cannot take whole.
+QString quoteOdbcValue(const QString& value);
+
+// Whether the provider name stands for SQL Server (SQLOLEDB, SQLNCLI*, MSOLEDBSQL*); empty too.
+bool isSqlServerProvider(const QString& provider);
+
+// The ODBC connection string for an ADO provider and string. driverOverride (the value of
+// DBSETUP_ODBC_DRIVER) replaces the default driver "FreeTDS". Throws Error for a provider that
+// is not SQL Server's. The starting database is not part of it (the connection sets it).
+QString toOdbcConnectionString(const QString& provider, const QString& adoText,
+                               const QString& driverOverride = {});
+
+// Login timeout in seconds from the text of DBSETUP_LOGIN_TIMEOUT: 15 unless a positive number.
+int loginTimeoutFrom(const QByteArray& environmentValue);
+int loginTimeoutSeconds();
+QString odbcDriverOverride();
+
+} // namespace db

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "MyException.h"
+
+#include <QString>
+
+namespace db {
+
+// An error reported by the server or the ODBC driver: the message text whole, with the server's
+// error number and the SQLSTATE. Errors of the program's own making are plain Error.
+class DbError : public Error
+{
+public:
+    DbError(QString message, int nativeError = 0, QString sqlState = {})
+        : Error(std::move(message)), m_native(nativeError), m_state(std::move(sqlState))
+    {}
+    int nativeError() const noexcept { return m_native; }
+    const QString& sqlState() const noexcept { return m_state; }
+
+private:
+    int m_native = 0;
+    QString m_state;
+};
+
+} // namespace db

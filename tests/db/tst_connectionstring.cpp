@@ -1,0 +1,139 @@
+// ADO-style connection strings and their ODBC form.
+#include "ConnectionStringTranslation.h"
+#include "MyException.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class TestConnectionString : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void translate_data()
+    {
+        QTest::addColumn<QString>("provider");
+        QTest::addColumn<QString>("ado");
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<QString>("odbc");
+        const QString tail = u"TDS_Version=7.4;ClientCharset=UTF-8;"_s;
+        QTest::newRow("dot") << u"SQLOLEDB.1"_s << u"Data Source=.;User ID=sa;Password=x"_s
+                             << QString()
+                             << u"DRIVER=FreeTDS;SERVER=localhost;"_s + tail + u"UID=sa;PWD=x;"_s;
+        QTest::newRow("(local)") << u"SQLOLEDB"_s << u"Data Source=(local);User ID=sa;Password=x"_s
+                                 << QString()
+                                 << u"DRIVER=FreeTDS;SERVER=localhost;"_s + tail +
+                                        u"UID=sa;PWD=x;"_s;
+        QTest::newRow("empty server, empty password")
+            << u"SQLNCLI11"_s << u"Data Source=;User ID=sa;Password="_s << QString()
+            << u"DRIVER=FreeTDS;SERVER=localhost;"_s + tail + u"UID=sa;PWD={};"_s;
+        QTest::newRow("instance") << u"MSOLEDBSQL19"_s
+                                  << u"Data Source=.\\SQLEXPRESS;User ID=sa;Password=x"_s
+                                  << QString()
+                                  << u"DRIVER=FreeTDS;SERVER=localhost\\SQLEXPRESS;"_s + tail +
+                                         u"UID=sa;PWD=x;"_s;
+        QTest::newRow("port") << u"SQLOLEDB.1"_s
+                              << u"Data Source=127.0.0.1,14330;User ID=sa;Password=x"_s << QString()
+                              << u"DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=14330;"_s + tail +
+                                     u"UID=sa;PWD=x;"_s;
+        QTest::newRow("SSPI") << u"SQLOLEDB.1"_s << u"Data Source=srv;Integrated Security=SSPI;"_s
+                              << QString()
+                              << u"DRIVER=FreeTDS;SERVER=srv;"_s + tail +
+                                     u"Trusted_Connection=Yes;"_s;
+        QTest::newRow("quoted password")
+            << u"SQLOLEDB.1"_s << u"Data Source=srv;User ID=sa;Password=\"a;b}c\""_s << QString()
+            << u"DRIVER=FreeTDS;SERVER=srv;"_s + tail + u"UID=sa;PWD={a;b}c};"_s;
+        QTest::newRow("blanks around keys")
+            << u"SQLOLEDB.1"_s << u"  data source =srv; user id=sa ;PASSWORD=x"_s << QString()
+            << u"DRIVER=FreeTDS;SERVER=srv;"_s + tail + u"UID=sa;PWD=x;"_s;
+        QTest::newRow("driver override")
+            << u"SQLOLEDB.1"_s << u"Data Source=srv;User ID=sa;Password=x"_s
+            << u"/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so"_s
+            << u"DRIVER=/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so;SERVER=srv;"_s + tail +
+                   u"UID=sa;PWD=x;"_s;
+    }
+    void translate()
+    {
+        QFETCH(QString, provider);
+        QFETCH(QString, ado);
+        QFETCH(QString, driver);
+        QFETCH(QString, odbc);
+        QCOMPARE(db::toOdbcConnectionString(provider, ado, driver), odbc);
+    }
+
+    void unknownProviderFails()
+    {
+        QVERIFY_THROWS_EXCEPTION(
+            Error, db::toOdbcConnectionString(u"Microsoft.Jet.OLEDB.4.0"_s, u"Data Source=x"_s));
+    }
+
+    // Whatever a value holds, quoting it for ADO and parsing it back gives it whole.
+    void adoQuotingRoundTrip_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("unchanged");
+        QTest::newRow("plain") << u"Sim-Pass1"_s << true;
+        QTest::newRow("empty") << QString() << true;
+        QTest::newRow("semicolon and brace") << u"a;b}c"_s << false;
+        QTest::newRow("outer blank") << u" pw "_s << false;
+        QTest::newRow("double quote") << u"a\"b"_s << false;
+        QTest::newRow("both quotes") << u"a\"b'c;"_s << false;
+        QTest::newRow("equals") << u"a=b"_s << true;
+    }
+    void adoQuotingRoundTrip()
+    {
+        QFETCH(QString, value);
+        QFETCH(bool, unchanged);
+        const QString quoted = db::quoteAdoValue(value);
+        QCOMPARE(quoted == value, unchanged);
+        const db::KeyValueList pairs =
+            db::parseAdoConnectionString(u"Data Source=s;Password="_s + quoted + u";User ID=u"_s);
+        QCOMPARE(pairs.size(), 3);
+        QCOMPARE(pairs[1].first, u"password"_s);
+        QCOMPARE(pairs[1].second, value);
+        QCOMPARE(pairs[2].second, u"u"_s);
+    }
+
+    void odbcQuoting_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("quoted");
+        QTest::newRow("plain") << u"sa"_s << u"sa"_s;
+        QTest::newRow("semicolon") << u"a;b"_s << u"{a;b}"_s;
+        QTest::newRow("closing brace") << u"a}"_s << u"{a}}"_s;
+        QTest::newRow("leading blank") << u" a"_s << u"{ a}"_s;
+        QTest::newRow("empty") << QString() << u"{}"_s;
+    }
+    void odbcQuoting()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, quoted);
+        QCOMPARE(db::quoteOdbcValue(value), quoted);
+    }
+
+    void odbcQuotingRefusesWhatCannotBeWritten()
+    {
+        QVERIFY_THROWS_EXCEPTION(Error, db::quoteOdbcValue(u"a};b"_s));
+    }
+
+    void loginTimeout_data()
+    {
+        QTest::addColumn<QByteArray>("env");
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("unset") << QByteArray() << 15;
+        QTest::newRow("number") << QByteArray("3") << 3;
+        QTest::newRow("zero") << QByteArray("0") << 15;
+        QTest::newRow("garbage") << QByteArray("soon") << 15;
+        QTest::newRow("negative") << QByteArray("-4") << 15;
+    }
+    void loginTimeout()
+    {
+        QFETCH(QByteArray, env);
+        QFETCH(int, seconds);
+        QCOMPARE(db::loginTimeoutFrom(env), seconds);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConnectionString)
+#include "tst_connectionstring.moc"
