@@ -1,0 +1,259 @@
+#include "Connection.h"
+#include "ConnectionStringTranslation.h"
+#include "MyException.h"
+#include "ServerConnection.h"
+#include "SqlsimProcess.h"
+#include "TestFiles.h"
+
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The panel of a test: plain fields; the tick's change handler connects, as the window's does.
+class FakePanel : public ConnectionPanel
+{
+public:
+    QString serverText, userText, passwordText;
+    bool tick = false;
+    QList<bool> statuses;
+    int handlerRuns = 0;
+    ServerConnection* connection = nullptr;
+
+    QString server() const override { return serverText; }
+    void setServer(const QString& text) override { serverText = text; }
+    QString userName() const override { return userText; }
+    void setUserName(const QString& text) override { userText = text; }
+    QString password() const override { return passwordText; }
+    void setPassword(const QString& text) override { passwordText = text; }
+    bool isAuthorization() const override { return tick; }
+    void setAuthorization(bool on) override
+    {
+        if (on == tick)
+            return;
+        tick = on;
+        ++handlerRuns;
+        if (connection != nullptr)
+            connection->ConnectServer();
+    }
+    void showConnected(bool connected) override { statuses.append(connected); }
+};
+
+} // namespace
+
+class TestServerConnection : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    SqlsimProcess m_sim;
+
+    QString serverText() const { return u"127.0.0.1,%1"_s.arg(m_sim.port()); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(writeFile(m_dir.filePath(u"logins"_s), "tricky=a;b}c\n"));
+        QVERIFY2(m_sim.start({u"--logins"_s, m_dir.filePath(u"logins"_s)}), m_sim.stderrText());
+    }
+
+    void buildString_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("windows");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("sql login") << u".\\sqlexpress"_s << u"sa"_s << u"pw"_s << false
+                                   << u"Data Source=.\\sqlexpress;User ID=sa;Password=pw"_s;
+        QTest::newRow("empty password") << u"srv"_s << u"sa"_s << QString() << false
+                                        << u"Data Source=srv;User ID=sa;Password="_s;
+        QTest::newRow("windows login leaves user and password out")
+            << u"srv"_s << u"sa"_s << u"pw"_s << true
+            << u"Data Source=srv;Integrated Security=SSPI;"_s;
+    }
+
+    void buildString()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(bool, windows);
+        QFETCH(QString, expected);
+        QCOMPARE(BuildConnectString(server, user, password, windows), expected);
+    }
+
+    void awkwardPasswordsSurviveTheString_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::newRow("semicolon") << u"a;b"_s;
+        QTest::newRow("braces") << u"a;b}c{"_s;
+        QTest::newRow("outer blanks") << u" pw "_s;
+        QTest::newRow("quotes") << u"it's \"x\""_s;
+    }
+
+    void awkwardPasswordsSurviveTheString()
+    {
+        QFETCH(QString, password);
+        const QString text = BuildConnectString(u"srv"_s, u"sa"_s, password, false);
+        bool found = false;
+        for (const auto& [key, value] : db::parseAdoConnectionString(text)) {
+            if (key.compare(u"Password"_s, Qt::CaseInsensitive) == 0) {
+                QCOMPARE(value, password);
+                found = true;
+            }
+        }
+        QVERIFY(found);
+    }
+
+    void split_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("dataSource");
+        QTest::addColumn<QString>("userId");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("sspi");
+        QTest::newRow("blanks around keys")
+            << u" Data Source =srv; user id=sa"_s << u"srv"_s << u"sa"_s << QString() << false;
+        QTest::newRow("blank after = stays")
+            << u"Data Source= srv;User ID=sa"_s << u" srv"_s << u"sa"_s << QString() << false;
+        QTest::newRow("SSPI in capitals") << u"Integrated Security=SSPI;Data Source=s"_s << u"s"_s
+                                          << QString() << QString() << true;
+        QTest::newRow("sspi in lower case")
+            << u"integrated security=sspi"_s << QString() << QString() << QString() << false;
+        QTest::newRow("later key wins, = in value")
+            << u"Password=a;PASSWORD=b=c;User ID=u;Data Source=d"_s << u"d"_s << u"u"_s << u"b=c"_s
+            << false;
+        QTest::newRow("pieces without =")
+            << u"junk;;Data Source=d"_s << u"d"_s << QString() << QString() << false;
+    }
+
+    void split()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, dataSource);
+        QFETCH(QString, userId);
+        QFETCH(QString, password);
+        QFETCH(bool, sspi);
+        const ParsedConnectString parsed = SplitConnectString(text);
+        QCOMPARE(parsed.dataSource, dataSource);
+        QCOMPARE(parsed.userId, userId);
+        QCOMPARE(parsed.password, password);
+        QCOMPARE(parsed.integratedSecurity, sspi);
+    }
+
+    void connectServer()
+    {
+        db::Connection connection;
+        FakePanel panel;
+        QString connectString = u"old"_s;
+        QString current;
+        ServerConnection server(connection, panel, connectString, current);
+
+        panel.serverText = serverText();
+        panel.userText = u"sa"_s;
+        panel.passwordText = u"wrong"_s;
+        QVERIFY(!server.ConnectServer());
+        QVERIFY(!connection.isOpen());
+        QCOMPARE(connectString, u"old"_s);
+        QCOMPARE(panel.statuses, QList<bool>{false});
+
+        panel.passwordText = m_sim.password();
+        QVERIFY(server.ConnectServer());
+        QVERIFY(connection.isOpen());
+        QCOMPARE(connectString,
+                 BuildConnectString(panel.serverText, u"sa"_s, m_sim.password(), false));
+        QCOMPARE(panel.statuses, (QList<bool>{false, true}));
+
+        // Unchanged fields: no reconnection, the status is not touched.
+        QVERIFY(server.ConnectServer());
+        QCOMPARE(panel.statuses.size(), 2);
+
+        // Any change of the string reconnects, the case of the server name included.
+        panel.serverText = u"LOCALHOST,%1"_s.arg(m_sim.port());
+        QVERIFY(server.ConnectServer());
+        QCOMPARE(panel.statuses.size(), 3);
+        QVERIFY(connectString.contains(u"LOCALHOST"_s));
+
+        // Another provider cannot be set on an open connection; the current database stays.
+        current = u"before"_s;
+        QVERIFY_THROWS_EXCEPTION(
+            Error, server.ParseConnectString(u"Provider=MSDASQL;User ID=sa;Data Source=x;"
+                                             u"Initial Catalog=after"_s));
+        QCOMPARE(current, u"before"_s);
+        server.ParseConnectString(u"Provider=SQLOLEDB.1;User ID=sa;Data Source="_s + serverText() +
+                                  u";Initial Catalog=after"_s);
+        QCOMPARE(current, u"after"_s);
+    }
+
+    void awkwardPasswordLogsIn()
+    {
+        db::Connection connection;
+        FakePanel panel;
+        QString connectString;
+        QString current;
+        ServerConnection server(connection, panel, connectString, current);
+        panel.serverText = serverText();
+        panel.userText = u"tricky"_s;
+        panel.passwordText = u"a;b}c"_s;
+        QVERIFY(server.ConnectServer());
+        QVERIFY(connection.isOpen());
+    }
+
+    void parseConnectString()
+    {
+        db::Connection connection;
+        FakePanel panel;
+        QString connectString;
+        QString current = u"ostrel_ts"_s;
+        ServerConnection server(connection, panel, connectString, current);
+        panel.connection = &server;
+        panel.serverText = u"keep"_s;
+        panel.passwordText = u"keep"_s;
+
+        server.ParseConnectString(u"Data Source=elsewhere;Integrated Security=SSPI;"_s);
+        QCOMPARE(panel.serverText, u"keep"_s); // no user id: nothing changes
+        QCOMPARE(current, u"ostrel_ts"_s);
+
+        server.ParseConnectString(u"Provider=SQLOLEDB.1;User ID=sa;Data Source="_s + serverText());
+        QCOMPARE(panel.serverText, serverText());
+        QCOMPARE(panel.userText, u"sa"_s);
+        QCOMPARE(panel.passwordText, QString()); // no password in the text empties the field
+        QCOMPARE(current, QString());
+        QCOMPARE(panel.handlerRuns, 0); // the tick did not change
+
+        server.ParseConnectString(u"User ID=sa;Data Source=x;Integrated Security=SSPI"_s);
+        QVERIFY(panel.tick);
+        QCOMPARE(panel.handlerRuns, 1);
+        QCOMPARE(connection.provider(), u"SQLOLEDB.1"_s); // none given: kept
+    }
+
+    void loadUdlFile()
+    {
+        QStringEncoder toUtf16(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
+        const QString udl = m_dir.filePath(u"db.udl"_s);
+        QVERIFY(writeFile(udl, toUtf16(u"[oledb]\r\n; Everything after this line is an OLE DB "
+                                       u"initstring\r\nProvider=SQLOLEDB.1;Password=pw;Persist "
+                                       u"Security Info=True;User ID=оператор;Initial "
+                                       u"Catalog=ostrel_ts2;Data Source=srv\\sql\r\n"_s)));
+        db::Connection connection;
+        FakePanel panel;
+        QString connectString;
+        QString current;
+        ServerConnection server(connection, panel, connectString, current);
+        server.LoadConnectString(m_dir.filePath(u"missing.udl"_s));
+        QVERIFY(panel.serverText.isEmpty());
+        server.LoadConnectString(udl);
+        QCOMPARE(panel.serverText, u"srv\\sql"_s);
+        QCOMPARE(panel.userText, u"оператор"_s);
+        QCOMPARE(panel.passwordText, u"pw"_s);
+        QCOMPARE(current, u"ostrel_ts2"_s);
+        QVERIFY(!connection.isOpen()); // loading does not connect
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServerConnection)
+#include "tst_serverconnection.moc"
