@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <algorithm>
 #include <atomic>
+#include <malloc.h>
 #include <mutex>
 #include <optional>
 #include <sql.h>
@@ -416,7 +417,26 @@ public:
     std::unique_ptr<AsyncRun> async;
 };
 
-Connection::Connection() : d(std::make_unique<Impl>()) {}
+namespace {
+
+// The driver collects a long value by growing one buffer chunk after chunk. glibc raises its mmap
+// threshold after large blocks are freed, so the next large value grows on the heap, where every
+// growth may copy: two copies of a file at once. A fixed threshold keeps large buffers in mmap,
+// where they grow in place.
+void keepLargeBuffersMapped()
+{
+#if defined(__GLIBC__)
+    static std::once_flag once;
+    std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, 1024 * 1024); });
+#endif
+}
+
+} // namespace
+
+Connection::Connection() : d(std::make_unique<Impl>())
+{
+    keepLargeBuffersMapped();
+}
 
 Connection::~Connection()
 {

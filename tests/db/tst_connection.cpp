@@ -221,6 +221,41 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(db::DbError, c.waitForAsync());
     }
 
+    void cancelStopsAsyncStatement()
+    {
+        SqlsimProcess sim;
+        QVERIFY2(sim.start({u"--throttle"_s, u"51200"_s}), sim.stderrText().constData());
+        db::Connection c;
+        QVERIFY(openOn(c, sim));
+        c.execute(u"CREATE DATABASE src"_s);
+        c.setDefaultDatabase(u"src"_s);
+        c.execute(u"CREATE TABLE dbo.t (b VARBINARY(MAX))"_s);
+        c.execute(
+            u"INSERT INTO dbo.t VALUES (CAST(REPLICATE(CAST('z' AS VARCHAR(MAX)), 1000000) AS VARBINARY(MAX)))"_s);
+        c.setDefaultDatabase(u"master"_s);
+        int progress = 0;
+        c.executeAsync(u"BACKUP DATABASE src TO DISK = '%1' WITH INIT, STATS = 10"_s.arg(
+                           m_files.filePath(u"cancelled.bak"_s)),
+                       [&](const QString& m) {
+                           if (m.contains(u"percent processed"_s))
+                               ++progress;
+                       });
+        // Messages reach the handler from the poll, as in the program's 10 ms loop.
+        while (progress == 0 && c.isExecuting())
+            QTest::qWait(10);
+        QVERIFY(progress > 0);
+        c.cancel();
+        while (c.isExecuting())
+            QTest::qWait(10);
+        // A cancelled statement is a failure, never a success.
+        QVERIFY_THROWS_EXCEPTION(db::DbError, c.waitForAsync());
+        QVERIFY2(progress < 10, "the backup ran to the end");
+        // The connection is usable again.
+        auto rs =
+            c.openRecordSet(u"SELECT COUNT(*) AS n FROM sys.databases WHERE name = 'src'"_s, 30);
+        QCOMPARE(rs->fieldText(u"n"_s), u"1"_s);
+    }
+
     void bigBytesRoundTrip()
     {
         SqlsimProcess sim;
@@ -253,11 +288,12 @@ private slots:
         const QString target = m_files.filePath(u"back.bin"_s);
         c.saveColumnToFile(u"SELECT file_data FROM dbo.f"_s, u"FILE_DATA"_s, target);
         const qint64 growth = peakRss() - before;
+        qInfo("peak memory growth: %lld bytes for a %lld-byte value", growth, qint64(size));
 #if !defined(__SANITIZE_ADDRESS__)
-        // About one copy in the driver, one in our chunks at most; never the whole value twice
-        // more. (AddressSanitizer keeps freed memory in quarantine, so the figure means nothing
-        // there.)
-        QVERIFY2(growth < size * 5 / 2, qPrintable(QString::number(growth)));
+        // One copy in the driver's buffer, then our chunks: never a second copy of the value.
+        // (AddressSanitizer quarantines freed memory and copies on every realloc, so the figure
+        // means nothing there; scripts/test runs this case again in an optimised build.)
+        QVERIFY2(growth < size * 3 / 2, qPrintable(QString::number(growth)));
 #else
         Q_UNUSED(growth);
 #endif
