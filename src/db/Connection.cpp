@@ -1,6 +1,7 @@
 #include "Connection.h"
 
 #include "ConnectionStringTranslation.h"
+#include "InstanceLookup.h"
 
 #include <QFile>
 #include <QIODevice>
@@ -492,10 +493,18 @@ void Connection::open()
 {
     if (d->open)
         throw Error(u"Соединение уже открыто."_s);
+    const int loginTimeout = loginTimeoutSeconds();
+#if defined(Q_OS_WIN)
+    const InstanceResolver resolve; // the system's driver asks the Browser itself
+#else
+    const InstanceResolver resolve = [loginTimeout](const QString& host, const QString& instance) {
+        return lookupInstancePort(host, instance, loginTimeout * 1000);
+    };
+#endif
     const QString odbc =
-        toOdbcConnectionString(d->provider, d->connectionString, odbcDriverOverride());
+        toOdbcConnectionString(d->provider, d->connectionString, odbcDriverOverride(), resolve);
     d->dbc = Handle(SQL_HANDLE_DBC, d->env.get());
-    const auto timeout = static_cast<SQLULEN>(loginTimeoutSeconds());
+    const auto timeout = static_cast<SQLULEN>(loginTimeout);
     SQLSetConnectAttr(d->hdbc(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
     SQLSetConnectAttr(d->hdbc(), SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout),
                       0);

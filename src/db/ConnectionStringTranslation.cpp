@@ -95,7 +95,7 @@ namespace {
 
 // "." and "(local)" name this machine; "host,port" and "host\instance" as SQL Server clients
 // write them. FreeTDS takes the port as a key of its own.
-void appendServer(QString& out, const QString& dataSource)
+void appendServer(QString& out, const QString& dataSource, const InstanceResolver& resolve)
 {
     QString server = dataSource.trimmed();
     if (server.startsWith(u"tcp:"_s, Qt::CaseInsensitive))
@@ -117,6 +117,10 @@ void appendServer(QString& out, const QString& dataSource)
         host = u"localhost"_s;
     if (!port.isEmpty())
         instance.clear(); // an explicit port wins over the instance lookup
+    if (!instance.isEmpty() && resolve) {
+        port = QString::number(resolve(host, instance));
+        instance.clear();
+    }
     out +=
         u"SERVER="_s + quoteOdbcValue(instance.isEmpty() ? host : host + u'\\' + instance) + u';';
     if (!port.isEmpty())
@@ -132,7 +136,7 @@ bool isTrue(const QString& value)
 } // namespace
 
 QString toOdbcConnectionString(const QString& provider, const QString& adoText,
-                               const QString& driverOverride)
+                               const QString& driverOverride, const InstanceResolver& resolve)
 {
     if (!isSqlServerProvider(provider))
         throw Error(u"Поставщик данных \"%1\" не поддерживается."_s.arg(provider));
@@ -154,7 +158,7 @@ QString toOdbcConnectionString(const QString& provider, const QString& adoText,
     }
     const QString driver = driverOverride.isEmpty() ? u"FreeTDS"_s : driverOverride;
     QString out = u"DRIVER="_s + quoteOdbcValue(driver) + u';';
-    appendServer(out, dataSource);
+    appendServer(out, dataSource, resolve);
     out += u"TDS_Version=7.4;ClientCharset=UTF-8;"_s;
     if (integrated) {
         out += u"Trusted_Connection=Yes;"_s;

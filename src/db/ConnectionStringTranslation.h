@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <utility>
 
 // ADO-style connection strings ("Data Source=.;User ID=sa;Password=x") and their ODBC form.
@@ -26,11 +27,16 @@ QString quoteOdbcValue(const QString& value);
 // Whether the provider name stands for SQL Server (SQLOLEDB, SQLNCLI*, MSOLEDBSQL*); empty too.
 bool isSqlServerProvider(const QString& provider);
 
+// The TCP port of a named instance on a host (see InstanceLookup.h).
+using InstanceResolver = std::function<quint16(const QString& host, const QString& instance)>;
+
 // The ODBC connection string for an ADO provider and string. driverOverride (the value of
-// DBSETUP_ODBC_DRIVER) replaces the default driver "FreeTDS". Throws Error for a provider that
-// is not SQL Server's. The starting database is not part of it (the connection sets it).
+// DBSETUP_ODBC_DRIVER) replaces the default driver "FreeTDS". A named instance without a port is
+// given to resolve when there is one, otherwise left to the driver. Throws Error for a provider
+// that is not SQL Server's. The starting database is not part of it (the connection sets it).
 QString toOdbcConnectionString(const QString& provider, const QString& adoText,
-                               const QString& driverOverride = {});
+                               const QString& driverOverride = {},
+                               const InstanceResolver& resolve = {});
 
 // Login timeout in seconds from the text of DBSETUP_LOGIN_TIMEOUT: 15 unless a positive number.
 int loginTimeoutFrom(const QByteArray& environmentValue);

@@ -62,6 +62,25 @@ private slots:
         QCOMPARE(db::toOdbcConnectionString(provider, ado, driver), odbc);
     }
 
+    void namedInstanceGoesToTheResolver()
+    {
+        QStringList asked;
+        const db::InstanceResolver resolve = [&](const QString& host, const QString& instance) {
+            asked << host + u'|' + instance;
+            return quint16(49170);
+        };
+        QCOMPARE(db::toOdbcConnectionString(u"SQLOLEDB.1"_s,
+                                            u"Data Source=.\\SQLEXPRESS;User ID=sa;Password=x"_s,
+                                            {}, resolve),
+                 u"DRIVER=FreeTDS;SERVER=localhost;PORT=49170;TDS_Version=7.4;ClientCharset=UTF-8;"
+                 u"UID=sa;PWD=x;"_s);
+        QCOMPARE(asked, QStringList{u"localhost|SQLEXPRESS"_s});
+        // An explicit port needs no lookup.
+        db::toOdbcConnectionString(u"SQLOLEDB.1"_s, u"Data Source=h\\i,1500;User ID=sa"_s, {},
+                                   resolve);
+        QCOMPARE(asked.size(), 1);
+    }
+
     void unknownProviderFails()
     {
         QVERIFY_THROWS_EXCEPTION(
