@@ -1,18 +1,59 @@
 #include "DBWorkU.h"
 
+#include "AttachTab.h"
+#include "BackupFileName.h"
 #include "FormPlacement.h"
+#include "MyMSSQL.h"
 #include "ProgramVersion.h"
+#include "RestoreTab.h"
+#include "SqlQueryTab.h"
+#include "XMLUtils.h"
+#include "ui_AttachTab.h"
 #include "ui_DBWorkU.h"
+#include "ui_RestoreTab.h"
+
+#include <QFocusEvent>
+#include <QSignalBlocker>
 
 using namespace Qt::StringLiterals;
 
-TFormDB::TFormDB(OperatorUi& operatorUi, QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::TFormDB>()), m_operator(operatorUi)
+namespace {
+
+constexpr int formCommandTimeoutSeconds = 3600;
+constexpr int timer1IntervalMs = 500;
+
+QFont pixelFont(QFont font, const QString& family, int pixels)
 {
+    if (!family.isEmpty())
+        font.setFamily(family);
+    font.setPixelSize(pixels);
+    return font;
+}
+
+} // namespace
+
+TFormDB::TFormDB(OperatorUi& operatorUi, const QString& programDir, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TFormDB>()), m_operator(operatorUi),
+      m_programDir(programDir), m_server(Connection, *this, _ConnectString, _CurrentDBName)
+{
+    setFont(pixelFont(font(), u"MS Sans Serif"_s, 11));
     ui->setupUi(this);
+    ui->LDBConnect->setFont(pixelFont(ui->LDBConnect->font(), u"Arial"_s, 15));
     setFixedSize(643, 508);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    attachTab()->setForm(this);
+    restoreTab()->setForm(this);
+    sqlQueryTab()->setForm(this);
+
+    for (QLineEdit* field : {ui->Server, ui->UserName, ui->Password})
+        field->installEventFilter(this);
+    connect(ui->BRefreshConnect, &QPushButton::clicked, this, &TFormDB::BRefreshConnectClick);
+    connect(ui->isAuthorization, &QCheckBox::toggled, this, &TFormDB::isAuthorizationClick);
+    Timer1.setInterval(timer1IntervalMs);
+    Timer1.setSingleShot(true);
+    connect(&Timer1, &QTimer::timeout, this, &TFormDB::Timer1Timer);
+
     try {
         FormCreate();
     } catch (const std::exception& error) {
@@ -21,11 +62,30 @@ TFormDB::TFormDB(OperatorUi& operatorUi, QWidget* parent)
     }
 }
 
-TFormDB::~TFormDB() = default;
+TFormDB::~TFormDB()
+{
+    // Focus leaving the panel's fields while the window goes away is no operator's exit.
+    m_closing = true;
+}
 
 QString TFormDB::captionPrefix()
 {
     return u"Настройка базы данных. Версия: "_s;
+}
+
+TAttachTab* TFormDB::attachTab() const
+{
+    return ui->TabAttachDB;
+}
+
+TRestoreTab* TFormDB::restoreTab() const
+{
+    return ui->TabRestoreDB;
+}
+
+TSqlQueryTab* TFormDB::sqlQueryTab() const
+{
+    return ui->TabSQLQuery;
 }
 
 void TFormDB::FormCreate()
@@ -35,4 +95,125 @@ void TFormDB::FormCreate()
     // Centred in the work area, then 70 pixels higher (not limited by the screen edge).
     PlaceForm(nullptr, this);
     move(x(), y() - 70);
+
+    ReadSettings(m_programDir + u"settings.ini"_s);
+    Connection.setCommandTimeout(formCommandTimeoutSeconds);
+    ConnectServer();
+
+    if (Connection.isOpen()) {
+        try {
+            restoreTab()->ui->BackupFileName->setText(GetLastBackupFile());
+            if (!restoreTab()->ui->BackupFileName->text().isEmpty())
+                Timer1.start();
+        } catch (const std::exception&) {
+            // Only a convenience: start-up goes on without it.
+        }
+    }
+
+    DBCatalogue catalogue;
+    LoadDBList(m_programDir + u"dbs.xml"_s, catalogue);
+    _ListDBPath = catalogue.paths;
+    attachTab()->setCatalogueNames(catalogue.items);
+}
+
+bool TFormDB::ConnectServer()
+{
+    return m_server.ConnectServer();
+}
+
+void TFormDB::RefreshListDB()
+{
+    attachTab()->RefreshListDB();
+}
+
+QString TFormDB::GetLastBackupFile()
+{
+    return LastBackupFile(Connection, _CurrentDBName);
+}
+
+void TFormDB::ServerExit()
+{
+    ConnectServer();
+    RefreshListDB();
+}
+
+void TFormDB::BRefreshConnectClick()
+{
+    ServerExit();
+}
+
+void TFormDB::isAuthorizationClick()
+{
+    const bool sqlLogin = !ui->isAuthorization->isChecked();
+    ui->UserName->setEnabled(sqlLogin);
+    ui->Password->setEnabled(sqlLogin);
+    ConnectServer();
+}
+
+bool TFormDB::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusOut && !m_closing) {
+        // Only a move to another control counts: not the window losing activation or a popup.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+            reason != Qt::MenuBarFocusReason)
+            ServerExit();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFormDB::Timer1Timer()
+{
+    QLineEdit* field = restoreTab()->ui->BackupFileName;
+    field->setText(RemoveDoubleBackslashes(field->text()));
+    Timer1.stop();
+}
+
+QString TFormDB::server() const
+{
+    return ui->Server->text();
+}
+
+void TFormDB::setServer(const QString& text)
+{
+    ui->Server->setText(text);
+}
+
+QString TFormDB::userName() const
+{
+    return ui->UserName->text();
+}
+
+void TFormDB::setUserName(const QString& text)
+{
+    ui->UserName->setText(text);
+}
+
+QString TFormDB::password() const
+{
+    return ui->Password->text();
+}
+
+void TFormDB::setPassword(const QString& text)
+{
+    ui->Password->setText(text);
+}
+
+bool TFormDB::isAuthorization() const
+{
+    return ui->isAuthorization->isChecked();
+}
+
+void TFormDB::setAuthorization(bool on)
+{
+    ui->isAuthorization->setChecked(on); // runs isAuthorizationClick when the tick changes
+}
+
+void TFormDB::showConnected(bool connected)
+{
+    ui->LDBConnect->setText(connected ? u"Соединение установлено"_s
+                                      : u"Соединение не было установлено"_s);
+    QPalette palette = ui->LDBConnect->palette();
+    palette.setColor(QPalette::WindowText, connected ? Qt::blue : Qt::red);
+    ui->LDBConnect->setPalette(palette);
 }

@@ -1,6 +1,8 @@
 #include "QtOperatorUi.h"
 
+#include <QDesktopServices>
 #include <QMessageBox>
+#include <QUrl>
 
 namespace {
 
@@ -25,4 +27,9 @@ void QtOperatorUi::showMessage(Icon icon, const QString& caption, const QString&
 {
     QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, m_parent);
     box.exec();
+}
+
+void QtOperatorUi::openFolder(const QString& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }

@@ -9,6 +9,7 @@ class QtOperatorUi : public OperatorUi
 {
 public:
     void showMessage(Icon icon, const QString& caption, const QString& text) override;
+    void openFolder(const QString& path) override;
     void setParentWindow(QWidget* window) { m_parent = window; }
 
 private:

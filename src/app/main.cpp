@@ -3,18 +3,29 @@
 #include "FormPlacement.h"
 #include "QtOperatorUi.h"
 
-#include <QDir>
+#include <QTabWidget>
 #include <QTimer>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
-// For reviewing the window without a screen: DBSETUP_SCREENSHOT=file.png saves a picture of the
-// shown window and ends the program.
-void scheduleScreenshot(QWidget& window)
+// Hooks for scripts that review or time the window without an operator:
+// DBSETUP_SCREENSHOT=file.png saves a picture of the shown window (of tab DBSETUP_SCREENSHOT_TAB
+// when set) and ends the program; DBSETUP_QUIT_WHEN_SHOWN=1 ends it once the window is up.
+void scheduleReviewHooks(QWidget& window)
 {
+    if (qEnvironmentVariableIntValue("DBSETUP_QUIT_WHEN_SHOWN") == 1) {
+        QTimer::singleShot(0, &window, [] { QCoreApplication::quit(); });
+        return;
+    }
     const QString path = qEnvironmentVariable("DBSETUP_SCREENSHOT");
     if (path.isEmpty())
         return;
+    bool hasTab = false;
+    const int tab = qEnvironmentVariableIntValue("DBSETUP_SCREENSHOT_TAB", &hasTab);
+    if (auto* page = window.findChild<QTabWidget*>(u"Page"_s); page != nullptr && hasTab)
+        page->setCurrentIndex(tab);
     QTimer::singleShot(500, &window, [&window, path] {
         window.grab().save(path);
         QCoreApplication::quit();
@@ -33,6 +44,6 @@ int main(int argc, char* argv[])
     operatorUi.setParentWindow(&form);
     setMainWindow(&form);
     form.show();
-    scheduleScreenshot(form);
+    scheduleReviewHooks(form);
     return app.exec();
 }

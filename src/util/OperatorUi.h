@@ -24,6 +24,8 @@ public:
 
     // A message box with one OK button; returns when the operator has closed it.
     virtual void showMessage(Icon icon, const QString& caption, const QString& text) = 0;
+    // The folder in the system's file browser.
+    virtual void openFolder(const QString& path) = 0;
 };
 
 // The application's title: the caption of error reports and the task bar entry.

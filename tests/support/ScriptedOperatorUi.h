@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // The operator of a test: records everything shown, in order.
 class ScriptedOperatorUi : public OperatorUi
@@ -20,6 +21,8 @@ public:
     {
         shown.append({icon, caption, text});
     }
+    void openFolder(const QString& path) override { openedFolders.append(path); }
 
     QList<Shown> shown;
+    QStringList openedFolders;
 };

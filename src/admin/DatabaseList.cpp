@@ -1,0 +1,70 @@
+#include "DatabaseList.h"
+
+#include "Connection.h"
+#include "PathMacros.h"
+#include "PathText.h"
+#include "StatementText.h"
+#include "TextDecoding.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Every row of sysdatabases but the system databases and the old samples.
+const QString listQuery = u"SELECT * FROM master.dbo.sysdatabases where name not in ('master', "
+                          u"'model','msdb', 'Northwind', 'pubs', 'tempdb')"_s;
+constexpr int listTimeoutSeconds = 3600;
+
+QString catalogueChoice(const QString& preferred, const QString& fallback)
+{
+    const QString path = ExpandMacros(preferred);
+    const QString folder = FolderOf(path);
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        return path;
+    return ExpandMacros(fallback);
+}
+
+} // namespace
+
+QList<AttachedDatabase> ReadAttachedDatabases(db::Connection& connection)
+{
+    connection.setDefaultDatabase(u"master"_s);
+    if (!connection.isOpen())
+        connection.open();
+    const std::unique_ptr<db::RecordSet> rows =
+        connection.openRecordSet(listQuery, listTimeoutSeconds);
+    QList<AttachedDatabase> list;
+    list.reserve(rows->recordCount());
+    for (rows->first(); !rows->eof(); rows->next())
+        list.append({platform::trimBlanks(rows->fieldText(u"Name"_s)).toString(),
+                     platform::trimBlanks(rows->fieldText(u"Filename"_s)).toString()});
+    return list;
+}
+
+QString FileStoreProbeStatement(const QString& dbNameFileAdd)
+{
+    return u"SELECT value FROM DB_PROPERTY WHERE Name='DB_Name' and Value='"_s +
+           sqltext::literalBody(dbNameFileAdd) + u"'"_s;
+}
+
+std::optional<CatalogueFiles> FilesFromCatalogue(const NameValueList& catalogue,
+                                                 const QString& name)
+{
+    const std::optional<QString> value = catalogue.value(name);
+    if (!value)
+        return std::nullopt;
+    // Four fields, each followed by a TAB: data file, its default, log file, its default.
+    QStringList fields = value->split(u'\t');
+    fields.resize(std::max<qsizetype>(fields.size(), 4));
+    return CatalogueFiles{catalogueChoice(fields[0], fields[1]),
+                          catalogueChoice(fields[2], fields[3])};
+}
+
+QString FolderOf(const QString& path)
+{
+    const qsizetype at = pathtext::lastSeparator(path);
+    return at < 0 ? QString() : path.left(at + 1);
+}

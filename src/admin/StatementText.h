@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+// Values and names placed into statement texts. Ordinary values come out unchanged, so the
+// statements read exactly as written; a quote or bracket in a value can never end it early.
+namespace sqltext {
+
+// The text for a place between single quotes: each "'" doubled.
+QString literalBody(const QString& value);
+// A name as a bracketed identifier when it needs one ("]" doubled inside), otherwise unchanged.
+QString identifier(const QString& name);
+
+} // namespace sqltext

@@ -1,0 +1,199 @@
+#include "AttachTab.h"
+
+#include "DBWorkU.h"
+#include "DatabaseList.h"
+#include "TextFieldKeys.h"
+#include "ui_AttachTab.h"
+
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QSignalBlocker>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr int probeTimeoutSeconds = 3600;
+}
+
+TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TAttachTab>())
+{
+    ui->setupUi(this);
+    ui->ListDB->setColumnWidth(0, 112);
+    ui->ListDB->setColumnWidth(1, 350);
+    ui->ListDB->verticalHeader()->setMinimumSectionSize(18);
+    ui->ListDB->verticalHeader()->setDefaultSectionSize(18);
+    setRowCount(1);
+    ui->ListDB->setCurrentCell(0, 0);
+    ui->ListDB->installEventFilter(this);
+
+    auto* keys = new DBNameKeyDown(this);
+    keys->attachTo(ui->DBFileName);
+    keys->attachTo(ui->DBLogFileName);
+
+    connect(ui->ListDB, &QTableWidget::currentCellChanged, this,
+            [this](int row, int, int previousRow, int) {
+                if (row != previousRow)
+                    ListDBClick();
+            });
+    connect(ui->ListDB, &QTableWidget::cellDoubleClicked, this, [this] { ListDBDblClick(); });
+    connect(ui->DBName, &QComboBox::editTextChanged, this, &TAttachTab::DBNameChange);
+}
+
+TAttachTab::~TAttachTab() = default;
+
+void TAttachTab::setForm(TFormDB* form)
+{
+    m_form = form;
+}
+
+void TAttachTab::setCatalogueNames(const QStringList& names)
+{
+    const QSignalBlocker blocker(ui->DBName);
+    const QString text = ui->DBName->currentText();
+    ui->DBName->clear();
+    ui->DBName->addItems(names);
+    ui->DBName->setCurrentIndex(-1);
+    ui->DBName->setEditText(text);
+}
+
+void TAttachTab::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The window system showing the window again (after minimising) is not the tab being shown.
+    if (!event->spontaneous())
+        TabAttachDBShow();
+}
+
+void TAttachTab::TabAttachDBShow()
+{
+    ui->DBName->setFocus();
+    RefreshListDB();
+}
+
+void TAttachTab::setRowCount(int rows)
+{
+    QTableWidget* list = ui->ListDB;
+    list->setRowCount(rows);
+    for (int row = 0; row < rows; ++row)
+        for (int column = 0; column < 2; ++column)
+            if (list->item(row, column) == nullptr)
+                list->setItem(row, column, new QTableWidgetItem);
+}
+
+void TAttachTab::RefreshListDB()
+{
+    QTableWidget* list = ui->ListDB;
+    const int previous = list->currentRow();
+    if (m_form == nullptr || !m_form->Connection.isOpen()) {
+        const QSignalBlocker blocker(list);
+        setRowCount(1);
+        list->item(0, 0)->setText({});
+        list->item(0, 1)->setText({});
+        list->setCurrentCell(0, 0);
+        return;
+    }
+    const QList<AttachedDatabase> databases = ReadAttachedDatabases(m_form->Connection);
+    {
+        const QSignalBlocker blocker(list);
+        const auto rows = static_cast<int>(std::max<qsizetype>(databases.size(), 1));
+        setRowCount(rows);
+        if (databases.isEmpty()) {
+            list->item(0, 0)->setText({});
+            list->item(0, 1)->setText({});
+        }
+        for (int row = 0; row < databases.size(); ++row) {
+            list->item(row, 0)->setText(databases[row].name);
+            list->item(row, 1)->setText(databases[row].fileName);
+        }
+        // The current row stays, or moves up to the new last row.
+        list->setCurrentCell(std::clamp(previous, 0, rows - 1), 0);
+    }
+    ListDBClick();
+}
+
+void TAttachTab::disableFileInDB()
+{
+    ui->isFileInDB->setChecked(false);
+    ui->isFileInDB->setEnabled(false);
+}
+
+void TAttachTab::ListDBClick()
+{
+    const int row = currentRow();
+    if (row < 0 || m_form == nullptr || m_form->_DBNameFileAdd.isEmpty()) {
+        disableFileInDB();
+        return;
+    }
+    bool identified = false;
+    try {
+        db::Connection& connection = m_form->Connection;
+        m_form->CommonQuery.reset();
+        connection.setDefaultDatabase(rowName(row));
+        if (!connection.isOpen())
+            connection.open();
+        m_form->CommonQuery = connection.openRecordSet(
+            FileStoreProbeStatement(m_form->_DBNameFileAdd), probeTimeoutSeconds);
+        identified = !m_form->CommonQuery->isEmpty();
+    } catch (const std::exception&) {
+        // Not the application's database (or no DB_PROPERTY at all): nothing to report.
+    }
+    if (identified)
+        ui->isFileInDB->setEnabled(true); // the tick stays as the operator left it
+    else
+        disableFileInDB();
+}
+
+int TAttachTab::currentRow() const
+{
+    return ui->ListDB->currentRow();
+}
+
+QString TAttachTab::rowName(int row) const
+{
+    const QTableWidgetItem* item = ui->ListDB->item(row, 0);
+    return item == nullptr ? QString() : item->text();
+}
+
+QString TAttachTab::rowFileName(int row) const
+{
+    const QTableWidgetItem* item = ui->ListDB->item(row, 1);
+    return item == nullptr ? QString() : item->text();
+}
+
+void TAttachTab::ListDBDblClick()
+{
+    const QString folder = FolderOf(rowFileName(currentRow()));
+    if (!folder.isEmpty() && QFileInfo(folder).isDir() && m_form != nullptr)
+        m_form->operatorUi().openFolder(folder);
+}
+
+bool TAttachTab::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->ListDB && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_C && (key->modifiers() & Qt::ControlModifier)) {
+            copyCurrentRow();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ListDBKeyDown: Ctrl+C (Shift or not) copies name TAB file of the current row, no line end.
+void TAttachTab::copyCurrentRow()
+{
+    const int row = currentRow();
+    QGuiApplication::clipboard()->setText(rowName(row) + u'\t' + rowFileName(row));
+}
+
+void TAttachTab::DBNameChange(const QString& text)
+{
+    if (m_form == nullptr)
+        return;
+    if (const auto files = FilesFromCatalogue(m_form->_ListDBPath, text)) {
+        ui->DBFileName->setText(files->dataFile);
+        ui->DBLogFileName->setText(files->logFile);
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+namespace Ui {
+class TAttachTab;
+}
+class TFormDB;
+
+// The tab "Подключить/отключить базу": the catalogue-driven attach fields and the list of the
+// server's databases, whose selected row the detach, reconnect and backup act on.
+class TAttachTab : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TAttachTab(QWidget* parent = nullptr);
+    ~TAttachTab() override;
+    void setForm(TFormDB* form);
+
+    // The drop-down items of the name box; its text stays as it is.
+    void setCatalogueNames(const QStringList& names);
+
+    // Reloads the list from the server (one empty row without a connection) and runs the
+    // selection handler.
+    void RefreshListDB();
+    // The selection handler: with a file-store identity set, makes the selected database current
+    // and probes it; the add-files box is available only when the probe finds the identity.
+    void ListDBClick();
+
+    int currentRow() const;
+    QString rowName(int row) const;
+    QString rowFileName(int row) const;
+
+    const std::unique_ptr<Ui::TAttachTab> ui;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void TabAttachDBShow();
+    void ListDBDblClick();
+    void copyCurrentRow();
+    void DBNameChange(const QString& text);
+    void disableFileInDB();
+    void setRowCount(int rows);
+
+    TFormDB* m_form = nullptr;
+};

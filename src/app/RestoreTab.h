@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+namespace Ui {
+class TRestoreTab;
+}
+class TFormDB;
+
+// The tab "Восстановить базу": the backup file, the name and the folder of a restore.
+class TRestoreTab : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TRestoreTab(QWidget* parent = nullptr);
+    ~TRestoreTab() override;
+    void setForm(TFormDB* form);
+
+    const std::unique_ptr<Ui::TRestoreTab> ui;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void TabRestoreDBShow();
+
+    TFormDB* m_form = nullptr;
+};

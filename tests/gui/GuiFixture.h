@@ -1,0 +1,97 @@
+#pragma once
+
+// Shared by the window tests: a program folder of their own (settings.ini, dbs.xml beside a
+// pretended executable), a simulator with a request log, and a test main that runs the real
+// application object so that errors leaving event handlers are reported as in the program.
+#include "DbSetupApplication.h"
+#include "OdbcClient.h"
+#include "ScriptedOperatorUi.h"
+#include "SqlsimProcess.h"
+#include "TestFiles.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class ProgramFolder
+{
+public:
+    ProgramFolder() { QVERIFY(m_dir.isValid()); }
+    // With a trailing separator, as the program's own folder is given.
+    QString path() const { return m_dir.path() + u'/'; }
+    QString file(const QString& name) const { return path() + name; }
+    void write(const QString& name, const QString& text) const
+    {
+        QVERIFY(writeFile(file(name), text.toUtf8()));
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// A simulator that logs every request, so a test can count logins and statements.
+class LoggedSqlsim
+{
+public:
+    bool start(const QStringList& extraArgs = {})
+    {
+        if (!m_logDir.isValid())
+            return false;
+        return m_sim.start(QStringList{QStringLiteral("--log"), logPath()} + extraArgs);
+    }
+    SqlsimProcess& process() { return m_sim; }
+    quint16 port() const { return m_sim.port(); }
+    QString password() const { return m_sim.password(); }
+    QString logPath() const { return m_logDir.filePath(QStringLiteral("requests.log")); }
+    QStringList log() const
+    {
+        QFile file(logPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+    qsizetype count(const QString& prefix) const
+    {
+        const QStringList entries = log();
+        return std::count_if(entries.begin(), entries.end(),
+                             [&](const QString& e) { return e.startsWith(prefix); });
+    }
+    // The settings that point the program at this simulator as "sa".
+    QString settings(const QString& more = {}) const
+    {
+        return QStringLiteral("[db]\nserver=127.0.0.1,%1\nuser_name=sa\npassword=%2\n")
+                   .arg(port())
+                   .arg(password()) +
+               more;
+    }
+    // Runs setup statements as "sa" on a connection of the test's own.
+    bool exec(const QString& sql)
+    {
+        OdbcClient client;
+        if (!client.connect(port(), QStringLiteral("sa"), password()))
+            return false;
+        const OdbcResult result = client.exec(sql);
+        if (!result.ok)
+            qWarning("%s", qPrintable(result.error));
+        return result.ok;
+    }
+
+private:
+    QTemporaryDir m_logDir;
+    SqlsimProcess m_sim;
+};
+
+inline DbSetupApplication* dbsetupApp()
+{
+    return static_cast<DbSetupApplication*>(QCoreApplication::instance());
+}
+
+#define DBSETUP_GUI_TEST_MAIN(TestObject)                                                          \
+    int main(int argc, char* argv[])                                                               \
+    {                                                                                              \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                        \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                                               \
+        DbSetupApplication app(argc, argv);                                                        \
+        TestObject test;                                                                           \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }
