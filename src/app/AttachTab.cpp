@@ -2,6 +2,7 @@
 
 #include "DBWorkU.h"
 #include "DatabaseList.h"
+#include "HandlerGuard.h"
 #include "TextFieldKeys.h"
 #include "ui_AttachTab.h"
 
@@ -35,10 +36,12 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
     connect(ui->ListDB, &QTableWidget::currentCellChanged, this,
             [this](int row, int, int previousRow, int) {
                 if (row != previousRow)
-                    ListDBClick();
+                    guarded([this] { ListDBClick(); });
             });
-    connect(ui->ListDB, &QTableWidget::cellDoubleClicked, this, [this] { ListDBDblClick(); });
-    connect(ui->DBName, &QComboBox::editTextChanged, this, &TAttachTab::DBNameChange);
+    connect(ui->ListDB, &QTableWidget::cellDoubleClicked, this,
+            [this] { guarded([this] { ListDBDblClick(); }); });
+    connect(ui->DBName, &QComboBox::editTextChanged, this,
+            [this](const QString& text) { guarded([this, text] { DBNameChange(text); }); });
 }
 
 TAttachTab::~TAttachTab() = default;
@@ -46,6 +49,12 @@ TAttachTab::~TAttachTab() = default;
 void TAttachTab::setForm(TFormDB* form)
 {
     m_form = form;
+}
+
+void TAttachTab::guarded(const std::function<void()>& handler)
+{
+    if (m_form != nullptr)
+        runHandler(m_form->operatorUi(), handler);
 }
 
 void TAttachTab::setCatalogueNames(const QStringList& names)
@@ -63,7 +72,7 @@ void TAttachTab::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     // The window system showing the window again (after minimising) is not the tab being shown.
     if (!event->spontaneous())
-        TabAttachDBShow();
+        guarded([this] { TabAttachDBShow(); });
 }
 
 void TAttachTab::TabAttachDBShow()
@@ -174,7 +183,7 @@ bool TAttachTab::eventFilter(QObject* watched, QEvent* event)
     if (watched == ui->ListDB && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_C && (key->modifiers() & Qt::ControlModifier)) {
-            copyCurrentRow();
+            guarded([this] { copyCurrentRow(); });
             return true;
         }
     }

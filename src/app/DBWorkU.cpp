@@ -3,6 +3,7 @@
 #include "AttachTab.h"
 #include "BackupFileName.h"
 #include "FormPlacement.h"
+#include "HandlerGuard.h"
 #include "MyMSSQL.h"
 #include "ProgramVersion.h"
 #include "RestoreTab.h"
@@ -48,24 +49,38 @@ TFormDB::TFormDB(OperatorUi& operatorUi, const QString& programDir, QWidget* par
 
     for (QLineEdit* field : {ui->Server, ui->UserName, ui->Password})
         field->installEventFilter(this);
-    connect(ui->BRefreshConnect, &QPushButton::clicked, this, &TFormDB::BRefreshConnectClick);
-    connect(ui->isAuthorization, &QCheckBox::toggled, this, &TFormDB::isAuthorizationClick);
+    connect(ui->BRefreshConnect, &QPushButton::clicked, this,
+            [this] { runHandler(m_operator, [this] { BRefreshConnectClick(); }); });
+    // Start-up ticks the box too; there an error must end start-up instead of being shown here.
+    connect(ui->isAuthorization, &QCheckBox::toggled, this, [this] {
+        if (m_starting)
+            isAuthorizationClick();
+        else
+            runHandler(m_operator, [this] { isAuthorizationClick(); });
+    });
     Timer1.setInterval(timer1IntervalMs);
     Timer1.setSingleShot(true);
-    connect(&Timer1, &QTimer::timeout, this, &TFormDB::Timer1Timer);
+    connect(&Timer1, &QTimer::timeout, this,
+            [this] { runHandler(m_operator, [this] { Timer1Timer(); }); });
 
+    m_starting = true;
     try {
         FormCreate();
     } catch (const std::exception& error) {
         // The rest of start-up is skipped; the window still comes up.
         ShowErrorReport(m_operator, error);
     }
+    m_starting = false;
 }
 
 TFormDB::~TFormDB()
 {
-    // Focus leaving the panel's fields while the window goes away is no operator's exit.
+    // Focus moving while the window goes away is no operator's doing, and the handlers it
+    // would run must not reach state that is already gone.
     m_closing = true;
+    attachTab()->setForm(nullptr);
+    restoreTab()->setForm(nullptr);
+    sqlQueryTab()->setForm(nullptr);
 }
 
 QString TFormDB::captionPrefix()
@@ -157,7 +172,7 @@ bool TFormDB::eventFilter(QObject* watched, QEvent* event)
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
             reason != Qt::MenuBarFocusReason)
-            ServerExit();
+            runHandler(m_operator, [this] { ServerExit(); });
     }
     return QWidget::eventFilter(watched, event);
 }

@@ -87,5 +87,6 @@ private:
     OperatorUi& m_operator;
     QString m_programDir;
     ServerConnection m_server;
+    bool m_starting = false;
     bool m_closing = false;
 };

@@ -1,5 +1,7 @@
 #include "QtOperatorUi.h"
 
+#include "FStatus.h"
+
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QUrl>
@@ -32,4 +34,16 @@ void QtOperatorUi::showMessage(Icon icon, const QString& caption, const QString&
 void QtOperatorUi::openFolder(const QString& path)
 {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void QtOperatorUi::startOperation(const QString& title)
+{
+    if (m_progress != nullptr)
+        m_progress->StartOperation(title, m_parent);
+}
+
+void QtOperatorUi::finishOperation()
+{
+    if (m_progress != nullptr)
+        m_progress->FinishOperation();
 }

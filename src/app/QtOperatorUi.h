@@ -3,6 +3,7 @@
 #include "OperatorUi.h"
 
 class QWidget;
+class TFormStatus;
 
 // The operator interface of the window: Qt's message boxes and dialogs.
 class QtOperatorUi : public OperatorUi
@@ -10,8 +11,14 @@ class QtOperatorUi : public OperatorUi
 public:
     void showMessage(Icon icon, const QString& caption, const QString& text) override;
     void openFolder(const QString& path) override;
+    void startOperation(const QString& title) override;
+    void finishOperation() override;
+
+    // The main window: parent of the boxes, disabled while an operation runs.
     void setParentWindow(QWidget* window) { m_parent = window; }
+    void setProgressWindow(TFormStatus* window) { m_progress = window; }
 
 private:
     QWidget* m_parent = nullptr;
+    TFormStatus* m_progress = nullptr;
 };

@@ -1,5 +1,6 @@
 #include "DBWorkU.h"
 #include "DbSetupApplication.h"
+#include "FStatus.h"
 #include "FormPlacement.h"
 #include "QtOperatorUi.h"
 
@@ -32,6 +33,12 @@ void scheduleReviewHooks(QWidget& window)
     });
 }
 
+// Whether the command line asked for a batch run, which has then been carried out.
+bool isCommandCMD()
+{
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -43,6 +50,11 @@ int main(int argc, char* argv[])
     TFormDB form(operatorUi);
     operatorUi.setParentWindow(&form);
     setMainWindow(&form);
+    // No parent: disabling the main window must not disable the progress window with it.
+    TFormStatus status;
+    operatorUi.setProgressWindow(&status);
+    if (isCommandCMD())
+        return 0;
     form.show();
     scheduleReviewHooks(form);
     return app.exec();

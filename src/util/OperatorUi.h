@@ -26,6 +26,11 @@ public:
     virtual void showMessage(Icon icon, const QString& caption, const QString& text) = 0;
     // The folder in the system's file browser.
     virtual void openFolder(const QString& path) = 0;
+
+    // The progress window of a long operation, over the main window, which takes no input
+    // until finishOperation. Every start is followed by a finish on every path.
+    virtual void startOperation(const QString& title) = 0;
+    virtual void finishOperation() = 0;
 };
 
 // The application's title: the caption of error reports and the task bar entry.

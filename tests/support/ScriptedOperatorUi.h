@@ -22,7 +22,19 @@ public:
         shown.append({icon, caption, text});
     }
     void openFolder(const QString& path) override { openedFolders.append(path); }
+    void startOperation(const QString& title) override
+    {
+        operations.append(QStringLiteral("start: ") + title);
+        ++runningOperations;
+    }
+    void finishOperation() override
+    {
+        operations.append(QStringLiteral("finish"));
+        runningOperations = 0;
+    }
 
     QList<Shown> shown;
     QStringList openedFolders;
+    QStringList operations;    // "start: <title>" and "finish", in order
+    int runningOperations = 0; // started and not finished
 };
