@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shell helpers for scripts that talk to the SQL Server simulator with FreeTDS's own tools.
 # Source it; it sets SQLSIM_PORT and SQLSIM_PID and stops the simulator on exit.
 
@@ -52,4 +53,27 @@ INI
 # sqlsim_errors FILE...: prints the server errors (severity 11 and above) that tsql reported.
 sqlsim_errors() {
     grep -h -A1 -E '^Msg [0-9]+ \(severity (1[1-9]|2[0-9])' "$@" || true
+}
+
+# sqlsim_sql PASSWORD FILE [OUTPUT]: runs the batches of FILE (separated by "go") as "sa" with
+# tsql. Fails, printing the first errors, when the server reported any. OUTPUT keeps what tsql
+# printed (default: a temporary file, removed).
+sqlsim_sql() {
+    local password=$1 file=$2 output=${3:-} errors keep=1
+    if [[ -z $output ]]; then
+        output=$(mktemp)
+        keep=
+    fi
+    { cat "$file"; printf '\nexit\n'; } |
+        tsql -o q -H 127.0.0.1 -p "$SQLSIM_PORT" -U sa -P "$password" >"$output" 2>&1 || true
+    errors=$(sqlsim_errors "$output")
+    # tsql reports a refused login or a lost connection without a severity line.
+    if [[ -z $errors ]]; then
+        errors=$(grep -h -E 'Login failed|Adaptive Server connection failed|There was a problem connecting' "$output" || true)
+    fi
+    [[ -n $keep ]] || rm -f "$output"
+    if [[ -n $errors ]]; then
+        head -n 6 <<<"$errors" >&2
+        return 1
+    fi
 }

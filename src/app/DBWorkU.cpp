@@ -40,6 +40,9 @@ TFormDB::TFormDB(OperatorUi& operatorUi, const QString& programDir, QWidget* par
     setFont(pixelFont(font(), u"MS Sans Serif"_s, 11));
     ui->setupUi(this);
     ui->LDBConnect->setFont(pixelFont(ui->LDBConnect->font(), u"Arial"_s, 15));
+    ui->Password->setStyleSheet(u"lineedit-password-character: 42"_s); // "*", whatever the style
+    // The caption fills the button in the narrow Windows font; others need a pixel less.
+    ui->BRefreshConnect->setFont(pixelFont(font(), {}, 10));
     setFixedSize(643, 508);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
