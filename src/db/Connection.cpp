@@ -669,6 +669,97 @@ void Connection::saveColumnToFile(const QString& sql, const QString& column, con
         throw *failure;
 }
 
+namespace {
+
+class FetchedRow : public Connection::RowCursor
+{
+public:
+    FetchedRow(const Statement& stmt, const Columns& columns) : m_stmt(stmt), m_columns(columns) {}
+    const QStringList& columnNames() const override { return m_columns.names; }
+    int columnIndex(const QString& name) const override
+    {
+        for (qsizetype i = 0; i < m_columns.names.size(); ++i)
+            if (m_columns.names[i].compare(name, Qt::CaseInsensitive) == 0)
+                return static_cast<int>(i);
+        return -1;
+    }
+    QString text(int column) override
+    {
+        const QVariant value = readValue(m_stmt, checked(column), m_columns.types[column]);
+        if (value.isNull())
+            return {};
+        if (value.typeId() == QMetaType::QByteArray)
+            return QString::fromLatin1(value.toByteArray().toHex());
+        return value.toString();
+    }
+    bool copyTo(int column, QIODevice& out) override
+    {
+        const SQLSMALLINT cType =
+            isBinaryType(m_columns.types[checked(column) - 1]) ? SQL_C_BINARY : SQL_C_CHAR;
+        bool refused = false;
+        const bool notNull = readLong(m_stmt, static_cast<SQLUSMALLINT>(column + 1), cType,
+                                      [&](const char* bytes, qsizetype n) {
+                                          if (!refused && out.write(bytes, n) != n)
+                                              refused = true;
+                                      });
+        if (refused)
+            throw Error(u"Не удалось записать данные: %1"_s.arg(out.errorString()));
+        return notNull;
+    }
+
+private:
+    // The 1-based column number; throws for a column out of range.
+    SQLUSMALLINT checked(int column) const
+    {
+        if (column < 0 || column >= m_columns.names.size())
+            throw Error(u"В результате нет столбца %1."_s.arg(column + 1));
+        return static_cast<SQLUSMALLINT>(column + 1);
+    }
+
+    const Statement& m_stmt;
+    const Columns& m_columns;
+};
+
+} // namespace
+
+void Connection::forEachRow(const QString& sql, int timeoutSeconds,
+                            const std::function<bool(RowCursor&)>& onRow)
+{
+    d->requireIdle();
+    Statement stmt(d->hdbc(), timeoutSeconds);
+    std::vector<SQLWCHAR> text = wide(sql);
+    bool stopped = false;
+    const auto rows = [&](SQLSMALLINT count) {
+        const Columns columns = describe(stmt, count);
+        FetchedRow row(stmt, columns);
+        while (!stopped && stmt.check(SQLFetch(stmt.get()), u"SQLFetch"_s) != SQL_NO_DATA)
+            stopped = !onRow(row);
+        if (stopped)
+            SQLCancel(stmt.get()); // the server stops sending the rest
+    };
+    SQLRETURN rc = SQLExecDirectW(stmt.get(), text.data(), SQL_NTS);
+    if (rc == SQL_NO_DATA)
+        return;
+    // Results before the first one with rows (row counts of a batch) are passed over.
+    for (;;) {
+        stmt.check(rc, u"SQLExecDirect"_s);
+        SQLSMALLINT count = 0;
+        SQLNumResultCols(stmt.get(), &count);
+        if (count > 0)
+            break;
+        rc = SQLMoreResults(stmt.get());
+        if (rc == SQL_NO_DATA)
+            return;
+    }
+    rows([&] {
+        SQLSMALLINT count = 0;
+        SQLNumResultCols(stmt.get(), &count);
+        return count;
+    }());
+    if (!stopped)
+        drain(stmt, SQLMoreResults(stmt.get()));
+}
+
 std::unique_ptr<RecordSet> Connection::openRecordSet(const QString& sql, int timeoutSeconds)
 {
     d->requireIdle();

@@ -63,6 +63,26 @@ public:
     // Result set with its own command timeout in seconds (0: no limit).
     std::unique_ptr<RecordSet> openRecordSet(const QString& sql, int timeoutSeconds);
 
+    // One row of a result as it arrives; nothing of earlier rows is kept. Columns are read in
+    // increasing order (the driver cannot go back), each at most once.
+    class RowCursor
+    {
+    public:
+        virtual ~RowCursor() = default;
+        virtual const QStringList& columnNames() const = 0;
+        virtual int columnIndex(const QString& name) const = 0; // -1 when absent (case ignored)
+        // Text of a column (NULL: a null QString; binary: hexadecimal).
+        virtual QString text(int column) = 0;
+        // Writes the column's bytes to out in chunks; false for NULL. Throws Error when out
+        // refuses bytes.
+        virtual bool copyTo(int column, QIODevice& out) = 0;
+    };
+    // Runs the statement and hands each row of its first result to onRow as it is fetched;
+    // onRow returns false to stop there (the rest of the result is cancelled). A statement that
+    // gives no rows calls onRow never.
+    void forEachRow(const QString& sql, int timeoutSeconds,
+                    const std::function<bool(RowCursor& row)>& onRow);
+
     // Asynchronous statement: returns at once; the statement runs on a worker thread and every
     // result is read to the end. Server messages are handed to onMessage on the caller's thread
     // from isExecuting() and waitForAsync().

@@ -256,6 +256,51 @@ private slots:
         QCOMPARE(rs->fieldText(u"n"_s), u"1"_s);
     }
 
+    void rowsAsTheyArrive()
+    {
+        SqlsimProcess sim;
+        QVERIFY2(sim.start(), sim.stderrText().constData());
+        db::Connection c;
+        QVERIFY(openOn(c, sim));
+        c.execute(u"CREATE DATABASE rows"_s);
+        c.setDefaultDatabase(u"rows"_s);
+        c.execute(
+            u"CREATE TABLE dbo.f (path char(20) not null, version int null, data image null)"_s);
+        c.execute(u"INSERT INTO dbo.f VALUES ('a', 1, 0x616263), ('b', NULL, NULL), "
+                  u"('c', 3, 0x)"_s);
+        QStringList seen;
+        c.forEachRow(u"SET NOCOUNT OFF; SELECT * FROM dbo.f"_s, 30,
+                     [&](db::Connection::RowCursor& row) {
+                         QBuffer bytes;
+                         bytes.open(QIODevice::WriteOnly);
+                         const QString path = row.text(row.columnIndex(u"PATH"_s)).trimmed();
+                         const QString version = row.text(1);
+                         const bool notNull = row.copyTo(2, bytes);
+                         seen << u"%1|%2|%3|%4"_s.arg(path, version.isNull() ? u"NULL"_s : version,
+                                                      notNull ? u"data"_s : u"NULL"_s,
+                                                      QString::fromLatin1(bytes.data()));
+                         return true;
+                     });
+        QCOMPARE(seen, (QStringList{u"a|1|data|abc"_s, u"b|NULL|NULL|"_s, u"c|3|data|"_s}));
+
+        // Stopping early leaves the connection ready for the next statement.
+        int rows = 0;
+        c.forEachRow(u"SELECT path FROM dbo.f"_s, 30, [&](db::Connection::RowCursor&) {
+            ++rows;
+            return false;
+        });
+        QCOMPARE(rows, 1);
+        QCOMPARE(c.openRecordSet(u"SELECT COUNT(*) AS n FROM dbo.f"_s, 30)->fieldText(u"n"_s),
+                 u"3"_s);
+        // No rows, and a statement without a result, call nothing.
+        c.forEachRow(u"SELECT path FROM dbo.f WHERE 1 = 0"_s, 30,
+                     [&](auto&) { return ++rows > 0; });
+        c.forEachRow(u"UPDATE dbo.f SET version = 4"_s, 30, [&](auto&) { return ++rows > 0; });
+        QCOMPARE(rows, 1);
+        QVERIFY_THROWS_EXCEPTION(db::DbError, c.forEachRow(u"SELECT * FROM dbo.nosuch"_s, 30,
+                                                           [](auto&) { return true; }));
+    }
+
     void bigBytesRoundTrip()
     {
         SqlsimProcess sim;
