@@ -3,8 +3,13 @@
 #include "FStatus.h"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -23,12 +28,67 @@ QMessageBox::Icon boxIcon(OperatorUi::Icon icon)
     return QMessageBox::NoIcon;
 }
 
+// "Файл|*.bak|Все файлы|*.*" as Qt writes it: "Файл (*.bak);;Все файлы (*)".
+QString qtFilter(const QString& filter)
+{
+    const QStringList parts = filter.split(u'|');
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(u';', u' ');
+        if (patterns == u"*.*"_s)
+            patterns = u"*"_s;
+        out << parts[i] + u" ("_s + patterns + u')';
+    }
+    return out.join(u";;"_s);
+}
+
+std::optional<QString> runFileDialog(QWidget* parent, const OperatorUi::FileDialog& spec,
+                                     QFileDialog::AcceptMode mode)
+{
+    QFileDialog dialog(parent, spec.title, spec.folder, qtFilter(spec.filter));
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
+                                                       : QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite); // the flows decide about overwriting
+    dialog.setDefaultSuffix(spec.defaultExtension);
+    if (!spec.fileName.isEmpty())
+        dialog.selectFile(spec.fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return QDir::toNativeSeparators(dialog.selectedFiles().first());
+}
+
 } // namespace
 
 void QtOperatorUi::showMessage(Icon icon, const QString& caption, const QString& text)
 {
     QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, m_parent);
     box.exec();
+}
+
+bool QtOperatorUi::askYesNo(Icon icon, const QString& caption, const QString& text)
+{
+    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Yes | QMessageBox::No, m_parent);
+    return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<QString> QtOperatorUi::chooseSaveFile(const FileDialog& dialog)
+{
+    return runFileDialog(m_parent, dialog, QFileDialog::AcceptSave);
+}
+
+std::optional<QString> QtOperatorUi::chooseOpenFile(const FileDialog& dialog)
+{
+    return runFileDialog(m_parent, dialog, QFileDialog::AcceptOpen);
+}
+
+std::optional<QString> QtOperatorUi::chooseFolder(const QString& title, const QString& folder)
+{
+    const QString chosen = QFileDialog::getExistingDirectory(m_parent, title, folder);
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return QDir::toNativeSeparators(chosen);
 }
 
 void QtOperatorUi::openFolder(const QString& path)

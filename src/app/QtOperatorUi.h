@@ -10,6 +10,11 @@ class QtOperatorUi : public OperatorUi
 {
 public:
     void showMessage(Icon icon, const QString& caption, const QString& text) override;
+    bool askYesNo(Icon icon, const QString& caption, const QString& text) override;
+    void note(const QString&) override {}
+    std::optional<QString> chooseSaveFile(const FileDialog& dialog) override;
+    std::optional<QString> chooseOpenFile(const FileDialog& dialog) override;
+    std::optional<QString> chooseFolder(const QString& title, const QString& folder) override;
     void openFolder(const QString& path) override;
     void startOperation(const QString& title) override;
     void finishOperation() override;

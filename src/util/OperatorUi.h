@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <exception>
+#include <optional>
 
 // Everything the flows show to or ask of the operator. The window implements it with dialogs,
 // tests with scripted answers, and a batch run without a display on stderr. Flows never open a
@@ -24,6 +25,25 @@ public:
 
     // A message box with one OK button; returns when the operator has closed it.
     virtual void showMessage(Icon icon, const QString& caption, const QString& text) = 0;
+    // A Yes/No box; true for Yes.
+    virtual bool askYesNo(Icon icon, const QString& caption, const QString& text) = 0;
+    // A remark only a run without an operator prints (where no window shows what happens).
+    virtual void note(const QString& text) = 0;
+
+    // File dialogs. The filter is pairs of description and patterns, all joined by "|"
+    // ("Файл резервной копии|*.bak|Все файлы|*.*"); nothing when the operator cancels.
+    struct FileDialog
+    {
+        QString title;
+        QString filter;
+        QString defaultExtension; // without the dot; added to a typed name that has none
+        QString folder;           // where the dialog starts
+        QString fileName;         // the name it offers
+    };
+    virtual std::optional<QString> chooseSaveFile(const FileDialog& dialog) = 0;
+    virtual std::optional<QString> chooseOpenFile(const FileDialog& dialog) = 0;
+    virtual std::optional<QString> chooseFolder(const QString& title, const QString& folder) = 0;
+
     // The folder in the system's file browser.
     virtual void openFolder(const QString& path) = 0;
 

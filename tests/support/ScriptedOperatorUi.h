@@ -21,6 +21,31 @@ public:
     {
         shown.append({icon, caption, text});
     }
+    bool askYesNo(Icon icon, const QString& caption, const QString& text) override
+    {
+        shown.append({icon, caption, text});
+        if (answers.isEmpty()) {
+            ++unexpectedQuestions;
+            return false;
+        }
+        return answers.takeFirst();
+    }
+    void note(const QString& text) override { notes.append(text); }
+    std::optional<QString> chooseSaveFile(const FileDialog& dialog) override
+    {
+        dialogs.append(dialog);
+        return fileAnswers.isEmpty() ? std::nullopt : fileAnswers.takeFirst();
+    }
+    std::optional<QString> chooseOpenFile(const FileDialog& dialog) override
+    {
+        dialogs.append(dialog);
+        return fileAnswers.isEmpty() ? std::nullopt : fileAnswers.takeFirst();
+    }
+    std::optional<QString> chooseFolder(const QString& title, const QString& folder) override
+    {
+        dialogs.append({title, {}, {}, folder, {}});
+        return fileAnswers.isEmpty() ? std::nullopt : fileAnswers.takeFirst();
+    }
     void openFolder(const QString& path) override { openedFolders.append(path); }
     void startOperation(const QString& title) override
     {
@@ -33,7 +58,12 @@ public:
         runningOperations = 0;
     }
 
-    QList<Shown> shown;
+    QList<Shown> shown;          // messages and questions, in order
+    QList<bool> answers;         // the operator's answers to the questions, in order
+    int unexpectedQuestions = 0; // questions asked after the answers ran out (answered No)
+    QStringList notes;
+    QList<FileDialog> dialogs;
+    QList<std::optional<QString>> fileAnswers; // chosen paths in order; nullopt: cancelled
     QStringList openedFolders;
     QStringList operations;    // "start: <title>" and "finish", in order
     int runningOperations = 0; // started and not finished
