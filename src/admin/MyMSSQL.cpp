@@ -1,14 +1,66 @@
 #include "MyMSSQL.h"
 
 #include "Connection.h"
+#include "DiskSpace.h"
+#include "FileHelpers.h"
+#include "MyException.h"
+#include "PathMacros.h"
+#include "PathText.h"
 #include "StatementText.h"
 #include "TextDecoding.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
 constexpr int historyTimeoutSeconds = 3600;
+constexpr int backupTimeoutSeconds = 3600;
+constexpr int fileListTimeoutSeconds = 36000;
+constexpr auto pollInterval = std::chrono::milliseconds(10);
+
+// Polls the asynchronous statement every 10 ms, handing over the time and the server's progress.
+void waitForServer(db::Connection& connection, const ServerProgress& progress)
+{
+    while (connection.isExecuting()) {
+        if (progress.pump)
+            progress.pump();
+        std::this_thread::sleep_for(pollInterval);
+    }
+    connection.waitForAsync();
 }
+
+db::Connection::MessageHandler percentHandler(const ServerProgress& progress)
+{
+    return [progress](const QString& message) {
+        if (const auto percent = ProgressPercent(message); percent && progress.percent)
+            progress.percent(*percent);
+    };
+}
+
+QString folderError(const QString& folder)
+{
+    return u"Не удалось создать путь \""_s + folder + u"\"."_s;
+}
+
+QString withoutTrailingSeparator(QString folder)
+{
+    while (!folder.isEmpty() && pathtext::isSeparator(folder.back()))
+        folder.chop(1);
+    return folder;
+}
+
+// The file-name part of a path written with either separator.
+QString fileNamePart(const QString& path)
+{
+    return path.mid(pathtext::lastSeparator(path) + 1);
+}
+
+} // namespace
 
 QString LastBackupFile(db::Connection& connection, const QString& databaseName)
 {
@@ -26,4 +78,160 @@ QString LastBackupFile(db::Connection& connection, const QString& databaseName)
     if (rows->eof())
         return {};
     return platform::trimBlanks(rows->fieldText(u"physical_device_name"_s)).toString();
+}
+
+QString DefaultBackupFileName(const QString& databaseName, const QDate& today)
+{
+    return databaseName + u'_' + today.toString(u"ddMMyy"_s) + u".bak"_s;
+}
+
+QString BackupStatement(const QString& databaseName, const QString& backupFile,
+                        const QString& description, const QDateTime& now)
+{
+    const QString name = sqltext::literalBody(databaseName);
+    return u"declare @DBName varchar(128)\r\nset @DBName='"_s + name + u"'"_s +
+           u"BACKUP DATABASE @DBName TO  DISK = N'"_s + sqltext::literalBody(backupFile) + u"' "_s +
+           u" WITH  INIT, "_s + u" DESCRIPTION="_s + u"'"_s + sqltext::literalBody(description) +
+           u"'"_s + u", "_s + u" NOUNLOAD ,  NAME = N'"_s + name + u" backup on "_s +
+           now.toString(u"dd-MM-yyyy HH:mm"_s) + u"',  NOSKIP ,  STATS = 10,  NOFORMAT "_s;
+}
+
+void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
+                   const QString& description, db::Connection& connection,
+                   const ServerProgress& progress)
+{
+    const qsizetype cut = pathtext::lastSeparator(backupFile);
+    const QString folder = cut < 0 ? QString() : backupFile.left(cut + 1);
+    // A folder on a Windows server is the server's to make.
+    if (!IsServerSidePath(backupFile) && !ForceDirs(folder))
+        throw MyException(folderError(withoutTrailingSeparator(folder)));
+    const QString sql =
+        BackupStatement(databaseName, backupFile, description, QDateTime::currentDateTime());
+    connection.setCommandTimeout(backupTimeoutSeconds);
+    try {
+        connection.executeAsync(sql, percentHandler(progress));
+        waitForServer(connection, progress);
+    } catch (const std::exception& error) {
+        throw MyException(
+            {}, u"Не удалось создать резервную копию базы \""_s + databaseName + u"\"."_s, &error);
+    }
+}
+
+qint64 DatabaseSizeBytes(const QString& spaceUsedText)
+{
+    const QString unit = spaceUsedText.right(2);
+    const long double number = StrToFloatAny(
+        spaceUsedText.chopped(std::min<qsizetype>(3, spaceUsedText.size())), u"."_s, 0);
+    long double bytes = 0;
+    if (unit == u"MB"_s)
+        bytes = number * 1024 * 1024;
+    else if (unit == u"KB"_s)
+        bytes = number * 1024;
+    return static_cast<qint64>(std::llround(bytes));
+}
+
+qint64 GetDBSize(db::Connection& connection)
+{
+    const auto rows = connection.openRecordSet(u"exec sp_spaceused"_s, connection.commandTimeout());
+    rows->first();
+    return DatabaseSizeBytes(rows->fieldText(u"database_size"_s));
+}
+
+bool IsServerSidePath(const QString& path)
+{
+#if defined(Q_OS_WIN)
+    Q_UNUSED(path);
+    return false;
+#else
+    static const QRegularExpression drive(u"^[A-Za-z]:"_s);
+    return drive.match(path).hasMatch() || path.startsWith(u"\\\\"_s);
+#endif
+}
+
+QString DrivePart(const QString& path)
+{
+    static const QRegularExpression drive(u"^[A-Za-z]:"_s);
+    if (drive.match(path).hasMatch())
+        return path.left(2);
+    if (path.startsWith(u"\\\\"_s) || path.startsWith(u"//"_s)) {
+        // \\server\share
+        const QStringList parts = path.mid(2).split(QRegularExpression(u"[\\\\/]"_s));
+        return u"\\\\"_s + parts.value(0) + u'\\' + parts.value(1);
+    }
+    if (!QDir::isAbsolutePath(path))
+        return {};
+    return platform::mountRoot(path);
+}
+
+QString IsRemovableDrive(const QString& backupFile, const QString& apprNamePathName,
+                         const QString& systemDir)
+{
+    const QString drive = DrivePart(backupFile);
+    if (drive.compare(DrivePart(apprNamePathName), Qt::CaseInsensitive) == 0)
+        return {};
+    if (drive.compare(DrivePart(systemDir), Qt::CaseInsensitive) == 0)
+        return {};
+    return u"REMOVABLE"_s;
+}
+
+QString RestoreStatement(const QString& databaseName, const QString& backupFile,
+                         const QString& restoreFolder, const QList<BackupFileEntry>& files,
+                         bool replace)
+{
+    QString sql = u"restore database "_s + sqltext::identifier(databaseName) + u" from disk='"_s +
+                  sqltext::literalBody(backupFile) + u"' with \r\n"_s;
+    for (const BackupFileEntry& file : files)
+        sql += u" move '"_s + sqltext::literalBody(file.logicalName) + u"' to '"_s +
+               sqltext::literalBody(restoreFolder + fileNamePart(file.physicalName)) + u"',"_s;
+    if (replace)
+        sql += u" Replace"_s;
+    else
+        sql.chop(1);
+    return sql;
+}
+
+void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
+                    const QString& restoreFolder, bool replace, db::Connection& connection,
+                    const ServerProgress& progress)
+{
+    const QString file = ExpandMacros(backupFile);
+    if (!IsServerSidePath(file) && !QFileInfo(file).isFile())
+        throw MyException(u"Файл резервной копии \""_s + file + u"\" не найден."_s);
+    QString folder = ExpandMacros(restoreFolder);
+    // The whole text names the folder, a dot in its last part included.
+    if (!IsServerSidePath(folder) &&
+        (folder.isEmpty() || !ForceDirs(pathtext::withTrailingSeparator(folder))))
+        throw MyException(folderError(folder));
+    if (IsServerSidePath(folder) && !folder.endsWith(u'\\'))
+        folder += u'\\';
+    else if (!folder.isEmpty() && !pathtext::isSeparator(folder.back()))
+        folder += pathtext::nativeSeparator();
+
+    QList<BackupFileEntry> files;
+    if (!connection.isOpen())
+        connection.open();
+    const auto list = connection.openRecordSet(u"RESTORE FILELISTONLY FROM disk='"_s +
+                                                   sqltext::literalBody(file) + u"'"_s,
+                                               fileListTimeoutSeconds);
+    for (list->first(); !list->eof(); list->next())
+        files.append({list->fieldText(u"LogicalName"_s), list->fieldText(u"PhysicalName"_s)});
+
+    const QString sql = RestoreStatement(databaseName, file, folder, files, replace);
+    try {
+        if (!connection.isOpen())
+            connection.open();
+        connection.executeAsync(sql, percentHandler(progress));
+        waitForServer(connection, progress);
+    } catch (const std::exception& error) {
+        throw MyException({}, u"Не удалось восстановить базу."_s, &error);
+    }
+}
+
+std::optional<int> ProgressPercent(const QString& message)
+{
+    static const QRegularExpression pattern(u"^\\s*(\\d{1,3}) percent processed\\.?\\s*$"_s);
+    const QRegularExpressionMatch match = pattern.match(message);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toInt();
 }

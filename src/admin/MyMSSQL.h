@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
+#include <functional>
+#include <optional>
 
 namespace db {
 class Connection;
@@ -8,6 +11,58 @@ class Connection;
 
 // Server operations on whole databases. Each takes the connection and works on it alone.
 
+// While a backup or restore runs: called every 10 ms (processes window messages), and with each
+// percentage the server reports ("40 percent processed.").
+struct ServerProgress
+{
+    std::function<void()> pump;
+    std::function<void(int percent)> percent;
+};
+
 // The newest backup file of a database in the server's backup history, or "" when it has none.
 // Errors pass on.
 QString LastBackupFile(db::Connection& connection, const QString& databaseName);
+
+// "<name>_ddmmyy.bak".
+QString DefaultBackupFileName(const QString& databaseName, const QDate& today);
+
+// The BACKUP statement for a database, file and description at the given local time.
+QString BackupStatement(const QString& databaseName, const QString& backupFile,
+                        const QString& description, const QDateTime& now);
+// Creates the backup file's folder, then backs up asynchronously. Throws MyException with the
+// folder or backup error (the server's error attached).
+void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
+                   const QString& description, db::Connection& connection,
+                   const ServerProgress& progress);
+
+// Size of the connection's current database from sp_spaceused ("2.75 MB", "1024.00 KB").
+qint64 GetDBSize(db::Connection& connection);
+qint64 DatabaseSizeBytes(const QString& spaceUsedText);
+
+// "REMOVABLE" unless the backup file lies on the drive of the application or of the system.
+QString IsRemovableDrive(const QString& backupFile, const QString& apprNamePathName,
+                         const QString& systemDir);
+// "C:" for a drive path, "\\server\share" for a network path, "" for a relative path; on this
+// system an absolute local path gives the root of its file system.
+QString DrivePart(const QString& path);
+// A path with a drive letter or a network path names a place on a Windows server when the program
+// runs elsewhere: local checks on it mean nothing.
+bool IsServerSidePath(const QString& path);
+
+// The RESTORE statement: every file of the backup moved into the restore folder.
+struct BackupFileEntry
+{
+    QString logicalName;
+    QString physicalName;
+};
+QString RestoreStatement(const QString& databaseName, const QString& backupFile,
+                         const QString& restoreFolder, const QList<BackupFileEntry>& files,
+                         bool replace);
+// Checks the backup file and the folder, reads the file list, restores asynchronously. Throws
+// MyException with the backup-file, folder or restore error; the file list's error unchanged.
+void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
+                    const QString& restoreFolder, bool replace, db::Connection& connection,
+                    const ServerProgress& progress);
+
+// The percentage of a server message "N percent processed.", if it is one.
+std::optional<int> ProgressPercent(const QString& message);

@@ -2,7 +2,9 @@
 
 #include "DBWorkU.h"
 #include "DatabaseList.h"
+#include "FileDrop.h"
 #include "HandlerGuard.h"
+#include "MyMSSQL.h"
 #include "TextFieldKeys.h"
 #include "ui_AttachTab.h"
 
@@ -40,6 +42,18 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
             });
     connect(ui->ListDB, &QTableWidget::cellDoubleClicked, this,
             [this] { guarded([this] { ListDBDblClick(); }); });
+    connect(ui->BBackupDB, &QPushButton::clicked, this,
+            [this] { guarded([this] { BBackupDBClick(); }); });
+    connect(ui->DBFileNameBrowse, &QToolButton::clicked, this, [this] {
+        guarded([this] { browse(ui->DBFileName, u"Файл данных|*.MDF|All files (*.*)|*.*"_s); });
+    });
+    connect(ui->DBLogFileNameBrowse, &QToolButton::clicked, this, [this] {
+        guarded([this] {
+            browse(ui->DBLogFileName, u"Журнал транзакций|*.LDF|All files (*.*)|*.*"_s);
+        });
+    });
+    new FileDrop(ui->DBFileName);
+    new FileDrop(ui->DBLogFileName);
     connect(ui->DBName, &QComboBox::editTextChanged, this,
             [this](const QString& text) { guarded([this, text] { DBNameChange(text); }); });
 }
@@ -154,6 +168,11 @@ void TAttachTab::ListDBClick()
         disableFileInDB();
 }
 
+int TAttachTab::rowCount() const
+{
+    return ui->ListDB->rowCount();
+}
+
 int TAttachTab::currentRow() const
 {
     return ui->ListDB->currentRow();
@@ -205,4 +224,31 @@ void TAttachTab::DBNameChange(const QString& text)
         ui->DBFileName->setText(files->dataFile);
         ui->DBLogFileName->setText(files->logFile);
     }
+}
+
+void TAttachTab::BBackupDBClick()
+{
+    const int row = currentRow();
+    if (row < 0 || m_form == nullptr)
+        return;
+    const QString name = rowName(row);
+    if (name.isEmpty())
+        return;
+    const std::optional<QString> file = m_form->operatorUi().chooseSaveFile(
+        {u"Укажите имя файла для резервной копии"_s, u"Файл резервной копии|*.bak|Все файлы|*.*"_s,
+         u"bak"_s, m_form->_InstallDir, DefaultBackupFileName(name, QDate::currentDate())});
+    if (!file)
+        return;
+    m_form->BackupDB(name, m_form->_InstallDir, *file, ui->isFileInDB->isChecked(), true);
+}
+
+void TAttachTab::browse(QLineEdit* field, const QString& filter)
+{
+    if (m_form == nullptr)
+        return;
+    // The default extension is the one the data-file dialog has always had.
+    const std::optional<QString> file = m_form->operatorUi().chooseOpenFile(
+        {{}, filter, u"sql"_s, FolderOf(field->text()), field->text()});
+    if (file)
+        field->setText(*file);
 }

@@ -8,6 +8,7 @@ namespace Ui {
 class TAttachTab;
 }
 class TFormDB;
+class QLineEdit;
 
 // The tab "Подключить/отключить базу": the catalogue-driven attach fields and the list of the
 // server's databases, whose selected row the detach, reconnect and backup act on.
@@ -30,6 +31,7 @@ public:
     // and probes it; the add-files box is available only when the probe finds the identity.
     void ListDBClick();
 
+    int rowCount() const;
     int currentRow() const;
     QString rowName(int row) const;
     QString rowFileName(int row) const;
@@ -44,6 +46,9 @@ private:
     // Runs a handler of this tab, its errors shown by the window's error report.
     void guarded(const std::function<void()>& handler);
     void TabAttachDBShow();
+    // "Создать резервную копию": the selected database into a file the operator names.
+    void BBackupDBClick();
+    void browse(QLineEdit* field, const QString& filter);
     void ListDBDblClick();
     void copyCurrentRow();
     void DBNameChange(const QString& text);

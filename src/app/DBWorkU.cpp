@@ -2,8 +2,10 @@
 
 #include "AttachTab.h"
 #include "BackupFileName.h"
+#include "CommandLine.h"
 #include "FormPlacement.h"
 #include "HandlerGuard.h"
+#include "MyException.h"
 #include "MyMSSQL.h"
 #include "ProgramVersion.h"
 #include "RestoreTab.h"
@@ -13,6 +15,7 @@
 #include "ui_DBWorkU.h"
 #include "ui_RestoreTab.h"
 
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QSignalBlocker>
 
@@ -147,6 +150,104 @@ void TFormDB::RefreshListDB()
 QString TFormDB::GetLastBackupFile()
 {
     return LastBackupFile(Connection, _CurrentDBName);
+}
+
+FlowContext TFormDB::flowContext()
+{
+    return FlowContext{Connection,
+                       m_operator,
+                       m_programDir,
+                       _ApprNamePathName,
+                       _MaxSizeAddDB,
+                       ServerProgress{&TFormDB::PumpMessages,
+                                      [this](int percent) {
+                                          showServerPercent(percent);
+                                      }},
+                       freeBytes};
+}
+
+void TFormDB::PumpMessages()
+{
+    QCoreApplication::processEvents();
+}
+
+void TFormDB::showServerPercent(int percent)
+{
+    QLabel* label = attachTab()->ui->LProgress;
+    if (percent < 0) {
+        label->clear();
+        return;
+    }
+    label->setText(u"Выполнено %1%"_s.arg(percent));
+    m_operator.note(label->text());
+}
+
+void TFormDB::BackupDB(const QString& databaseName, const QString& installDir,
+                       const QString& backupFile, bool addFiles, bool showProgress)
+{
+    FlowContext context = flowContext();
+    ::BackupDB(context, databaseName, installDir, backupFile, addFiles, showProgress);
+}
+
+void TFormDB::RestoreDB(const QString& databaseName, const QString& backupFile,
+                        const QString& restoreFolder, const QString& installDir, bool replace,
+                        bool extractFiles, bool showProgress, bool askVersion)
+{
+    FlowContext context = flowContext();
+    ::RestoreDB(context, databaseName, backupFile, restoreFolder, installDir, replace, extractFiles,
+                showProgress, askVersion);
+}
+
+bool TFormDB::isCommandCMD(const QStringList& arguments)
+{
+    switch (batchModeOf(arguments)) {
+    case BatchMode::Backup:
+        RunBackupCommand(arguments);
+        return true;
+    case BatchMode::Restore:
+        RunRestoreCommand(arguments);
+        return true;
+    case BatchMode::None:
+        break;
+    }
+    return false;
+}
+
+QString TFormDB::connectForBatch(const QString& databaseName, const QString& fileUdl,
+                                 const QString& connectionString)
+{
+    QString name = databaseName.isEmpty() ? _CurrentDBName : databaseName;
+    // The UDL path is tested as written, before any macro expansion.
+    if (!fileUdl.isEmpty() && QFileInfo(fileUdl).isFile()) {
+        m_server.LoadConnectString(fileUdl);
+        name = _CurrentDBName;
+    }
+    if (!connectionString.isEmpty()) {
+        m_server.ParseConnectString(connectionString);
+        if (!_CurrentDBName.isEmpty())
+            name = _CurrentDBName;
+    }
+    if (!ConnectServer())
+        throw MyException(u"Не удалось подключиться к базе данных."_s);
+    return name;
+}
+
+void TFormDB::RunBackupCommand(const QStringList& arguments)
+{
+    const BackupOptions o = parseBackupOptions(arguments);
+    const QString installDir = o.installDir.isEmpty() ? _InstallDir : o.installDir;
+    const QString databaseName = connectForBatch(o.dbName, o.fileUdl, o.connectionString);
+    BackupDB(databaseName, installDir, o.file, o.addFiles, o.showProgress);
+}
+
+void TFormDB::RunRestoreCommand(const QStringList& arguments)
+{
+    const RestoreOptions o = parseRestoreOptions(arguments);
+    const QString installDir = o.installDir.isEmpty() ? _InstallDir : o.installDir;
+    const QString databaseName = connectForBatch(o.dbName, o.fileUdl, o.connectionString);
+    // A batch run never asks about program versions.
+    RestoreDB(databaseName, o.file, o.pathDb, installDir, o.replace, o.extractFiles, o.showProgress,
+              false);
 }
 
 void TFormDB::ServerExit()

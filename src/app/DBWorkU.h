@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Connection.h"
+#include "DatabaseFlows.h"
 #include "NameValueList.h"
 #include "OperatorUi.h"
 #include "PathMacros.h"
@@ -57,6 +58,23 @@ public:
     void RefreshListDB();
     QString GetLastBackupFile();
 
+    // Backup and restore with the window's state (the flows themselves live in src/admin).
+    void BackupDB(const QString& databaseName, const QString& installDir, const QString& backupFile,
+                  bool addFiles, bool showProgress);
+    void RestoreDB(const QString& databaseName, const QString& backupFile,
+                   const QString& restoreFolder, const QString& installDir, bool replace,
+                   bool extractFiles, bool showProgress, bool askVersion);
+    // Processes pending window messages while the server works.
+    static void PumpMessages();
+
+    // The batch mode: runs it when the command line asks for one and says so. Errors leave it.
+    bool isCommandCMD(const QStringList& arguments);
+    void RunBackupCommand(const QStringList& arguments);
+    void RunRestoreCommand(const QStringList& arguments);
+
+    // Where free space is looked up before a backup; tests make the disk as full as they need.
+    std::function<std::optional<quint64>(const QString& path)> freeBytes;
+
     // The connection panel's handlers.
     void ServerExit();
     void BRefreshConnectClick();
@@ -71,6 +89,13 @@ private:
     // Reads settings.ini into the panel, the tabs and the state fields.
     void ReadSettings(const QString& path);
     void Timer1Timer();
+    FlowContext flowContext();
+    // Applies the batch run's UDL file or connection string, connects, and names the database
+    // the run works on.
+    QString connectForBatch(const QString& databaseName, const QString& fileUdl,
+                            const QString& connectionString);
+    // The server's progress of a backup or restore ("Выполнено 40%"); < 0 clears it.
+    void showServerPercent(int percent);
 
     // ConnectionPanel
     QString server() const override;

@@ -16,6 +16,8 @@ namespace {
 QMessageBox::Icon boxIcon(OperatorUi::Icon icon)
 {
     switch (icon) {
+    case OperatorUi::Icon::Plain:
+        return QMessageBox::NoIcon;
     case OperatorUi::Icon::Information:
         return QMessageBox::Information;
     case OperatorUi::Icon::Warning:
@@ -63,29 +65,29 @@ std::optional<QString> runFileDialog(QWidget* parent, const OperatorUi::FileDial
 
 void QtOperatorUi::showMessage(Icon icon, const QString& caption, const QString& text)
 {
-    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, m_parent);
+    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Ok, owner());
     box.exec();
 }
 
 bool QtOperatorUi::askYesNo(Icon icon, const QString& caption, const QString& text)
 {
-    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Yes | QMessageBox::No, m_parent);
+    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Yes | QMessageBox::No, owner());
     return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<QString> QtOperatorUi::chooseSaveFile(const FileDialog& dialog)
 {
-    return runFileDialog(m_parent, dialog, QFileDialog::AcceptSave);
+    return runFileDialog(owner(), dialog, QFileDialog::AcceptSave);
 }
 
 std::optional<QString> QtOperatorUi::chooseOpenFile(const FileDialog& dialog)
 {
-    return runFileDialog(m_parent, dialog, QFileDialog::AcceptOpen);
+    return runFileDialog(owner(), dialog, QFileDialog::AcceptOpen);
 }
 
 std::optional<QString> QtOperatorUi::chooseFolder(const QString& title, const QString& folder)
 {
-    const QString chosen = QFileDialog::getExistingDirectory(m_parent, title, folder);
+    const QString chosen = QFileDialog::getExistingDirectory(owner(), title, folder);
     if (chosen.isEmpty())
         return std::nullopt;
     return QDir::toNativeSeparators(chosen);
@@ -94,6 +96,14 @@ std::optional<QString> QtOperatorUi::chooseFolder(const QString& title, const QS
 void QtOperatorUi::openFolder(const QString& path)
 {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+QWidget* QtOperatorUi::owner() const
+{
+    // While an operation runs the main window is disabled, and so would be a box it owns.
+    if (m_progress != nullptr && m_progress->isVisible())
+        return m_progress;
+    return m_parent;
 }
 
 void QtOperatorUi::startOperation(const QString& title)

@@ -24,6 +24,8 @@ public:
     void setProgressWindow(TFormStatus* window) { m_progress = window; }
 
 private:
+    QWidget* owner() const;
+
     QWidget* m_parent = nullptr;
     TFormStatus* m_progress = nullptr;
 };

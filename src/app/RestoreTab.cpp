@@ -1,9 +1,16 @@
 #include "RestoreTab.h"
 
+#include "AttachTab.h"
+#include "DBWorkU.h"
+#include "FileDrop.h"
+#include "HandlerGuard.h"
+#include "TextDecoding.h"
 #include "TextFieldKeys.h"
 #include "ui_RestoreTab.h"
 
 #include <QShowEvent>
+
+using namespace Qt::StringLiterals;
 
 TRestoreTab::TRestoreTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TRestoreTab>())
 {
@@ -12,6 +19,19 @@ TRestoreTab::TRestoreTab(QWidget* parent) : QWidget(parent), ui(std::make_unique
     keys->attachTo(ui->BackupFileName);
     keys->attachTo(ui->RestoreToDirectory);
     keys->attachTo(ui->RestoreDBName);
+    new FileDrop(ui->BackupFileName);
+
+    const auto guarded = [this](void (TRestoreTab::*handler)()) {
+        return [this, handler] {
+            if (m_form != nullptr)
+                runHandler(m_form->operatorUi(), [this, handler] { (this->*handler)(); });
+        };
+    };
+    connect(ui->BRestoreDB, &QPushButton::clicked, this, guarded(&TRestoreTab::BRestoreDBClick));
+    connect(ui->BackupFileNameBrowse, &QToolButton::clicked, this,
+            guarded(&TRestoreTab::BackupFileNameAfterDialog));
+    connect(ui->RestoreToDirectoryBrowse, &QToolButton::clicked, this,
+            guarded(&TRestoreTab::browseRestoreFolder));
 }
 
 TRestoreTab::~TRestoreTab() = default;
@@ -31,4 +51,59 @@ void TRestoreTab::showEvent(QShowEvent* event)
 void TRestoreTab::TabRestoreDBShow()
 {
     ui->BackupFileName->setFocus();
+}
+
+void TRestoreTab::BackupFileNameAfterDialog()
+{
+    const std::optional<QString> file =
+        m_form->operatorUi().chooseOpenFile({{},
+                                             u"Резервная копия базы|*.BAK|Все файлы (*.*)|*.*"_s,
+                                             u"bak"_s,
+                                             {},
+                                             ui->BackupFileName->text()});
+    // When the dialog closes, chosen or not, a name already in the field gets tidied.
+    if (!ui->BackupFileName->text().isEmpty())
+        m_form->Timer1.start();
+    if (file)
+        ui->BackupFileName->setText(*file);
+}
+
+void TRestoreTab::browseRestoreFolder()
+{
+    const std::optional<QString> folder = m_form->operatorUi().chooseFolder(
+        u"Восстановить базу в папку"_s, ui->RestoreToDirectory->text());
+    if (folder)
+        ui->RestoreToDirectory->setText(*folder);
+}
+
+void TRestoreTab::BRestoreDBClick()
+{
+    if (m_form == nullptr)
+        return;
+    OperatorUi& operatorUi = m_form->operatorUi();
+    const QString name = ui->RestoreDBName->text();
+    const QString question = u"Вы хотите восстановить базу данных \""_s + name + u"\"\r\n"_s +
+                             u"из файла резервной копии \""_s + ui->BackupFileName->text() +
+                             u"\"\r\n"_s + u"и поместить ее в папку \""_s +
+                             ui->RestoreToDirectory->text() + u"\"?"_s + u"\r\n"_s;
+    if (!operatorUi.askYesNo(OperatorUi::Icon::Warning, u"Внимание"_s, question))
+        return;
+    if (!ui->isReplaceDB->isChecked()) {
+        QString wanted = name;
+        while (!wanted.isEmpty() && wanted.back() == u' ')
+            wanted.chop(1);
+        const TAttachTab* list = m_form->attachTab();
+        for (int row = 0; row < list->rowCount(); ++row) {
+            if (list->rowName(row).compare(wanted, Qt::CaseInsensitive) != 0)
+                continue;
+            operatorUi.showMessage(OperatorUi::Icon::Warning, u"Внимание"_s,
+                                   u"База данных \""_s + platform::trimBlanks(name).toString() +
+                                       u"\" существует.\r\n"_s +
+                                       u"Для ее замены поставьте галочку заменить"_s + u"\r\n"_s);
+            return;
+        }
+    }
+    m_form->RestoreDB(name, ui->BackupFileName->text(), ui->RestoreToDirectory->text(),
+                      m_form->_InstallDir, ui->isReplaceDB->isChecked(),
+                      ui->isRestoreFromDB->isChecked(), true, true);
 }

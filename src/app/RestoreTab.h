@@ -23,8 +23,14 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
 
+    // "Восстановить базу из резервной копии".
+    void BRestoreDBClick();
+
 private:
     void TabRestoreDBShow();
+    // The browse dialog of the backup file field; the timer tidies the name afterwards.
+    void BackupFileNameAfterDialog();
+    void browseRestoreFolder();
 
     TFormDB* m_form = nullptr;
 };

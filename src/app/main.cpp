@@ -1,11 +1,15 @@
+#include "CommandLine.h"
 #include "DBWorkU.h"
 #include "DbSetupApplication.h"
 #include "FStatus.h"
 #include "FormPlacement.h"
 #include "QtOperatorUi.h"
+#include "StderrOperatorUi.h"
 
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QTimer>
+#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
@@ -33,28 +37,60 @@ void scheduleReviewHooks(QWidget& window)
     });
 }
 
-// Whether the command line asked for a batch run, which has then been carried out.
-bool isCommandCMD()
+bool isBatchRun(int argc, char* argv[])
 {
-    return false;
+    QStringList arguments;
+    for (int i = 0; i < std::min(argc, 2); ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return batchModeOf(arguments) != BatchMode::None;
+}
+
+// An error that ended a batch run: a stop box titled "Application Error", or one stderr line
+// without a display; the exit code says the rest.
+void reportUnhandled(const std::exception& error, bool unattended)
+{
+    const QString text =
+        applicationErrorText(error, QCoreApplication::applicationFilePath().section(u'/', -1));
+    if (unattended) {
+        QString line = text.trimmed();
+        line.replace(u"\r\n"_s, u" "_s).replace(u'\n', u' ');
+        std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, u"Application Error"_s, text, QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    // A nightly batch run has no display: it runs on the offscreen platform and talks on stderr.
+    const bool batch = isBatchRun(argc, argv);
+    const bool unattended = batch && hasNoDisplay();
+    if (unattended && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
     DbSetupApplication app(argc, argv);
-    QtOperatorUi operatorUi;
+    QtOperatorUi windowUi;
+    StderrOperatorUi stderrUi;
+    OperatorUi& operatorUi = unattended ? static_cast<OperatorUi&>(stderrUi) : windowUi;
     app.setErrorReporter(&operatorUi);
 
     TFormDB form(operatorUi);
-    operatorUi.setParentWindow(&form);
+    windowUi.setParentWindow(&form);
     setMainWindow(&form);
     // No parent: disabling the main window must not disable the progress window with it.
     TFormStatus status;
-    operatorUi.setProgressWindow(&status);
-    if (isCommandCMD())
-        return 0;
+    windowUi.setProgressWindow(&status);
+    try {
+        if (form.isCommandCMD(QCoreApplication::arguments()))
+            return 0;
+    } catch (const std::exception& error) {
+        reportUnhandled(error, unattended);
+        return 1;
+    }
     form.show();
     scheduleReviewHooks(form);
     return app.exec();

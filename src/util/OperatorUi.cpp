@@ -21,3 +21,13 @@ void ShowErrorReport(OperatorUi& ui, const std::exception& error)
     ui.showMessage(OperatorUi::Icon::Error, applicationTitle(),
                    errorReportText(errorMessage(error)));
 }
+
+QString applicationErrorText(const std::exception& error, const QString& module)
+{
+    const QString type = dynamic_cast<const MyException*>(&error) != nullptr ? u"MyException"_s
+                         : dynamic_cast<const Error*>(&error) != nullptr     ? u"Error"_s
+                                                                             : u"Exception"_s;
+    const QString message = errorMessage(error);
+    return u"Exception %1 in module %2 at 00000000.\r\n%3%4\r\n"_s.arg(
+        type, module, message, message.endsWith(u'.') ? QString() : u"."_s);
+}

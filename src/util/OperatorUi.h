@@ -12,6 +12,7 @@ class OperatorUi
 public:
     enum class Icon
     {
+        Plain, // no icon
         Information,
         Warning,
         Error,
@@ -62,3 +63,7 @@ QString errorReportText(const QString& message);
 
 // The default report of an error that no handler took: a stop icon and one OK button.
 void ShowErrorReport(OperatorUi& ui, const std::exception& error);
+
+// The report of an error that ended a batch run: "Exception <type> in module <module> at
+// 00000000.", a line break, the message with a full stop unless it ends in one.
+QString applicationErrorText(const std::exception& error, const QString& module);

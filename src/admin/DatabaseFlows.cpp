@@ -1,0 +1,135 @@
+#include "DatabaseFlows.h"
+
+#include "Connection.h"
+#include "DiskSpace.h"
+#include "FileHelpers.h"
+#include "FileStore.h"
+#include "MyException.h"
+#include "OperatorUi.h"
+#include "PathMacros.h"
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString attention = u"Внимание"_s;
+
+// The progress window of one operation: opened when asked for, closed on every way out (a
+// second close is harmless), and the server's percentage cleared with it.
+class Operation
+{
+public:
+    Operation(FlowContext& context, bool show, const QString& title) : m_context(context)
+    {
+        if (show) {
+            m_context.ui.startOperation(title);
+            m_open = true;
+        }
+    }
+    ~Operation() { finish(); }
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+
+    void finish()
+    {
+        if (m_open)
+            m_context.ui.finishOperation();
+        m_open = false;
+        if (m_context.progress.percent)
+            m_context.progress.percent(-1);
+    }
+
+private:
+    FlowContext& m_context;
+    bool m_open = false;
+};
+
+std::optional<quint64> freeBytesAt(const FlowContext& context, const QString& path)
+{
+    return context.freeBytes ? context.freeBytes(path) : platform::freeBytes(path);
+}
+
+} // namespace
+
+void BackupDB(FlowContext& context, const QString& databaseName, const QString& installDir,
+              const QString& backupFile, bool addFiles, bool showProgress)
+{
+    if (databaseName.isEmpty())
+        return;
+    Operation operation(context, showProgress, u"Создается резервная копия базы данных."_s);
+    db::Connection& connection = context.connection;
+
+    if (addFiles) {
+        connection.setDefaultDatabase(databaseName);
+        const QStringList exclusions = LoadExclusionList(context.programDir);
+        try {
+            const QString version = GetFileApprVersion(context.apprNamePathName);
+            AddFilesToDB(installDir, fileStoreTable, version, exclusions, context.maxSizeAddDB,
+                         connection, context.progress.pump);
+        } catch (const std::exception& error) {
+            const bool goOn = context.ui.askYesNo(
+                OperatorUi::Icon::Warning, attention,
+                u"Список файлов не удалось загрузить в базу данных.\r\nОшибка: \""_s +
+                    errorMessage(error) + u"\".\r\n"_s + u"Продолжить создание бэкапа?"_s);
+            if (!goOn)
+                return;
+            context.ui.note(u"Резервная копия создаётся, но файлы программы сохранены в базе не "
+                            u"полностью."_s);
+        }
+    } else {
+        connection.setDefaultDatabase(databaseName);
+    }
+
+    // The server writes the file; the space is checked where the program can see it.
+    const qint64 size = GetDBSize(connection);
+    if (!IsServerSidePath(backupFile)) {
+        const std::optional<quint64> free = freeBytesAt(context, backupFile);
+        if (free && *free < static_cast<quint64>(std::max<qint64>(size, 0))) {
+            const long double megabytes =
+                std::round(static_cast<long double>(size) / 1024.0L / 1024.0L);
+            throw MyException(u"На диске не хватает свободного места для сохранения "
+                              u"бэкап-файла.\r\nРазмер бэкапа-файла "_s +
+                              FloatToStrDot(u'.', megabytes) + u" MБ ."_s);
+        }
+    }
+
+    const QString description =
+        IsRemovableDrive(backupFile, context.apprNamePathName, GetSystemDir());
+    MSSQLBackupDB(databaseName, backupFile, description, connection, context.progress);
+
+    operation.finish();
+    if (showProgress)
+        context.ui.showMessage(OperatorUi::Icon::Plain, applicationTitle(),
+                               u"Резервное копирование базы \""_s + databaseName +
+                                   u"\" успешно завершено."_s + u"\r\n"_s + u"Файл копии: "_s +
+                                   backupFile);
+}
+
+void RestoreDB(FlowContext& context, const QString& databaseName, const QString& backupFile,
+               const QString& restoreFolder, const QString& installDir, bool replace,
+               bool extractFiles, bool showProgress, bool askVersion)
+{
+    Operation operation(context, showProgress, u"Восстанавливается резервная копия базы данных."_s);
+    db::Connection& connection = context.connection;
+    connection.setDefaultDatabase(u"master"_s);
+    MSSQLRestoreDB(databaseName, backupFile, restoreFolder, replace, connection, context.progress);
+
+    if (extractFiles) {
+        connection.setDefaultDatabase(databaseName);
+        const QString version = GetFileApprVersion(context.apprNamePathName);
+        if (!ExtractFilesFromDB(installDir, connection, askVersion, version, context.ui,
+                                context.progress.pump)) {
+            operation.finish();
+            context.ui.showMessage(OperatorUi::Icon::Warning, attention,
+                                   u"Восстановление базы прошло успешно.\r\nРезервная копия не "
+                                   u"содержала файлы программы.\r\n"_s);
+        }
+    }
+
+    operation.finish();
+    if (showProgress)
+        context.ui.showMessage(OperatorUi::Icon::Plain, applicationTitle(),
+                               u"База восстановлена."_s);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "MyMSSQL.h"
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+namespace db {
+class Connection;
+}
+class OperatorUi;
+
+// What the backup and restore flows work with, handed over by the window or the batch mode.
+struct FlowContext
+{
+    db::Connection& connection;
+    OperatorUi& ui;
+    QString programDir;       // holds the exclusion list
+    QString apprNamePathName; // the executable whose version travels with the files
+    qint64 maxSizeAddDB = 0;
+    ServerProgress progress; // pump every 10 ms; percent < 0 clears the display
+    // Free bytes where a file would be written; nothing when unknown. Tests replace it.
+    std::function<std::optional<quint64>(const QString& path)> freeBytes;
+};
+
+// A full backup, the application's files stored in the database first when addFiles is set.
+// Returns normally after a backup, after the operator declined to go on without the files, and
+// at once for an empty name; every other failure throws, after the progress window is closed.
+void BackupDB(FlowContext& context, const QString& databaseName, const QString& installDir,
+              const QString& backupFile, bool addFiles, bool showProgress);
+
+// Restores under a name into a folder, then writes the stored application files back into the
+// installation folder when extractFiles is set.
+void RestoreDB(FlowContext& context, const QString& databaseName, const QString& backupFile,
+               const QString& restoreFolder, const QString& installDir, bool replace,
+               bool extractFiles, bool showProgress, bool askVersion);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "OperatorUi.h"
+
+// The operator of a batch run on a machine without a display: every message is a stderr line,
+// questions are answered on their own (Yes: a nightly backup goes on), nothing is chosen in a
+// dialog.
+class StderrOperatorUi : public OperatorUi
+{
+public:
+    void showMessage(Icon icon, const QString& caption, const QString& text) override;
+    bool askYesNo(Icon icon, const QString& caption, const QString& text) override;
+    void note(const QString& text) override;
+    std::optional<QString> chooseSaveFile(const FileDialog&) override { return std::nullopt; }
+    std::optional<QString> chooseOpenFile(const FileDialog&) override { return std::nullopt; }
+    std::optional<QString> chooseFolder(const QString&, const QString&) override
+    {
+        return std::nullopt;
+    }
+    void openFolder(const QString&) override {}
+    void startOperation(const QString& title) override;
+    void finishOperation() override {}
+};
+
+// Whether this process has no display to show windows on.
+bool hasNoDisplay();
