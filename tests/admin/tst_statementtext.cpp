@@ -1,6 +1,7 @@
 // Texts that go into statements and backup file names.
 #include "BackupFileName.h"
 #include "DatabaseList.h"
+#include "MyMSSQL.h"
 #include "StatementText.h"
 
 #include <QTest>
@@ -69,6 +70,124 @@ private slots:
         QFETCH(QString, path);
         QFETCH(QString, folder);
         QCOMPARE(FolderOf(path), folder);
+    }
+
+    void backupStatement_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("statement");
+        const QDateTime at(QDate(2014, 12, 25), QTime(9, 5));
+        QTest::newRow("ordinary")
+            << u"ostrel"_s << u"D:\\backup\\ostrel_251214.bak"_s << u"REMOVABLE"_s
+            << u"declare @DBName varchar(128)\r\nset @DBName='ostrel'BACKUP DATABASE @DBName TO  "
+               u"DISK = N'D:\\backup\\ostrel_251214.bak'  WITH  INIT,  DESCRIPTION='REMOVABLE',  "
+               u"NOUNLOAD ,  NAME = N'ostrel backup on 25-12-2014 09:05',  NOSKIP ,  STATS = 10,  "
+               u"NOFORMAT "_s;
+        QTest::newRow("quotes stay inside their literals")
+            << u"it's"_s << u"/b/o'k.bak"_s << QString()
+            << u"declare @DBName varchar(128)\r\nset @DBName='it''s'BACKUP DATABASE @DBName TO  "
+               u"DISK = N'/b/o''k.bak'  WITH  INIT,  DESCRIPTION='',  NOUNLOAD ,  NAME = N'it''s "
+               u"backup on 25-12-2014 09:05',  NOSKIP ,  STATS = 10,  NOFORMAT "_s;
+    }
+    void backupStatement()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, file);
+        QFETCH(QString, description);
+        QFETCH(QString, statement);
+        QCOMPARE(
+            BackupStatement(name, file, description, QDateTime(QDate(2014, 12, 25), QTime(9, 5))),
+            statement);
+    }
+
+    void restoreStatement_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("replace");
+        QTest::addColumn<QString>("statement");
+        QTest::newRow("replace")
+            << u"ostrel"_s << true
+            << u"restore database ostrel from disk='D:\\b.bak' with \r\n"
+               u" move 'ostrel' to 'C:\\Data\\ostrel.mdf', move 'ostrel_log' to "
+               u"'C:\\Data\\ostrel_log.ldf', Replace"_s;
+        QTest::newRow("no replace: no comma at the end")
+            << u"ostrel"_s << false
+            << u"restore database ostrel from disk='D:\\b.bak' with \r\n"
+               u" move 'ostrel' to 'C:\\Data\\ostrel.mdf', move 'ostrel_log' to "
+               u"'C:\\Data\\ostrel_log.ldf'"_s;
+        QTest::newRow("a name that is no identifier")
+            << u"it's]"_s << false
+            << u"restore database [it's]]] from disk='D:\\b.bak' with \r\n"
+               u" move 'ostrel' to 'C:\\Data\\ostrel.mdf', move 'ostrel_log' to "
+               u"'C:\\Data\\ostrel_log.ldf'"_s;
+    }
+    void restoreStatement()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, replace);
+        QFETCH(QString, statement);
+        const QList<BackupFileEntry> files = {
+            {u"ostrel"_s, u"E:\\Old\\ostrel.mdf"_s},
+            {u"ostrel_log"_s, u"/var/opt/mssql/data/ostrel_log.ldf"_s}};
+        QCOMPARE(RestoreStatement(name, u"D:\\b.bak"_s, u"C:\\Data\\"_s, files, replace),
+                 statement);
+    }
+
+    void databaseSize_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("bytes");
+        QTest::newRow("KB") << u"1024.00 KB"_s << qint64(1048576);
+        QTest::newRow("MB") << u"3.50 MB"_s << qint64(3670016);
+        QTest::newRow("GB counts as nothing") << u"2.00 GB"_s << qint64(0);
+        QTest::newRow("not a number") << u"x MB"_s << qint64(0);
+        QTest::newRow("empty") << QString() << qint64(0);
+    }
+    void databaseSize()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint64, bytes);
+        QCOMPARE(DatabaseSizeBytes(text), bytes);
+    }
+
+    void progressPercent_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("percent");
+        QTest::newRow("ten") << u"10 percent processed."_s << 10;
+        QTest::newRow("hundred") << u"100 percent processed."_s << 100;
+        QTest::newRow("other message") << u"Processed 208 pages for database 'x'"_s << -1;
+        QTest::newRow("end") << u"BACKUP DATABASE successfully processed 208 pages"_s << -1;
+    }
+    void progressPercent()
+    {
+        QFETCH(QString, message);
+        QFETCH(int, percent);
+        QCOMPARE(ProgressPercent(message).value_or(-1), percent);
+    }
+
+    void removableDrive_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("application's drive") << u"c:\\backup\\x.bak"_s << QString();
+        QTest::newRow("system drive") << u"D:\\x.bak"_s << QString();
+        QTest::newRow("other drive") << u"E:\\x.bak"_s << u"REMOVABLE"_s;
+        QTest::newRow("network share") << u"\\\\srv\\share\\x.bak"_s << u"REMOVABLE"_s;
+    }
+    void removableDrive()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, description);
+        QCOMPARE(IsRemovableDrive(file, u"C:\\Korvel\\ostrel.exe"_s, u"D:\\Windows\\System32\\"_s),
+                 description);
+    }
+
+    void defaultBackupFileName()
+    {
+        QCOMPARE(DefaultBackupFileName(u"ostrel"_s, QDate(2014, 12, 25)), u"ostrel_251214.bak"_s);
     }
 
     void probeStatement()

@@ -1,0 +1,295 @@
+// The backup and restore flows against bin/sqlsim: the progress window closed on every way out,
+// the free-space check, the add-files question, the no-files warning, names with quotes, and a
+// connection lost half-way.
+#include "Connection.h"
+#include "DatabaseFlows.h"
+#include "OdbcClient.h"
+#include "ScriptedOperatorUi.h"
+#include "SqlsimProcess.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString backupTitle = u"start: Создается резервная копия базы данных."_s;
+const QString restoreTitle = u"start: Восстанавливается резервная копия базы данных."_s;
+
+} // namespace
+
+class TestBackupFlow : public QObject
+{
+    Q_OBJECT
+
+    SqlsimProcess m_sim;
+    QTemporaryDir m_dir;
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    std::unique_ptr<db::Connection> connect()
+    {
+        auto c = std::make_unique<db::Connection>();
+        c->setConnectionString(
+            u"Data Source=127.0.0.1,%1;User ID=sa;Password=%2"_s.arg(m_sim.port())
+                .arg(m_sim.password()));
+        c->open();
+        c->setCommandTimeout(3600);
+        return c;
+    }
+
+    FlowContext context(db::Connection& c, ScriptedOperatorUi& ui)
+    {
+        return FlowContext{c, ui, path(u"program/"_s), QString(), 0, {}, {}};
+    }
+
+    bool exec(const QString& sql)
+    {
+        OdbcClient client;
+        if (!client.connect(m_sim.port(), u"sa"_s, m_sim.password()))
+            return false;
+        const OdbcResult r = client.exec(sql);
+        if (!r.ok)
+            qWarning("%s", qPrintable(r.error));
+        return r.ok;
+    }
+
+    QStringList databases()
+    {
+        OdbcClient client;
+        client.connect(m_sim.port(), u"sa"_s, m_sim.password());
+        return flatten(
+            client.exec(u"SELECT name FROM sys.databases ORDER BY name"_s).resultSets.value(0));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(QDir().mkpath(path(u"program"_s)));
+        QVERIFY(writeFile(path(u"app/bin/tool.dll"_s), "tool"));
+        QVERIFY(writeFile(path(u"app/readme.txt"_s), "readme"));
+        QVERIFY2(m_sim.start(), m_sim.stderrText().constData());
+        QVERIFY(exec(u"CREATE DATABASE shop"_s));
+        QVERIFY(exec(u"CREATE TABLE shop.dbo.t (a int); INSERT INTO shop.dbo.t VALUES (1)"_s));
+    }
+
+    void emptyNameDoesNothing()
+    {
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        BackupDB(ctx, QString(), path(u"app"_s), path(u"x.bak"_s), true, true);
+        QVERIFY(ui.operations.isEmpty());
+        QVERIFY(ui.shown.isEmpty());
+        QVERIFY(!QFile::exists(path(u"x.bak"_s)));
+    }
+
+    // The size check passes at exactly the database's size and stops one byte short.
+    void freeSpace_data()
+    {
+        QTest::addColumn<qint64>("shortBy");
+        QTest::addColumn<bool>("made");
+        QTest::newRow("exactly enough") << qint64(0) << true;
+        QTest::newRow("one byte short") << qint64(1) << false;
+    }
+    void freeSpace()
+    {
+        QFETCH(qint64, shortBy);
+        QFETCH(bool, made);
+        auto c = connect();
+        c->setDefaultDatabase(u"shop"_s);
+        const qint64 size = GetDBSize(*c);
+        QVERIFY(size > 0);
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        QStringList asked;
+        ctx.freeBytes = [&](const QString& p) -> std::optional<quint64> {
+            asked << p;
+            return quint64(size - shortBy);
+        };
+        const QString file = path(u"space/%1.bak"_s.arg(shortBy));
+        try {
+            BackupDB(ctx, u"shop"_s, path(u"app"_s), file, false, true);
+            QVERIFY(made);
+            QCOMPARE(ui.shown.size(), 1);
+            QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Plain);
+            QCOMPARE(ui.shown[0].caption, u"Настройка базы данных"_s);
+            QCOMPARE(ui.shown[0].text, u"Резервное копирование базы \"shop\" успешно завершено.\r\n"
+                                       u"Файл копии: "_s +
+                                           file);
+        } catch (const std::exception& e) {
+            QVERIFY2(!made, e.what());
+            const QString megabytes = QString::number(qRound(double(size) / 1048576.0));
+            QCOMPARE(errorMessage(e), u"На диске не хватает свободного места для сохранения "
+                                      u"бэкап-файла.\r\nРазмер бэкапа-файла "_s +
+                                          megabytes + u" MБ ."_s);
+            QVERIFY(ui.shown.isEmpty());
+        }
+        QCOMPARE(QFile::exists(file), made);
+        QCOMPARE(asked, QStringList{file});
+        QCOMPARE(ui.operations, (QStringList{backupTitle, u"finish"_s}));
+    }
+
+    // Storing the files fails (no installation folder): the operator decides.
+    void addFilesQuestion_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("go on") << true;
+        QTest::newRow("stop") << false;
+    }
+    void addFilesQuestion()
+    {
+        QFETCH(bool, answer);
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        ui.answers = {answer};
+        FlowContext ctx = context(*c, ui);
+        const QString file = path(u"question/%1.bak"_s.arg(answer));
+        const QString missing = path(u"no-such-folder"_s);
+        BackupDB(ctx, u"shop"_s, missing, file, true, false);
+        QCOMPARE(ui.shown.size(), 1); // no success message without show-progress
+        QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Warning);
+        QCOMPARE(ui.shown[0].caption, u"Внимание"_s);
+        QCOMPARE(ui.shown[0].text,
+                 u"Список файлов не удалось загрузить в базу данных.\r\nОшибка: \"Не найден "
+                 u"каталог \""_s +
+                     missing + u"/\".\".\r\nПродолжить создание бэкапа?"_s);
+        QCOMPARE(QFile::exists(file), answer);
+        QVERIFY(ui.operations.isEmpty());
+    }
+
+    void backupFailureClosesTheProgressWindow()
+    {
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        QVERIFY_THROWS_EXCEPTION(std::exception, BackupDB(ctx, u"nosuch"_s, path(u"app"_s),
+                                                          path(u"nosuch.bak"_s), false, true));
+        QCOMPARE(ui.operations, (QStringList{backupTitle, u"finish"_s}));
+        // No folder part: the folder error names an empty folder.
+        try {
+            BackupDB(ctx, u"shop"_s, path(u"app"_s), u"x.bak"_s, false, true);
+            QFAIL("no error");
+        } catch (const std::exception& e) {
+            QCOMPARE(errorMessage(e), u"Не удалось создать путь \"\"."_s);
+        }
+        QCOMPARE(ui.runningOperations, 0);
+    }
+
+    // A name with a quote goes through both statements intact.
+    void quotedName()
+    {
+        QVERIFY(exec(u"CREATE DATABASE [it's]"_s));
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        const QString file = path(u"quote/it's.bak"_s);
+        BackupDB(ctx, u"it's"_s, path(u"app"_s), file, false, false);
+        QVERIFY(QFile::exists(file));
+        RestoreDB(ctx, u"it's copy"_s, file, path(u"quote/data"_s), path(u"app"_s), false, false,
+                  false, false);
+        QVERIFY(databases().contains(u"it's copy"_s));
+    }
+
+    void restoreErrors()
+    {
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        const QString missing = path(u"missing.bak"_s);
+        try {
+            RestoreDB(ctx, u"x"_s, missing, path(u"r"_s), path(u"app"_s), true, false, true, false);
+            QFAIL("no error");
+        } catch (const std::exception& e) {
+            QCOMPARE(errorMessage(e), u"Файл резервной копии \""_s + missing + u"\" не найден."_s);
+        }
+        QCOMPARE(ui.operations, (QStringList{restoreTitle, u"finish"_s}));
+
+        // Another existing database without Replace: the server refuses, its text attached.
+        const QString file = path(u"shop-for-restore.bak"_s);
+        BackupDB(ctx, u"shop"_s, path(u"app"_s), file, false, false);
+        QVERIFY(exec(u"CREATE DATABASE taken"_s));
+        try {
+            RestoreDB(ctx, u"taken"_s, file, path(u"r"_s), path(u"app"_s), false, false, false,
+                      false);
+            QFAIL("no error");
+        } catch (const std::exception& e) {
+            QVERIFY2(errorMessage(e).startsWith(u"Не удалось восстановить базу.\r\n\r\n"_s),
+                     e.what());
+            QVERIFY2(errorMessage(e).size() > 35, e.what());
+        }
+        // An empty folder: the folder error naming it.
+        try {
+            RestoreDB(ctx, u"y"_s, file, QString(), path(u"app"_s), true, false, false, false);
+            QFAIL("no error");
+        } catch (const std::exception& e) {
+            QCOMPARE(errorMessage(e), u"Не удалось создать путь \"\"."_s);
+        }
+    }
+
+    // A backup without stored files, restored with extraction: restored, warned, then success.
+    void noFilesWarning()
+    {
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        const QString file = path(u"nofiles.bak"_s);
+        BackupDB(ctx, u"shop"_s, path(u"app"_s), file, false, false);
+        RestoreDB(ctx, u"shop_nofiles"_s, file, path(u"nofiles"_s), path(u"app"_s), true, true,
+                  true, true);
+        QCOMPARE(ui.shown.size(), 2);
+        QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Warning);
+        QCOMPARE(ui.shown[0].text, u"Восстановление базы прошло успешно.\r\nРезервная копия не "
+                                   u"содержала файлы программы.\r\n"_s);
+        QCOMPARE(ui.shown[1].text, u"База восстановлена."_s);
+        // The progress window was closed before the warning.
+        QCOMPARE(ui.operations, (QStringList{restoreTitle, u"finish"_s}));
+        QCOMPARE(c->defaultDatabase(), u"shop_nofiles"_s);
+    }
+
+    // The server drops the connection half-way: an error, never a hang, the window closed.
+    void connectionDropped_data()
+    {
+        QTest::addColumn<bool>("backup");
+        QTest::newRow("backup") << true;
+        QTest::newRow("restore") << false;
+    }
+    void connectionDropped()
+    {
+        QFETCH(bool, backup);
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        const QString file = path(u"dropped-%1.bak"_s.arg(backup));
+        if (!backup)
+            BackupDB(ctx, u"shop"_s, path(u"app"_s), file, false, false);
+        QVERIFY(exec(u"EXEC sqlsim_fail_next_transfer"_s));
+        QList<int> percents;
+        ctx.progress.percent = [&](int p) {
+            percents << p;
+        };
+        try {
+            if (backup)
+                BackupDB(ctx, u"shop"_s, path(u"app"_s), file, false, true);
+            else
+                RestoreDB(ctx, u"shop_dropped"_s, file, path(u"dropped"_s), path(u"app"_s), true,
+                          false, true, false);
+            QFAIL("no error");
+        } catch (const std::exception& e) {
+            const QString expected = backup ? u"Не удалось создать резервную копию базы \"shop\"."_s
+                                            : u"Не удалось восстановить базу."_s;
+            QVERIFY2(errorMessage(e).startsWith(expected), e.what());
+            QVERIFY(!errorMessage(e).contains(m_sim.password()));
+        }
+        QCOMPARE(ui.runningOperations, 0);
+        QCOMPARE(percents.last(), -1); // the display cleared
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBackupFlow)
+#include "tst_backupflow.moc"
