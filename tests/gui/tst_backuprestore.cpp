@@ -1,0 +1,170 @@
+// A backup with the application's files and a restore that brings them back, from the window,
+// the operator's answers scripted, against bin/sqlsim.
+#include "DBWorkU.h"
+#include "GuiFixture.h"
+
+#include <QCheckBox>
+#include <QDirIterator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QToolButton>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Every file below a folder with its bytes, by relative path.
+QMap<QString, QByteArray> snapshot(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        files.insert(QDir(folder).relativeFilePath(file), readFile(file));
+    }
+    return files;
+}
+
+} // namespace
+
+class TestBackupRestore : public QObject
+{
+    Q_OBJECT
+
+    LoggedSqlsim m_sim;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_sim.start(), m_sim.process().stderrText().constData());
+        QVERIFY(m_sim.exec(u"CREATE DATABASE app"_s));
+        QVERIFY(
+            m_sim.exec(u"CREATE TABLE app.dbo.DB_PROPERTY (Name varchar(50), Value varchar(50)); "
+                       u"INSERT INTO app.dbo.DB_PROPERTY VALUES ('DB_Name', 'ostrel_ts'); "
+                       u"CREATE TABLE app.dbo.clients (name nvarchar(50)); "
+                       u"INSERT INTO app.dbo.clients VALUES (N'ООО Ромашка')"_s));
+    }
+
+    void roundTrip()
+    {
+        ProgramFolder folder;
+        const QString install = folder.path() + u"install/"_s;
+        QVERIFY(writeFile(install + u"ostrel.exe"_s, "program"));
+        QVERIFY(writeFile(install + u"bin/tool.dll"_s, QByteArray(70000, 't')));
+        QVERIFY(writeFile(install + u"Шаблоны/счёт.xlt"_s, "шаблон"));
+        QVERIFY(writeFile(install + u"empty.cfg"_s, QByteArray()));
+        QVERIFY(writeFile(install + u"Data/app.mdf"_s, "never stored"));
+        const QMap<QString, QByteArray> installed = snapshot(install);
+
+        folder.write(u"settings.ini"_s,
+                     m_sim.settings(u"[other]\ninstall_dir="_s + install +
+                                    u"\ndb_name_file_add=ostrel_ts\nmax_size_file_add_db=0\n"
+                                    u"appr_name_path_name=%install_dir%ostrel.exe\n"_s));
+        ScriptedOperatorUi ui;
+        dbsetupApp()->setErrorReporter(&ui);
+        TFormDB form(ui, folder.path());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(form.findChild<QTableWidget*>(u"ListDB"_s)->item(0, 0)->text(), u"app"_s);
+
+        // Back up the selected database with its files.
+        auto* fileInDB = form.findChild<QCheckBox*>(u"isFileInDB"_s);
+        QVERIFY(fileInDB->isEnabled());
+        fileInDB->setChecked(true);
+        const QString backup = folder.path() + u"backups/app.bak"_s;
+        ui.fileAnswers = {backup};
+        QTest::mouseClick(form.findChild<QPushButton*>(u"BBackupDB"_s), Qt::LeftButton);
+        QCOMPARE(ui.dialogs.size(), 1);
+        QCOMPARE(ui.dialogs[0].title, u"Укажите имя файла для резервной копии"_s);
+        QCOMPARE(ui.dialogs[0].folder, install);
+        QCOMPARE(ui.dialogs[0].fileName,
+                 u"app_"_s + QDate::currentDate().toString(u"ddMMyy"_s) + u".bak"_s);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].text, u"Резервное копирование базы \"app\" успешно завершено.\r\n"
+                                   u"Файл копии: "_s +
+                                       backup);
+        QVERIFY(QFile::exists(backup));
+        QCOMPARE(ui.operations,
+                 (QStringList{u"start: Создается резервная копия базы данных."_s, u"finish"_s}));
+        QVERIFY(ui.notes.contains(u"Выполнено 100%"_s));
+        QCOMPARE(form.findChild<QLabel*>(u"LProgress"_s)->text(), QString());
+
+        // The installation changes: one file edited (and made read-only), one deleted, one added.
+        QVERIFY(writeFile(install + u"bin/tool.dll"_s, "newer"));
+        QFile::setPermissions(install + u"bin/tool.dll"_s, QFile::ReadOwner);
+        QVERIFY(QFile::remove(install + u"Шаблоны/счёт.xlt"_s));
+        QVERIFY(writeFile(install + u"local.log"_s, "kept"));
+
+        // Restore under another name into another folder, files extracted.
+        const QString data = folder.path() + u"restored/Data.2014"_s;
+        form.findChild<QLineEdit*>(u"BackupFileName"_s)->setText(backup);
+        form.findChild<QLineEdit*>(u"RestoreDBName"_s)->setText(u"app_copy"_s);
+        form.findChild<QLineEdit*>(u"RestoreToDirectory"_s)->setText(data);
+        form.findChild<QCheckBox*>(u"isRestoreFromDB"_s)->setChecked(true);
+        ui.shown.clear();
+        ui.answers = {true};
+        QTest::mouseClick(form.findChild<QPushButton*>(u"BRestoreDB"_s), Qt::LeftButton);
+        QCOMPARE(ui.shown.size(), 2);
+        QCOMPARE(ui.shown[0].text, u"Вы хотите восстановить базу данных \"app_copy\"\r\nиз файла "
+                                   u"резервной копии \""_s +
+                                       backup + u"\"\r\nи поместить ее в папку \""_s + data +
+                                       u"\"?\r\n"_s);
+        QCOMPARE(ui.shown[1].text, u"База восстановлена."_s);
+        QCOMPARE(ui.unexpectedQuestions, 0);
+        QVERIFY(QFileInfo(data).isDir());
+        QVERIFY(!QDir(data).entryList(QDir::Files).isEmpty());
+
+        QMap<QString, QByteArray> expected = installed;
+        expected.insert(u"local.log"_s, "kept"); // not in the store: untouched
+        QCOMPARE(snapshot(install), expected);
+
+        OdbcClient client;
+        QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password(), u"app_copy"_s));
+        QCOMPARE(flatten(client.exec(u"SELECT name FROM dbo.clients"_s).resultSets.value(0)),
+                 QStringList{u"ООО Ромашка"_s});
+    }
+
+    // A taken name without "Заменить": the warning, and no restore.
+    void takenName()
+    {
+        ProgramFolder folder;
+        folder.write(u"settings.ini"_s, m_sim.settings());
+        ScriptedOperatorUi ui;
+        dbsetupApp()->setErrorReporter(&ui);
+        TFormDB form(ui, folder.path());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.findChild<QLineEdit*>(u"RestoreDBName"_s)->setText(u"APP  "_s);
+        const qsizetype before = m_sim.log().size();
+        ui.answers = {true};
+        QTest::mouseClick(form.findChild<QPushButton*>(u"BRestoreDB"_s), Qt::LeftButton);
+        QCOMPARE(ui.shown.size(), 2);
+        QCOMPARE(ui.shown[1].icon, OperatorUi::Icon::Warning);
+        QCOMPARE(ui.shown[1].text, u"База данных \"APP\" существует.\r\nДля ее замены поставьте "
+                                   u"галочку заменить\r\n"_s);
+        QCOMPARE(m_sim.log().size(), before);
+    }
+
+    // The timer tidies a browsed backup file name half a second later.
+    void browsedNameIsTidied()
+    {
+        ProgramFolder folder;
+        folder.write(u"settings.ini"_s, u"[db]\nserver=127.0.0.1,1\n"_s);
+        ScriptedOperatorUi ui;
+        dbsetupApp()->setErrorReporter(&ui);
+        TFormDB form(ui, folder.path());
+        auto* field = form.findChild<QLineEdit*>(u"BackupFileName"_s);
+        field->setText(u"C:\\\\old.bak"_s);
+        ui.fileAnswers = {u"D:\\\\backups\\\\\\\\x.bak"_s};
+        QTest::mouseClick(form.findChild<QToolButton*>(u"BackupFileNameBrowse"_s), Qt::LeftButton);
+        QCOMPARE(field->text(), u"D:\\\\backups\\\\\\\\x.bak"_s);
+        QVERIFY(form.Timer1.isActive());
+        QTRY_COMPARE(field->text(), u"D:\\backups\\x.bak"_s);
+        QVERIFY(!form.Timer1.isActive());
+    }
+};
+
+DBSETUP_GUI_TEST_MAIN(TestBackupRestore)
+#include "tst_backuprestore.moc"
