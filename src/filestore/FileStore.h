@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+class QIODevice;
+class OperatorUi;
+namespace db {
+class Connection;
+}
+
+// The application's files kept in a table of the database being backed up, so that a backup
+// carries the program that belongs to its data, and written back into the installation folder
+// after a restore. Paths in the table always use "\" (stored with every "\" doubled), whatever
+// system wrote them.
+
+using PumpMessages = std::function<void()>; // processes pending window messages; may be empty
+
+inline const QString fileStoreTable = QStringLiteral("backup_files");
+
+// The masks never stored: the lines of exclusion_mask_backup_file.txt in programDir when it exists,
+// else the built-in default.udl, *.ldf, *.mdf, *.bak. A file that exists but cannot be read throws
+// Error rather than storing what the operator meant to keep out.
+QStringList LoadExclusionList(const QString& programDir);
+// Whether the file name (without folder) matches one of the masks, tried in order; false without a
+// list. Throws Error for a bad mask that is reached.
+bool IsExcludedFile(const QString& fileName, const QStringList* exclusions);
+// Every '"', "'" and "\" doubled.
+QString EscapeSQLText(const QString& text);
+QString VersionNumberText(const QString& versionText); // the digits in order; "" when none
+
+// Probes of the server and of the connection's current database; none of them throws.
+// The first 25 characters of @@version ("Microsoft SQL Server 2008"), "" for another product.
+QString GetServerVersion(db::Connection& connection);
+int GetServerVersionYear(db::Connection& connection); // 0 when unknown
+qint64 GetMaxDBSize(db::Connection& connection);      // 4 GiB before 2006, else 10 GiB
+qint64 GetDBSpaceUsed(db::Connection& connection);    // bytes; 0 when unknown
+
+// Recreates the table in the current database and stores every file below installDir whose name
+// holds a dot, less those matching the exclusions and those of maxSizeAddDB bytes or more (when
+// it is above 0), each streamed from disk. Throws MyException when the folder is missing or the
+// files do not fit; other errors pass on and leave the files stored so far.
+void AddFilesToDB(const QString& installDir, const QString& tableName, const QString& versionText,
+                  const QStringList& exclusions, qint64 maxSizeAddDB, db::Connection& connection,
+                  const PumpMessages& pump = {});
+
+struct ExtractOptions
+{
+    PumpMessages pump;
+    // Wraps the temporary file a stored file is written to; the wrapper's writes must reach the
+    // file. Tests use it to make a write fail part way.
+    std::function<std::unique_ptr<QIODevice>(QIODevice& file)> wrapOutput;
+};
+
+// Writes the stored files into installDir (created when missing). An installed file is replaced
+// only by complete new content; a file it cannot replace is moved aside to its name + "___".
+// When the store is older than installedVersionText and askVersion is set, the operator is asked
+// first. Stored paths leading out of the folder are never written; rows not written are listed in
+// one warning at the end. False when the table cannot be read (no store); true otherwise, also
+// when the operator declined. Throws MyException when a folder cannot be created.
+bool ExtractFilesFromDB(const QString& installDir, db::Connection& connection, bool askVersion,
+                        const QString& installedVersionText, OperatorUi& operatorUi,
+                        const PumpMessages& pump = {});
+bool ExtractFilesFromDB(const QString& installDir, db::Connection& connection, bool askVersion,
+                        const QString& installedVersionText, OperatorUi& operatorUi,
+                        const ExtractOptions& options);

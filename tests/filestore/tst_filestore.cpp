@@ -1,0 +1,625 @@
+// Storing and extracting application files, against bin/sqlsim over unixODBC and FreeTDS.
+#include "Connection.h"
+#include "FileStore.h"
+#include "MyException.h"
+#include "ScriptedOperatorUi.h"
+#include "SqlsimProcess.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+using Tree = QMap<QString, QByteArray>; // relative path with "/" -> content
+
+void makeTree(const QString& root, const Tree& tree)
+{
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it)
+        QVERIFY2(writeFile(root + u'/' + it.key(), it.value()), qPrintable(it.key()));
+}
+
+// Every file below root, hidden ones too.
+Tree readTree(const QString& root)
+{
+    Tree tree;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        tree.insert(QDir(root).relativeFilePath(path), readFile(path));
+    }
+    return tree;
+}
+
+// Passes writes through to a file until a budget of bytes is spent, then fails as a full disk.
+class FailingDevice : public QIODevice
+{
+public:
+    FailingDevice(QIODevice& target, qint64 budget) : m_target(target), m_budget(budget)
+    {
+        open(QIODevice::WriteOnly);
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 length) override
+    {
+        const qint64 room = m_budget - m_written;
+        if (length > room) {
+            if (room > 0)
+                m_target.write(data, room);
+            m_written = m_budget;
+            setErrorString(u"На диске нет места"_s);
+            return -1;
+        }
+        m_written += length;
+        return m_target.write(data, length);
+    }
+
+private:
+    QIODevice& m_target;
+    qint64 m_budget;
+    qint64 m_written = 0;
+};
+
+QStringList storedRows(db::Connection& c)
+{
+    QStringList rows;
+    const auto rs = c.openRecordSet(
+        u"SELECT path, version, DATALENGTH(file_data) AS size FROM backup_files"_s, 30);
+    for (rs->first(); !rs->eof(); rs->next())
+        rows << rs->fieldText(u"path"_s).trimmed() + u'|' + rs->fieldText(u"version"_s) + u'|' +
+                    rs->fieldText(u"size"_s);
+    rows.sort();
+    return rows;
+}
+
+const QStringList defaultMasks{u"default.udl"_s, u"*.ldf"_s, u"*.mdf"_s, u"*.bak"_s};
+
+} // namespace
+
+class TestFileStore : public QObject
+{
+    Q_OBJECT
+
+    SqlsimProcess m_sim;
+    QTemporaryDir m_work;
+    QString m_log;
+    int m_databases = 0;
+
+    // A connection whose current database is a new, empty one.
+    std::unique_ptr<db::Connection> freshDatabase(SqlsimProcess& sim)
+    {
+        auto c = std::make_unique<db::Connection>();
+        c->setConnectionString(u"Data Source=127.0.0.1,%1;User ID=sa;Password=%2"_s.arg(
+            QString::number(sim.port()), sim.password()));
+        c->open();
+        const QString name = u"fs%1"_s.arg(++m_databases);
+        c->execute(u"CREATE DATABASE "_s + name);
+        c->setDefaultDatabase(name);
+        return c;
+    }
+    std::unique_ptr<db::Connection> freshDatabase() { return freshDatabase(m_sim); }
+
+    QString newFolder()
+    {
+        const QString path = m_work.filePath(u"case%1"_s.arg(++m_databases));
+        return path;
+    }
+
+    // Stores tree with the version, under a new database; the connection stays on it.
+    std::unique_ptr<db::Connection> storeTree(const Tree& tree, const QString& version)
+    {
+        const QString app = newFolder();
+        if (!QDir().mkpath(app))
+            return {};
+        makeTree(app, tree);
+        auto c = freshDatabase();
+        AddFilesToDB(app, fileStoreTable, version, defaultMasks, 0, *c);
+        return c;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_work.isValid());
+        m_log = m_work.filePath(u"sqlsim.log"_s);
+        QVERIFY2(m_sim.start({u"--log"_s, m_log}), m_sim.stderrText().constData());
+    }
+
+    void roundTrip()
+    {
+        const QByteArray big(300000, 'x'); // several chunks on the wire
+        const Tree tree{
+            {u"ostrel.exe"_s, QByteArray("MZ\x00\x01program", 12)},
+            {u"bin/tool.dll"_s, big},
+            {u"bin/deep/er/Отчёт №1.xls"_s, QByteArray("\xD0\x9E\x00\xFF", 4)},
+            {u"empty.txt"_s, QByteArray()},
+            {u"it's.txt"_s, QByteArray("quote")},
+            {u".hidden.cfg"_s, QByteArray("hidden")},
+            {u"LICENSE"_s, QByteArray("no dot, never stored")},
+            {u"conf/Default.UDL"_s, QByteArray("secret")},
+            {u"Data/data.MDF"_s, QByteArray("database")},
+            {u"Data/data_log.ldf"_s, QByteArray("log")},
+        };
+        auto c = storeTree(tree, u"7.5.2.0"_s);
+        QCOMPARE(
+            storedRows(*c),
+            (QStringList{u".hidden.cfg|7520|6"_s, u"bin\\\\deep\\\\er\\\\Отчёт №1.xls|7520|4"_s,
+                         u"bin\\\\tool.dll|7520|300000"_s, u"empty.txt|7520|0"_s,
+                         u"it's.txt|7520|5"_s, u"ostrel.exe|7520|12"_s}));
+
+        // Into a folder that does not exist yet, on a connection that has to be opened again.
+        c->close();
+        const QString target = newFolder() + u"/new/app"_s;
+        ScriptedOperatorUi ui;
+        int pumped = 0;
+        QVERIFY(ExtractFilesFromDB(target, *c, true, u"7.5.2.0"_s, ui, [&] { ++pumped; }));
+        Tree expected = tree;
+        expected.remove(u"LICENSE"_s);
+        expected.remove(u"conf/Default.UDL"_s);
+        expected.remove(u"Data/data.MDF"_s);
+        expected.remove(u"Data/data_log.ldf"_s);
+        QCOMPARE(readTree(target), expected);
+        QCOMPARE(ui.shown.size(), 0);
+        QCOMPARE(pumped, 6);
+    }
+
+    void sizeLimit_data()
+    {
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<QStringList>("stored");
+        QTest::newRow("at and below the limit")
+            << qint64(1000) << QStringList{u"below.bin|1|999"_s, u"small.txt|1|1"_s};
+        QTest::newRow("limit 0: no limit")
+            << qint64(0)
+            << QStringList{u"at.bin|1|1000"_s, u"below.bin|1|999"_s, u"small.txt|1|1"_s};
+        QTest::newRow("negative: no limit")
+            << qint64(-1)
+            << QStringList{u"at.bin|1|1000"_s, u"below.bin|1|999"_s, u"small.txt|1|1"_s};
+        QTest::newRow("limit 1") << qint64(1) << QStringList{};
+    }
+    void sizeLimit()
+    {
+        QFETCH(qint64, limit);
+        QFETCH(QStringList, stored);
+        const QString app = newFolder();
+        makeTree(app, {{u"at.bin"_s, QByteArray(1000, 'a')},
+                       {u"below.bin"_s, QByteArray(999, 'b')},
+                       {u"small.txt"_s, QByteArray("s")}});
+        auto c = freshDatabase();
+        AddFilesToDB(app, fileStoreTable, u"1"_s, defaultMasks, limit, *c);
+        QCOMPARE(storedRows(*c), stored);
+    }
+
+    // Storing starts anew: the files of an earlier storing are gone.
+    void storingReplacesTheTable()
+    {
+        const QString app = newFolder();
+        makeTree(app, {{u"a.txt"_s, "a"}, {u"b.txt"_s, "b"}});
+        auto c = freshDatabase();
+        AddFilesToDB(app, fileStoreTable, u"1.0"_s, defaultMasks, 0, *c);
+        QVERIFY(QFile::remove(app + u"/b.txt"_s));
+        c->close(); // opened again for the statements
+        int pumped = 0;
+        AddFilesToDB(app, fileStoreTable, u"2.0"_s, defaultMasks, 0, *c, [&] { ++pumped; });
+        QCOMPARE(pumped, 1);
+        QCOMPARE(storedRows(*c), QStringList{u"a.txt|20|1"_s});
+    }
+
+    void missingInstallFolder()
+    {
+        auto c = freshDatabase();
+        const QString missing = newFolder();
+        try {
+            AddFilesToDB(missing, fileStoreTable, u"1"_s, defaultMasks, 0, *c);
+            QFAIL("a missing folder was stored");
+        } catch (const MyException& e) {
+            QCOMPARE(e.message(), u"Не найден каталог \""_s + missing + u"/\"."_s);
+        }
+        QVERIFY_THROWS_EXCEPTION(MyException,
+                                 AddFilesToDB(QString(), fileStoreTable, u"1"_s, {}, 0, *c));
+    }
+
+    void badExclusionMaskStopsStoring()
+    {
+        const QString app = newFolder();
+        makeTree(app, {{u"a.txt"_s, "a"}});
+        auto c = freshDatabase();
+        try {
+            AddFilesToDB(app, fileStoreTable, u"1"_s, {u"[z-a]"_s}, 0, *c);
+            QFAIL("a bad mask was accepted");
+        } catch (const Error& e) {
+            QCOMPARE(e.message(), u"'[z-a]' is an invalid mask at (4)"_s);
+        }
+        QCOMPARE(storedRows(*c), QStringList{});
+    }
+
+    void versionWithoutDigitsStoresZero()
+    {
+        auto c = storeTree({{u"a.txt"_s, "a"}}, u"beta"_s);
+        QCOMPARE(storedRows(*c), QStringList{u"a.txt|0|1"_s});
+    }
+
+    // The version goes in as text the server converts; one past int's range fails the insert and
+    // the error passes on.
+    void versionOutOfRangeFailsInsert()
+    {
+        const QString app = newFolder();
+        makeTree(app, {{u"a.txt"_s, "a"}});
+        auto c = freshDatabase();
+        QVERIFY_THROWS_EXCEPTION(
+            db::DbError, AddFilesToDB(app, fileStoreTable, u"21474836.48"_s, defaultMasks, 0, *c));
+        QCOMPARE(storedRows(*c), QStringList{});
+    }
+
+    void serverProbes_data()
+    {
+        QTest::addColumn<int>("year");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<qint64>("ceiling");
+        QTest::newRow("2005") << 2005 << u"Microsoft SQL Server 2005"_s << (4LL << 30);
+        QTest::newRow("2008") << 2008 << u"Microsoft SQL Server 2008"_s << (10LL << 30);
+        QTest::newRow("2019") << 2019 << u"Microsoft SQL Server 2019"_s << (10LL << 30);
+    }
+    void serverProbes()
+    {
+        QFETCH(int, year);
+        QFETCH(QString, version);
+        QFETCH(qint64, ceiling);
+        SqlsimProcess sim;
+        QVERIFY2(sim.start({u"--version-year"_s, QString::number(year)}),
+                 sim.stderrText().constData());
+        auto c = freshDatabase(sim);
+        QCOMPARE(GetServerVersion(*c), version);
+        QCOMPARE(GetServerVersionYear(*c), year);
+        QCOMPARE(GetMaxDBSize(*c), ceiling);
+
+        // sp_spaceused's database_size, in whole bytes.
+        const auto rs = c->openRecordSet(u"exec sp_spaceused"_s, 30);
+        const QString reported = rs->fieldText(u"database_size"_s);
+        QVERIFY2(reported.endsWith(u" MB"_s), qPrintable(reported));
+        const double megabytes = reported.section(u' ', 0, 0).toDouble();
+        QVERIFY(megabytes > 0);
+        QCOMPARE(GetDBSpaceUsed(*c), qRound64(megabytes * 1024 * 1024));
+    }
+
+    // A closed connection gives the fallbacks, never an error.
+    void probesWithoutServer()
+    {
+        db::Connection c;
+        c.setConnectionString(u"Data Source=127.0.0.1,1;User ID=sa;Password=x"_s);
+        QCOMPARE(GetServerVersion(c), QString());
+        QCOMPARE(GetServerVersionYear(c), 0);
+        QCOMPARE(GetMaxDBSize(c), 4LL << 30);
+        QCOMPARE(GetDBSpaceUsed(c), 0);
+    }
+
+    // Excluded files count toward the room check. A sparse file makes a database file of 4 GiB
+    // cheaply; it is excluded and never read.
+    void roomCheck_data()
+    {
+        QTest::addColumn<int>("year");
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("4 GiB ceiling") << 2005 << false;
+        QTest::newRow("10 GiB ceiling") << 2019 << true;
+    }
+    void roomCheck()
+    {
+        QFETCH(int, year);
+        QFETCH(bool, fits);
+        const QString app = newFolder();
+        makeTree(app, {{u"tool.dll"_s, "tool"}});
+        {
+            QFile mdf(app + u"/Data/big.mdf"_s);
+            QVERIFY(QDir().mkpath(app + u"/Data"_s));
+            QVERIFY(mdf.open(QIODevice::WriteOnly));
+            QVERIFY(mdf.resize(4LL << 30));
+        }
+        SqlsimProcess sim;
+        QVERIFY2(sim.start({u"--version-year"_s, QString::number(year)}),
+                 sim.stderrText().constData());
+        auto c = freshDatabase(sim);
+        if (fits) {
+            AddFilesToDB(app, fileStoreTable, u"1"_s, defaultMasks, 0, *c);
+            QCOMPARE(storedRows(*c), QStringList{u"tool.dll|1|4"_s});
+        } else {
+            try {
+                AddFilesToDB(app, fileStoreTable, u"1"_s, defaultMasks, 0, *c);
+                QFAIL("the files were stored");
+            } catch (const MyException& e) {
+                QCOMPARE(e.message(), u"Размер файлов превышает допустимый размер базы данных."_s);
+            }
+            QCOMPARE(storedRows(*c), QStringList{}); // the new table stays, empty
+        }
+        // The per-file limit drops the big file before the room check.
+        AddFilesToDB(app, fileStoreTable, u"1"_s, defaultMasks, 10485760, *c);
+        QCOMPARE(storedRows(*c), QStringList{u"tool.dll|1|4"_s});
+    }
+
+    void versionFilter_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("installed");
+        QTest::addColumn<bool>("ask");
+        QTest::addColumn<QList<bool>>("answers");
+        QTest::addColumn<QString>("question"); // empty: none asked
+        QTest::addColumn<bool>("written");
+        const QString older =
+            u"Текущая версии программы \"7520\", версия программы в базе данных "
+            u"\"7510\".\r\nВы действительно хотите заменить новую версию старой? "_s;
+        QTest::newRow("equal") << u"7.5.2.0"_s << u"7.5.2.0"_s << true << QList<bool>{} << QString()
+                               << true;
+        QTest::newRow("newer by number, not by text")
+            << u"7.5.10.0"_s << u"7.6.0.0"_s << true << QList<bool>{} << QString() << true;
+        QTest::newRow("older, yes")
+            << u"7.5.1.0"_s << u"7.5.2.0"_s << true << QList<bool>{true} << older << true;
+        QTest::newRow("older, no")
+            << u"7.5.1.0"_s << u"7.5.2.0"_s << true << QList<bool>{false} << older << false;
+        QTest::newRow("older, not asked")
+            << u"7.5.1.0"_s << u"7.5.2.0"_s << false << QList<bool>{} << QString() << true;
+        QTest::newRow("installed without version")
+            << u"7.5.1.0"_s << QString() << true << QList<bool>{} << QString() << true;
+        QTest::newRow("installed version without digits")
+            << u"7.5.1.0"_s << u"unknown"_s << true << QList<bool>{} << QString() << true;
+    }
+    void versionFilter()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, installed);
+        QFETCH(bool, ask);
+        QFETCH(QList<bool>, answers);
+        QFETCH(QString, question);
+        QFETCH(bool, written);
+        auto c = storeTree({{u"ostrel.exe"_s, "new"}, {u"bin/a.dll"_s, "a-new"}}, stored);
+        const QString target = newFolder();
+        makeTree(target, {{u"ostrel.exe"_s, "old"}});
+        ScriptedOperatorUi ui;
+        ui.answers = answers;
+        QVERIFY(ExtractFilesFromDB(target, *c, ask, installed, ui));
+        if (question.isEmpty()) {
+            QCOMPARE(ui.shown.size(), 0);
+        } else {
+            QCOMPARE(ui.shown.size(), 1);
+            QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Question);
+            QCOMPARE(ui.shown[0].caption, u"Внимание"_s);
+            QCOMPARE(ui.shown[0].text, question);
+        }
+        QCOMPARE(ui.unexpectedQuestions, 0);
+        const Tree expected = written ? Tree{{u"ostrel.exe"_s, "new"}, {u"bin/a.dll"_s, "a-new"}}
+                                      : Tree{{u"ostrel.exe"_s, "old"}};
+        QCOMPARE(readTree(target), expected);
+    }
+
+    void noStoreTable()
+    {
+        auto c = freshDatabase();
+        const QString target = newFolder();
+        ScriptedOperatorUi ui;
+        QVERIFY(!ExtractFilesFromDB(target, *c, true, u"1.0"_s, ui));
+        QVERIFY(QFileInfo(target).isDir()); // the folder is made first
+        QCOMPARE(readTree(target), Tree{});
+        QCOMPARE(ui.shown.size(), 0);
+    }
+
+    void emptyStore()
+    {
+        auto c = storeTree({}, u"1.0"_s);
+        const QString target = newFolder();
+        makeTree(target, {{u"a.txt"_s, "old"}});
+        ScriptedOperatorUi ui;
+        QVERIFY(ExtractFilesFromDB(target, *c, true, u"2.0"_s, ui));
+        QCOMPARE(ui.shown.size(), 0);
+        QCOMPARE(readTree(target), (Tree{{u"a.txt"_s, "old"}}));
+    }
+
+    void installFolderCannotBeMade()
+    {
+        auto c = storeTree({{u"a.txt"_s, "a"}}, u"1"_s);
+        const QString file = newFolder() + u".txt"_s;
+        QVERIFY(writeFile(file, "in the way"));
+        ScriptedOperatorUi ui;
+        try {
+            ExtractFilesFromDB(file + u"/app"_s, *c, true, u"1"_s, ui);
+            QFAIL("no folder error");
+        } catch (const MyException& e) {
+            QCOMPARE(e.message(), u"Не удалось создать путь \""_s + file + u"/app/\"."_s);
+        }
+        try {
+            ExtractFilesFromDB(QString(), *c, true, u"1"_s, ui);
+            QFAIL("no folder error for an empty folder");
+        } catch (const MyException& e) {
+            QCOMPARE(e.message(), u"Не удалось создать путь \"\"."_s);
+        }
+    }
+
+    // A row's folder blocked by a file: the rows before stay written, the error passes on and
+    // the connection is usable afterwards.
+    void rowFolderCannotBeMade()
+    {
+        auto c = freshDatabase();
+        c->execute(u"create table backup_files (path char(255) not null, version int null, "
+                   u"file_data IMAGE NULL)"_s);
+        c->execute(u"INSERT INTO backup_files VALUES ('first.txt', 1, 0x41), "
+                   u"('first.txt\\\\b.txt', 1, 0x42), ('last.txt', 1, 0x43)"_s);
+        const QString target = newFolder();
+        ScriptedOperatorUi ui;
+        try {
+            ExtractFilesFromDB(target, *c, true, u"1"_s, ui);
+            QFAIL("no folder error");
+        } catch (const MyException& e) {
+            QCOMPARE(e.message(), u"Не удалось создать путь \""_s + target + u"/first.txt/\"."_s);
+        }
+        QCOMPARE(readTree(target), (Tree{{u"first.txt"_s, "A"}}));
+        QCOMPARE(
+            c->openRecordSet(u"SELECT COUNT(*) AS n FROM backup_files"_s, 30)->fieldText(u"n"_s),
+            u"3"_s);
+    }
+
+    void readOnlyAndExecutableReplaced()
+    {
+        auto c = storeTree({{u"ostrel.exe"_s, "new program"}, {u"ro.cfg"_s, "new cfg"}}, u"2"_s);
+        const QString target = newFolder();
+        makeTree(target, {{u"ostrel.exe"_s, "old"}, {u"ro.cfg"_s, "old"}});
+        const QString exe = target + u"/ostrel.exe"_s;
+        const QString ro = target + u"/ro.cfg"_s;
+        QVERIFY(QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner));
+        QVERIFY(QFile::setPermissions(ro, QFile::ReadOwner | QFile::ReadGroup));
+        ScriptedOperatorUi ui;
+        QVERIFY(ExtractFilesFromDB(target, *c, true, u"2"_s, ui));
+        QCOMPARE(readTree(target),
+                 (Tree{{u"ostrel.exe"_s, "new program"}, {u"ro.cfg"_s, "new cfg"}}));
+        QVERIFY(QFile::permissions(exe).testFlag(QFile::ExeOwner));
+        QVERIFY(QFile::permissions(ro).testFlag(QFile::WriteOwner));
+        QCOMPARE(ui.shown.size(), 0);
+    }
+
+    // A file left aside by an earlier run goes when its target is written anew; one beside an
+    // existing target that was replaced in place stays.
+    void leftAsideFiles()
+    {
+        auto c = storeTree({{u"gone.dll"_s, "new gone"}, {u"kept.dll"_s, "new kept"}}, u"2"_s);
+        const QString target = newFolder();
+        makeTree(
+            target,
+            {{u"gone.dll___"_s, "older"}, {u"kept.dll"_s, "old"}, {u"kept.dll___"_s, "older"}});
+        ScriptedOperatorUi ui;
+        QVERIFY(ExtractFilesFromDB(target, *c, true, u"2"_s, ui));
+        QCOMPARE(readTree(target), (Tree{{u"gone.dll"_s, "new gone"},
+                                         {u"kept.dll"_s, "new kept"},
+                                         {u"kept.dll___"_s, "older"}}));
+    }
+
+    void failedWriteKeepsInstalledFile()
+    {
+        const QByteArray content(200000, 'n');
+        auto c = storeTree({{u"a.txt"_s, "a-new"}, {u"bin/big.dll"_s, content}}, u"2"_s);
+        const QString target = newFolder();
+        makeTree(target, {{u"a.txt"_s, "a-old"}, {u"bin/big.dll"_s, "big-old"}});
+        ExtractOptions options;
+        options.wrapOutput = [](QIODevice& file) -> std::unique_ptr<QIODevice> {
+            // Only the big file runs out of room.
+            return std::make_unique<FailingDevice>(file, 100000);
+        };
+        ScriptedOperatorUi ui;
+        QVERIFY(ExtractFilesFromDB(target, *c, true, u"2"_s, ui, options));
+        // The old content, and no temporary file left behind.
+        QCOMPARE(readTree(target), (Tree{{u"a.txt"_s, "a-new"}, {u"bin/big.dll"_s, "big-old"}}));
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Warning);
+        QCOMPARE(ui.shown[0].caption, u"Внимание"_s);
+        QCOMPARE(ui.shown[0].text, u"Не все файлы программы извлечены из базы:\r\n"
+                                   u"bin\\\\big.dll: Не удалось записать данные: "
+                                   u"На диске нет места"_s);
+    }
+
+    // Stored paths that lead out of the folder are written nowhere and are named in the warning.
+    void hostilePaths()
+    {
+        auto c = freshDatabase();
+        c->execute(u"create table backup_files (path char(255) not null, version int null, "
+                   u"file_data IMAGE NULL)"_s);
+        const QStringList hostile{
+            u"..\\\\..\\\\x.txt"_s, u"\\\\etc\\\\x.txt"_s, u"/tmp/x.txt"_s,
+            u"C:\\\\x.txt"_s,       u"c:x.txt"_s,          u"sub\\\\..\\\\..\\\\x.txt"_s,
+            u"sub/./x.txt"_s,       u"sub\\\\"_s,
+        };
+        for (const QString& path : hostile)
+            c->execute(u"INSERT INTO backup_files VALUES ('"_s + path + u"', 1, 0x58)"_s);
+        c->execute(u"INSERT INTO backup_files VALUES ('ok\\\\ok.txt', 1, 0x4F)"_s);
+
+        const QString parent = newFolder();
+        const QString target = parent + u"/a/b/app"_s;
+        ScriptedOperatorUi ui;
+        QVERIFY(ExtractFilesFromDB(target, *c, true, u"1"_s, ui));
+        QCOMPARE(readTree(parent), (Tree{{u"a/b/app/ok/ok.txt"_s, "O"}}));
+        QVERIFY(!QFileInfo::exists(u"/etc/x.txt"_s));
+        QVERIFY(!QFileInfo::exists(u"/x.txt"_s));
+        QVERIFY(!QFileInfo::exists(u"/tmp/x.txt"_s));
+
+        const QString outside = u": путь ведёт за пределы папки программы"_s;
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Warning);
+        QStringList lines = ui.shown[0].text.split(u"\r\n"_s);
+        QCOMPARE(lines.takeFirst(), u"Не все файлы программы извлечены из базы:"_s);
+        QCOMPARE(lines,
+                 (QStringList{hostile[0] + outside, hostile[1] + outside, hostile[2] + outside,
+                              hostile[3] + outside, hostile[4] + outside, hostile[5] + outside,
+                              hostile[6] + outside, hostile[7] + u": путь не называет файл"_s}));
+    }
+
+    // Paths written with "/" by any system and with doubled "\" by this one read back alike.
+    void storedSeparators()
+    {
+        auto c = freshDatabase();
+        c->execute(u"create table backup_files (path char(255) not null, version int null, "
+                   u"file_data IMAGE NULL)"_s);
+        c->execute(u"INSERT INTO backup_files VALUES ('a\\b.txt', 1, 0x31), "
+                   u"('c/d.txt', 1, 0x32), ('  e\\\\\\\\f.txt  ', 1, NULL)"_s);
+        const QString target = newFolder();
+        ScriptedOperatorUi ui;
+        QVERIFY(ExtractFilesFromDB(target, *c, true, u"1"_s, ui));
+        QCOMPARE(readTree(target),
+                 (Tree{{u"a/b.txt"_s, "1"}, {u"c/d.txt"_s, "2"}, {u"e/f.txt"_s, QByteArray()}}));
+        QCOMPARE(ui.shown.size(), 0);
+    }
+
+    // The statements the server receives, byte for byte.
+    void statementsSeenByServer()
+    {
+        const QString app = newFolder();
+        makeTree(app, {{u"bin/tool.dll"_s, "tool"}, {u"it's.txt"_s, "q"}});
+        auto c = freshDatabase();
+        const qint64 start = QFileInfo(m_log).size();
+        AddFilesToDB(app, fileStoreTable, u"7.5.2.0"_s, defaultMasks, 0, *c);
+        const QString target = newFolder();
+        ScriptedOperatorUi ui;
+        ui.answers = {true};
+        QVERIFY(ExtractFilesFromDB(target, *c, true, u"7.6.0.0"_s, ui));
+
+        QFile log(m_log);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.seek(start));
+        const QString text = QString::fromUtf8(log.readAll());
+        qsizetype from = 0;
+        const auto expectNext = [&](const QString& needle) {
+            const qsizetype at = text.indexOf(needle, from);
+            if (at < 0)
+                return false;
+            from = at + needle.size();
+            return true;
+        };
+        // The inserts travel with their parameter as sp_executesql, which the log writes as a
+        // literal, quotes doubled.
+        const auto rpc = [](QString statement) {
+            statement.replace(u"'"_s, u"''"_s);
+            return u"rpc: sp_executesql N'"_s + statement + u"'"_s;
+        };
+        const QStringList statements{
+            u"batch: drop  table backup_files\n"_s,
+            u"batch: create table backup_files (path char(255) not null, version int null, "
+            u"file_data IMAGE NULL)\n"_s,
+            u"batch: select @@version as Version\n"_s,
+            u"batch: exec sp_spaceused\n"_s,
+            rpc(u"INSERT INTO backup_files (path, version, file_data) VALUES "
+                u"('bin\\\\tool.dll','7520',@P1)"_s),
+            rpc(u"INSERT INTO backup_files (path, version, file_data) VALUES "
+                u"('it''s.txt','7520',@P1)"_s),
+            u"batch: SELECT * FROM backup_files WHERE version>=7600;\n"_s,
+            u"batch: SELECT * FROM backup_files\n"_s,
+        };
+        for (const QString& statement : statements)
+            QVERIFY2(expectNext(statement), qPrintable(statement + u"\n---\n"_s + text));
+        QCOMPARE(readTree(target), (Tree{{u"bin/tool.dll"_s, "tool"}, {u"it's.txt"_s, "q"}}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileStore)
+#include "tst_filestore.moc"
