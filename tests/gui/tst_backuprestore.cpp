@@ -7,9 +7,11 @@
 #include <QDirIterator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QToolButton>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -145,6 +147,25 @@ private slots:
         QCOMPARE(ui.shown[1].text, u"База данных \"APP\" существует.\r\nДля ее замены поставьте "
                                    u"галочку заменить\r\n"_s);
         QCOMPARE(m_sim.log().size(), before);
+    }
+
+    // A file dropped from the desktop replaces the field's text with its full path.
+    void droppedFile()
+    {
+        ProgramFolder folder;
+        folder.write(u"settings.ini"_s, u"[db]\nserver=127.0.0.1,1\n"_s);
+        ScriptedOperatorUi ui;
+        TFormDB form(ui, folder.path());
+        auto* field = form.findChild<QLineEdit*>(u"BackupFileName"_s);
+        field->setText(u"typed"_s);
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(u"/srv/backups/app.bak"_s)});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(field, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(field, &drop);
+        QCOMPARE(field->text(), u"/srv/backups/app.bak"_s);
     }
 
     // The timer tidies a browsed backup file name half a second later.
