@@ -127,7 +127,7 @@ private:
 class Statement
 {
 public:
-    Statement(SQLHDBC dbc, int timeoutSeconds) : m_handle(SQL_HANDLE_STMT, dbc)
+    Statement(SQLHDBC dbc, int timeoutSeconds) : m_handle(SQL_HANDLE_STMT, dbc), m_dbc(dbc)
     {
         SQLSetStmtAttr(
             m_handle.get(), SQL_ATTR_QUERY_TIMEOUT,
@@ -153,10 +153,19 @@ public:
         return i < 0 ? text : text.mid(i + 1);
     }
 
+    // Whether the driver has lost the connection to the server (nothing more can come).
+    bool connectionDead() const
+    {
+        SQLUINTEGER dead = SQL_CD_FALSE;
+        return succeeded(SQLGetConnectAttr(m_dbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+               dead == SQL_CD_TRUE;
+    }
+
     std::function<void(const QString&)> messages;
 
 private:
     Handle m_handle;
+    SQLHDBC m_dbc;
 };
 
 // Reads a whole value in chunks, passing each to sink; false for NULL.
@@ -258,6 +267,12 @@ qint64 drain(const Statement& stmt, SQLRETURN rc,
                 firstError = e;
             if (e.sqlState().startsWith(u"08"_s) || e.sqlState() == u"HY008"_s)
                 break;
+            // A dropped connection may come back as any error, again and again.
+            if (stmt.connectionDead()) {
+                firstError = DbError(u"Соединение с сервером потеряно: "_s + firstError->message(),
+                                     firstError->nativeError(), u"08S01"_s);
+                break;
+            }
         }
         rc = SQLMoreResults(stmt.get());
     }
