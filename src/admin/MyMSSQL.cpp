@@ -227,6 +227,90 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
     }
 }
 
+void MSSQLAttachDB(const QString& databaseName, const QString& dataFile, const QString& logFile,
+                   db::Connection& connection)
+{
+    try {
+        if (!logFile.isEmpty())
+            connection.callProcedure(u"sp_attach_db;1"_s, {{u"@DBName"_s, databaseName},
+                                                           {u"@filename1"_s, dataFile},
+                                                           {u"@filename2"_s, logFile}});
+        else
+            connection.callProcedure(u"sp_attach_single_file_db;1"_s,
+                                     {{u"@DBName"_s, databaseName}, {u"@physname"_s, dataFile}});
+    } catch (const db::DbError& error) {
+        throw MyException({}, u"Ошибка подключение базы данных."_s, &error);
+    }
+    MSSQLCreateAutoExec(databaseName, connection);
+}
+
+void MSSQLCreateAutoExec(const QString& databaseName, db::Connection& connection)
+{
+    const QString name = sqltext::identifier(databaseName);
+    const auto found = connection.openRecordSet(u"select 1 from "_s + name +
+                                                    u".dbo.sysobjects where name= N'AutoExecute'"_s,
+                                                backupTimeoutSeconds);
+    if (found->isEmpty())
+        return;
+    const QString proc = databaseName + u"_AutoExec"_s;
+    try {
+        connection.setDefaultDatabase(u"master"_s);
+        connection.beginTrans();
+        if (!connection.isOpen())
+            connection.open();
+        connection.execute(u"IF EXISTS (SELECT name FROM sysobjects WHERE  name = N'"_s +
+                           sqltext::literalBody(proc) + u"'"_s + u" AND type = 'P') "_s +
+                           u"\r\n"_s + u" DROP PROCEDURE "_s + sqltext::identifier(proc));
+        connection.execute(u"CREATE PROCEDURE "_s + sqltext::identifier(proc) + u" AS exec "_s +
+                           name + u".dbo.AutoExecute"_s);
+        connection.commitTrans();
+        connection.execute(u"sp_procoption N'"_s + sqltext::literalBody(proc) +
+                           u"', N'startup', N'on'"_s);
+    } catch (const std::exception&) {
+        // Not worth stopping the attach for: the database is attached all the same. Only an
+        // open transaction is rolled back; after the commit the procedure stays, unmarked.
+        if (connection.inTransaction()) {
+            try {
+                connection.rollbackTrans();
+            } catch (const std::exception&) {
+            }
+        }
+    }
+}
+
+void MSSQLDetachDB(const QString& databaseName, db::Connection& connection)
+{
+    if (!connection.isOpen())
+        connection.open();
+    connection.execute(u"use master"_s);
+    const int status = connection.callProcedure(
+        u"sp_detach_db;1"_s, {{u"@dbname"_s, databaseName}, {u"@skipchecks"_s, u"TRUE"_s}});
+    if (status != 0)
+        throw MyException(u"Базу данных \""_s + databaseName + u"\" неудалось отключить."_s);
+}
+
+void AddUserToDBUsers(db::Connection& connection, const QString& databaseName,
+                      const QString& dataFile, bool windowsLogin, const QString& logFile)
+{
+    connection.setDefaultDatabase(u"master"_s);
+    MSSQLAttachDB(databaseName, dataFile, logFile, connection);
+    if (!windowsLogin)
+        return;
+    try {
+        connection.setDefaultDatabase(databaseName);
+        if (!connection.isOpen())
+            connection.open();
+        connection.execute(
+            u"use "_s + sqltext::identifier(databaseName) + u"\r\n"_s +
+            u"if not Exists (select * from DBUsers where Login=suser_sname()) "_s + u"\r\n"_s +
+            u"insert DBUsers (Login, UserExCode, GtdCounter, ElCopyCounter) "_s + u"\r\n"_s +
+            u"select suser_sname(), UserExCode, GtdCounter, ElCopyCounter from DBUsers where "
+            u"Login='sa'"_s);
+    } catch (const std::exception&) {
+        throw MyException(u"Неудалось добавить пользователя в таблицу \"DBUsers\"."_s);
+    }
+}
+
 std::optional<int> ProgressPercent(const QString& message)
 {
     static const QRegularExpression pattern(u"^\\s*(\\d{1,3}) percent processed\\.?\\s*$"_s);

@@ -66,3 +66,18 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
 
 // The percentage of a server message "N percent processed.", if it is one.
 std::optional<int> ProgressPercent(const QString& message);
+
+// Attaches a database from its data file and, when logFile is not empty, its log file; then
+// registers its start-up procedure. A server refusal throws MyException "Ошибка подключение базы
+// данных." with the server's error; other failures pass on unchanged.
+void MSSQLAttachDB(const QString& databaseName, const QString& dataFile, const QString& logFile,
+                   db::Connection& connection);
+// When the database has an AutoExecute object: "<name>_AutoExec" in master, run at server
+// start-up. Failures after the existence query are swallowed (the transaction rolled back while
+// it is open).
+void MSSQLCreateAutoExec(const QString& databaseName, db::Connection& connection);
+// Detaches the database; a non-zero return throws MyException, a failed call the server's error.
+void MSSQLDetachDB(const QString& databaseName, db::Connection& connection);
+// Attaches from master, then, for a Windows login, gives the login a DBUsers row copied from "sa".
+void AddUserToDBUsers(db::Connection& connection, const QString& databaseName,
+                      const QString& dataFile, bool windowsLogin, const QString& logFile);

@@ -44,6 +44,12 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
             [this] { guarded([this] { ListDBDblClick(); }); });
     connect(ui->BBackupDB, &QPushButton::clicked, this,
             [this] { guarded([this] { BBackupDBClick(); }); });
+    connect(ui->bAttachDB, &QPushButton::clicked, this,
+            [this] { guarded([this] { bAttachDBClick(); }); });
+    connect(ui->BDeleteDB, &QPushButton::clicked, this,
+            [this] { guarded([this] { BDeleteDBClick(); }); });
+    connect(ui->BReConnectDB, &QPushButton::clicked, this,
+            [this] { guarded([this] { BReConnectDBClick(); }); });
     connect(ui->DBFileNameBrowse, &QToolButton::clicked, this, [this] {
         guarded([this] { browse(ui->DBFileName, u"Файл данных|*.MDF|All files (*.*)|*.*"_s); });
     });
@@ -251,4 +257,79 @@ void TAttachTab::browse(QLineEdit* field, const QString& filter)
         {{}, filter, u"sql"_s, FolderOf(field->text()), field->text()});
     if (file)
         field->setText(*file);
+}
+
+void TAttachTab::bAttachDBClick()
+{
+    if (m_form == nullptr)
+        return;
+    const QString logFile = ui->DBLogFileName->text();
+    const bool windowsLogin = m_form->windowsLogin();
+    const QString dataFile = ui->DBFileName->text();
+    const QString name = ui->DBName->currentText();
+    m_form->AddUserToDBUsers(name, dataFile, windowsLogin, logFile);
+
+    // The new row is appended, not read back from the server (below an empty placeholder too).
+    QTableWidget* list = ui->ListDB;
+    const int row = list->rowCount();
+    {
+        const QSignalBlocker blocker(list);
+        setRowCount(row + 1);
+        list->item(row, 0)->setText(name);
+        list->item(row, 1)->setText(dataFile);
+    }
+    list->setCurrentCell(row, 0); // the selection handler runs
+    m_form->operatorUi().showMessage(OperatorUi::Icon::Information, applicationTitle(),
+                                     u"База подключена"_s);
+}
+
+void TAttachTab::refreshAndSelect(int row)
+{
+    RefreshListDB();
+    ui->ListDB->setCurrentCell(std::min(row, ui->ListDB->rowCount() - 1), 0);
+}
+
+void TAttachTab::BDeleteDBClick()
+{
+    const int row = currentRow();
+    if (row < 0 || m_form == nullptr || rowName(row).isEmpty())
+        return;
+    const QString name = rowName(row);
+    if (!m_form->operatorUi().askYesNo(OperatorUi::Icon::Question, u"Вынимание"_s,
+                                       u"Вы действительно хотете отключить базу данных \""_s +
+                                           name + u"\"?"_s))
+        return;
+    m_form->Connection.setDefaultDatabase(u"master"_s);
+    try {
+        MSSQLDetachDB(name, m_form->Connection);
+    } catch (...) {
+        refreshAndSelect(row);
+        throw;
+    }
+    refreshAndSelect(row);
+}
+
+void TAttachTab::BReConnectDBClick()
+{
+    const int row = currentRow();
+    if (row < 0 || m_form == nullptr || rowName(row).isEmpty())
+        return;
+    const QString name = rowName(row);
+    const QString dataFile = rowFileName(row);
+    m_form->Connection.setDefaultDatabase(u"master"_s);
+    try {
+        MSSQLDetachDB(name, m_form->Connection);
+    } catch (const std::exception&) {
+        // Attached or not, the attach below decides.
+    }
+    const bool windowsLogin = m_form->windowsLogin();
+    try {
+        m_form->AddUserToDBUsers(name, dataFile, windowsLogin, QString());
+    } catch (...) {
+        refreshAndSelect(row);
+        throw;
+    }
+    refreshAndSelect(row);
+    m_form->operatorUi().showMessage(OperatorUi::Icon::Information, applicationTitle(),
+                                     u"База переподключена"_s);
 }

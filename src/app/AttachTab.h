@@ -48,6 +48,14 @@ private:
     void TabAttachDBShow();
     // "Создать резервную копию": the selected database into a file the operator names.
     void BBackupDBClick();
+    // "Подключить базу": attaches from the file fields and appends the new row.
+    void bAttachDBClick();
+    // "Отключить базу": detaches the selected database after a question.
+    void BDeleteDBClick();
+    // "Переподключить базу": detaches and attaches again from the listed data file.
+    void BReConnectDBClick();
+    // Rebuilds the list and selects the row at index, or the last row when there are fewer.
+    void refreshAndSelect(int row);
     void browse(QLineEdit* field, const QString& filter);
     void ListDBDblClick();
     void copyCurrentRow();

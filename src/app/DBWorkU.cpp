@@ -152,6 +152,12 @@ QString TFormDB::GetLastBackupFile()
     return LastBackupFile(Connection, _CurrentDBName);
 }
 
+void TFormDB::AddUserToDBUsers(const QString& databaseName, const QString& dataFile,
+                               bool windowsLogin, const QString& logFile)
+{
+    ::AddUserToDBUsers(Connection, databaseName, dataFile, windowsLogin, logFile);
+}
+
 FlowContext TFormDB::flowContext()
 {
     return FlowContext{Connection,

@@ -50,6 +50,8 @@ public:
     QTimer Timer1;
 
     OperatorUi& operatorUi() const { return m_operator; }
+    // The tick "Учетная запись Windows NT": the connection uses the Windows login.
+    bool windowsLogin() const { return isAuthorization(); }
     TAttachTab* attachTab() const;
     TRestoreTab* restoreTab() const;
     TSqlQueryTab* sqlQueryTab() const;
@@ -57,6 +59,10 @@ public:
     bool ConnectServer();
     void RefreshListDB();
     QString GetLastBackupFile();
+
+    // Attaches a database and, for a Windows login, gives it a row in the database's DBUsers.
+    void AddUserToDBUsers(const QString& databaseName, const QString& dataFile, bool windowsLogin,
+                          const QString& logFile);
 
     // Backup and restore with the window's state (the flows themselves live in src/admin).
     void BackupDB(const QString& databaseName, const QString& installDir, const QString& backupFile,

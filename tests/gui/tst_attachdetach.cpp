@@ -1,0 +1,344 @@
+// Attach, detach and reconnect from the attach tab, against bin/sqlsim, statements read back
+// from the simulator's log.
+#include "DBWorkU.h"
+#include "GuiFixture.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QStringList names(const TFormDB& form)
+{
+    QStringList out;
+    const auto* list = form.findChild<QTableWidget*>(u"ListDB"_s);
+    for (int row = 0; row < list->rowCount(); ++row)
+        out << list->item(row, 0)->text();
+    return out;
+}
+
+void click(const TFormDB& form, const QString& button)
+{
+    QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
+}
+
+} // namespace
+
+class TestAttachDetach : public QObject
+{
+    Q_OBJECT
+
+    LoggedSqlsim m_sim;
+    QTemporaryDir m_files;
+
+    // The data file of a database made and detached here, ready to attach.
+    QString detachedDatabase(const QString& name, const QString& extra = {})
+    {
+        if (!m_sim.exec(u"CREATE DATABASE [%1]"_s.arg(name)))
+            return {};
+        if (!extra.isEmpty() && !m_sim.exec(u"USE [%1]; "_s.arg(name) + extra))
+            return {};
+        OdbcClient client;
+        client.connect(m_sim.port(), u"sa"_s, m_sim.password());
+        const QString literal = QString(name).replace(u"'"_s, u"''"_s);
+        const QString file = flatten(client
+                                         .exec(u"SELECT filename FROM master.dbo.sysdatabases "
+                                               u"WHERE name = N'%1'"_s.arg(literal))
+                                         .resultSets.value(0))
+                                 .value(0);
+        client.exec(u"EXEC sp_detach_db N'%1'"_s.arg(literal));
+        return file;
+    }
+
+    std::unique_ptr<TFormDB> open(ProgramFolder& folder, ScriptedOperatorUi& ui)
+    {
+        folder.write(u"settings.ini"_s, m_sim.settings());
+        dbsetupApp()->setErrorReporter(&ui);
+        auto form = std::make_unique<TFormDB>(ui, folder.path());
+        form->show();
+        if (!QTest::qWaitForWindowExposed(form.get()))
+            return nullptr;
+        return form;
+    }
+
+    QStringList logSince(qsizetype from) const { return m_sim.log().mid(from); }
+
+    QStringList databases()
+    {
+        OdbcClient client;
+        client.connect(m_sim.port(), u"sa"_s, m_sim.password());
+        return flatten(client
+                           .exec(u"SELECT name FROM sys.databases WHERE database_id > 4 "
+                                 u"ORDER BY name"_s)
+                           .resultSets.value(0));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_files.isValid());
+        QTemporaryDir logins;
+        QVERIFY(writeFile(m_files.filePath(u"logins.txt"_s), "ivanov=Ivanov-Pass1\n"));
+        QVERIFY2(m_sim.start({u"--logins"_s, m_files.filePath(u"logins.txt"_s)}),
+                 m_sim.process().stderrText().constData());
+    }
+
+    void attach_data()
+    {
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<QString>("procedure");
+        QTest::addColumn<bool>("attached");
+        QTest::newRow("data file alone") << QString() << u"sp_attach_single_file_db"_s << true;
+        QTest::newRow("with a log file") << u"%1"_s << u"sp_attach_db"_s << true;
+        // Blanks count as a log file, which the server then cannot open.
+        QTest::newRow("log field of blanks") << u"  "_s << u"sp_attach_db"_s << false;
+    }
+    void attach()
+    {
+        QFETCH(QString, log);
+        QFETCH(QString, procedure);
+        QFETCH(bool, attached);
+        const QString name =
+            u"att_"_s + QString::number(std::hash<std::string>{}(QTest::currentDataTag()) % 100000);
+        const QString file = detachedDatabase(name);
+        QVERIFY(!file.isEmpty());
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        QVERIFY(form);
+        const QStringList before = names(*form);
+        form->findChild<QComboBox*>(u"DBName"_s)->setEditText(name);
+        form->findChild<QLineEdit*>(u"DBFileName"_s)->setText(file);
+        const QString logFile =
+            log == u"%1"_s ? QString(file).replace(u".mdf"_s, u"_log.ldf"_s) : log;
+        form->findChild<QLineEdit*>(u"DBLogFileName"_s)->setText(logFile);
+        const qsizetype mark = m_sim.log().size();
+        click(*form, u"bAttachDB"_s);
+        QCOMPARE(ui.shown.size(), 1);
+        const QStringList sent = logSince(mark);
+        if (attached) {
+            QCOMPARE(ui.shown[0].text, u"База подключена"_s);
+            QCOMPARE(names(*form), before + QStringList{name});
+            QCOMPARE(form->findChild<QTableWidget*>(u"ListDB"_s)->currentRow(), before.size());
+            QVERIFY(databases().contains(name));
+        } else {
+            QVERIFY(ui.shown[0].text.startsWith(u"Ошибка подключение базы данных."_s));
+            QCOMPARE(names(*form), before);
+        }
+        QVERIFY2(std::any_of(
+                     sent.begin(), sent.end(),
+                     [&](const QString& e) { return e.startsWith(u"rpc: "_s + procedure + u' '); }),
+                 qPrintable(sent.join(u'\n')));
+        // No AutoExecute: nothing goes to master.
+        QVERIFY(!sent.join(u'\n').contains(u"_AutoExec"_s));
+    }
+
+    // A database with an AutoExecute procedure gets its start-up procedure in master.
+    void autoExec()
+    {
+        const QString file =
+            detachedDatabase(u"autodb"_s, u"EXEC('CREATE PROCEDURE AutoExecute AS SELECT 1')"_s);
+        QVERIFY(!file.isEmpty());
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        form->findChild<QComboBox*>(u"DBName"_s)->setEditText(u"autodb"_s);
+        form->findChild<QLineEdit*>(u"DBFileName"_s)->setText(file);
+        form->findChild<QLineEdit*>(u"DBLogFileName"_s)->clear();
+        const qsizetype mark = m_sim.log().size();
+        click(*form, u"bAttachDB"_s);
+        QCOMPARE(ui.shown.value(0).text, u"База подключена"_s);
+        const QString sent = logSince(mark).join(u'\n');
+        QVERIFY2(sent.contains(
+                     u"batch: IF EXISTS (SELECT name FROM sysobjects WHERE  name = "
+                     u"N'autodb_AutoExec' AND type = 'P') \r\n DROP PROCEDURE autodb_AutoExec"_s),
+                 qPrintable(sent));
+        QVERIFY(sent.contains(
+            u"batch: CREATE PROCEDURE autodb_AutoExec AS exec autodb.dbo.AutoExecute"_s));
+        QVERIFY(sent.contains(u"batch: sp_procoption N'autodb_AutoExec', N'startup', N'on'"_s));
+        OdbcClient client;
+        client.connect(m_sim.port(), u"sa"_s, m_sim.password());
+        QCOMPARE(flatten(client
+                             .exec(u"SELECT name FROM master.dbo.sysobjects WHERE name = "
+                                   u"'autodb_AutoExec' AND type = 'P'"_s)
+                             .resultSets.value(0)),
+                 QStringList{u"autodb_AutoExec"_s});
+    }
+
+    // The DBUsers row is added for a Windows login only, copied from "sa".
+    void userRow_data()
+    {
+        QTest::addColumn<bool>("windowsLogin");
+        QTest::newRow("Windows login") << true;
+        QTest::newRow("SQL Server login") << false;
+    }
+    void userRow()
+    {
+        QFETCH(bool, windowsLogin);
+        const QString name = windowsLogin ? u"users_w"_s : u"users_s"_s;
+        const QString file = detachedDatabase(
+            name, u"CREATE TABLE DBUsers (Login nvarchar(128), UserExCode int, GtdCounter int, "
+                  u"ElCopyCounter int); INSERT INTO DBUsers VALUES ('sa', 7, 8, 9)"_s);
+        QVERIFY(!file.isEmpty());
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        // The login stands for the Windows account: suser_sname() names it.
+        folder.write(u"settings.ini"_s,
+                     u"[db]\nserver=127.0.0.1,%1\nuser_name=ivanov\npassword=Ivanov-Pass1\n"_s.arg(
+                         m_sim.port()));
+        dbsetupApp()->setErrorReporter(&ui);
+        TFormDB form(ui, folder.path());
+        QVERIFY(form.Connection.isOpen());
+        const qsizetype mark = m_sim.log().size();
+        form.AddUserToDBUsers(name, file, windowsLogin, QString());
+        OdbcClient client;
+        client.connect(m_sim.port(), u"sa"_s, m_sim.password());
+        const QStringList rows = flatten(
+            client
+                .exec(u"SELECT Login, UserExCode, GtdCounter, ElCopyCounter FROM [%1].dbo.DBUsers "
+                      u"ORDER BY Login"_s.arg(name))
+                .resultSets.value(0));
+        if (windowsLogin)
+            QCOMPARE(rows, (QStringList{u"ivanov|7|8|9"_s, u"sa|7|8|9"_s}));
+        else
+            QCOMPARE(rows, QStringList{u"sa|7|8|9"_s});
+        QCOMPARE(logSince(mark).join(u'\n').contains(u"insert DBUsers"_s), windowsLogin);
+    }
+
+    void rejectedAttach()
+    {
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        const QStringList before = names(*form);
+        form->findChild<QComboBox*>(u"DBName"_s)->setEditText(u"ghost"_s);
+        form->findChild<QLineEdit*>(u"DBFileName"_s)->setText(m_files.filePath(u"none.mdf"_s));
+        form->findChild<QLineEdit*>(u"DBLogFileName"_s)->clear();
+        click(*form, u"bAttachDB"_s);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Error);
+        QVERIFY2(ui.shown[0].text.startsWith(u"Ошибка подключение базы данных.\r\n\r\n"_s),
+                 qPrintable(ui.shown[0].text));
+        QVERIFY(ui.shown[0].text.size() > 40); // the server's text follows
+        QCOMPARE(names(*form), before);
+    }
+
+    void detach()
+    {
+        for (const QString& name : {u"d1"_s, u"d2"_s})
+            QVERIFY(m_sim.exec(u"CREATE DATABASE "_s + name));
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        auto* list = form->findChild<QTableWidget*>(u"ListDB"_s);
+        const QStringList before = names(*form);
+        const int last = list->rowCount() - 1;
+        QCOMPARE(before.last(), u"d2"_s);
+        list->setCurrentCell(last, 0);
+
+        // No: nothing changes.
+        const qsizetype mark = m_sim.log().size();
+        ui.answers = {false};
+        click(*form, u"BDeleteDB"_s);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].caption, u"Вынимание"_s);
+        QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Question);
+        QCOMPARE(ui.shown[0].text, u"Вы действительно хотете отключить базу данных \"d2\"?"_s);
+        QCOMPARE(m_sim.log().size(), mark);
+        QCOMPARE(names(*form), before);
+
+        // Yes on the last row: the new last row is selected.
+        ui.answers = {true};
+        click(*form, u"BDeleteDB"_s);
+        QCOMPARE(ui.shown.size(), 2);
+        QCOMPARE(names(*form), before.mid(0, last));
+        QCOMPARE(list->currentRow(), last - 1);
+        QVERIFY(!databases().contains(u"d2"_s));
+    }
+
+    // A database in use elsewhere: the server's message, and the list rebuilt all the same.
+    void detachInUse()
+    {
+        QVERIFY(m_sim.exec(u"CREATE DATABASE busy"_s));
+        OdbcClient other;
+        QVERIFY(other.connect(m_sim.port(), u"sa"_s, m_sim.password(), u"busy"_s));
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        auto* list = form->findChild<QTableWidget*>(u"ListDB"_s);
+        list->setCurrentCell(int(names(*form).indexOf(u"busy"_s)), 0);
+        const qsizetype lists = m_sim.count(u"batch: SELECT * FROM master.dbo.sysdatabases"_s);
+        ui.answers = {true};
+        click(*form, u"BDeleteDB"_s);
+        QCOMPARE(ui.shown.size(), 2);
+        QCOMPARE(ui.shown[1].icon, OperatorUi::Icon::Error);
+        QVERIFY2(ui.shown[1].text.contains(u"busy"_s), qPrintable(ui.shown[1].text));
+        QCOMPARE(m_sim.count(u"batch: SELECT * FROM master.dbo.sysdatabases"_s), lists + 1);
+        QVERIFY(names(*form).contains(u"busy"_s));
+    }
+
+    void reconnect_data()
+    {
+        QTest::addColumn<bool>("fileGone");
+        QTest::newRow("reattached") << false;
+        QTest::newRow("data file gone") << true;
+    }
+    void reconnect()
+    {
+        QFETCH(bool, fileGone);
+        const QString name = fileGone ? u"gone_db"_s : u"again_db"_s;
+        QVERIFY(m_sim.exec(u"CREATE DATABASE "_s + name));
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        auto* list = form->findChild<QTableWidget*>(u"ListDB"_s);
+        const int row = int(names(*form).indexOf(name));
+        list->setCurrentCell(row, 0);
+        const QString file = list->item(row, 1)->text();
+        if (fileGone) {
+            // The listed file is taken away while the database stays attached.
+            QVERIFY(QFile::rename(file, file + u".moved"_s));
+        }
+        click(*form, u"BReConnectDB"_s);
+        QCOMPARE(ui.shown.size(), 1);
+        if (fileGone) {
+            QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Error);
+            QVERIFY(ui.shown[0].text.startsWith(u"Ошибка подключение базы данных."_s));
+            QVERIFY(!names(*form).contains(name));
+        } else {
+            QCOMPARE(ui.shown[0].text, u"База переподключена"_s);
+            QVERIFY(names(*form).contains(name));
+            QCOMPARE(list->currentRow(), std::min(row, list->rowCount() - 1));
+        }
+    }
+
+    // On a server without user databases the new row goes below the empty placeholder row.
+    void attachBelowPlaceholder()
+    {
+        QVERIFY(m_sim.process().restart());
+        const QString file = detachedDatabase(u"it's"_s);
+        // Empty the server of every user database.
+        OdbcClient client;
+        client.connect(m_sim.port(), u"sa"_s, m_sim.password());
+        for (const QString& n : databases())
+            client.exec(u"EXEC sp_detach_db N'%1'"_s.arg(QString(n).replace(u"'"_s, u"''"_s)));
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        QCOMPARE(names(*form), QStringList{QString()});
+        form->findChild<QComboBox*>(u"DBName"_s)->setEditText(u"it's"_s);
+        form->findChild<QLineEdit*>(u"DBFileName"_s)->setText(file);
+        click(*form, u"bAttachDB"_s);
+        QCOMPARE(ui.shown.value(0).text, u"База подключена"_s);
+        QCOMPARE(names(*form), (QStringList{QString(), u"it's"_s}));
+        QCOMPARE(form->findChild<QTableWidget*>(u"ListDB"_s)->currentRow(), 1);
+        QCOMPARE(databases(), QStringList{u"it's"_s});
+    }
+};
+
+DBSETUP_GUI_TEST_MAIN(TestAttachDetach)
+#include "tst_attachdetach.moc"
