@@ -45,6 +45,18 @@ class TestConnection : public QObject
         return c.isOpen();
     }
 
+    // A database holding about that many bytes, so that a throttled backup of it takes a while;
+    // master is current afterwards.
+    static void makeDatabaseOf(db::Connection& c, const QString& name, int bytes)
+    {
+        c.execute(u"CREATE DATABASE "_s + name);
+        c.setDefaultDatabase(name);
+        c.execute(u"CREATE TABLE dbo.t (b VARBINARY(MAX))"_s);
+        c.execute(u"INSERT INTO dbo.t VALUES (CAST(REPLICATE(CAST('z' AS VARCHAR(MAX)), %1) AS "
+                  u"VARBINARY(MAX)))"_s.arg(bytes));
+        c.setDefaultDatabase(u"master"_s);
+    }
+
 private slots:
     void initTestCase() { QVERIFY(m_files.isValid()); }
 
@@ -180,12 +192,7 @@ private slots:
         QVERIFY2(sim.start({u"--throttle"_s, u"102400"_s}), sim.stderrText().constData());
         db::Connection c;
         QVERIFY(openOn(c, sim));
-        c.execute(u"CREATE DATABASE src"_s);
-        c.setDefaultDatabase(u"src"_s);
-        c.execute(u"CREATE TABLE dbo.t (b VARBINARY(MAX))"_s);
-        c.execute(
-            u"INSERT INTO dbo.t VALUES (CAST(REPLICATE(CAST('z' AS VARCHAR(MAX)), 300000) AS VARBINARY(MAX)))"_s);
-        c.setDefaultDatabase(u"master"_s);
+        makeDatabaseOf(c, u"src"_s, 300000);
         const QString disk = m_files.filePath(u"async.bak"_s);
         QStringList messages;
         bool sawExecuting = false;
@@ -227,12 +234,7 @@ private slots:
         QVERIFY2(sim.start({u"--throttle"_s, u"51200"_s}), sim.stderrText().constData());
         db::Connection c;
         QVERIFY(openOn(c, sim));
-        c.execute(u"CREATE DATABASE src"_s);
-        c.setDefaultDatabase(u"src"_s);
-        c.execute(u"CREATE TABLE dbo.t (b VARBINARY(MAX))"_s);
-        c.execute(
-            u"INSERT INTO dbo.t VALUES (CAST(REPLICATE(CAST('z' AS VARCHAR(MAX)), 1000000) AS VARBINARY(MAX)))"_s);
-        c.setDefaultDatabase(u"master"_s);
+        makeDatabaseOf(c, u"src"_s, 1000000);
         int progress = 0;
         c.executeAsync(u"BACKUP DATABASE src TO DISK = '%1' WITH INIT, STATS = 10"_s.arg(
                            m_files.filePath(u"cancelled.bak"_s)),

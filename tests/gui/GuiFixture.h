@@ -10,6 +10,7 @@
 #include "TestFiles.h"
 
 #include <QFile>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -80,6 +81,16 @@ private:
     QTemporaryDir m_logDir;
     SqlsimProcess m_sim;
 };
+
+// The names column of the window's database list, row by row.
+inline QStringList listedNames(const QObject& form)
+{
+    QStringList out;
+    const auto* list = form.findChild<QTableWidget*>(QStringLiteral("ListDB"));
+    for (int row = 0; list != nullptr && row < list->rowCount(); ++row)
+        out << list->item(row, 0)->text();
+    return out;
+}
 
 inline DbSetupApplication* dbsetupApp()
 {

@@ -12,15 +12,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QStringList names(const TFormDB& form)
-{
-    QStringList out;
-    const auto* list = form.findChild<QTableWidget*>(u"ListDB"_s);
-    for (int row = 0; row < list->rowCount(); ++row)
-        out << list->item(row, 0)->text();
-    return out;
-}
-
 void click(const TFormDB& form, const QString& button)
 {
     QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
@@ -110,7 +101,7 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
         QVERIFY(form);
-        const QStringList before = names(*form);
+        const QStringList before = listedNames(*form);
         form->findChild<QComboBox*>(u"DBName"_s)->setEditText(name);
         form->findChild<QLineEdit*>(u"DBFileName"_s)->setText(file);
         const QString logFile =
@@ -122,12 +113,12 @@ private slots:
         const QStringList sent = logSince(mark);
         if (attached) {
             QCOMPARE(ui.shown[0].text, u"База подключена"_s);
-            QCOMPARE(names(*form), before + QStringList{name});
+            QCOMPARE(listedNames(*form), before + QStringList{name});
             QCOMPARE(form->findChild<QTableWidget*>(u"ListDB"_s)->currentRow(), before.size());
             QVERIFY(databases().contains(name));
         } else {
             QVERIFY(ui.shown[0].text.startsWith(u"Ошибка подключение базы данных."_s));
-            QCOMPARE(names(*form), before);
+            QCOMPARE(listedNames(*form), before);
         }
         QVERIFY2(std::any_of(
                      sent.begin(), sent.end(),
@@ -214,7 +205,7 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
-        const QStringList before = names(*form);
+        const QStringList before = listedNames(*form);
         form->findChild<QComboBox*>(u"DBName"_s)->setEditText(u"ghost"_s);
         form->findChild<QLineEdit*>(u"DBFileName"_s)->setText(m_files.filePath(u"none.mdf"_s));
         form->findChild<QLineEdit*>(u"DBLogFileName"_s)->clear();
@@ -224,7 +215,7 @@ private slots:
         QVERIFY2(ui.shown[0].text.startsWith(u"Ошибка подключение базы данных.\r\n\r\n"_s),
                  qPrintable(ui.shown[0].text));
         QVERIFY(ui.shown[0].text.size() > 40); // the server's text follows
-        QCOMPARE(names(*form), before);
+        QCOMPARE(listedNames(*form), before);
     }
 
     void detach()
@@ -235,7 +226,7 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
         auto* list = form->findChild<QTableWidget*>(u"ListDB"_s);
-        const QStringList before = names(*form);
+        const QStringList before = listedNames(*form);
         const int last = list->rowCount() - 1;
         QCOMPARE(before.last(), u"d2"_s);
         list->setCurrentCell(last, 0);
@@ -249,13 +240,13 @@ private slots:
         QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Question);
         QCOMPARE(ui.shown[0].text, u"Вы действительно хотете отключить базу данных \"d2\"?"_s);
         QCOMPARE(m_sim.log().size(), mark);
-        QCOMPARE(names(*form), before);
+        QCOMPARE(listedNames(*form), before);
 
         // Yes on the last row: the new last row is selected.
         ui.answers = {true};
         click(*form, u"BDeleteDB"_s);
         QCOMPARE(ui.shown.size(), 2);
-        QCOMPARE(names(*form), before.mid(0, last));
+        QCOMPARE(listedNames(*form), before.mid(0, last));
         QCOMPARE(list->currentRow(), last - 1);
         QVERIFY(!databases().contains(u"d2"_s));
     }
@@ -270,7 +261,7 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
         auto* list = form->findChild<QTableWidget*>(u"ListDB"_s);
-        list->setCurrentCell(int(names(*form).indexOf(u"busy"_s)), 0);
+        list->setCurrentCell(int(listedNames(*form).indexOf(u"busy"_s)), 0);
         const qsizetype lists = m_sim.count(u"batch: SELECT * FROM master.dbo.sysdatabases"_s);
         ui.answers = {true};
         click(*form, u"BDeleteDB"_s);
@@ -278,7 +269,7 @@ private slots:
         QCOMPARE(ui.shown[1].icon, OperatorUi::Icon::Error);
         QVERIFY2(ui.shown[1].text.contains(u"busy"_s), qPrintable(ui.shown[1].text));
         QCOMPARE(m_sim.count(u"batch: SELECT * FROM master.dbo.sysdatabases"_s), lists + 1);
-        QVERIFY(names(*form).contains(u"busy"_s));
+        QVERIFY(listedNames(*form).contains(u"busy"_s));
     }
 
     void reconnect_data()
@@ -296,7 +287,7 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
         auto* list = form->findChild<QTableWidget*>(u"ListDB"_s);
-        const int row = int(names(*form).indexOf(name));
+        const int row = int(listedNames(*form).indexOf(name));
         list->setCurrentCell(row, 0);
         const QString file = list->item(row, 1)->text();
         if (fileGone) {
@@ -308,10 +299,10 @@ private slots:
         if (fileGone) {
             QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Error);
             QVERIFY(ui.shown[0].text.startsWith(u"Ошибка подключение базы данных."_s));
-            QVERIFY(!names(*form).contains(name));
+            QVERIFY(!listedNames(*form).contains(name));
         } else {
             QCOMPARE(ui.shown[0].text, u"База переподключена"_s);
-            QVERIFY(names(*form).contains(name));
+            QVERIFY(listedNames(*form).contains(name));
             QCOMPARE(list->currentRow(), std::min(row, list->rowCount() - 1));
         }
     }
@@ -329,12 +320,12 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
-        QCOMPARE(names(*form), QStringList{QString()});
+        QCOMPARE(listedNames(*form), QStringList{QString()});
         form->findChild<QComboBox*>(u"DBName"_s)->setEditText(u"it's"_s);
         form->findChild<QLineEdit*>(u"DBFileName"_s)->setText(file);
         click(*form, u"bAttachDB"_s);
         QCOMPARE(ui.shown.value(0).text, u"База подключена"_s);
-        QCOMPARE(names(*form), (QStringList{QString(), u"it's"_s}));
+        QCOMPARE(listedNames(*form), (QStringList{QString(), u"it's"_s}));
         QCOMPARE(form->findChild<QTableWidget*>(u"ListDB"_s)->currentRow(), 1);
         QCOMPARE(databases(), QStringList{u"it's"_s});
     }

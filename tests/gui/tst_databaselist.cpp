@@ -19,15 +19,6 @@ namespace {
 
 const QString listQuery = u"batch: SELECT * FROM master.dbo.sysdatabases"_s;
 
-QStringList names(const TFormDB& form)
-{
-    QStringList out;
-    const auto* list = form.findChild<QTableWidget*>(u"ListDB"_s);
-    for (int row = 0; row < list->rowCount(); ++row)
-        out << list->item(row, 0)->text();
-    return out;
-}
-
 QTableWidget* listOf(const TFormDB& form)
 {
     return form.findChild<QTableWidget*>(u"ListDB"_s);
@@ -84,7 +75,7 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
-        QCOMPARE(names(*form), QStringList{QString()});
+        QCOMPARE(listedNames(*form), QStringList{QString()});
         QCOMPARE(listOf(*form)->item(0, 1)->text(), QString());
         QVERIFY(ui.shown.isEmpty());
     }
@@ -96,7 +87,7 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
-        QCOMPARE(names(*form), (QStringList{u"shop"_s, u"stock"_s}));
+        QCOMPARE(listedNames(*form), (QStringList{u"shop"_s, u"stock"_s}));
         OdbcClient client;
         QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password()));
         const OdbcResult files =
@@ -110,10 +101,10 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui, u"db_name_file_add=ostrel_ts\n"_s);
-        QCOMPARE(names(*form), QStringList{u"shop"_s});
+        QCOMPARE(listedNames(*form), QStringList{u"shop"_s});
         form->Connection.close();
         form->RefreshListDB();
-        QCOMPARE(names(*form), QStringList{QString()});
+        QCOMPARE(listedNames(*form), QStringList{QString()});
     }
 
     // The current row stays where it was, or moves up to the new last row.
@@ -128,7 +119,7 @@ private slots:
         list->setCurrentCell(2, 0);
         QVERIFY(m_sim.exec(u"EXEC sp_detach_db 'a3'"_s));
         form->RefreshListDB();
-        QCOMPARE(names(*form), (QStringList{u"a1"_s, u"a2"_s}));
+        QCOMPARE(listedNames(*form), (QStringList{u"a1"_s, u"a2"_s}));
         QCOMPARE(list->currentRow(), 1);
         list->setCurrentCell(0, 0);
         QVERIFY(m_sim.exec(u"CREATE DATABASE a4"_s));
@@ -151,7 +142,7 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui, u"db_name_file_add=ostrel_ts\n"_s);
-        QCOMPARE(names(*form), (QStringList{u"app"_s, u"plain"_s, u"other"_s}));
+        QCOMPARE(listedNames(*form), (QStringList{u"app"_s, u"plain"_s, u"other"_s}));
         QTableWidget* list = listOf(*form);
 
         // The first row was probed when the list was filled: the application's own database.
@@ -327,14 +318,14 @@ private slots:
         QTest::keyClick(password, Qt::Key_Tab);
         QCOMPARE(form->findChild<QLabel*>(u"LDBConnect"_s)->text(),
                  u"Соединение не было установлено"_s);
-        QCOMPARE(names(*form), QStringList{QString()});
+        QCOMPARE(listedNames(*form), QStringList{QString()});
         QVERIFY(ui.shown.isEmpty()); // a failed connection shows only in the status
 
         password->setFocus();
         password->setText(m_sim.password());
         QTest::mouseClick(form->findChild<QPushButton*>(u"BRefreshConnect"_s), Qt::LeftButton);
         QCOMPARE(form->findChild<QLabel*>(u"LDBConnect"_s)->text(), u"Соединение установлено"_s);
-        QCOMPARE(names(*form), QStringList{u"shop"_s});
+        QCOMPARE(listedNames(*form), QStringList{u"shop"_s});
     }
 
     // The tick switches the credentials off and connects with the system's login; the list is
