@@ -243,6 +243,9 @@ void TFormDB::RunBackupCommand(const QStringList& arguments)
     const BackupOptions o = parseBackupOptions(arguments);
     const QString installDir = o.installDir.isEmpty() ? _InstallDir : o.installDir;
     const QString databaseName = connectForBatch(o.dbName, o.fileUdl, o.connectionString);
+    // The flow does nothing for an empty name; a script must not read that as a backup made.
+    if (databaseName.isEmpty())
+        throw MyException(u"Не задано имя базы данных для резервного копирования."_s);
     BackupDB(databaseName, installDir, o.file, o.addFiles, o.showProgress);
 }
 

@@ -495,6 +495,12 @@ void AddFilesToDB(const QString& installDir, const QString& tableName, const QSt
 
     QStringList files;
     FindFilesRecursive(folder, u"*.*"_s, files, true, false, FileAttr::AnyFile, 0);
+    // Only ordinary files are an installation's content: reading a pipe or a device would wait
+    // for ever or never end.
+    files.removeIf([](const QString& file) {
+        const QFileInfo info(file);
+        return info.exists() && !info.isFile();
+    });
 
     // Excluded files are counted too: the room check comes before the exclusion list is read.
     qint64 total = 0;

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -212,6 +213,17 @@ private slots:
         AddFilesToDB(app, fileStoreTable, u"2.0"_s, defaultMasks, 0, *c, [&] { ++pumped; });
         QCOMPARE(pumped, 1);
         QCOMPARE(storedRows(*c), QStringList{u"a.txt|20|1"_s});
+    }
+
+    // A pipe in the installation folder is no file to store: reading it would wait for ever.
+    void onlyOrdinaryFilesStored()
+    {
+        const QString app = newFolder();
+        makeTree(app, {{u"a.txt"_s, "a"}});
+        QCOMPARE(::mkfifo(QFile::encodeName(app + u"/pipe.fifo"_s).constData(), 0600), 0);
+        auto c = freshDatabase();
+        AddFilesToDB(app, fileStoreTable, u"1.0"_s, defaultMasks, 0, *c);
+        QCOMPARE(storedRows(*c), QStringList{u"a.txt|10|1"_s});
     }
 
     void missingInstallFolder()

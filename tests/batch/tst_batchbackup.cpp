@@ -1,0 +1,286 @@
+// "-backup_db" as a nightly script runs it: the application files stored in the database, the
+// BACKUP statement the server receives, the messages on stderr and the exit code.
+#include "BatchScene.h"
+
+using namespace Qt::StringLiterals;
+using namespace batch;
+
+namespace {
+
+const QString progressTitle = u"Создается резервная копия базы данных."_s;
+const QString questionHead = u"Внимание: Список файлов не удалось загрузить в базу данных. "
+                             u"Ошибка: \""_s;
+const QString questionTail = u"\". Продолжить создание бэкапа?"_s;
+const QString unattendedYes = u"Ответ без оператора: «Да»."_s;
+
+QString successLine(const QString& database, const QString& file)
+{
+    return u"Настройка базы данных: Резервное копирование базы \""_s + database +
+           u"\" успешно завершено. Файл копии: "_s + file;
+}
+
+QStringList percentLines()
+{
+    QStringList lines;
+    for (int percent = 10; percent <= 100; percent += 10)
+        lines.append(u"Выполнено %1%"_s.arg(percent));
+    return lines;
+}
+
+QByteArray windows1251(const QString& text)
+{
+    // Only the letters these tests use.
+    static const QMap<QChar, char> cyrillic = {
+        {u'с', '\xF1'}, {u'ч', '\xF7'}, {u'ё', '\xB8'}, {u'т', '\xF2'}};
+    QByteArray bytes;
+    for (const QChar c : text)
+        bytes.append(cyrillic.contains(c) ? cyrillic.value(c) : static_cast<char>(c.unicode()));
+    return bytes;
+}
+
+// The store a backup of the scene's installation folder should hold, by stored path.
+QMap<QString, QByteArray> expectedStore(const QStringList& alsoStored, const QStringList& notStored)
+{
+    QMap<QString, QByteArray> files;
+    for (const AppFile& file : appFiles()) {
+        const bool stored = (file.storedByDefault || alsoStored.contains(file.path)) &&
+                            !notStored.contains(file.path);
+        if (stored)
+            files.insert(storedPath(file.path), file.content);
+    }
+    return files;
+}
+
+} // namespace
+
+class TestBatchBackup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void backupWithFiles_data()
+    {
+        QTest::addColumn<QByteArray>("exclusionFile"); // empty: none, the built-in list holds
+        QTest::addColumn<QStringList>("alsoStored");
+        QTest::addColumn<QStringList>("notStored");
+
+        QTest::newRow("built-in exclusion list") << QByteArray() << QStringList() << QStringList();
+        // The file replaces the built-in list: default.udl is stored once it is not named.
+        const QString masks = u"*.log\r\n*.MDF\r\n*.ldf\r\n*.bak\r\nСЧЁТ*\r\n"_s;
+        QTest::newRow("exclusion file, UTF-16")
+            << utf16le(masks) << QStringList{u"Reports/Default.UDL"_s}
+            << QStringList{u"trace.log"_s, u"Шаблоны/Счёт на оплату.txt"_s};
+        QTest::newRow("exclusion file, Windows-1251")
+            << windows1251(u"*.log\nсчёт*\n*.mdf\n*.ldf\n*.bak\n"_s)
+            << QStringList{u"Reports/Default.UDL"_s}
+            << QStringList{u"trace.log"_s, u"Шаблоны/Счёт на оплату.txt"_s};
+    }
+
+    void backupWithFiles()
+    {
+        QFETCH(QByteArray, exclusionFile);
+        QFETCH(QStringList, alsoStored);
+        QFETCH(QStringList, notStored);
+
+        BatchScene scene;
+        BATCH_STEP(scene.setUp());
+        if (!exclusionFile.isEmpty())
+            QVERIFY(
+                writeFile(scene.programDir() + u"exclusion_mask_backup_file.txt"_s, exclusionFile));
+        // A folder that does not exist yet, with blanks and Cyrillic in its name.
+        const QString backupFile = scene.path(u"backups/Ночные копии/ostrel_ts.bak"_s);
+
+        const QDateTime before = QDateTime::currentDateTime();
+        RunResult r;
+        BATCH_STEP(
+            scene.run({u"-backup_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + backupFile}, r));
+        const QDateTime after = QDateTime::currentDateTime();
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(QFileInfo(backupFile).isFile());
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(r.errLines(), QStringList{progressTitle} + percentLines() +
+                                   QStringList{successLine(u"ostrel_ts"_s, backupFile)});
+
+        // The statement as the server got it; only the minute in the set name varies.
+        const QString log = scene.log();
+        const QString head = u"batch: declare @DBName varchar(128)\r\nset @DBName='ostrel_ts'"
+                             u"BACKUP DATABASE @DBName TO  DISK = N'"_s +
+                             backupFile +
+                             u"'  WITH  INIT,  DESCRIPTION='',  NOUNLOAD ,  NAME = N'ostrel_ts "
+                             u"backup on "_s;
+        const QString tail = u"',  NOSKIP ,  STATS = 10,  NOFORMAT \n"_s;
+        const qsizetype at = log.indexOf(head);
+        QVERIFY2(at >= 0, qPrintable(log));
+        const QString stamp = log.mid(at + head.size(), 16);
+        const QDateTime when = QDateTime::fromString(stamp, u"dd-MM-yyyy HH:mm"_s);
+        QVERIFY2(when.isValid(), qPrintable(stamp));
+        const QDateTime minuteBefore(before.date(),
+                                     QTime(before.time().hour(), before.time().minute()));
+        QVERIFY2(when >= minuteBefore && when <= after, qPrintable(stamp));
+        QCOMPARE(log.mid(at + head.size() + stamp.size(), tail.size()), tail);
+        QCOMPARE(log.count(u"BACKUP DATABASE"_s), 1);
+
+        // The store is made anew in the database being backed up, before the backup.
+        const QString drop = u"batch: drop  table backup_files\n"_s;
+        const QString create = u"batch: create table backup_files (path char(255) not null, "
+                               u"version int null, file_data IMAGE NULL)\n"_s;
+        QVERIFY(log.indexOf(u"batch: USE [ostrel_ts]"_s) >= 0);
+        QVERIFY(log.indexOf(u"batch: USE [ostrel_ts]"_s) < log.indexOf(drop));
+        QVERIFY(log.indexOf(drop) >= 0 && log.indexOf(drop) < log.indexOf(create));
+        QVERIFY(log.lastIndexOf(u"INSERT INTO backup_files"_s) > log.indexOf(create));
+        QVERIFY(log.lastIndexOf(u"INSERT INTO backup_files"_s) < at);
+
+        const QMap<QString, QByteArray> expected = expectedStore(alsoStored, notStored);
+        QList<QVariant> versions;
+        QCOMPARE(storedFiles(scene, u"ostrel_ts"_s, &versions), expected);
+        // The stand-in executable has no version resource: its version number is 0.
+        for (const QVariant& version : versions)
+            QCOMPARE(version, QVariant(qint64(0)));
+
+        // The backup carries the store.
+        const QString check = scene.path(u"check/"_s);
+        QVERIFY(QDir().mkpath(check));
+        QVERIFY(scene.exec(u"restore database check_copy from disk = %1 with move 'ostrel_ts' to "
+                           u"%2, move 'ostrel_ts_log' to %3"_s.arg(
+                               sqlText(backupFile), sqlText(check + u"c.mdf"_s),
+                               sqlText(check + u"c_log.ldf"_s))));
+        QCOMPARE(storedFiles(scene, u"check_copy"_s), expected);
+        QCOMPARE(scene.clients(u"check_copy"_s), scene.clients(u"ostrel_ts"_s));
+    }
+
+    // The next night's run writes over the same file: it then holds that night's data and files
+    // alone.
+    void nightlyBackupOverwrites()
+    {
+        BatchScene scene;
+        BATCH_STEP(scene.setUp());
+        const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
+        const QStringList arguments = {u"-backup_db"_s, u"/db_name:ostrel_ts"_s,
+                                       u"/file:"_s + backupFile};
+        RunResult r;
+        BATCH_STEP(scene.run(arguments, r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+
+        QVERIFY(scene.exec(u"insert into clients (id, name) values (3, N'ИП Соколова')"_s,
+                           u"ostrel_ts"_s));
+        QVERIFY(writeFile(scene.installDir() + u"ostrel.ini"_s, "the next night"));
+        QVERIFY(QFile::remove(scene.installDir() + u"trace.log"_s));
+        BATCH_STEP(scene.run(arguments, r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+
+        const QString check = scene.path(u"check/"_s);
+        QVERIFY(QDir().mkpath(check));
+        QVERIFY(scene.exec(u"restore database check_copy from disk = %1 with move 'ostrel_ts' to "
+                           u"%2, move 'ostrel_ts_log' to %3"_s.arg(
+                               sqlText(backupFile), sqlText(check + u"c.mdf"_s),
+                               sqlText(check + u"c_log.ldf"_s))));
+        QCOMPARE(scene.clients(u"check_copy"_s).size(), 3);
+        QMap<QString, QByteArray> expected = expectedStore({}, {u"trace.log"_s});
+        expected.insert(u"ostrel.ini"_s, "the next night");
+        QCOMPARE(storedFiles(scene, u"check_copy"_s), expected);
+    }
+
+    // Without an operator the question whether to go on without the files is answered Yes, and
+    // the nightly backup is made.
+    void addFilesQuestion_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("deepFolder");
+        QTest::addColumn<QString>("error"); // the storing error in the question; "": any
+        QTest::addColumn<bool>("shown");
+
+        QTest::newRow("installation folder missing")
+            << QStringList{u"/install_dir:%root%/nowhere"_s} << false
+            << u"Не найден каталог \"%root%/nowhere/\"."_s << true;
+        QTest::newRow("installation folder missing, no progress")
+            << QStringList{u"/install_dir:%root%/nowhere"_s, u"/not_show_form"_s} << false
+            << u"Не найден каталог \"%root%/nowhere/\"."_s << false;
+        // Stored with its separators doubled, the path is longer than the column.
+        QTest::newRow("path too long for the store") << QStringList() << true << QString() << true;
+    }
+
+    void addFilesQuestion()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, deepFolder);
+        QFETCH(QString, error);
+        QFETCH(bool, shown);
+
+        BatchScene scene;
+        BATCH_STEP(scene.setUp());
+        const QString root = scene.path(QString()).chopped(1);
+        options.replaceInStrings(u"%root%"_s, root);
+        error.replace(u"%root%"_s, root);
+        if (deepFolder) {
+            QString deep = scene.installDir();
+            for (int i = 10; i < 30; ++i)
+                deep += u"dir_number_%1/"_s.arg(i);
+            QVERIFY(writeFile(deep + u"file.txt"_s, "deep"));
+        }
+        const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
+        RunResult r;
+        BATCH_STEP(scene.run(
+            QStringList{u"-backup_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + backupFile} +
+                options,
+            r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(QFileInfo(backupFile).isFile());
+        QCOMPARE(scene.log().count(u"BACKUP DATABASE"_s), 1);
+
+        const QStringList lines = r.errLines();
+        const qsizetype question = lines.indexOf(
+            QRegularExpression(u"^"_s + QRegularExpression::escape(questionHead) + u".*"_s +
+                               QRegularExpression::escape(questionTail) + u"$"_s));
+        QVERIFY2(question >= 0, qPrintable(r.err));
+        if (!error.isEmpty())
+            QCOMPARE(lines.at(question), questionHead + error + questionTail);
+        QCOMPARE(lines.value(question + 1), unattendedYes);
+        QCOMPARE(r.errHasLine(successLine(u"ostrel_ts"_s, backupFile)), shown);
+        QVERIFY(r.exceptionLines().isEmpty());
+    }
+
+    // Names that need quoting in a statement, backed up and restored from the command line.
+    void unusualNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("single quote") << u"it's"_s;
+        QTest::newRow("Cyrillic") << u"Склад_2024"_s;
+        QTest::newRow("Cyrillic with a blank and a quote") << u"Склад O'Brien"_s;
+    }
+
+    void unusualNames()
+    {
+        QFETCH(QString, name);
+
+        BatchScene scene;
+        BATCH_STEP(scene.setUp(false));
+        BATCH_STEP(scene.createDatabase(name));
+        const QString backupFile = scene.path(u"backups/"_s + name + u".bak"_s);
+        RunResult r;
+        BATCH_STEP(
+            scene.run({u"-backup_db"_s, u"/db_name:"_s + name, u"/file:"_s + backupFile}, r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(QFileInfo(backupFile).isFile());
+        QVERIFY2(r.errHasLine(successLine(name, backupFile)), qPrintable(r.err));
+        QVERIFY2(scene.log().contains(u"set @DBName='"_s + QString(name).replace(u"'"_s, u"''"_s) +
+                                      u"'BACKUP DATABASE"_s),
+                 qPrintable(scene.log()));
+        QCOMPARE(storedFiles(scene, name), expectedStore({}, {}));
+
+        const QString copy = name + u" копия"_s;
+        const QString folder = scene.path(u"restored/"_s + name);
+        BATCH_STEP(scene.run({u"-restore_db"_s, u"/db_name:"_s + copy, u"/file:"_s + backupFile,
+                              u"/path_db:"_s + folder},
+                             r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY2(r.errHasLine(u"Настройка базы данных: База восстановлена."_s), qPrintable(r.err));
+        QVERIFY(scene.databases().contains(copy));
+        QCOMPARE(scene.clients(copy).size(), 2);
+        QCOMPARE(scene.clients(copy), scene.clients(name));
+        QVERIFY(QFileInfo(folder + u'/' + name + u".mdf"_s).isFile());
+        QVERIFY(QFileInfo(folder + u'/' + name + u"_log.ldf"_s).isFile());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBatchBackup)
+#include "tst_batchbackup.moc"

@@ -1,0 +1,248 @@
+// "-restore_db" as a script runs it: the database restored under another name into another
+// folder, and the stored application files written back only when asked for.
+#include "BatchScene.h"
+
+using namespace Qt::StringLiterals;
+using namespace batch;
+
+namespace {
+
+const QString progressTitle = u"Восстанавливается резервная копия базы данных."_s;
+const QString successLine = u"Настройка базы данных: База восстановлена."_s;
+const QString noFilesWarning = u"Внимание: Восстановление базы прошло успешно. Резервная копия не "
+                               u"содержала файлы программы."_s;
+
+constexpr QFile::Permissions readOnly =
+    QFile::ReadOwner | QFile::ReadUser | QFile::ReadGroup | QFile::ReadOther;
+
+// A backup with the installation's files, made by the program itself.
+void backUpWithFiles(BatchScene& scene, const QString& backupFile)
+{
+    RunResult r;
+    scene.run(
+        {u"-backup_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + backupFile, u"/not_show_form"_s},
+        r);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    QVERIFY(QFileInfo(backupFile).isFile());
+}
+
+} // namespace
+
+class TestBatchRestore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void roundTrip_data()
+    {
+        QTest::addColumn<bool>("otherInstallDir");
+        QTest::newRow("into the installation folder") << false;
+        QTest::newRow("into a new folder given by /install_dir") << true;
+    }
+
+    void roundTrip()
+    {
+        QFETCH(bool, otherInstallDir);
+
+        BatchScene scene;
+        BATCH_STEP(scene.setUp());
+        const QString app = scene.installDir();
+        const QMap<QString, QByteArray> backedUp = tree(app);
+        const QStringList clientsBackedUp = scene.clients(u"ostrel_ts"_s);
+        const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
+        BATCH_STEP(backUpWithFiles(scene, backupFile));
+
+        // The installation and the database go on after the backup.
+        QVERIFY(scene.exec(u"insert into clients (id, name) values (3, N'ИП Соколова')"_s,
+                           u"ostrel_ts"_s));
+        QVERIFY(writeFile(app + u"ostrel.ini"_s, "changed after the backup"));
+        QVERIFY(QFile::setPermissions(app + u"ostrel.ini"_s, readOnly));
+        QVERIFY(QDir(app + u"Шаблоны"_s).removeRecursively());
+        QVERIFY(QFile::remove(app + u"say \"hi\".txt"_s));
+        QVERIFY(writeFile(app + u"lib/tool.dll"_s, "a newer library"));
+        // Files the store does not hold stay as they are now.
+        QVERIFY(writeFile(app + u"notes.txt"_s, "added after the backup"));
+        QVERIFY(QFile::setPermissions(app + u"notes.txt"_s, readOnly));
+        QVERIFY(writeFile(app + u"LICENSE"_s, "a new licence"));
+        QVERIFY(writeFile(app + u"big.dat"_s, QByteArray(maxSizeAddDB * 2, 'B')));
+        const QMap<QString, QByteArray> changed = tree(app);
+
+        const QString folder = scene.path(u"restored/Data.2024"_s);
+        const QString fresh = scene.path(u"fresh install"_s);
+        QStringList arguments = {u"-restore_db"_s, u"/db_name:ostrel_copy"_s,
+                                 u"/file:"_s + backupFile, u"/path_db:"_s + folder,
+                                 u"/restore_file"_s};
+        if (otherInstallDir)
+            arguments.append(u"/install_dir:"_s + fresh);
+        RunResult r;
+        BATCH_STEP(scene.run(arguments, r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(r.errLines(), (QStringList{progressTitle, successLine}));
+
+        QMap<QString, QByteArray> stored;
+        for (const AppFile& file : appFiles()) {
+            if (file.storedByDefault)
+                stored.insert(file.path, file.content);
+        }
+        if (otherInstallDir) {
+            QCOMPARE(tree(fresh), stored);
+            QCOMPARE(tree(app), changed);
+        } else {
+            QMap<QString, QByteArray> expected = backedUp;
+            for (const QString& untouched : {u"notes.txt"_s, u"LICENSE"_s, u"big.dat"_s})
+                expected.insert(untouched, changed.value(untouched));
+            QCOMPARE(tree(app), expected); // nothing left aside or half written either
+            QVERIFY(!(QFile::permissions(app + u"notes.txt"_s) & QFile::WriteOwner));
+        }
+
+        QVERIFY(QFileInfo(folder + u"/ostrel_ts.mdf"_s).isFile());
+        QVERIFY(QFileInfo(folder + u"/ostrel_ts_log.ldf"_s).isFile());
+        QCOMPARE(scene.clients(u"ostrel_copy"_s), clientsBackedUp);
+        QCOMPARE(scene.clients(u"ostrel_ts"_s).size(), 3);
+        const QString restore = u"batch: restore database ostrel_copy from disk='"_s + backupFile +
+                                u"' with \r\n move 'ostrel_ts' to '"_s + folder +
+                                u"/ostrel_ts.mdf', move 'ostrel_ts_log' to '"_s + folder +
+                                u"/ostrel_ts_log.ldf', Replace\n"_s;
+        QVERIFY2(scene.log().contains(restore), qPrintable(scene.log()));
+    }
+
+    // Extraction is off unless "/restore_file" is the last word on it.
+    void extractionOption_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("extracted");
+        QTest::newRow("no option") << QStringList() << false;
+        QTest::newRow("/restore_file") << QStringList{u"/restore_file"_s} << true;
+        QTest::newRow("/not_restore_file after /restore_file")
+            << QStringList{u"/restore_file"_s, u"/not_restore_file"_s} << false;
+        QTest::newRow("/restore_file after /not_restore_file")
+            << QStringList{u"/not_restore_file"_s, u"/restore_file"_s} << true;
+        QTest::newRow("/RESTORE_FILE:no") << QStringList{u"/RESTORE_FILE:no"_s} << true;
+    }
+
+    void extractionOption()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, extracted);
+
+        BatchScene scene;
+        BATCH_STEP(scene.setUp());
+        const QString app = scene.installDir();
+        const QMap<QString, QByteArray> backedUp = tree(app);
+        const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
+        BATCH_STEP(backUpWithFiles(scene, backupFile));
+        QVERIFY(writeFile(app + u"ostrel.ini"_s, "changed after the backup"));
+        QVERIFY(QFile::remove(app + u"Reports/orders.rpt"_s));
+        const QMap<QString, QByteArray> changed = tree(app);
+
+        RunResult r;
+        BATCH_STEP(scene.run(QStringList{u"-restore_db"_s, u"/db_name:ostrel_copy"_s,
+                                         u"/file:"_s + backupFile,
+                                         u"/path_db:"_s + scene.path(u"restored"_s)} +
+                                 options,
+                             r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(r.errLines(), (QStringList{progressTitle, successLine}));
+        QVERIFY(scene.databases().contains(u"ostrel_copy"_s));
+        QCOMPARE(tree(app), extracted ? backedUp : changed);
+        QCOMPARE(scene.log().contains(u"FROM backup_files"_s), extracted);
+    }
+
+    // A test copy restored every night under the same name: replaced unless told not to.
+    void repeatedRestore_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("default") << QStringList() << true;
+        QTest::newRow("/replace_db") << QStringList{u"/replace_db"_s} << true;
+        QTest::newRow("/not_replace_db") << QStringList{u"/not_replace_db"_s} << false;
+        QTest::newRow("/not_replace_db /REPLACE_DB")
+            << QStringList{u"/not_replace_db"_s, u"/REPLACE_DB"_s} << true;
+    }
+
+    void repeatedRestore()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, replaced);
+
+        BatchScene scene;
+        BATCH_STEP(scene.setUp());
+        QVERIFY(QDir().mkpath(scene.path(u"backups"_s)));
+        const QString monday = scene.path(u"backups/monday.bak"_s);
+        const QString tuesday = scene.path(u"backups/tuesday.bak"_s);
+        QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(monday)));
+        QVERIFY(scene.exec(u"insert into clients (id, name) values (3, N'ИП Соколова')"_s,
+                           u"ostrel_ts"_s));
+        QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(tuesday)));
+        const QString folder = scene.path(u"test copy"_s);
+        const QStringList common = {u"-restore_db"_s, u"/db_name:ostrel_test"_s,
+                                    u"/path_db:"_s + folder};
+
+        RunResult r;
+        BATCH_STEP(scene.run(common + QStringList{u"/file:"_s + monday}, r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(scene.clients(u"ostrel_test"_s).size(), 2);
+
+        BATCH_STEP(scene.run(common + QStringList{u"/file:"_s + tuesday} + options, r));
+        const QString statementEnd = u"move 'ostrel_ts_log' to '"_s + folder +
+                                     u"/ostrel_ts_log.ldf'"_s +
+                                     (replaced ? u", Replace\n"_s : u"\n"_s);
+        QVERIFY2(scene.log().contains(statementEnd), qPrintable(scene.log()));
+        if (replaced) {
+            QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+            QCOMPARE(scene.clients(u"ostrel_test"_s).size(), 3);
+        } else {
+            QVERIFY2(r.exitCode == 1, qPrintable(r.err));
+            QCOMPARE(r.exceptionLines().size(), 1);
+            QVERIFY2(r.exceptionLines().constFirst().startsWith(
+                         exceptionPrefix + u"Не удалось восстановить базу.  "_s),
+                     qPrintable(r.err));
+            QCOMPARE(scene.clients(u"ostrel_test"_s).size(), 2);
+        }
+    }
+
+    // A backup made without the files: the database is restored, and a script that asked for
+    // the files is told there were none.
+    void restoreWithoutStore_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("/restore_file") << QStringList{u"/restore_file"_s}
+                                       << QStringList{progressTitle, noFilesWarning, successLine};
+        // The warning does not depend on the progress flag.
+        QTest::newRow("/restore_file /not_show_form")
+            << QStringList{u"/restore_file"_s, u"/not_show_form"_s} << QStringList{noFilesWarning};
+        QTest::newRow("no extraction") << QStringList() << QStringList{progressTitle, successLine};
+        QTest::newRow("no extraction, /not_show_form")
+            << QStringList{u"/not_show_form"_s} << QStringList();
+    }
+
+    void restoreWithoutStore()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QStringList, lines);
+
+        BatchScene scene;
+        BATCH_STEP(scene.setUp());
+        const QString backupFile = scene.path(u"backups/plain.bak"_s);
+        QVERIFY(QDir().mkpath(scene.path(u"backups"_s)));
+        QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(backupFile)));
+        const QMap<QString, QByteArray> installed = tree(scene.installDir());
+
+        RunResult r;
+        BATCH_STEP(scene.run(QStringList{u"-restore_db"_s, u"/db_name:ostrel_copy"_s,
+                                         u"/file:"_s + backupFile,
+                                         u"/path_db:"_s + scene.path(u"restored"_s)} +
+                                 options,
+                             r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(r.errLines(), lines);
+        QCOMPARE(scene.clients(u"ostrel_copy"_s), scene.clients(u"ostrel_ts"_s));
+        QCOMPARE(tree(scene.installDir()), installed);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBatchRestore)
+#include "tst_batchrestore.moc"
