@@ -157,14 +157,11 @@ void TAttachTab::ListDBClick()
     }
     bool identified = false;
     try {
-        db::Connection& connection = m_form->Connection;
-        m_form->CommonQuery.reset();
-        connection.setDefaultDatabase(rowName(row));
-        if (!connection.isOpen())
-            connection.open();
-        m_form->CommonQuery = connection.openRecordSet(
-            FileStoreProbeStatement(m_form->_DBNameFileAdd), probeTimeoutSeconds);
-        identified = !m_form->CommonQuery->isEmpty();
+        m_form->CommonQuery.close();
+        m_form->Connection.setDefaultDatabase(rowName(row));
+        m_form->OpenCommonQuery(rowName(row), FileStoreProbeStatement(m_form->_DBNameFileAdd),
+                                probeTimeoutSeconds);
+        identified = m_form->CommonQuery.fetchedCount() > 0;
     } catch (const std::exception&) {
         // Not the application's database (or no DB_PROPERTY at all): nothing to report.
     }

@@ -152,6 +152,37 @@ QString TFormDB::GetLastBackupFile()
     return LastBackupFile(Connection, _CurrentDBName);
 }
 
+void TFormDB::OpenCommonQuery(const QString& database, const QString& sql, int timeoutSeconds)
+{
+    CommonQuery.close(); // frees the console's session
+    if (!Connection.isOpen())
+        Connection.open();
+    if (!QueryConnection.isOpen() || QueryConnection.provider() != Connection.provider() ||
+        QueryConnection.connectionString() != Connection.connectionString()) {
+        QueryConnection.close();
+        QueryConnection.setProvider(Connection.provider());
+        QueryConnection.setConnectionString(Connection.connectionString());
+        QueryConnection.setDefaultDatabase(database);
+        QueryConnection.open();
+    }
+    QueryConnection.setDefaultDatabase(database);
+    m_commonQueryDatabase = database;
+    m_commonQuerySql = sql;
+    m_commonQueryTimeout = timeoutSeconds;
+    CommonQuery.open(QueryConnection, sql, timeoutSeconds);
+}
+
+void TFormDB::RefreshCommonQuery()
+{
+    if (!CommonQuery.isOpen())
+        return;
+    const int row = CommonQuery.currentRow();
+    OpenCommonQuery(m_commonQueryDatabase, m_commonQuerySql, m_commonQueryTimeout);
+    while (CommonQuery.fetchedCount() <= row && CommonQuery.fetchRows(QueryResult::pageSize)) {
+    }
+    CommonQuery.setCurrentRow(row);
+}
+
 void TFormDB::AddUserToDBUsers(const QString& databaseName, const QString& dataFile,
                                bool windowsLogin, const QString& logFile)
 {

@@ -5,6 +5,7 @@
 #include "NameValueList.h"
 #include "OperatorUi.h"
 #include "PathMacros.h"
+#include "QueryResult.h"
 #include "ServerConnection.h"
 
 #include <QTimer>
@@ -42,10 +43,17 @@ public:
     QString _DBNameFileAdd;
     NameValueList _ListDBPath;
 
-    // The one connection to the server, and the console's result set (also used by the list's
-    // identity probe).
+    // The one connection to the server.
     db::Connection Connection;
-    std::unique_ptr<db::RecordSet> CommonQuery;
+    // The console's result set (also used by the list's identity probe). It reads over a
+    // session of its own to the same server, so that a long result can stay open, fetched page
+    // by page, while the list, backup and the rest use the main connection.
+    db::Connection QueryConnection;
+    QueryResult CommonQuery;
+    // Opens CommonQuery on a statement run in the database.
+    void OpenCommonQuery(const QString& database, const QString& sql, int timeoutSeconds);
+    // Runs the shown result's statement again.
+    void RefreshCommonQuery();
     // Tidies the restore tab's backup file name half a second after it was set.
     QTimer Timer1;
 
@@ -116,6 +124,9 @@ private:
 
     std::unique_ptr<Ui::TFormDB> ui;
     OperatorUi& m_operator;
+    QString m_commonQueryDatabase;
+    QString m_commonQuerySql;
+    int m_commonQueryTimeout = 0;
     QString m_programDir;
     ServerConnection m_server;
     bool m_starting = false;

@@ -1,7 +1,25 @@
 #include "SqlQueryTab.h"
 
+#include "AttachTab.h"
+#include "DBWorkU.h"
+#include "FileHelpers.h"
+#include "HandlerGuard.h"
+#include "MyException.h"
 #include "TextFieldKeys.h"
 #include "ui_SqlQueryTab.h"
+
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QItemSelectionModel>
+#include <QSaveFile>
+#include <QShowEvent>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr int consoleTimeoutSeconds = 3600;
+}
 
 TSqlQueryTab::TSqlQueryTab(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TSqlQueryTab>())
@@ -10,6 +28,23 @@ TSqlQueryTab::TSqlQueryTab(QWidget* parent)
     auto* keys = new DBNameKeyDown(this);
     keys->attachTo(ui->SQLText);
     keys->attachTo(ui->DBNameSQL);
+    ui->DBNameSQL->installEventFilter(this);
+
+    connect(ui->BOpenSQL, &QPushButton::clicked, this,
+            [this] { guarded(&TSqlQueryTab::BOpenSQLClick); });
+    connect(ui->BExecSQL, &QPushButton::clicked, this,
+            [this] { guarded(&TSqlQueryTab::BExecSQLClick); });
+    connect(ui->BCopyBuffer, &QPushButton::clicked, this,
+            [this] { guarded(&TSqlQueryTab::BCopyBufferClick); });
+    connect(ui->BSaveExcel, &QPushButton::clicked, this,
+            [this] { guarded(&TSqlQueryTab::BSaveExcelClick); });
+    connect(ui->DBNameSQL, &DropDownComboBox::aboutToDropDown, this,
+            [this] { guarded(&TSqlQueryTab::DBNameDropDown); });
+    // Only the operator's pick counts as a change, not filling or selecting from code.
+    connect(ui->DBNameSQL, &QComboBox::textActivated, this, [this](const QString& name) {
+        if (m_form != nullptr)
+            runHandler(m_form->operatorUi(), [this, name] { DBNameSQLChange(name); });
+    });
 }
 
 TSqlQueryTab::~TSqlQueryTab() = default;
@@ -17,4 +52,178 @@ TSqlQueryTab::~TSqlQueryTab() = default;
 void TSqlQueryTab::setForm(TFormDB* form)
 {
     m_form = form;
+    if (m_form != nullptr)
+        bindGrid();
+}
+
+void TSqlQueryTab::guarded(void (TSqlQueryTab::*handler)())
+{
+    if (m_form != nullptr)
+        runHandler(m_form->operatorUi(), [this, handler] { (this->*handler)(); });
+}
+
+void TSqlQueryTab::bindGrid()
+{
+    QueryResult& result = m_form->CommonQuery;
+    ui->ListLRecord->setModel(&result);
+    // The grid's current row and the result's current record move together.
+    connect(ui->ListLRecord->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [&result](const QModelIndex& current) { result.setCurrentRow(current.row()); });
+    connect(&result, &QueryResult::currentRowChanged, this, &TSqlQueryTab::followCurrentRecord);
+    connect(ui->NavFirst, &QToolButton::clicked, &result, &QueryResult::first);
+    connect(ui->NavPrior, &QToolButton::clicked, &result, &QueryResult::prior);
+    connect(ui->NavNext, &QToolButton::clicked, &result, &QueryResult::next);
+    connect(ui->NavLast, &QToolButton::clicked, this,
+            [this] { runHandler(m_form->operatorUi(), [this] { m_form->CommonQuery.last(); }); });
+    connect(ui->NavRefresh, &QToolButton::clicked, this,
+            [this] { runHandler(m_form->operatorUi(), [this] { m_form->RefreshCommonQuery(); }); });
+    // Writing changes back is not there yet: the result is shown read-only.
+    for (QToolButton* edit :
+         {ui->NavInsert, ui->NavDelete, ui->NavEdit, ui->NavPost, ui->NavCancel})
+        edit->setEnabled(false);
+    ui->ListLRecord->setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+void TSqlQueryTab::followCurrentRecord(int row)
+{
+    QItemSelectionModel* selection = ui->ListLRecord->selectionModel();
+    if (row < 0 || selection == nullptr || selection->currentIndex().row() == row)
+        return;
+    const QModelIndex index =
+        m_form->CommonQuery.index(row, std::max(selection->currentIndex().column(), 0));
+    selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    ui->ListLRecord->scrollTo(index);
+}
+
+void TSqlQueryTab::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        guarded(&TSqlQueryTab::TabSQLQueryShow);
+}
+
+void TSqlQueryTab::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    TabSQLQueryResize();
+}
+
+bool TSqlQueryTab::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->DBNameSQL && event->type() == QEvent::FocusIn)
+        guarded(&TSqlQueryTab::DBNameEnter);
+    return QWidget::eventFilter(watched, event);
+}
+
+void TSqlQueryTab::TabSQLQueryShow()
+{
+    ui->SQLText->setFocus();
+    if (m_remembered.isEmpty())
+        m_remembered = m_form->_CurrentDBName;
+    DBNameDropDown();
+}
+
+// The export buttons keep to the bottom right-hand corner; the grid fills what is left.
+void TSqlQueryTab::TabSQLQueryResize()
+{
+    const int w = width();
+    const int h = height();
+    QPushButton* save = ui->BSaveExcel;
+    QPushButton* copy = ui->BCopyBuffer;
+    save->move(w - save->width() - 10, h - save->height() - 5);
+    copy->move(save->x() - copy->width() - 5, h - copy->height() - 5);
+    QWidget* grid = ui->ListLRecord;
+    grid->resize(w - grid->x() - 10, std::max(save->y() - 5 - grid->y(), 0));
+}
+
+void TSqlQueryTab::DBNameDropDown()
+{
+    QComboBox* chooser = ui->DBNameSQL;
+    const QSignalBlocker blocker(chooser);
+    chooser->clear();
+    const TAttachTab* list = m_form->attachTab();
+    for (int row = 0; row < list->rowCount(); ++row)
+        if (const QString name = list->rowName(row); !name.isEmpty())
+            chooser->addItem(name);
+    int found = -1;
+    for (int i = 0; i < chooser->count() && found < 0; ++i)
+        if (chooser->itemText(i).compare(m_remembered, Qt::CaseInsensitive) == 0)
+            found = i;
+    chooser->setCurrentIndex(found >= 0 ? found : (chooser->count() > 0 ? 0 : -1));
+}
+
+void TSqlQueryTab::DBNameEnter()
+{
+    const QSignalBlocker blocker(ui->DBNameSQL);
+    const int index = ui->DBNameSQL->findText(m_remembered, Qt::MatchFixedString);
+    if (index >= 0)
+        ui->DBNameSQL->setCurrentIndex(index);
+}
+
+void TSqlQueryTab::DBNameSQLChange(const QString& name)
+{
+    m_remembered = name;
+    m_form->Connection.setDefaultDatabase(name);
+}
+
+QString TSqlQueryTab::statementText() const
+{
+    return ui->SQLText->toPlainText().split(u'\n').join(u"\r\n"_s);
+}
+
+void TSqlQueryTab::BOpenSQLClick()
+{
+    const QString database = ui->DBNameSQL->currentText();
+    m_form->Connection.setDefaultDatabase(database);
+    m_form->OpenCommonQuery(database, statementText(), consoleTimeoutSeconds);
+}
+
+void TSqlQueryTab::BExecSQLClick()
+{
+    m_form->Connection.setDefaultDatabase(ui->DBNameSQL->currentText());
+    if (!m_form->Connection.isOpen())
+        m_form->Connection.open();
+    const int previous = m_form->Connection.commandTimeout();
+    m_form->Connection.setCommandTimeout(consoleTimeoutSeconds);
+    qint64 affected = -1;
+    try {
+        affected = m_form->Connection.executeNoRecords(statementText());
+    } catch (...) {
+        m_form->Connection.setCommandTimeout(previous);
+        throw;
+    }
+    m_form->Connection.setCommandTimeout(previous);
+    ui->LWorkRecordCount->setText(affected < 0
+                                      ? u"Результат неизвестен."_s
+                                      : u"Обработано "_s + QString::number(affected) + u' ' +
+                                            PluralForm(u"записей"_s, u"запись"_s, u"записи"_s,
+                                                       static_cast<double>(affected), false, u' '));
+}
+
+void TSqlQueryTab::BCopyBufferClick()
+{
+    QGuiApplication::clipboard()->setText(ExportText(m_form->CommonQuery));
+}
+
+void TSqlQueryTab::BSaveExcelClick()
+{
+    const std::optional<QString> file =
+        m_form->operatorUi().chooseSaveFile({u"Укажите файл"_s,
+                                             u"Microsoft Excel|*.xls|Все файлы|*.*"_s,
+                                             u"xls"_s,
+                                             {},
+                                             m_lastExportFile});
+    if (!file)
+        return;
+    m_lastExportFile = *file;
+    QString path = *file;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += u".xls"_s;
+    // The old file is replaced only by a complete export.
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        throw Error(u"Не удалось создать файл \"%1\": %2"_s.arg(path, out.errorString()));
+    WriteExportFile(m_form->CommonQuery, out);
+    if (!out.commit())
+        throw Error(u"Не удалось записать файл \"%1\": %2"_s.arg(path, out.errorString()));
 }

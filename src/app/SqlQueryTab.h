@@ -8,7 +8,8 @@ class TSqlQueryTab;
 }
 class TFormDB;
 
-// The tab "SQL запрос": a statement batch against a chosen database, its result in a grid.
+// The tab "SQL запрос": a statement batch against a chosen database, its result in a grid with
+// a navigator, and the result's export.
 class TSqlQueryTab : public QWidget
 {
     Q_OBJECT
@@ -18,8 +19,34 @@ public:
     ~TSqlQueryTab() override;
     void setForm(TFormDB* form);
 
+    // The database the operator picked last (the chooser shows it while the list holds it).
+    QString rememberedName() const { return m_remembered; }
+
+    void BOpenSQLClick();
+    void BExecSQLClick();
+    void BCopyBufferClick();
+    void BSaveExcelClick();
+
     const std::unique_ptr<Ui::TSqlQueryTab> ui;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void guarded(void (TSqlQueryTab::*handler)());
+    void TabSQLQueryShow();
+    void TabSQLQueryResize();
+    void DBNameDropDown();
+    void DBNameEnter();
+    void DBNameSQLChange(const QString& name);
+    // The statement text as typed, lines joined by CR LF.
+    QString statementText() const;
+    void bindGrid();
+    void followCurrentRecord(int row);
+
     TFormDB* m_form = nullptr;
+    QString m_remembered;
+    QString m_lastExportFile;
 };

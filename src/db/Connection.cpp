@@ -363,8 +363,15 @@ public:
         requireOpen();
         if (async && !async->done)
             throw Error(u"На соединении ещё выполняется запрос."_s);
+        if (cursorOpen)
+            throw Error(u"На соединении открыт набор записей."_s);
         finishAsync(false);
     }
+
+    // Set while a cursor reads from the connection; the cursor's statement is released before
+    // the connection closes.
+    bool cursorOpen = false;
+    std::function<void()> releaseCursor;
 
     // Joins a finished (or, with wait, a running) worker and hands over its messages.
     std::optional<DbError> finishAsync(bool wait)
@@ -545,6 +552,8 @@ void Connection::open()
 
 void Connection::close()
 {
+    if (d->releaseCursor)
+        d->releaseCursor();
     if (d->async) {
         cancel();
         d->finishAsync(true);
@@ -736,6 +745,93 @@ private:
 };
 
 } // namespace
+
+namespace {
+
+class PagedCursor : public Connection::Cursor
+{
+public:
+    PagedCursor(Connection::Impl& owner, std::unique_ptr<Statement> stmt, Columns columns);
+    ~PagedCursor() override { release(); }
+    const QStringList& columnNames() const override { return m_columns.names; }
+    QList<QList<QVariant>> fetch(qsizetype count) override;
+    bool atEnd() const override { return m_stmt == nullptr; }
+    // Stops reading: the server is told to drop the rest, the statement freed.
+    void release();
+
+private:
+    Connection::Impl* m_owner;
+    std::unique_ptr<Statement> m_stmt;
+    Columns m_columns;
+};
+
+} // namespace
+
+PagedCursor::PagedCursor(Connection::Impl& owner, std::unique_ptr<Statement> stmt, Columns columns)
+    : m_owner(&owner), m_stmt(std::move(stmt)), m_columns(std::move(columns))
+{
+    m_owner->cursorOpen = true;
+    m_owner->releaseCursor = [this] {
+        release();
+    };
+}
+
+void PagedCursor::release()
+{
+    if (m_stmt) {
+        SQLCancel(m_stmt->get());
+        m_stmt.reset();
+    }
+    if (m_owner != nullptr) {
+        m_owner->cursorOpen = false;
+        m_owner->releaseCursor = nullptr;
+        m_owner = nullptr;
+    }
+}
+
+QList<QList<QVariant>> PagedCursor::fetch(qsizetype count)
+{
+    QList<QList<QVariant>> rows;
+    if (!m_stmt)
+        return rows;
+    rows.reserve(count);
+    const auto columns = static_cast<SQLUSMALLINT>(m_columns.names.size());
+    while (rows.size() < count) {
+        if (m_stmt->check(SQLFetch(m_stmt->get()), u"SQLFetch"_s) == SQL_NO_DATA) {
+            // The rest of the batch (row counts, messages) is read so that it ends cleanly.
+            drain(*m_stmt, SQLMoreResults(m_stmt->get()));
+            m_stmt.reset();
+            release();
+            break;
+        }
+        QList<QVariant> row;
+        row.reserve(columns);
+        for (SQLUSMALLINT c = 1; c <= columns; ++c)
+            row.append(readValue(*m_stmt, c, m_columns.types[c - 1]));
+        rows.append(std::move(row));
+    }
+    return rows;
+}
+
+std::unique_ptr<Connection::Cursor> Connection::openCursor(const QString& sql, int timeoutSeconds)
+{
+    d->requireIdle();
+    auto stmt = std::make_unique<Statement>(d->hdbc(), timeoutSeconds);
+    std::vector<SQLWCHAR> text = wide(sql);
+    SQLRETURN rc = SQLExecDirectW(stmt->get(), text.data(), SQL_NTS);
+    for (;;) {
+        if (rc == SQL_NO_DATA)
+            throw Error(u"Запрос не вернул набор записей."_s);
+        stmt->check(rc, u"SQLExecDirect"_s);
+        SQLSMALLINT count = 0;
+        SQLNumResultCols(stmt->get(), &count);
+        if (count > 0) {
+            Columns columns = describe(*stmt, count);
+            return std::make_unique<PagedCursor>(*d, std::move(stmt), std::move(columns));
+        }
+        rc = SQLMoreResults(stmt->get());
+    }
+}
 
 void Connection::forEachRow(const QString& sql, int timeoutSeconds,
                             const std::function<bool(RowCursor&)>& onRow)

@@ -77,6 +77,22 @@ public:
         // refuses bytes.
         virtual bool copyTo(int column, QIODevice& out) = 0;
     };
+    // A result read as the reader asks for it, page by page; nothing is kept here. Until it is at
+    // its end or destroyed, the connection is busy with it and refuses other statements.
+    class Cursor
+    {
+    public:
+        virtual ~Cursor() = default;
+        virtual const QStringList& columnNames() const = 0;
+        // Up to count more rows (text, integers as qint64, binary as QByteArray, NULL as a null
+        // QVariant); fewer, or none, at the end.
+        virtual QList<QList<QVariant>> fetch(qsizetype count) = 0;
+        virtual bool atEnd() const = 0;
+    };
+    // Runs the statement and opens its first result with columns; throws Error when the
+    // statement gives none (it has run all the same).
+    std::unique_ptr<Cursor> openCursor(const QString& sql, int timeoutSeconds);
+
     // Runs the statement and hands each row of its first result to onRow as it is fetched;
     // onRow returns false to stop there (the rest of the result is cancelled). A statement that
     // gives no rows calls onRow never.

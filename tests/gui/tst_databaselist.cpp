@@ -148,21 +148,23 @@ private slots:
         // The first row was probed when the list was filled: the application's own database.
         QCOMPARE(form->Connection.defaultDatabase(), u"app"_s);
         QVERIFY(fileInDB(*form)->isEnabled());
-        QVERIFY(form->CommonQuery != nullptr);
-        QCOMPARE(form->CommonQuery->columnNames(), QStringList{u"value"_s});
-        QCOMPARE(form->CommonQuery->recordCount(), 1);
+        QVERIFY(form->CommonQuery.isOpen());
+        QCOMPARE(form->CommonQuery.fieldNames(), QStringList{u"value"_s});
+        QCOMPARE(form->CommonQuery.fetchedCount(), 1);
+        QCOMPARE(form->CommonQuery.text(0, 0), u"ostrel_ts"_s);
         fileInDB(*form)->setChecked(true);
 
         list->setCurrentCell(1, 0); // no DB_PROPERTY: the probe fails quietly
         QCOMPARE(form->Connection.defaultDatabase(), u"plain"_s);
         QVERIFY(!fileInDB(*form)->isEnabled());
         QVERIFY(!fileInDB(*form)->isChecked());
-        QVERIFY(form->CommonQuery == nullptr);
+        QVERIFY(!form->CommonQuery.isOpen());
 
         list->setCurrentCell(2, 0); // another application's identity
         QCOMPARE(form->Connection.defaultDatabase(), u"other"_s);
         QVERIFY(!fileInDB(*form)->isEnabled());
-        QCOMPARE(form->CommonQuery->recordCount(), 0);
+        QCOMPARE(form->CommonQuery.fetchedCount(), 0);
+        QVERIFY(form->CommonQuery.isOpen());
 
         list->setCurrentCell(0, 0);
         QVERIFY(fileInDB(*form)->isEnabled());
@@ -182,7 +184,7 @@ private slots:
         const qsizetype before = m_sim.log().size();
         listOf(*form)->setCurrentCell(1, 0);
         QCOMPARE(form->Connection.defaultDatabase(), u"master"_s);
-        QVERIFY(form->CommonQuery == nullptr);
+        QVERIFY(!form->CommonQuery.isOpen());
         QCOMPARE(m_sim.log().size(), before); // nothing sent
         QVERIFY(!fileInDB(*form)->isEnabled());
     }

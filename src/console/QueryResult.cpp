@@ -1,0 +1,213 @@
+#include "QueryResult.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr qsizetype blockSize = 1024 * 1024;
+
+qint32 readLength(const char* p)
+{
+    qint32 length = 0;
+    std::memcpy(&length, p, sizeof length);
+    return length;
+}
+
+} // namespace
+
+QueryResult::QueryResult(QObject* parent) : QAbstractTableModel(parent) {}
+
+QueryResult::~QueryResult() = default;
+
+void QueryResult::close()
+{
+    beginResetModel();
+    m_cursor.reset();
+    m_columns.clear();
+    m_blocks.clear();
+    m_blockUsed.clear();
+    m_rowStart.clear();
+    m_open = false;
+    endResetModel();
+    setCurrentRow(-1);
+}
+
+void QueryResult::open(db::Connection& connection, const QString& sql, int timeoutSeconds)
+{
+    close();
+    std::unique_ptr<db::Connection::Cursor> cursor = connection.openCursor(sql, timeoutSeconds);
+    beginResetModel();
+    m_columns = cursor->columnNames();
+    m_cursor = std::move(cursor);
+    m_open = true;
+    endResetModel();
+    fetchRows(pageSize);
+    setCurrentRow(fetchedCount() > 0 ? 0 : -1);
+}
+
+void QueryResult::append(const QList<QVariant>& row)
+{
+    qsizetype need = 0;
+    QList<QByteArray> texts;
+    texts.reserve(row.size());
+    for (const QVariant& value : row) {
+        texts.append(value.isNull() ? QByteArray() : FieldText(value).toUtf8());
+        need += qsizetype(sizeof(qint32)) + texts.back().size();
+    }
+    if (m_blocks.empty() || m_blockUsed.back() + need > blockSize) {
+        m_blocks.push_back(
+            std::make_unique<char[]>(static_cast<size_t>(std::max(need, blockSize))));
+        m_blockUsed.push_back(0);
+    }
+    char* out = m_blocks.back().get() + m_blockUsed.back();
+    m_rowStart.emplace_back(static_cast<quint32>(m_blocks.size() - 1),
+                            static_cast<quint32>(m_blockUsed.back()));
+    for (qsizetype i = 0; i < row.size(); ++i) {
+        const qint32 length = row[i].isNull() ? -1 : static_cast<qint32>(texts[i].size());
+        std::memcpy(out, &length, sizeof length);
+        out += sizeof length;
+        if (length > 0) {
+            std::memcpy(out, texts[i].constData(), static_cast<size_t>(length));
+            out += length;
+        }
+    }
+    m_blockUsed.back() += need;
+}
+
+const char* QueryResult::rowData(qsizetype row) const
+{
+    const auto [block, offset] = m_rowStart[static_cast<size_t>(row)];
+    return m_blocks[block].get() + offset;
+}
+
+QString QueryResult::text(qsizetype row, int column) const
+{
+    if (row < 0 || row >= fetchedCount() || column < 0 || column >= m_columns.size())
+        return {};
+    const char* p = rowData(row);
+    for (int c = 0;; ++c) {
+        const qint32 length = readLength(p);
+        p += sizeof length;
+        if (c == column)
+            return length < 0 ? QString() : QString::fromUtf8(p, length);
+        p += std::max(length, 0);
+    }
+}
+
+QStringList QueryResult::record(qsizetype row) const
+{
+    QStringList fields;
+    if (row < 0 || row >= fetchedCount())
+        return fields;
+    fields.reserve(m_columns.size());
+    const char* p = rowData(row);
+    for (qsizetype c = 0; c < m_columns.size(); ++c) {
+        const qint32 length = readLength(p);
+        p += sizeof length;
+        fields.append(length < 0 ? QString() : QString::fromUtf8(p, length));
+        p += std::max(length, 0);
+    }
+    return fields;
+}
+
+bool QueryResult::fetchRows(qsizetype count)
+{
+    if (!m_cursor)
+        return false;
+    const QList<QList<QVariant>> rows = m_cursor->fetch(count);
+    if (m_cursor->atEnd())
+        m_cursor.reset(); // the connection is free again
+    if (rows.isEmpty())
+        return false;
+    const auto first = static_cast<int>(fetchedCount());
+    beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
+    for (const QList<QVariant>& row : rows)
+        append(row);
+    endInsertRows();
+    return true;
+}
+
+void QueryResult::setCurrentRow(int row)
+{
+    const int bounded =
+        fetchedCount() == 0 ? -1 : std::clamp(row, 0, static_cast<int>(fetchedCount()) - 1);
+    if (bounded == m_current)
+        return;
+    m_current = bounded;
+    emit currentRowChanged(m_current);
+}
+
+void QueryResult::first()
+{
+    setCurrentRow(0);
+}
+
+void QueryResult::prior()
+{
+    setCurrentRow(m_current - 1);
+}
+
+void QueryResult::next()
+{
+    if (m_current + 1 >= fetchedCount())
+        fetchRows(pageSize);
+    setCurrentRow(m_current + 1);
+}
+
+void QueryResult::last()
+{
+    while (fetchRows(pageSize * 20)) {
+    }
+    setCurrentRow(static_cast<int>(fetchedCount()) - 1);
+}
+
+int QueryResult::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(fetchedCount());
+}
+
+int QueryResult::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
+}
+
+QVariant QueryResult::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
+        return {};
+    const QString value = text(index.row(), index.column());
+    return value.isNull() ? QVariant() : QVariant(value);
+}
+
+QVariant QueryResult::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return {};
+    if (orientation == Qt::Horizontal)
+        return section >= 0 && section < m_columns.size() ? QVariant(m_columns[section])
+                                                          : QVariant();
+    return section + 1;
+}
+
+bool QueryResult::canFetchMore(const QModelIndex& parent) const
+{
+    return !parent.isValid() && m_cursor != nullptr;
+}
+
+void QueryResult::fetchMore(const QModelIndex& parent)
+{
+    if (!parent.isValid())
+        fetchRows(pageSize);
+}
+
+void QueryResult::forEachRecord(const std::function<bool(const QStringList& fields)>& onRecord)
+{
+    qsizetype row = 0;
+    for (;;) {
+        for (; row < fetchedCount(); ++row)
+            if (!onRecord(record(row)))
+                return;
+        if (!fetchRows(pageSize * 20))
+            return;
+    }
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "Connection.h"
+#include "ExportText.h"
+
+#include <QAbstractTableModel>
+#include <memory>
+#include <vector>
+
+// The console's result set: rows fetched from the server in pages as the grid needs them (a
+// million-row result shows its first rows at once) and kept compactly as text; the current
+// record that the grid and the navigator share. Export reads it to the end.
+class QueryResult : public QAbstractTableModel, public ResultRows
+{
+    Q_OBJECT
+
+public:
+    static constexpr qsizetype pageSize = 500;
+
+    explicit QueryResult(QObject* parent = nullptr);
+    ~QueryResult() override;
+
+    // Closes the previous result, then runs sql on the connection and fetches the first page.
+    // A failure leaves the result closed and empty.
+    void open(db::Connection& connection, const QString& sql, int timeoutSeconds);
+    void close();
+    bool isOpen() const { return m_open; }
+    // Every row of the result has been fetched.
+    bool isComplete() const { return m_cursor == nullptr; }
+    qsizetype fetchedCount() const { return static_cast<qsizetype>(m_rowStart.size()); }
+
+    // The field's text as the grid shows it; a null QString for NULL.
+    QString text(qsizetype row, int column) const;
+    QStringList record(qsizetype row) const;
+
+    // The current record: -1 when the result is empty or closed.
+    int currentRow() const { return m_current; }
+    void setCurrentRow(int row);
+    void first();
+    void prior();
+    void next();
+    void last(); // fetches the rest first
+    // Fetches up to count more rows; false when there were none left.
+    bool fetchRows(qsizetype count);
+
+    // QAbstractTableModel
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+
+    // ResultRows: the field names, and every record from the first to the last.
+    QStringList fieldNames() const override { return m_columns; }
+    void forEachRecord(const std::function<bool(const QStringList& fields)>& onRecord) override;
+
+signals:
+    void currentRowChanged(int row);
+
+private:
+    void append(const QList<QVariant>& row);
+    const char* rowData(qsizetype row) const;
+
+    std::unique_ptr<db::Connection::Cursor> m_cursor;
+    QStringList m_columns;
+    bool m_open = false;
+    int m_current = -1;
+    // Rows as runs of fields (a 32-bit byte length, -1 for NULL, then UTF-8) in large blocks, so
+    // that a million rows cost little more than their text.
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    std::vector<qsizetype> m_blockUsed;
+    std::vector<std::pair<quint32, quint32>> m_rowStart; // block, offset
+};
