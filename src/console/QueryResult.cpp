@@ -36,12 +36,15 @@ void QueryResult::open(db::Connection& connection, const QString& sql, int timeo
 {
     close();
     std::unique_ptr<db::Connection::Cursor> cursor = connection.openCursor(sql, timeoutSeconds);
+    const QList<QList<QVariant>> firstPage = cursor->fetch(pageSize);
+    // The first page comes with the reset, so nothing is inserted while views take the reset in.
     beginResetModel();
     m_columns = cursor->columnNames();
-    m_cursor = std::move(cursor);
+    m_cursor = cursor->atEnd() ? nullptr : std::move(cursor);
     m_open = true;
+    for (const QList<QVariant>& row : firstPage)
+        append(row);
     endResetModel();
-    fetchRows(pageSize);
     setCurrentRow(fetchedCount() > 0 ? 0 : -1);
 }
 

@@ -1,0 +1,203 @@
+#include "ExportText.h"
+
+#include "MyException.h"
+#include "TextDecoding.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDevice>
+#include <QLocale>
+#include <QTime>
+#include <array>
+#include <charconv>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Blocks of this size keep a million-row export to a few hundred writes.
+constexpr qsizetype kBlockBytes = 256 * 1024;
+
+QString doubleText(double value)
+{
+    // QString::number ignores the regional settings: always ".", never a group separator.
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+// A float widened to double would show its binary tail (0.1f as 0.10000000149011612): take the
+// shortest decimal that reads back as the float, then print that decimal as a double.
+QString floatText(float value)
+{
+    std::array<char, 64> digits{};
+    const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value,
+                                       std::chars_format::scientific);
+    double widened = static_cast<double>(value);
+    if (written.ec == std::errc())
+        std::from_chars(digits.data(), written.ptr, widened);
+    return doubleText(widened);
+}
+
+// UTF-16 unit to Windows-1251 byte, '?' where the code page has none. Derived from the platform's
+// decoder so that the export and every other Windows-1251 text agree byte for byte.
+struct Windows1251Table
+{
+    std::array<char, 0x10000> bytes{};
+
+    Windows1251Table()
+    {
+        bytes.fill('?');
+        QByteArray all(256, Qt::Uninitialized);
+        for (int b = 0; b < 256; ++b)
+            all[b] = static_cast<char>(b);
+        const QString chars = platform::decodeWindows1251(all);
+        for (int b = 0; b < 256; ++b)
+            bytes[chars.at(b).unicode()] = static_cast<char>(b);
+    }
+};
+
+const Windows1251Table& windows1251()
+{
+    static const Windows1251Table table;
+    return table;
+}
+
+// Appends text to out in Windows-1251 without allocating per character: a surrogate pair is one
+// character outside the code page, so one '?'.
+void appendWindows1251(QByteArray& out, QStringView text, const Windows1251Table& table)
+{
+    const qsizetype start = out.size();
+    out.resize(start + text.size());
+    char* next = out.data() + start;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        *next++ = table.bytes[c.unicode()];
+    }
+    out.resize(next - out.constData());
+}
+
+void appendLine(QString& text, const QStringList& fields)
+{
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            text += u'\t';
+        text += fields.at(i);
+    }
+    text += u"\r\n"_s;
+}
+
+void appendLine(QByteArray& bytes, const QStringList& fields, const Windows1251Table& table)
+{
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            bytes += '\t';
+        appendWindows1251(bytes, fields.at(i), table);
+    }
+    bytes += "\r\n";
+}
+
+// A device may take fewer bytes than offered; only a refusal (no progress) is a failure.
+bool writeAll(QIODevice& out, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const qint64 n = out.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += static_cast<qsizetype>(n);
+    }
+    return true;
+}
+
+QString writeFailure(const QIODevice& out)
+{
+    const auto* file = qobject_cast<const QFileDevice*>(&out);
+    if (file != nullptr && !file->fileName().isEmpty())
+        return u"Не удалось записать файл \"%1\": %2"_s.arg(
+            QDir::toNativeSeparators(file->fileName()), out.errorString());
+    return u"Не удалось записать данные: %1"_s.arg(out.errorString());
+}
+
+} // namespace
+
+QString FieldText(const QVariant& value)
+{
+    if (value.isNull())
+        return {};
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        return value.toString();
+    case QMetaType::QByteArray:
+        return u"0x"_s + QString::fromLatin1(value.toByteArray().toHex().toUpper());
+    case QMetaType::Bool:
+        return value.toBool() ? u"1"_s : u"0"_s;
+    case QMetaType::Double:
+        return doubleText(value.toDouble());
+    case QMetaType::Float:
+        return floatText(value.toFloat());
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::Short:
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+        return QString::number(value.toLongLong());
+    case QMetaType::UChar:
+    case QMetaType::UShort:
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+        return QString::number(value.toULongLong());
+    case QMetaType::QDate:
+        return value.toDate().toString(u"yyyy-MM-dd");
+    case QMetaType::QDateTime:
+        return value.toDateTime().toString(u"yyyy-MM-dd HH:mm:ss.zzz");
+    case QMetaType::QTime:
+        return value.toTime().toString(u"HH:mm:ss.zzz");
+    default:
+        return value.toString();
+    }
+}
+
+QString ExportText(ResultRows& rows)
+{
+    QString text;
+    appendLine(text, rows.fieldNames());
+    rows.forEachRecord([&text](const QStringList& fields) {
+        appendLine(text, fields);
+        return true;
+    });
+    return text;
+}
+
+void WriteExportFile(ResultRows& rows, QIODevice& out)
+{
+    const Windows1251Table& table = windows1251();
+    QByteArray block;
+    block.reserve(kBlockBytes + 64 * 1024);
+    QString failure;
+    const auto writeBlock = [&] {
+        if (!writeAll(out, block))
+            failure = writeFailure(out);
+        block.resize(0);
+        return failure.isEmpty();
+    };
+
+    appendLine(block, rows.fieldNames(), table);
+    // After a refusal the rest of the result is not worth reading: the walk stops there.
+    rows.forEachRecord([&](const QStringList& fields) {
+        if (!failure.isEmpty())
+            return false;
+        appendLine(block, fields, table);
+        return block.size() < kBlockBytes || writeBlock();
+    });
+    if (failure.isEmpty())
+        writeBlock();
+    // A file keeps the last bytes in its own buffer: a full disk shows only when they go out.
+    if (auto* file = qobject_cast<QFileDevice*>(&out); failure.isEmpty() && file && !file->flush())
+        failure = writeFailure(out);
+    if (!failure.isEmpty())
+        throw Error(failure);
+}
