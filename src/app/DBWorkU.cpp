@@ -172,12 +172,41 @@ void TFormDB::OpenCommonQuery(const QString& database, const QString& sql, int t
     CommonQuery.open(QueryConnection, sql, timeoutSeconds);
 }
 
+void TFormDB::MakeCommonQueryEditable(const QString& database, const QString& sql)
+{
+    Connection.setDefaultDatabase(database);
+    const EditTarget target = FindEditTarget(Connection, sql, CommonQuery.fieldNames());
+    CommonQuery.setEditTarget(target, [this, database](const BoundStatement& statement) {
+        Connection.setDefaultDatabase(database);
+        Connection.beginTrans();
+        qint64 rows = 0;
+        try {
+            // The operator's own SET NOCOUNT ON must not hide how many rows were touched.
+            rows =
+                Connection.executeParams(u"SET NOCOUNT OFF; "_s + statement.sql, statement.values);
+        } catch (...) {
+            Connection.rollbackTrans();
+            throw;
+        }
+        if (rows != 1) {
+            Connection.rollbackTrans();
+            throw MyException(u"Запись изменена или удалена другим пользователем. Изменения не "
+                              u"сохранены."_s);
+        }
+        Connection.commitTrans();
+        return rows;
+    });
+}
+
 void TFormDB::RefreshCommonQuery()
 {
     if (!CommonQuery.isOpen())
         return;
     const int row = CommonQuery.currentRow();
+    const EditTarget target = CommonQuery.editTarget();
     OpenCommonQuery(m_commonQueryDatabase, m_commonQuerySql, m_commonQueryTimeout);
+    if (target.editable())
+        MakeCommonQueryEditable(m_commonQueryDatabase, m_commonQuerySql);
     while (CommonQuery.fetchedCount() <= row && CommonQuery.fetchRows(QueryResult::pageSize)) {
     }
     CommonQuery.setCurrentRow(row);

@@ -54,6 +54,10 @@ public:
     void OpenCommonQuery(const QString& database, const QString& sql, int timeoutSeconds);
     // Runs the shown result's statement again.
     void RefreshCommonQuery();
+    // Lets the console's result be written back when it comes from one table: changes go over
+    // the main connection in the database, each in a transaction that only commits when it
+    // touched exactly the one row.
+    void MakeCommonQueryEditable(const QString& database, const QString& sql);
     // Tidies the restore tab's backup file name half a second after it was set.
     QTimer Timer1;
 

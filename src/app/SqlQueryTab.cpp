@@ -77,11 +77,66 @@ void TSqlQueryTab::bindGrid()
             [this] { runHandler(m_form->operatorUi(), [this] { m_form->CommonQuery.last(); }); });
     connect(ui->NavRefresh, &QToolButton::clicked, this,
             [this] { runHandler(m_form->operatorUi(), [this] { m_form->RefreshCommonQuery(); }); });
-    // Writing changes back is not there yet: the result is shown read-only.
-    for (QToolButton* edit :
-         {ui->NavInsert, ui->NavDelete, ui->NavEdit, ui->NavPost, ui->NavCancel})
-        edit->setEnabled(false);
-    ui->ListLRecord->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(ui->NavEdit, &QToolButton::clicked, this,
+            [this] { guarded(&TSqlQueryTab::editRecord); });
+    connect(ui->NavInsert, &QToolButton::clicked, this,
+            [this] { guarded(&TSqlQueryTab::insertRecord); });
+    connect(ui->NavDelete, &QToolButton::clicked, this,
+            [this] { guarded(&TSqlQueryTab::deleteRecord); });
+    connect(ui->NavPost, &QToolButton::clicked, this,
+            [this] { runHandler(m_form->operatorUi(), [this] { m_form->CommonQuery.post(); }); });
+    connect(ui->NavCancel, &QToolButton::clicked, &result, &QueryResult::cancel);
+    // A read-only result says why when the operator tries to change it.
+    connect(ui->ListLRecord, &QAbstractItemView::doubleClicked, this, [this] {
+        if (m_form->CommonQuery.isOpen() && !m_form->CommonQuery.isEditable())
+            guarded(&TSqlQueryTab::editRecord);
+    });
+    updateNavigator();
+}
+
+void TSqlQueryTab::updateNavigator()
+{
+    const bool editable = m_form->CommonQuery.isEditable();
+    ui->ListLRecord->setEditTriggers(editable ? QAbstractItemView::DoubleClicked |
+                                                    QAbstractItemView::EditKeyPressed |
+                                                    QAbstractItemView::AnyKeyPressed
+                                              : QAbstractItemView::NoEditTriggers);
+}
+
+bool TSqlQueryTab::sayWhyReadOnly()
+{
+    const QueryResult& result = m_form->CommonQuery;
+    if (result.isEditable())
+        return false;
+    const QString reason =
+        result.isOpen() ? result.editTarget().readOnlyReason : u"запрос не выполнен"_s;
+    m_form->operatorUi().showMessage(OperatorUi::Icon::Warning, u"Внимание"_s,
+                                     u"Результат запроса нельзя изменить: "_s + reason + u'.');
+    return true;
+}
+
+void TSqlQueryTab::editRecord()
+{
+    if (sayWhyReadOnly())
+        return;
+    ui->ListLRecord->edit(ui->ListLRecord->currentIndex());
+}
+
+void TSqlQueryTab::insertRecord()
+{
+    if (sayWhyReadOnly())
+        return;
+    m_form->CommonQuery.insertRecord();
+}
+
+void TSqlQueryTab::deleteRecord()
+{
+    if (sayWhyReadOnly() || m_form->CommonQuery.currentRow() < 0)
+        return;
+    if (!m_form->operatorUi().askYesNo(OperatorUi::Icon::Question, u"Внимание"_s,
+                                       u"Удалить запись?"_s))
+        return;
+    m_form->CommonQuery.deleteRecord();
 }
 
 void TSqlQueryTab::followCurrentRecord(int row)
@@ -176,6 +231,8 @@ void TSqlQueryTab::BOpenSQLClick()
     const QString database = ui->DBNameSQL->currentText();
     m_form->Connection.setDefaultDatabase(database);
     m_form->OpenCommonQuery(database, statementText(), consoleTimeoutSeconds);
+    m_form->MakeCommonQueryEditable(database, statementText());
+    updateNavigator();
 }
 
 void TSqlQueryTab::BExecSQLClick()

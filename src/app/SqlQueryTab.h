@@ -44,6 +44,12 @@ private:
     // The statement text as typed, lines joined by CR LF.
     QString statementText() const;
     void bindGrid();
+    void updateNavigator();
+    // Tells the operator why the result cannot be changed; false when it can.
+    bool sayWhyReadOnly();
+    void editRecord();
+    void insertRecord();
+    void deleteRecord();
     void followCurrentRecord(int row);
 
     TFormDB* m_form = nullptr;

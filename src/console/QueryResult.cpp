@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 constexpr qsizetype blockSize = 1024 * 1024;
@@ -24,6 +26,12 @@ void QueryResult::close()
     beginResetModel();
     m_cursor.reset();
     m_columns.clear();
+    m_binary.clear();
+    m_target = EditTarget{};
+    m_writer = nullptr;
+    m_editRow = -1;
+    m_inserting = false;
+    m_pending.clear();
     m_blocks.clear();
     m_blockUsed.clear();
     m_rowStart.clear();
@@ -40,6 +48,8 @@ void QueryResult::open(db::Connection& connection, const QString& sql, int timeo
     // The first page comes with the reset, so nothing is inserted while views take the reset in.
     beginResetModel();
     m_columns = cursor->columnNames();
+    m_binary = cursor->binaryColumns();
+    m_target.readOnlyReason = u"запрос читает не одну таблицу"_s;
     m_cursor = cursor->atEnd() ? nullptr : std::move(cursor);
     m_open = true;
     for (const QList<QVariant>& row : firstPage)
@@ -85,6 +95,8 @@ const char* QueryResult::rowData(qsizetype row) const
 
 QString QueryResult::text(qsizetype row, int column) const
 {
+    if (row == m_editRow && column >= 0 && column < m_pending.size())
+        return m_pending[column].isNull() ? QString() : FieldText(m_pending[column]);
     if (row < 0 || row >= fetchedCount() || column < 0 || column >= m_columns.size())
         return {};
     const char* p = rowData(row);
@@ -213,4 +225,143 @@ void QueryResult::forEachRecord(const std::function<bool(const QStringList& fiel
         if (!fetchRows(pageSize * 20))
             return;
     }
+}
+
+QList<QVariant> QueryResult::values(qsizetype row) const
+{
+    QList<QVariant> out;
+    const QStringList texts = record(row);
+    for (qsizetype c = 0; c < texts.size(); ++c) {
+        if (texts[c].isNull())
+            out << QVariant();
+        else if (m_binary.value(c) && texts[c].startsWith(u"0x"_s))
+            out << QVariant(QByteArray::fromHex(texts[c].mid(2).toLatin1()));
+        else
+            out << QVariant(texts[c]);
+    }
+    return out;
+}
+
+QList<QVariant> QueryResult::pendingOrStored(qsizetype row) const
+{
+    return row == m_editRow ? m_pending : values(row);
+}
+
+void QueryResult::replaceRow(qsizetype row, const QList<QVariant>& rowValues)
+{
+    // The new texts go to the end of the blocks; the old ones stay unused.
+    append(rowValues);
+    m_rowStart[static_cast<size_t>(row)] = m_rowStart.back();
+    m_rowStart.pop_back();
+}
+
+void QueryResult::setEditTarget(const EditTarget& target, Writer writer)
+{
+    m_target = target;
+    m_writer = std::move(writer);
+}
+
+Qt::ItemFlags QueryResult::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (isEditable())
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool QueryResult::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!index.isValid() || role != Qt::EditRole || !isEditable())
+        return false;
+    if (m_editRow != index.row()) {
+        if (m_editRow >= 0)
+            post(); // leaving a changed record writes it, as a data grid does
+        m_editRow = index.row();
+        m_inserting = false;
+        m_pending = values(index.row());
+    }
+    const QString text = value.toString();
+    m_pending[index.column()] = m_binary.value(index.column()) && text.startsWith(u"0x"_s)
+                                    ? QVariant(QByteArray::fromHex(text.mid(2).toLatin1()))
+                                    : (value.isNull() ? QVariant() : QVariant(text));
+    emit dataChanged(index, index);
+    return true;
+}
+
+void QueryResult::insertRecord()
+{
+    if (!isEditable())
+        return;
+    if (m_editRow >= 0)
+        post();
+    while (fetchRows(pageSize * 20)) {
+    }
+    const auto row = static_cast<int>(fetchedCount());
+    beginInsertRows({}, row, row);
+    QList<QVariant> empty;
+    for (qsizetype c = 0; c < m_columns.size(); ++c)
+        empty << QVariant();
+    append(empty);
+    endInsertRows();
+    m_editRow = row;
+    m_inserting = true;
+    m_pending = empty;
+    setCurrentRow(row);
+}
+
+void QueryResult::post()
+{
+    if (m_editRow < 0 || !m_writer)
+        return;
+    const QList<QVariant> original = values(m_editRow);
+    if (m_inserting)
+        m_writer(InsertStatement(m_target, m_pending));
+    else if (original != m_pending)
+        m_writer(UpdateStatement(m_target, original, m_pending));
+    replaceRow(m_editRow, m_pending);
+    const int row = m_editRow;
+    m_editRow = -1;
+    m_inserting = false;
+    m_pending.clear();
+    emit dataChanged(index(row, 0), index(row, static_cast<int>(m_columns.size()) - 1));
+}
+
+void QueryResult::cancel()
+{
+    if (m_editRow < 0)
+        return;
+    const int row = m_editRow;
+    const bool inserted = m_inserting;
+    m_editRow = -1;
+    m_inserting = false;
+    m_pending.clear();
+    if (inserted) {
+        beginRemoveRows({}, row, row);
+        m_rowStart.erase(m_rowStart.begin() + row);
+        endRemoveRows();
+        setCurrentRow(std::min(m_current, static_cast<int>(fetchedCount()) - 1));
+        return;
+    }
+    emit dataChanged(index(row, 0), index(row, static_cast<int>(m_columns.size()) - 1));
+}
+
+void QueryResult::deleteRecord()
+{
+    const int row = m_current;
+    if (!isEditable() || row < 0 || !m_writer)
+        return;
+    if (m_editRow == row && m_inserting) {
+        cancel();
+        return;
+    }
+    m_writer(DeleteStatement(m_target, values(row)));
+    if (m_editRow == row) {
+        m_editRow = -1;
+        m_pending.clear();
+    }
+    beginRemoveRows({}, row, row);
+    m_rowStart.erase(m_rowStart.begin() + row);
+    endRemoveRows();
+    m_current = -1;
+    setCurrentRow(std::min(row, static_cast<int>(fetchedCount()) - 1));
 }

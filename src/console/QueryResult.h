@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Connection.h"
+#include "EditTarget.h"
 #include "ExportText.h"
 
 #include <QAbstractTableModel>
@@ -43,12 +44,29 @@ public:
     // Fetches up to count more rows; false when there were none left.
     bool fetchRows(qsizetype count);
 
+    // Writing back. The writer runs a statement and gives the rows it affected.
+    using Writer = std::function<qint64(const BoundStatement& statement)>;
+    void setEditTarget(const EditTarget& target, Writer writer);
+    const EditTarget& editTarget() const { return m_target; }
+    bool isEditable() const { return m_open && m_target.editable(); }
+    bool isModified() const { return m_editRow >= 0; }
+    // A new record after the last one, made current; written by post().
+    void insertRecord();
+    // Writes the pending change of the current record; throws when the server or the row's
+    // check refuses it (the change stays pending).
+    void post();
+    void cancel();
+    // Deletes the current record on the server, then here.
+    void deleteRecord();
+
     // QAbstractTableModel
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
 
@@ -61,6 +79,17 @@ signals:
 
 private:
     void append(const QList<QVariant>& row);
+    // The stored texts of a row as values to bind (bytes back from "0x…").
+    QList<QVariant> values(qsizetype row) const;
+    void replaceRow(qsizetype row, const QList<QVariant>& values);
+    QList<QVariant> pendingOrStored(qsizetype row) const;
+
+    EditTarget m_target;
+    Writer m_writer;
+    QList<bool> m_binary;
+    int m_editRow = -1;        // the row with a change not yet written
+    bool m_inserting = false;  // that row is new
+    QList<QVariant> m_pending; // its values
     const char* rowData(qsizetype row) const;
 
     std::unique_ptr<db::Connection::Cursor> m_cursor;

@@ -596,6 +596,51 @@ qint64 Connection::executeNoRecords(const QString& sql)
     return drain(stmt, SQLExecDirectW(stmt.get(), text.data(), SQL_NTS));
 }
 
+qint64 Connection::executeParams(const QString& sql, const QList<QVariant>& values)
+{
+    d->requireIdle();
+    Statement stmt(d->hdbc(), d->commandTimeout);
+    // Buffers stay in place until the statement has run.
+    std::vector<std::vector<SQLWCHAR>> texts(static_cast<size_t>(values.size()));
+    std::vector<QByteArray> bytes(static_cast<size_t>(values.size()));
+    std::vector<SQLBIGINT> integers(static_cast<size_t>(values.size()));
+    std::vector<SQLLEN> indicators(static_cast<size_t>(values.size()));
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        const auto at = static_cast<size_t>(i);
+        const auto number = static_cast<SQLUSMALLINT>(i + 1);
+        const QVariant& value = values[i];
+        SQLRETURN rc = SQL_SUCCESS;
+        if (value.isNull()) {
+            indicators[at] = SQL_NULL_DATA;
+            rc = SQLBindParameter(stmt.get(), number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1,
+                                  0, nullptr, 0, &indicators[at]);
+        } else if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Int) {
+            integers[at] = value.toLongLong();
+            rc = SQLBindParameter(stmt.get(), number, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0,
+                                  0, &integers[at], 0, nullptr);
+        } else if (value.typeId() == QMetaType::QByteArray) {
+            bytes[at] = value.toByteArray();
+            indicators[at] = bytes[at].size();
+            rc = SQLBindParameter(stmt.get(), number, SQL_PARAM_INPUT, SQL_C_BINARY,
+                                  SQL_LONGVARBINARY,
+                                  static_cast<SQLULEN>(std::max<qsizetype>(bytes[at].size(), 1)), 0,
+                                  bytes[at].data(), bytes[at].size(), &indicators[at]);
+        } else {
+            const QString text = value.toString();
+            texts[at] = wide(text);
+            indicators[at] = static_cast<SQLLEN>(text.size()) * 2;
+            rc = SQLBindParameter(stmt.get(), number, SQL_PARAM_INPUT, SQL_C_WCHAR,
+                                  text.size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR,
+                                  static_cast<SQLULEN>(std::max<qsizetype>(text.size(), 1)), 0,
+                                  texts[at].data(), static_cast<SQLLEN>(texts[at].size() * 2),
+                                  &indicators[at]);
+        }
+        stmt.check(rc, u"SQLBindParameter"_s);
+    }
+    std::vector<SQLWCHAR> text = wide(sql);
+    return drain(stmt, SQLExecDirectW(stmt.get(), text.data(), SQL_NTS));
+}
+
 qint64 Connection::executeWithStream(const QString& sql, const QString& paramName, QIODevice& data,
                                      int timeoutSeconds)
 {
@@ -754,6 +799,13 @@ public:
     PagedCursor(Connection::Impl& owner, std::unique_ptr<Statement> stmt, Columns columns);
     ~PagedCursor() override { release(); }
     const QStringList& columnNames() const override { return m_columns.names; }
+    QList<bool> binaryColumns() const override
+    {
+        QList<bool> binary;
+        for (const SQLSMALLINT type : m_columns.types)
+            binary << isBinaryType(type);
+        return binary;
+    }
     QList<QList<QVariant>> fetch(qsizetype count) override;
     bool atEnd() const override { return m_stmt == nullptr; }
     // Stops reading: the server is told to drop the rest, the statement freed.

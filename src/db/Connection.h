@@ -50,6 +50,9 @@ public:
     void execute(const QString& sql);
     // The rows affected (the last count the server reported), negative when it reported none.
     qint64 executeNoRecords(const QString& sql);
+    // The same with "?" markers bound in order to values: text (QString), integers (qint64),
+    // bytes (QByteArray), NULL (a null QVariant).
+    qint64 executeParams(const QString& sql, const QList<QVariant>& values);
     // The statement with ":paramName" standing for the bytes read from data (to its end, in
     // chunks), sent as varbinary(max). Gives the rows affected. timeoutSeconds < 0: the
     // connection's command timeout.
@@ -84,6 +87,8 @@ public:
     public:
         virtual ~Cursor() = default;
         virtual const QStringList& columnNames() const = 0;
+        // Which columns hold bytes (their values come as QByteArray).
+        virtual QList<bool> binaryColumns() const = 0;
         // Up to count more rows (text, integers as qint64, binary as QByteArray, NULL as a null
         // QVariant); fewer, or none, at the end.
         virtual QList<QList<QVariant>> fetch(qsizetype count) = 0;

@@ -166,6 +166,91 @@ private slots:
         QCOMPARE(form->findChild<QTableView*>(u"ListLRecord"_s)->currentIndex().row(), 0);
     }
 
+    // Editing a row posts an UPDATE that changes exactly that row; insert and delete too.
+    void editInsertDelete()
+    {
+        QVERIFY(m_sim.exec(u"CREATE TABLE shop.dbo.people (id int PRIMARY KEY, name nvarchar(20), "
+                           u"city nvarchar(20)); INSERT INTO shop.dbo.people VALUES (1, N'Анна', "
+                           u"N'Тверь'), (2, N'Борис', N'Тверь'), (3, N'Вера', NULL)"_s));
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        run(*form, u"SELECT * FROM people ORDER BY id"_s, u"BOpenSQL"_s);
+        QueryResult& result = form->CommonQuery;
+        QVERIFY2(result.isEditable(), qPrintable(result.editTarget().readOnlyReason));
+        QCOMPARE(result.editTarget().keyColumns, QList<int>{0});
+
+        QVERIFY(result.setData(result.index(1, 2), u"Псков"_s));
+        QTest::mouseClick(form->findChild<QToolButton*>(u"NavPost"_s), Qt::LeftButton);
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
+        OdbcClient client;
+        QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password(), u"shop"_s));
+        const auto rows = [&] {
+            return flatten(client.exec(u"SELECT id, name, city FROM dbo.people ORDER BY id"_s)
+                               .resultSets.value(0));
+        };
+        QCOMPARE(rows(), (QStringList{u"1|Анна|Тверь"_s, u"2|Борис|Псков"_s, u"3|Вера|NULL"_s}));
+
+        QTest::mouseClick(form->findChild<QToolButton*>(u"NavInsert"_s), Qt::LeftButton);
+        QCOMPARE(result.currentRow(), 3);
+        result.setData(result.index(3, 0), u"4"_s);
+        result.setData(result.index(3, 1), u"Глеб"_s);
+        QTest::mouseClick(form->findChild<QToolButton*>(u"NavPost"_s), Qt::LeftButton);
+        QCOMPARE(rows().last(), u"4|Глеб|NULL"_s);
+
+        result.setCurrentRow(0);
+        ui.answers = {true};
+        QTest::mouseClick(form->findChild<QToolButton*>(u"NavDelete"_s), Qt::LeftButton);
+        QCOMPARE(ui.shown.last().text, u"Удалить запись?"_s);
+        QCOMPARE(rows(), (QStringList{u"2|Борис|Псков"_s, u"3|Вера|NULL"_s, u"4|Глеб|NULL"_s}));
+        QCOMPARE(result.fetchedCount(), 3);
+        QCOMPARE(result.text(0, 1), u"Борис"_s);
+    }
+
+    // A row changed by someone else since it was read: nothing is written, and the operator
+    // is told. Without a key every original value has to match.
+    void concurrentChange()
+    {
+        QVERIFY(m_sim.exec(u"CREATE TABLE shop.dbo.nokey (a int, b nvarchar(10)); INSERT INTO "
+                           u"shop.dbo.nokey VALUES (1, N'x'), (1, N'y')"_s));
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        run(*form, u"SELECT a, b FROM nokey ORDER BY b"_s, u"BOpenSQL"_s);
+        QueryResult& result = form->CommonQuery;
+        QVERIFY(result.isEditable());
+        QVERIFY(result.editTarget().keyColumns.isEmpty());
+        QVERIFY(m_sim.exec(u"UPDATE shop.dbo.nokey SET b = N'z' WHERE b = N'x'"_s));
+        result.setData(result.index(0, 0), u"5"_s);
+        QTest::mouseClick(form->findChild<QToolButton*>(u"NavPost"_s), Qt::LeftButton);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].text,
+                 u"Запись изменена или удалена другим пользователем. Изменения не сохранены."_s);
+        OdbcClient client;
+        QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password(), u"shop"_s));
+        QCOMPARE(
+            flatten(client.exec(u"SELECT a, b FROM dbo.nokey ORDER BY b"_s).resultSets.value(0)),
+            (QStringList{u"1|y"_s, u"1|z"_s}));
+        QVERIFY(result.isModified()); // the change is still there to cancel
+        QTest::mouseClick(form->findChild<QToolButton*>(u"NavCancel"_s), Qt::LeftButton);
+        QCOMPARE(result.text(0, 0), u"1"_s);
+    }
+
+    void joinIsReadOnly()
+    {
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        run(*form, u"SELECT n.i, p.name FROM n JOIN people p ON p.id = n.i"_s, u"BOpenSQL"_s);
+        QVERIFY(form->CommonQuery.isOpen());
+        QVERIFY(!form->CommonQuery.isEditable());
+        QTest::mouseClick(form->findChild<QToolButton*>(u"NavEdit"_s), Qt::LeftButton);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].text,
+                 u"Результат запроса нельзя изменить: запрос читает не одну таблицу."_s);
+        QVERIFY(!form->CommonQuery.setData(form->CommonQuery.index(0, 0), u"9"_s));
+    }
+
     // The list's identity probe and the console share the result set.
     void sharedWithTheList()
     {

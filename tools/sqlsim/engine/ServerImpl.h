@@ -302,6 +302,7 @@ private:
     void spDatabases(Frame& frame);
     void spTables(QList<CallArg>& args, Frame& frame);
     void spColumns(QList<CallArg>& args, Frame& frame);
+    void spPkeys(QList<CallArg>& args, Frame& frame);
     void spSprocColumns(QList<CallArg>& args, Frame& frame);
     void spStoredProcedures(QList<CallArg>& args, Frame& frame);
     void spDatatypeInfo(QList<CallArg>& args, Frame& frame);

@@ -1457,7 +1457,8 @@ QList<TableColumn> SessionImpl::tableColumns(const QString& schema, const QStrin
         if (sqlite3_column_type(st, 3) != SQLITE_NULL)
             c.defaultSql =
                 QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 3)));
-        c.primaryKey = sqlite3_column_int(st, 4) != 0;
+        c.keySeq = sqlite3_column_int(st, 4);
+        c.primaryKey = c.keySeq != 0;
         c.identity = c.primaryKey && c.decl == u"INTEGER";
         out << c;
     }

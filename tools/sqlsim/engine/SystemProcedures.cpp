@@ -519,6 +519,10 @@ SessionImpl::CallResult SessionImpl::callSystemProcedure(const QString& lower, Q
         spColumns(args, frame);
         return result;
     }
+    if (lower == u"sp_pkeys") {
+        spPkeys(args, frame);
+        return result;
+    }
     if (lower == u"sp_sproc_columns" || lower == u"sp_sproc_columns_100") {
         spSprocColumns(args, frame);
         return result;
@@ -975,6 +979,43 @@ void SessionImpl::spColumns(QList<CallArg>& args, Frame& frame)
               col(u"SQL_DATETIME_SUB"_s, smallint()), col(u"CHAR_OCTET_LENGTH"_s, intType()),
               col(u"ORDINAL_POSITION"_s, intType()), col(u"IS_NULLABLE"_s, varchar(254)),
               col(u"SS_DATA_TYPE"_s, TypeInfo::of(BaseType::TinyInt))},
+             rows, frame);
+}
+
+// The primary key's columns of a table in the current database, in key order.
+void SessionImpl::spPkeys(QList<CallArg>& args, Frame& frame)
+{
+    checkNames(args, u"sp_pkeys"_s, {u"@table_name"_s, u"@table_owner"_s, u"@table_qualifier"_s});
+    const auto name = textArg(args, u"@table_name"_s, 0);
+    if (!name)
+        throw SqlError(201, u"Procedure or function 'sp_pkeys' expects parameter '@table_name', "
+                            "which was not supplied."_s);
+    const auto alias = schemaFor(m_currentDb);
+    QList<QList<Value>> rows;
+    if (alias) {
+        sqlite3_stmt* st = prepare(u"SELECT name FROM "_s + Translator::quote(*alias) +
+                                       u".sqlite_master WHERE type = 'table'"_s,
+                                   nullptr);
+        QString table;
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            const QString t = valueToText(columnValue(st, 0));
+            if (!isInternalTable(t) && t.compare(*name, Qt::CaseInsensitive) == 0)
+                table = t;
+        }
+        sqlite3_finalize(st);
+        if (!table.isEmpty()) {
+            for (const TableColumn& c : tableColumns(*alias, table))
+                if (c.primaryKey)
+                    rows << QList<Value>{m_currentDb, u"dbo"_s,         table,
+                                         c.name,      qint64(c.keySeq), u"PK_"_s + table};
+            std::sort(rows.begin(), rows.end(), [](const QList<Value>& a, const QList<Value>& b) {
+                return std::get<qint64>(a[4]) < std::get<qint64>(b[4]);
+            });
+        }
+    }
+    sendRows({col(u"TABLE_QUALIFIER"_s, sysname()), col(u"TABLE_OWNER"_s, sysname()),
+              col(u"TABLE_NAME"_s, sysname()), col(u"COLUMN_NAME"_s, sysname()),
+              col(u"KEY_SEQ"_s, smallint()), col(u"PK_NAME"_s, sysname())},
              rows, frame);
 }
 

@@ -18,6 +18,7 @@ struct TableColumn
     std::optional<TypeInfo> type;
     bool notNull = false;
     bool primaryKey = false;
+    int keySeq = 0; // place in the primary key, from 1
     bool identity = false;
     QString defaultSql; // SQLite default expression text, empty if none
 };

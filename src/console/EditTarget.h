@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+namespace db {
+class Connection;
+}
+
+// Whether the console's result can be written back, and where: a SELECT of plain columns from
+// one table. Rows are found again by the table's primary key, or by all their original values
+// when it has none (optimistic: a row that no longer matches is not touched).
+struct EditTarget
+{
+    QString table;          // as written in the statement ("dbo.t", "[my table]")
+    QStringList columns;    // the table column behind each result column
+    QList<int> keyColumns;  // result columns of the primary key; empty: match every value
+    QString readOnlyReason; // why the result cannot be written back; empty when it can
+
+    bool editable() const { return readOnlyReason.isEmpty(); }
+};
+
+// The shape of the statement alone: the table and the column of each result column, or why
+// not. resultColumns are the names the server gave the result's columns.
+EditTarget AnalyzeSelect(const QString& sql, const QStringList& resultColumns);
+
+// AnalyzeSelect, then the table's primary key from the server (sp_pkeys in the current
+// database). Never throws: a failure makes the result read-only with its reason.
+EditTarget FindEditTarget(db::Connection& connection, const QString& sql,
+                          const QStringList& resultColumns);
+
+// A statement with "?" markers and the values to bind, in order.
+struct BoundStatement
+{
+    QString sql;
+    QList<QVariant> values;
+};
+
+// The row located by the key, or by every original value (NULL as IS NULL).
+BoundStatement UpdateStatement(const EditTarget& target, const QList<QVariant>& original,
+                               const QList<QVariant>& changed);
+BoundStatement DeleteStatement(const EditTarget& target, const QList<QVariant>& original);
+// Only the columns given a value (not NULL) are named.
+BoundStatement InsertStatement(const EditTarget& target, const QList<QVariant>& values);
