@@ -251,6 +251,24 @@ private slots:
         QVERIFY(!form->CommonQuery.setData(form->CommonQuery.index(0, 0), u"9"_s));
     }
 
+    // The export buttons keep to the bottom right-hand corner of the tab.
+    void exportButtonsInTheCorner()
+    {
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        auto* tab = form->findChild<QWidget*>(u"TabSQLQuery"_s);
+        auto* save = form->findChild<QPushButton*>(u"BSaveExcel"_s);
+        auto* copy = form->findChild<QPushButton*>(u"BCopyBuffer"_s);
+        for (const QSize size : {tab->size(), QSize(700, 420)}) {
+            tab->resize(size);
+            QCOMPARE(save->geometry().bottomRight() + QPoint(1, 1),
+                     QPoint(size.width() - 10, size.height() - 5));
+            QCOMPARE(copy->x() + copy->width() + 5, save->x());
+            QCOMPARE(copy->y(), save->y());
+        }
+    }
+
     // The list's identity probe and the console share the result set.
     void sharedWithTheList()
     {
