@@ -7,6 +7,8 @@
 #include "StderrOperatorUi.h"
 
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
@@ -17,7 +19,8 @@ namespace {
 
 // Hooks for scripts that review or time the window without an operator:
 // DBSETUP_SCREENSHOT=file.png saves a picture of the shown window (of tab DBSETUP_SCREENSHOT_TAB
-// when set) and ends the program; DBSETUP_QUIT_WHEN_SHOWN=1 ends it once the window is up.
+// when set, after running the console query DBSETUP_SCREENSHOT_SQL when set) and ends the
+// program; DBSETUP_QUIT_WHEN_SHOWN=1 ends it once the window is up.
 void scheduleReviewHooks(QWidget& window)
 {
     if (qEnvironmentVariableIntValue("DBSETUP_QUIT_WHEN_SHOWN") == 1) {
@@ -31,6 +34,14 @@ void scheduleReviewHooks(QWidget& window)
     const int tab = qEnvironmentVariableIntValue("DBSETUP_SCREENSHOT_TAB", &hasTab);
     if (auto* page = window.findChild<QTabWidget*>(u"Page"_s); page != nullptr && hasTab)
         page->setCurrentIndex(tab);
+    if (const QString sql = qEnvironmentVariable("DBSETUP_SCREENSHOT_SQL"); !sql.isEmpty()) {
+        QTimer::singleShot(100, &window, [&window, sql] {
+            if (auto* text = window.findChild<QPlainTextEdit*>(u"SQLText"_s))
+                text->setPlainText(sql);
+            if (auto* run = window.findChild<QPushButton*>(u"BOpenSQL"_s))
+                run->click();
+        });
+    }
     QTimer::singleShot(500, &window, [&window, path] {
         window.grab().save(path);
         QCoreApplication::quit();
