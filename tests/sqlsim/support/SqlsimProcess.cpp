@@ -1,5 +1,8 @@
 #include "SqlsimProcess.h"
 
+#include <csignal>
+#include <sys/prctl.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -30,6 +33,8 @@ bool SqlsimProcess::start(const QStringList& extraArgs, const QString& dataDir)
     args += m_extraArgs;
     m_process.setProgram(QStringLiteral(SQLSIM_BIN));
     m_process.setArguments(args);
+    // A test killed by a timeout must not leave its simulator running.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process.start();
     if (!m_process.waitForStarted(startTimeoutMs))
         return false;
