@@ -172,7 +172,8 @@ private:
 template <typename Sink>
 bool readLong(const Statement& stmt, SQLUSMALLINT column, SQLSMALLINT cType, Sink&& sink)
 {
-    std::vector<char> buffer(static_cast<size_t>(chunkSize));
+    // One buffer per thread for every value: a million-row result reads five million values.
+    thread_local std::vector<char> buffer(static_cast<size_t>(chunkSize));
     const SQLLEN terminator = cType == SQL_C_WCHAR ? static_cast<SQLLEN>(sizeof(SQLWCHAR)) : 0;
     for (;;) {
         SQLLEN indicator = 0;

@@ -1,0 +1,289 @@
+// Times the console tab on a large result, in the window as the operator uses it (platform
+// offscreen). Run by bench/console; prints "name value" lines on stdout, the operator's messages
+// on stderr, and exits non-zero when a measurement could not be taken.
+//
+//   console-bench PROGRAM_DIR DATABASE SQL first          "Выполнить запрос" to rows painted
+//   console-bench PROGRAM_DIR DATABASE SQL export FILE    then "Сохранить в Excel" into FILE
+//   console-bench PROGRAM_DIR DATABASE SQL last           then the navigator's "last"
+//   console-bench PROGRAM_DIR DATABASE SQL phases FILE    the same reading in layers, no window
+//
+// PROGRAM_DIR holds the settings.ini the window starts with.
+#include "DBWorkU.h"
+#include "DbSetupApplication.h"
+#include "QueryResult.h"
+#include "SqlQueryTab.h"
+#include "ui_SqlQueryTab.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <cstdio>
+#include <ctime>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Answers the save dialog with one file; every message is a failed measurement.
+class BenchOperator : public OperatorUi
+{
+public:
+    QString saveFile;
+    QStringList shown;
+
+    void showMessage(Icon, const QString& caption, const QString& text) override
+    {
+        shown << caption + u": "_s + text;
+    }
+    bool askYesNo(Icon, const QString& caption, const QString& text) override
+    {
+        shown << caption + u": "_s + text;
+        return false;
+    }
+    void note(const QString&) override {}
+    std::optional<QString> chooseSaveFile(const FileDialog&) override
+    {
+        if (saveFile.isEmpty())
+            return std::nullopt;
+        return saveFile;
+    }
+    std::optional<QString> chooseOpenFile(const FileDialog&) override { return std::nullopt; }
+    std::optional<QString> chooseFolder(const QString&, const QString&) override
+    {
+        return std::nullopt;
+    }
+    void openFolder(const QString&) override {}
+    void startOperation(const QString&) override {}
+    void finishOperation() override {}
+};
+
+// Notes the grid's first paint that shows rows (and, when asked, the last record as current).
+// The paint itself runs after the filter, so the caller reads the clock once the event loop has
+// come back.
+class PaintWatch : public QObject
+{
+public:
+    PaintWatch(const QueryResult& result, bool wantLast) : m_result(result), m_wantLast(wantLast) {}
+    bool painted = false;
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && m_result.rowCount() > 0 &&
+            (!m_wantLast ||
+             (m_result.isComplete() && m_result.currentRow() == m_result.rowCount() - 1)))
+            painted = true;
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    const QueryResult& m_result;
+    bool m_wantLast;
+};
+
+void print(const char* name, double value)
+{
+    std::printf("%s %.3f\n", name, value);
+    std::fflush(stdout);
+}
+
+void print(const char* name, qint64 value)
+{
+    std::printf("%s %lld\n", name, static_cast<long long>(value));
+    std::fflush(stdout);
+}
+
+// The process's peak resident memory so far (VmHWM), KiB.
+qint64 peakKib()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+double seconds(const QElapsedTimer& timer)
+{
+    return static_cast<double>(timer.nsecsElapsed()) / 1e9;
+}
+
+// The processor time this process has used so far, all threads, seconds.
+double cpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+int fail(const BenchOperator& ui, const char* what)
+{
+    std::fprintf(stderr, "console-bench: %s\n", what);
+    for (const QString& text : ui.shown)
+        std::fprintf(stderr, "  shown: %s\n", text.toUtf8().constData());
+    return 1;
+}
+
+// Runs the event loop until flag is set; false when timeoutMs passed first.
+bool waitFor(const bool& flag, int timeoutMs)
+{
+    bool expired = false;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [&expired] { expired = true; });
+    limit.start(timeoutMs);
+    while (!flag && !expired)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return flag;
+}
+
+// The reading in layers, each on its own, so that a slow whole can be taken apart: the driver
+// and the connection's row fetching; the result set keeping every row; the export of rows
+// already kept.
+int runPhases(TFormDB& form, BenchOperator& ui, const QString& database, const QString& sql,
+              const QString& file)
+{
+    db::Connection& connection = form.Connection;
+    connection.setDefaultDatabase(database);
+    QElapsedTimer timer;
+    qint64 rows = 0;
+    timer.start();
+    double cpu = cpuSeconds();
+    {
+        const std::unique_ptr<db::Connection::Cursor> cursor = connection.openCursor(sql, 0);
+        while (!cursor->atEnd())
+            rows += cursor->fetch(QueryResult::pageSize * 20).size();
+    }
+    print("phase_fetch_seconds", seconds(timer));
+    print("phase_fetch_cpu_seconds", cpuSeconds() - cpu);
+    print("phase_fetch_rows", rows);
+
+    QueryResult result;
+    timer.restart();
+    cpu = cpuSeconds();
+    result.open(connection, sql, 0);
+    while (result.fetchRows(QueryResult::pageSize * 20)) {
+    }
+    print("phase_keep_seconds", seconds(timer));
+    print("phase_keep_cpu_seconds", cpuSeconds() - cpu);
+    print("phase_keep_rows", static_cast<qint64>(result.fetchedCount()));
+
+    timer.restart();
+    cpu = cpuSeconds();
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fail(ui, "cannot create the export file");
+    WriteExportFile(result, out);
+    out.close();
+    print("phase_write_seconds", seconds(timer));
+    print("phase_write_cpu_seconds", cpuSeconds() - cpu);
+    return ui.shown.isEmpty() ? 0 : fail(ui, "the program reported an error");
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    DbSetupApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    const QString mode = args.value(4);
+    if (args.size() < 5 ||
+        !QStringList{u"first"_s, u"export"_s, u"last"_s, u"phases"_s}.contains(mode) ||
+        ((mode == u"export"_s || mode == u"phases"_s) && args.size() < 6)) {
+        std::fprintf(stderr, "usage: console-bench PROGRAM_DIR DATABASE SQL "
+                             "first|export FILE|last|phases FILE\n");
+        return 2;
+    }
+    QString programDir = args[1];
+    if (!programDir.endsWith(u'/'))
+        programDir += u'/';
+    const QString database = args[2];
+    const QString sql = args[3];
+
+    BenchOperator ui;
+    app.setErrorReporter(&ui);
+    QElapsedTimer startup;
+    startup.start();
+    TFormDB form(ui, programDir);
+    if (!form.Connection.isOpen())
+        return fail(ui, "the window did not connect");
+    if (mode == u"phases"_s) {
+        try {
+            return runPhases(form, ui, database, sql, args[5]);
+        } catch (const std::exception& error) {
+            ui.shown << QString::fromUtf8(error.what());
+            return fail(ui, "reading in layers failed");
+        }
+    }
+
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        return fail(ui, "the window was not shown");
+    form.findChild<QTabWidget*>(u"Page"_s)->setCurrentIndex(2);
+    QCoreApplication::processEvents();
+    print("startup_seconds", seconds(startup));
+
+    Ui::TSqlQueryTab& tab = *form.sqlQueryTab()->ui;
+    // "Выполнить запрос" runs in the database the chooser shows.
+    const int chosen = tab.DBNameSQL->findText(database);
+    if (chosen < 0)
+        return fail(ui, "the console's chooser does not offer the benchmark database");
+    tab.DBNameSQL->setCurrentIndex(chosen);
+    tab.SQLText->setPlainText(sql);
+    QCoreApplication::processEvents();
+    print("peak_kib_before_query", peakKib());
+
+    PaintWatch rowsShown(form.CommonQuery, false);
+    tab.ListLRecord->viewport()->installEventFilter(&rowsShown);
+    QElapsedTimer timer;
+    timer.start();
+    QTest::mouseClick(tab.BOpenSQL, Qt::LeftButton);
+    const double handler = seconds(timer);
+    if (!waitFor(rowsShown.painted, 60000))
+        return fail(ui, "the grid never showed rows");
+    print("first_rows_seconds", seconds(timer));
+    print("first_rows_handler_seconds", handler);
+    print("first_rows_fetched", static_cast<qint64>(form.CommonQuery.fetchedCount()));
+    tab.ListLRecord->viewport()->removeEventFilter(&rowsShown);
+    if (!ui.shown.isEmpty())
+        return fail(ui, "the query failed");
+    print("peak_kib_after_first_rows", peakKib());
+    if (mode == u"first"_s)
+        return 0;
+
+    if (mode == u"export"_s) {
+        ui.saveFile = args[5];
+        timer.restart();
+        QTest::mouseClick(tab.BSaveExcel, Qt::LeftButton);
+        const double exported = seconds(timer);
+        QCoreApplication::processEvents();
+        print("export_seconds", exported);
+        print("export_rows_fetched", static_cast<qint64>(form.CommonQuery.fetchedCount()));
+        print("peak_kib", peakKib());
+        return ui.shown.isEmpty() ? 0 : fail(ui, "the export failed");
+    }
+
+    PaintWatch lastShown(form.CommonQuery, true);
+    tab.ListLRecord->viewport()->installEventFilter(&lastShown);
+    timer.restart();
+    QTest::mouseClick(tab.NavLast, Qt::LeftButton);
+    const double fetched = seconds(timer);
+    if (!waitFor(lastShown.painted, 600000))
+        return fail(ui, "the grid never showed the last record");
+    print("last_seconds", seconds(timer));
+    print("last_handler_seconds", fetched);
+    print("last_rows_fetched", static_cast<qint64>(form.CommonQuery.fetchedCount()));
+    print("last_current_row", static_cast<qint64>(form.CommonQuery.currentRow()));
+    print("peak_kib", peakKib());
+    return ui.shown.isEmpty() ? 0 : fail(ui, "the navigator failed");
+}
