@@ -45,17 +45,17 @@ QString qtFilter(const QString& filter)
     return out.join(u";;"_s);
 }
 
-std::optional<QString> runFileDialog(QWidget* parent, const OperatorUi::FileDialog& spec,
+std::optional<QString> runFileDialog(QWidget* parent, const OperatorUi::FileDialog& request,
                                      QFileDialog::AcceptMode mode)
 {
-    QFileDialog dialog(parent, spec.title, spec.folder, qtFilter(spec.filter));
+    QFileDialog dialog(parent, request.title, request.folder, qtFilter(request.filter));
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
                                                        : QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite); // the flows decide about overwriting
-    dialog.setDefaultSuffix(spec.defaultExtension);
-    if (!spec.fileName.isEmpty())
-        dialog.selectFile(spec.fileName);
+    dialog.setDefaultSuffix(request.defaultExtension);
+    if (!request.fileName.isEmpty())
+        dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return QDir::toNativeSeparators(dialog.selectedFiles().first());
