@@ -6,16 +6,25 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// One line each: the box's line breaks become blanks.
 void printLine(const QString& text)
 {
-    QString line = text;
-    line.replace(u"\r\n"_s, u" "_s).replace(u'\n', u' ').replace(u'\r', u' ');
-    std::fprintf(stderr, "%s\n", line.trimmed().toUtf8().constData());
-    std::fflush(stderr);
+    printStderrLine(text);
 }
 
 } // namespace
+
+void printStderrLine(const QString& text)
+{
+    QString line = text;
+    line.replace(u"\r\n"_s, u" "_s).replace(u'\n', u' ').replace(u'\r', u' ');
+    line = line.trimmed();
+    for (QChar& c : line)
+        if ((c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F)
+            c = u'?';
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+    std::fflush(stderr);
+}
 
 void StderrOperatorUi::showMessage(Icon, const QString& caption, const QString& text)
 {

@@ -22,5 +22,10 @@ public:
     void finishOperation() override {}
 };
 
+// Writes the text as one stderr line: line breaks become blanks, and other control characters
+// (NUL, escape sequences from names a backup or server supplied) are shown as "?", so nothing
+// cuts the line short or reaches the terminal as a command.
+void printStderrLine(const QString& text);
+
 // Whether this process has no display to show windows on.
 bool hasNoDisplay();

@@ -63,9 +63,7 @@ void reportUnhandled(const std::exception& error, bool unattended)
     const QString text =
         applicationErrorText(error, QCoreApplication::applicationFilePath().section(u'/', -1));
     if (unattended) {
-        QString line = text.trimmed();
-        line.replace(u"\r\n"_s, u" "_s).replace(u'\n', u' ');
-        std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+        printStderrLine(text);
         return;
     }
     QMessageBox box(QMessageBox::Critical, u"Application Error"_s, text, QMessageBox::Ok);

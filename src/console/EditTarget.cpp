@@ -8,13 +8,46 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Comments out, blanks at the ends and one trailing ";" off.
-QString plainStatement(const QString& sql)
+// Comments out, blanks at the ends and one trailing ";" off. "--" and "/*" inside a quoted
+// string or a bracketed name ("[a --b]") belong to it and start no comment. With masked, the
+// inside of every quoted string and bracketed name becomes "_", so that words and ";" in names
+// are not taken for the statement's own.
+QString plainStatement(const QString& sql, bool masked = false)
 {
-    static const QRegularExpression comments(u"--[^\\n]*|/\\*.*?\\*/"_s,
-                                             QRegularExpression::DotMatchesEverythingOption);
-    QString text = sql;
-    text.replace(comments, u" "_s);
+    QString text;
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const QChar c = sql.at(i);
+        if (c == u'\'' || c == u'[' || c == u'"') {
+            const QChar close = c == u'[' ? u']' : c;
+            text += c;
+            ++i;
+            while (i < n) {
+                const QChar inner = sql.at(i++);
+                if (inner == close && i < n && sql.at(i) == close) { // doubled: part of the text
+                    text += masked ? u"__"_s : QString(2, close);
+                    ++i;
+                } else if (inner == close) {
+                    text += close;
+                    break;
+                } else {
+                    text += masked ? u'_' : inner;
+                }
+            }
+        } else if (sql.mid(i, 2) == u"--"_s) {
+            while (i < n && sql.at(i) != u'\n')
+                ++i;
+            text += u' ';
+        } else if (sql.mid(i, 2) == u"/*"_s) {
+            const qsizetype end = sql.indexOf(u"*/"_s, i + 2);
+            i = end < 0 ? n : end + 2;
+            text += u' ';
+        } else {
+            text += c;
+            ++i;
+        }
+    }
     text = text.trimmed();
     if (text.endsWith(u';'))
         text.chop(1);
@@ -99,6 +132,8 @@ QString whereClause(const EditTarget& target, const QList<QVariant>& original,
 EditTarget AnalyzeSelect(const QString& sql, const QStringList& resultColumns)
 {
     const QString text = plainStatement(sql);
+    // The same positions with names and strings blanked: only the statement's own words count.
+    const QString masked = plainStatement(sql, true);
     static const QRegularExpression shape(
         u"^select\\s+(?:top\\s*\\(?\\s*\\d+\\s*\\)?\\s+)?(.+?)\\s+from\\s+("_s + identifierPattern +
             u"(?:\\s*\\.\\s*"_s + identifierPattern +
@@ -114,8 +149,11 @@ EditTarget AnalyzeSelect(const QString& sql, const QStringList& resultColumns)
     if (!alias.isEmpty() && alias.compare(u"where"_s, Qt::CaseInsensitive) != 0 &&
         notPlain.match(alias).hasMatch())
         return readOnly(u"запрос читает не одну таблицу"_s);
-    if (notPlain.match(match.captured(1)).hasMatch() ||
-        notPlain.match(match.captured(5)).hasMatch())
+    const auto maskedPart = [&](int part) {
+        const qsizetype start = match.capturedStart(part);
+        return start < 0 ? QString() : masked.mid(start, match.capturedLength(part));
+    };
+    if (notPlain.match(maskedPart(1)).hasMatch() || notPlain.match(maskedPart(5)).hasMatch())
         return readOnly(u"запрос читает не одну таблицу"_s);
 
     EditTarget target;
