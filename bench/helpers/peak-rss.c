@@ -2,8 +2,9 @@
  *
  *     peak-rss OUTPUT COMMAND [ARGS...]
  *
- * OUTPUT gets one line "SECONDS PEAK_KIB" (ru_maxrss of the waited-for child, which is the
- * process's VmHWM at its end). The exit status is the command's, or 128 + signal. */
+ * OUTPUT gets one line "SECONDS PEAK_KIB CPU_SECONDS": wall time, ru_maxrss of the waited-for
+ * child (the process's VmHWM at its end) and its processor time, user and system. The exit
+ * status is the command's, or 128 + signal. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <signal.h>
@@ -55,7 +56,9 @@ int main(int argc, char** argv)
         perror(argv[1]);
         return 2;
     }
-    fprintf(out, "%.3f %ld\n", end - start, usage.ru_maxrss);
+    const double cpu = (double)usage.ru_utime.tv_sec + (double)usage.ru_utime.tv_usec / 1e6 +
+                       (double)usage.ru_stime.tv_sec + (double)usage.ru_stime.tv_usec / 1e6;
+    fprintf(out, "%.3f %ld %.3f\n", end - start, usage.ru_maxrss, cpu);
     if (fclose(out) != 0) {
         perror(argv[1]);
         return 2;
