@@ -82,6 +82,10 @@ void BackupDB(FlowContext& context, const QString& databaseName, const QString& 
         connection.setDefaultDatabase(databaseName);
     }
 
+    // Storing the files may have lost the connection, and the operator chose to go on: the
+    // backup gets a new one, in the database being backed up.
+    if (!connection.isOpen())
+        connection.open();
     // The server writes the file; the space is checked where the program can see it.
     const qint64 size = GetDBSize(connection);
     if (!IsServerSidePath(backupFile)) {
@@ -119,8 +123,11 @@ void RestoreDB(FlowContext& context, const QString& databaseName, const QString&
     if (extractFiles) {
         connection.setDefaultDatabase(databaseName);
         const QString version = GetFileApprVersion(context.apprNamePathName);
-        if (!ExtractFilesFromDB(installDir, connection, askVersion, version, context.ui,
-                                context.progress.pump)) {
+        ExtractOptions options;
+        options.pump = context.progress.pump;
+        options.wrapOutput = context.wrapOutput;
+        options.failOnSkipped = context.failOnUnwrittenFiles;
+        if (!ExtractFilesFromDB(installDir, connection, askVersion, version, context.ui, options)) {
             operation.finish();
             context.ui.showMessage(OperatorUi::Icon::Warning, attention,
                                    u"Восстановление базы прошло успешно.\r\nРезервная копия не "

@@ -4,12 +4,14 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace db {
 class Connection;
 }
 class OperatorUi;
+class QIODevice;
 
 // What the backup and restore flows work with, handed over by the window or the batch mode.
 struct FlowContext
@@ -22,6 +24,10 @@ struct FlowContext
     ServerProgress progress; // pump every 10 ms; percent < 0 clears the display
     // Free bytes where a file would be written; nothing when unknown. Tests replace it.
     std::function<std::optional<quint64>(const QString& path)> freeBytes;
+    // Wraps each file the restore writes into the installation folder; tests make the disk fill.
+    std::function<std::unique_ptr<QIODevice>(QIODevice& file)> wrapOutput = {};
+    // A batch run: application files that could not be written fail the restore.
+    bool failOnUnwrittenFiles = false;
 };
 
 // A full backup, the application's files stored in the database first when addFiles is set.

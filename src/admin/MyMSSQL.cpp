@@ -215,6 +215,10 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
                                                fileListTimeoutSeconds);
     for (list->first(); !list->eof(); list->next())
         files.append({list->fieldText(u"LogicalName"_s), list->fieldText(u"PhysicalName"_s)});
+    // Reading the file list of a large backup takes a while: the window paints before the
+    // restore starts.
+    if (progress.pump)
+        progress.pump();
 
     const QString sql = RestoreStatement(databaseName, file, folder, files, replace);
     try {

@@ -229,7 +229,8 @@ FlowContext TFormDB::flowContext()
                                       [this](int percent) {
                                           showServerPercent(percent);
                                       }},
-                       freeBytes};
+                       freeBytes,
+                       wrapOutput};
 }
 
 void TFormDB::PumpMessages()
@@ -314,9 +315,12 @@ void TFormDB::RunRestoreCommand(const QStringList& arguments)
     const RestoreOptions o = parseRestoreOptions(arguments);
     const QString installDir = o.installDir.isEmpty() ? _InstallDir : o.installDir;
     const QString databaseName = connectForBatch(o.dbName, o.fileUdl, o.connectionString);
-    // A batch run never asks about program versions.
-    RestoreDB(databaseName, o.file, o.pathDb, installDir, o.replace, o.extractFiles, o.showProgress,
-              false);
+    // A batch run never asks about program versions, and application files it asked for and did
+    // not get fail it: a script sees only the exit code.
+    FlowContext context = flowContext();
+    context.failOnUnwrittenFiles = true;
+    ::RestoreDB(context, databaseName, o.file, o.pathDb, installDir, o.replace, o.extractFiles,
+                o.showProgress, false);
 }
 
 void TFormDB::ServerExit()

@@ -92,6 +92,9 @@ public:
 
     // Where free space is looked up before a backup; tests make the disk as full as they need.
     std::function<std::optional<quint64>(const QString& path)> freeBytes;
+    // Wraps each file the window writes (extracted application files, exports); tests make the
+    // disk fill up part way.
+    std::function<std::unique_ptr<QIODevice>(QIODevice& file)> wrapOutput;
 
     // The connection panel's handlers.
     void ServerExit();

@@ -280,7 +280,9 @@ void TSqlQueryTab::BSaveExcelClick()
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         throw Error(u"Не удалось создать файл \"%1\": %2"_s.arg(path, out.errorString()));
-    WriteExportFile(m_form->CommonQuery, out);
+    const std::unique_ptr<QIODevice> wrapper =
+        m_form->wrapOutput ? m_form->wrapOutput(out) : nullptr;
+    WriteExportFile(m_form->CommonQuery, wrapper ? *wrapper : out);
     if (!out.commit())
         throw Error(u"Не удалось записать файл \"%1\": %2"_s.arg(path, out.errorString()));
 }

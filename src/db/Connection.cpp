@@ -430,6 +430,18 @@ public:
         return timeoutSeconds < 0 ? commandTimeout : timeoutSeconds;
     }
 
+    // The server dropped the connection under a statement: the handle is open but useless, so
+    // callers that open a closed connection again must see it closed. Not asked while an
+    // asynchronous statement runs: its own error tells of the loss.
+    bool lost() const
+    {
+        if (!open || (async && !async->done))
+            return false;
+        SQLUINTEGER dead = SQL_CD_FALSE;
+        return succeeded(SQLGetConnectAttr(hdbc(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+               dead == SQL_CD_TRUE;
+    }
+
     Handle env;
     Handle dbc;
     bool open = false;
@@ -514,8 +526,11 @@ void Connection::setDefaultDatabase(const QString& name)
 
 void Connection::open()
 {
-    if (d->open)
-        throw Error(u"Соединение уже открыто."_s);
+    if (d->open) {
+        if (!d->lost())
+            throw Error(u"Соединение уже открыто."_s);
+        close();
+    }
     const int loginTimeout = loginTimeoutSeconds();
 #if defined(Q_OS_WIN)
     const InstanceResolver resolve; // the system's driver asks the Browser itself
@@ -571,7 +586,7 @@ void Connection::close()
 
 bool Connection::isOpen() const
 {
-    return d->open;
+    return d->open && !d->lost();
 }
 
 int Connection::commandTimeout() const
@@ -1066,10 +1081,10 @@ int Connection::callProcedure(const QString& procedure,
     QList<std::optional<QString>> given(inputs.size());
     qsizetype last = -1;
     for (const auto& [name, value] : values) {
-        const auto it =
-            std::find_if(inputs.begin(), inputs.end(), [&](const ProcedureParameter& p) {
-                return p.name.compare(name, Qt::CaseInsensitive) == 0;
-            });
+        const auto it = std::find_if(inputs.begin(), inputs.end(),
+                                     [&wanted = name](const ProcedureParameter& p) {
+                                         return p.name.compare(wanted, Qt::CaseInsensitive) == 0;
+                                     });
         if (it == inputs.end())
             throw Error(u"Параметр \"%1\" не найден у процедуры \"%2\"."_s.arg(name, procedure));
         const qsizetype index = it - inputs.begin();

@@ -163,6 +163,12 @@ LocalTarget resolveStoredPath(const QString& storedPath)
             result.refusal = outside;
             return result;
         }
+        // No file system holds NUL in a name: such a row is skipped like any other that cannot
+        // be written, instead of failing as a folder that cannot be made and stopping the rest.
+        if (part.contains(QChar(0))) {
+            result.refusal = u"путь содержит недопустимый символ"_s;
+            return result;
+        }
     }
     return result;
 }
@@ -198,6 +204,12 @@ bool renameOver(const QString& from, const QString& to, QString* error)
     if (code && error != nullptr)
         *error = QString::fromLocal8Bit(code.message());
     return !code;
+}
+
+bool connectionLost(const db::Connection& connection, const std::exception& error)
+{
+    const auto* dbError = dynamic_cast<const db::DbError*>(&error);
+    return !connection.isOpen() || (dbError != nullptr && dbError->sqlState().startsWith(u"08"_s));
 }
 
 class Extractor
@@ -253,13 +265,16 @@ public:
     }
 
     // One warning for all rows that were not written.
-    void reportSkipped(OperatorUi& operatorUi) const
+    // asError: the list ends the extraction as an error (never while another error leaves).
+    void reportSkipped(OperatorUi& operatorUi, bool asError = false) const
     {
         if (m_skipped.isEmpty())
             return;
-        operatorUi.showMessage(OperatorUi::Icon::Warning, u"Внимание"_s,
-                               u"Не все файлы программы извлечены из базы:\r\n"_s +
-                                   m_skipped.join(u"\r\n"_s));
+        const QString text =
+            u"Не все файлы программы извлечены из базы:\r\n"_s + m_skipped.join(u"\r\n"_s);
+        if (asError)
+            throw MyException(text);
+        operatorUi.showMessage(OperatorUi::Icon::Warning, u"Внимание"_s, text);
     }
 
 private:
@@ -571,9 +586,11 @@ bool ExtractFilesFromDB(const QString& installDir, db::Connection& connection, b
                                   extractor.write(row, extractor.readHead(row));
                                   return true;
                               });
-    } catch (const std::exception&) {
-        if (!anyRow)
-            return false; // no store in this database
+    } catch (const std::exception& error) {
+        // A store that cannot be read means the backup carried none; a connection lost on the
+        // way says nothing about the store, and must not pass for "no files".
+        if (!anyRow && !connectionLost(connection, error))
+            return false;
         extractor.reportSkipped(operatorUi);
         throw;
     }
@@ -607,6 +624,6 @@ bool ExtractFilesFromDB(const QString& installDir, db::Connection& connection, b
             throw;
         }
     }
-    extractor.reportSkipped(operatorUi);
+    extractor.reportSkipped(operatorUi, options.failOnSkipped);
     return true;
 }

@@ -52,6 +52,9 @@ struct ExtractOptions
     // Wraps the temporary file a stored file is written to; the wrapper's writes must reach the
     // file. Tests use it to make a write fail part way.
     std::function<std::unique_ptr<QIODevice>(QIODevice& file)> wrapOutput;
+    // Rows not written end the extraction with MyException (the same list) instead of a
+    // warning: a run without an operator has only its exit code to tell.
+    bool failOnSkipped = false;
 };
 
 // Writes the stored files into installDir (created when missing). An installed file is replaced

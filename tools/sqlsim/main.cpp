@@ -28,6 +28,12 @@ const char usage[] =
     "  --throttle BYTES      slows BACKUP and RESTORE to this many bytes a second\n"
     "  --log FILE            appends every batch and RPC received (passwords masked)\n"
     "  --fail-next-transfer  drops the connection half way through the next BACKUP or RESTORE\n"
+    "  --drop-connection T   closes the connection of the next batch or RPC whose log entry\n"
+    "                        contains T (case ignored), before any reply; may be repeated\n"
+    "  --drop-after-rows N   ... after N rows of that reply instead (follows the\n"
+    "                        --drop-connection it applies to)\n"
+    "  --drop-next-login     closes the connection of the next login without an answer;\n"
+    "                        repeated, of as many logins\n"
     "  --help                this text\n";
 
 int fail(const QString& text)
@@ -73,9 +79,14 @@ int main(int argc, char** argv)
             options.failNextTransfer = true;
             continue;
         }
+        if (option == u"--drop-next-login"_s) {
+            ++options.dropLogins;
+            continue;
+        }
         static const QStringList valueOptions = {
-            u"--port"_s,         u"--data"_s,     u"--password"_s, u"--logins"_s,
-            u"--version-year"_s, u"--throttle"_s, u"--log"_s};
+            u"--port"_s,           u"--data"_s,     u"--password"_s, u"--logins"_s,
+            u"--version-year"_s,   u"--throttle"_s, u"--log"_s,      u"--drop-connection"_s,
+            u"--drop-after-rows"_s};
         if (!valueOptions.contains(option))
             return fail(u"unknown option %1 (see --help)"_s.arg(option));
         if (i + 1 >= argc)
@@ -97,6 +108,14 @@ int main(int argc, char** argv)
         } else if (option == u"--throttle"_s) {
             options.throttleBytesPerSecond = value.toLongLong(&ok);
             ok = ok && options.throttleBytesPerSecond >= 0;
+        } else if (option == u"--drop-connection"_s) {
+            ok = !value.isEmpty();
+            options.connectionFaults.append({value, 0});
+        } else if (option == u"--drop-after-rows"_s) {
+            const qint64 rows = value.toLongLong(&ok);
+            ok = ok && rows >= 0 && !options.connectionFaults.isEmpty();
+            if (ok)
+                options.connectionFaults.last().afterRows = rows;
         } else {
             logPath = value;
         }

@@ -2,12 +2,23 @@
 
 #include "ReplySink.h"
 
+#include <QList>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <variant>
 
 // The simulated server as the wire layer sees it: logins, sessions, requests.
 namespace sqlsim {
+
+// A fault a test arms: the next request (batch or RPC, of any connection) whose request-log
+// entry contains `match` (case ignored) has its connection closed: before any reply when
+// afterRows is 0, otherwise once that many rows of its results have gone out.
+struct ConnectionFault
+{
+    QString match;
+    qint64 afterRows = 0;
+};
 
 struct ServerOptions
 {
@@ -17,6 +28,8 @@ struct ServerOptions
     int versionYear = 2019;            // @@version: "Microsoft SQL Server <year> ..."
     qint64 throttleBytesPerSecond = 0; // slows backup and restore (0 = full speed)
     bool failNextTransfer = false; // drop the connection in the middle of the next backup/restore
+    QList<ConnectionFault> connectionFaults; // armed from the start, each fires once
+    int dropLogins = 0;                      // so many next LOGIN7s are met by a closed socket
 };
 
 class Session;
@@ -37,6 +50,15 @@ public:
 
     // The version SQL Server reports in LOGINACK: 15.0.2000 for 2019 and so on.
     virtual quint32 programVersion() const = 0;
+
+    // Fault switches, shared by all connections (none unless a server keeps them). Each armed fault
+    // fires once: taking it disarms it. requestEntry: the request's request-log entry.
+    virtual std::optional<ConnectionFault> takeConnectionFault(const QString& requestEntry)
+    {
+        Q_UNUSED(requestEntry);
+        return std::nullopt;
+    }
+    virtual bool takeLoginFault() { return false; }
 };
 
 class Session

@@ -110,18 +110,31 @@ void SessionImpl::runExec(const Stmt& s, Frame& frame)
 
 bool SessionImpl::isSystemProcedure(const QString& n) const
 {
-    static const QSet<QString> names = {u"sp_attach_db"_s,         u"sp_attach_single_file_db"_s,
-                                        u"sp_detach_db"_s,         u"sp_procoption"_s,
-                                        u"sp_spaceused"_s,         u"sp_helpdb"_s,
-                                        u"sp_databases"_s,         u"sp_tables"_s,
-                                        u"sp_columns"_s,           u"sp_pkeys"_s,
-                                        u"sp_sproc_columns"_s,     u"sp_sproc_columns_100"_s,
-                                        u"sp_stored_procedures"_s, u"sp_datatype_info"_s,
-                                        u"sp_datatype_info_100"_s, u"sp_executesql"_s,
-                                        u"sp_prepare"_s,           u"sp_prepexec"_s,
-                                        u"sp_execute"_s,           u"sp_unprepare"_s,
-                                        u"sp_helptext"_s,          u"sqlsim_fail_next_transfer"_s,
-                                        u"sp_reset_connection"_s};
+    static const QSet<QString> names = {u"sp_attach_db"_s,
+                                        u"sp_attach_single_file_db"_s,
+                                        u"sp_detach_db"_s,
+                                        u"sp_procoption"_s,
+                                        u"sp_spaceused"_s,
+                                        u"sp_helpdb"_s,
+                                        u"sp_databases"_s,
+                                        u"sp_tables"_s,
+                                        u"sp_columns"_s,
+                                        u"sp_pkeys"_s,
+                                        u"sp_sproc_columns"_s,
+                                        u"sp_sproc_columns_100"_s,
+                                        u"sp_stored_procedures"_s,
+                                        u"sp_datatype_info"_s,
+                                        u"sp_datatype_info_100"_s,
+                                        u"sp_executesql"_s,
+                                        u"sp_prepare"_s,
+                                        u"sp_prepexec"_s,
+                                        u"sp_execute"_s,
+                                        u"sp_unprepare"_s,
+                                        u"sp_helptext"_s,
+                                        u"sqlsim_fail_next_transfer"_s,
+                                        u"sp_reset_connection"_s,
+                                        u"sqlsim_drop_connection"_s,
+                                        u"sqlsim_drop_next_login"_s};
     return names.contains(n);
 }
 

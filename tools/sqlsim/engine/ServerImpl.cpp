@@ -94,6 +94,32 @@ std::unique_ptr<Server> Server::open(const ServerOptions& options)
 ServerImpl::ServerImpl(const ServerOptions& options) : m_options(options)
 {
     m_failNextTransfer = options.failNextTransfer;
+    m_connectionFaults = options.connectionFaults;
+    m_dropLogins = options.dropLogins;
+}
+
+void ServerImpl::armConnectionFault(const ConnectionFault& fault)
+{
+    std::lock_guard lock(m_faultMutex);
+    m_connectionFaults.append(fault);
+}
+
+std::optional<ConnectionFault> ServerImpl::takeConnectionFault(const QString& requestEntry)
+{
+    std::lock_guard lock(m_faultMutex);
+    for (qsizetype i = 0; i < m_connectionFaults.size(); ++i) {
+        if (requestEntry.contains(m_connectionFaults[i].match, Qt::CaseInsensitive))
+            return m_connectionFaults.takeAt(i);
+    }
+    return std::nullopt;
+}
+
+bool ServerImpl::takeLoginFault()
+{
+    int armed = m_dropLogins.load();
+    while (armed > 0 && !m_dropLogins.compare_exchange_weak(armed, armed - 1)) {
+    }
+    return armed > 0;
 }
 
 ServerImpl::~ServerImpl() = default;

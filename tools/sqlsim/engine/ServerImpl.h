@@ -39,6 +39,10 @@ public:
     std::variant<std::unique_ptr<Session>, Message>
     login(const QString& user, const QString& password, const QString& database) override;
     quint32 programVersion() const override;
+    std::optional<ConnectionFault> takeConnectionFault(const QString& requestEntry) override;
+    bool takeLoginFault() override;
+    void armConnectionFault(const ConnectionFault& fault);
+    void armLoginFault() { ++m_dropLogins; }
 
     const ServerOptions& options() const { return m_options; }
     QString versionString() const;
@@ -85,6 +89,9 @@ private:
     std::atomic<int> m_nextSpid{51};
     std::atomic<quint64> m_nextDescriptor{1};
     std::atomic<bool> m_failNextTransfer{false};
+    std::mutex m_faultMutex;
+    QList<ConnectionFault> m_connectionFaults; // in the order armed
+    std::atomic<int> m_dropLogins{0};
 
     QString statePath() const;
     void loadState();

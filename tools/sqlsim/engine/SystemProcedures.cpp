@@ -487,6 +487,23 @@ SessionImpl::CallResult SessionImpl::callSystemProcedure(const QString& lower, Q
         m_server.armTransferFault();
         return result;
     }
+    if (lower == u"sqlsim_drop_connection") {
+        checkNames(args, lower, {u"@text"_s, u"@after_rows"_s});
+        const std::optional<QString> text = textArg(args, u"@text"_s, 0);
+        const qint64 afterRows = intArgument(args, u"@after_rows"_s, 1).value_or(0);
+        // An empty text would match the very next request, whatever it is: too blunt to mean.
+        if (!text || text->isEmpty() || afterRows < 0)
+            throw SqlError(50000, u"sqlsim_drop_connection needs a non-empty text and a row "
+                                  "count of 0 or more."_s);
+        m_server.armConnectionFault({*text, afterRows});
+        return result;
+    }
+    if (lower == u"sqlsim_drop_next_login") {
+        // Each call arms one more login.
+        checkNames(args, lower, {});
+        m_server.armLoginFault();
+        return result;
+    }
     if (lower == u"sp_attach_db" || lower == u"sp_attach_single_file_db") {
         spAttachDb(args, lower == u"sp_attach_single_file_db");
         return result;

@@ -104,6 +104,10 @@ void TdsConnection::run()
                     const QByteArray reply = preLoginReply(m_server.programVersion());
                     m_channel.send(reply.constData(), reply.size(), true);
                 } else if (type == packet::Login7) {
+                    if (m_server.takeLoginFault()) {
+                        log(u"fault: connection closed instead of answering a login"_s);
+                        break;
+                    }
                     if (!login(payload))
                         break;
                 } else if (type != packet::Attention) {
@@ -250,9 +254,29 @@ void TdsConnection::skipAllHeaders(TdsReader& in) const
     in.skip(static_cast<qsizetype>(total) - 4);
 }
 
-void TdsConnection::serve(const std::function<void(TdsReply&)>& work)
+std::optional<ConnectionFault> TdsConnection::faultFor(const QString& entry)
+{
+    std::optional<ConnectionFault> fault = m_server.takeConnectionFault(entry);
+    if (fault && fault->afterRows == 0) {
+        log(u"fault: connection closed before the reply to the request matching '%1'"_s.arg(
+            fault->match));
+        m_channel.shutdown();
+        throw ConnectionDropped{};
+    }
+    return fault;
+}
+
+void TdsConnection::serve(const std::function<void(TdsReply&)>& work,
+                          const std::optional<ConnectionFault>& fault)
 {
     TdsReply reply(m_channel, m_settings.serverName, m_tdsVersion);
+    if (fault) {
+        reply.dropAfterRows(fault->afterRows, [this, fault] {
+            log(u"fault: connection closed after %1 rows of the reply to the request matching "
+                u"'%2'"_s.arg(fault->afterRows)
+                    .arg(fault->match));
+        });
+    }
     try {
         work(reply);
     } catch (const ConnectionDropped&) {
@@ -282,8 +306,10 @@ void TdsConnection::batch(const QByteArray& payload)
         });
         return;
     }
-    log(RequestLog::batchEntry(sql));
-    serve([&](TdsReply& reply) { m_session->executeBatch(sql, reply); });
+    const QString entry = RequestLog::batchEntry(sql);
+    log(entry);
+    const std::optional<ConnectionFault> fault = faultFor(entry);
+    serve([&](TdsReply& reply) { m_session->executeBatch(sql, reply); }, fault);
 }
 
 void TdsConnection::rpc(const QByteArray& payload)
@@ -328,15 +354,22 @@ void TdsConnection::rpc(const QByteArray& payload)
         });
         return;
     }
-    for (const Call& call : calls)
-        log(RequestLog::rpcEntry(call.procedure, call.params));
-    serve([&](TdsReply& reply) {
-        for (const Call& call : calls) {
-            if (reply.cancelled())
-                break;
-            m_session->executeRpc(call.procedure, call.params, reply);
-        }
-    });
+    std::optional<ConnectionFault> fault;
+    for (const Call& call : calls) {
+        const QString entry = RequestLog::rpcEntry(call.procedure, call.params);
+        log(entry);
+        if (!fault)
+            fault = faultFor(entry);
+    }
+    serve(
+        [&](TdsReply& reply) {
+            for (const Call& call : calls) {
+                if (reply.cancelled())
+                    break;
+                m_session->executeRpc(call.procedure, call.params, reply);
+            }
+        },
+        fault);
 }
 
 void TdsConnection::transaction(const QByteArray& payload)

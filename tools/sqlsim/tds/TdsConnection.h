@@ -48,7 +48,11 @@ private:
     void transaction(const QByteArray& payload);
     void attention();
     void skipAllHeaders(class TdsReader& in) const;
-    void serve(const std::function<void(TdsReply&)>& work);
+    void serve(const std::function<void(TdsReply&)>& work,
+               const std::optional<ConnectionFault>& fault = std::nullopt);
+    // The fault switch for a request about to run: nothing, a fault to arm on its reply, or
+    // (after_rows 0) the connection closed at once by throwing ConnectionDropped.
+    std::optional<ConnectionFault> faultFor(const QString& entry);
     void refuse(const QString& user);
     void log(const QString& entry);
 

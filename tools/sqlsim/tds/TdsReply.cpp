@@ -135,7 +135,22 @@ void TdsReply::row(const QList<Value>& values)
     if (m_columns.isEmpty() || !beginToken())
         return;
     writeRow(m_out, m_columns, values, m_tds73);
+    if (m_dropAfterRows > 0 && ++m_rowsWritten >= m_dropAfterRows) {
+        // Not the end of the message: the client has these rows and waits for more in vain.
+        m_channel.send(m_out.data().constData(), m_out.size(), false);
+        m_out.data().clear();
+        if (m_onDrop)
+            m_onDrop();
+        dropConnection();
+    }
     endToken();
+}
+
+void TdsReply::dropAfterRows(qint64 rows, std::function<void()> onDrop)
+{
+    m_dropAfterRows = rows;
+    m_rowsWritten = 0;
+    m_onDrop = std::move(onDrop);
 }
 
 void TdsReply::done(DoneKind kind, std::optional<qint64> rowCount, bool error)

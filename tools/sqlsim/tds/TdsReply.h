@@ -5,6 +5,7 @@
 #include "TdsBuffer.h"
 
 #include <chrono>
+#include <functional>
 
 // The answer to one client request: ReplySink calls become TDS tokens that stream out as
 // packets fill, with the MORE rule kept (every DONE but the last carries it) and the socket
@@ -44,6 +45,10 @@ public:
     void flush() override;
     [[noreturn]] void dropConnection() override;
 
+    // The fault switch: once `rows` rows of this reply have been written, everything written so
+    // far goes out (the message left open), onDrop runs and the connection is closed.
+    void dropAfterRows(qint64 rows, std::function<void()> onDrop);
+
     // Ends the reply: the held DONE goes out as the last token (one is added when the engine
     // wrote none), or, after an attention, a DONE with the ATTN bit.
     void finish();
@@ -74,6 +79,9 @@ private:
     QList<Column> m_columns;
     bool m_attention = false;
     std::chrono::steady_clock::time_point m_lastPoll;
+    qint64 m_dropAfterRows = 0; // 0: no fault armed
+    qint64 m_rowsWritten = 0;
+    std::function<void()> m_onDrop;
 };
 
 } // namespace sqlsim::tds
