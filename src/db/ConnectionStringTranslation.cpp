@@ -75,6 +75,9 @@ QString quoteOdbcValue(const QString& value)
 {
     const bool plain = !value.contains(u';') && !value.contains(u'{') && !value.contains(u'}') &&
                        !value.contains(u'=') && value.trimmed() == value;
+    // The string goes to the driver as a C string: a NUL would cut it there.
+    if (value.contains(QChar(0)))
+        throw Error(u"Значение параметра подключения не может содержать символ с кодом 0."_s);
     if (plain && !value.isEmpty())
         return value;
     // FreeTDS ends a braced value at the first "}" followed by ";" or the end and takes "}}"
@@ -127,6 +130,50 @@ void appendServer(QString& out, const QString& dataSource, const InstanceResolve
         out += u"PORT="_s + quoteOdbcValue(port) + u';';
 }
 
+// unixODBC's driver manager reads the string before FreeTDS does, by rules of its own: blanks and
+// ";" before a key are skipped, and a braced value ends at the first "}" that is not doubled. So a
+// value FreeTDS reads whole ("a} ;DRIVER=/tmp/x.so") can end early for the manager and hand it
+// keys of its own; a later DRIVER or FILEDSN wins over ours and makes it load another library.
+// Such strings are refused. Keys the manager ignores do no harm: FreeTDS gets the string as it is.
+void checkDriverManagerView(const QString& odbc, const QString& driver)
+{
+    const auto isCSpace = [](QChar c) {
+        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
+    };
+    const qsizetype n = odbc.size();
+    qsizetype i = 0;
+    bool first = true;
+    for (;;) {
+        while (i < n && (isCSpace(odbc[i]) || odbc[i] == u';'))
+            ++i;
+        const qsizetype eq = odbc.indexOf(u'=', i);
+        if (i >= n || eq < 0)
+            return;
+        const QString key = odbc.mid(i, eq - i).toUpper();
+        i = eq + 1;
+        QString value;
+        if (i < n && odbc[i] == u'{') {
+            for (++i; i < n && (odbc[i] != u'}' || (i + 1 < n && odbc[i + 1] == u'}')); ++i) {
+                if (odbc[i] == u'}')
+                    ++i; // "}}" stands for "}"
+                value += odbc[i];
+            }
+            if (i < n)
+                ++i;
+        } else {
+            while (i < n && odbc[i] != u';')
+                value += odbc[i++];
+        }
+        const bool managerKey = key == u"DRIVER"_s || key == u"DSN"_s || key == u"FILEDSN"_s ||
+                                key == u"SAVEFILE"_s || key.startsWith(u"DM"_s);
+        if (first ? key != u"DRIVER"_s || value != driver : managerKey) {
+            throw Error(u"Значение параметра подключения содержит \"}\", за которым диспетчер "
+                        u"драйверов ODBC прочёл бы другие параметры."_s);
+        }
+        first = false;
+    }
+}
+
 bool isTrue(const QString& value)
 {
     const QString v = value.trimmed().toLower();
@@ -170,6 +217,7 @@ QString toOdbcConnectionString(const QString& provider, const QString& adoText,
         if (hasPassword || !user.isEmpty())
             out += u"PWD="_s + quoteOdbcValue(password) + u';';
     }
+    checkDriverManagerView(out, driver);
     return out;
 }
 

@@ -21,7 +21,8 @@ KeyValueList parseAdoConnectionString(const QString& text);
 QString quoteAdoValue(const QString& value);
 
 // The value as it may stand after "KEY=" in FreeTDS's ODBC string: braced when needed. Throws
-// Error for a value holding "};", which FreeTDS cannot take whole.
+// Error for a value holding "};", which FreeTDS cannot take whole, or a NUL, which would end the
+// string.
 QString quoteOdbcValue(const QString& value);
 
 // Whether the provider name stands for SQL Server (SQLOLEDB, SQLNCLI*, MSOLEDBSQL*); empty too.
@@ -33,7 +34,9 @@ using InstanceResolver = std::function<quint16(const QString& host, const QStrin
 // The ODBC connection string for an ADO provider and string. driverOverride (the value of
 // DBSETUP_ODBC_DRIVER) replaces the default driver "FreeTDS". A named instance without a port is
 // given to resolve when there is one, otherwise left to the driver. Throws Error for a provider
-// that is not SQL Server's. The starting database is not part of it (the connection sets it).
+// that is not SQL Server's, and for values that unixODBC's driver manager would read as keys of
+// their own (see quoteOdbcValue for what FreeTDS cannot take). The starting database is not part
+// of it (the connection sets it).
 QString toOdbcConnectionString(const QString& provider, const QString& adoText,
                                const QString& driverOverride = {},
                                const InstanceResolver& resolve = {});

@@ -10,7 +10,8 @@ namespace {
 
 [[noreturn]] void throwInvalid(const QString& mask, qsizetype position)
 {
-    throw Error(u"'%1' is an invalid mask at (%2)"_s.arg(mask).arg(position));
+    // One pass: a "%1" or "%2" in the mask stays as the operator wrote it.
+    throw Error(u"'%1' is an invalid mask at (%2)"_s.arg(mask, QString::number(position)));
 }
 
 // Whole characters rather than UTF-16 units, so "?" takes a surrogate pair as one character and

@@ -21,7 +21,8 @@ qsizetype searchFrom(qsizetype startPos, const QString& source)
 // Where an empty target inserts the replacement: below 1 counts as 1, past the end appends.
 QString insertAt(const QString& replacement, const QString& source, qsizetype startPos)
 {
-    const qsizetype index = std::clamp<qsizetype>(startPos - 1, 0, source.size());
+    // Compared before subtracting, so the lowest position cannot overflow.
+    const qsizetype index = startPos < 1 ? 0 : std::min(startPos - 1, source.size());
     QString result = source;
     result.insert(index, replacement);
     return result;

@@ -33,7 +33,9 @@ QStringList parseFile(QDomDocument& doc, const QString& path)
     int column = 0;
     if (doc.setContent(&file, &error, &line, &column))
         return {};
-    return {u"Строка %1, позиция %2: %3"_s.arg(line).arg(column).arg(error)};
+    // One pass, so a "%" in the parser's text is never taken for a place holder.
+    return {
+        u"Строка %1, позиция %2: %3"_s.arg(QString::number(line), QString::number(column), error)};
 }
 
 } // namespace

@@ -131,9 +131,60 @@ private slots:
         QCOMPARE(db::quoteOdbcValue(value), quoted);
     }
 
+    void odbcQuotingRefusesWhatCannotBeWritten_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::newRow("brace and semicolon") << u"a};b"_s;
+        // The driver gets a C string: everything after the NUL would be lost.
+        QTest::newRow("NUL, braced") << u"a;b\u0000c"_s;
+        QTest::newRow("NUL, plain") << u"/\u0001\u0000lib/libtdsodbc.so"_s;
+    }
     void odbcQuotingRefusesWhatCannotBeWritten()
     {
-        QVERIFY_THROWS_EXCEPTION(Error, db::quoteOdbcValue(u"a};b"_s));
+        QFETCH(QString, value);
+        QVERIFY_THROWS_EXCEPTION(Error, db::quoteOdbcValue(value));
+    }
+
+    // unixODBC's driver manager ends a braced value at the first "}" not doubled and lets a later
+    // DRIVER, FILEDSN or DSN decide which library it loads; FreeTDS reads the same value whole.
+    // A value that the manager would split into keys of its own is refused; other braces pass.
+    void driverManagerCannotBeRedirected_data()
+    {
+        QTest::addColumn<QString>("ado");
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("password names a driver")
+            << u"Data Source=srv;User ID=sa;Password=\"a} ;DRIVER=/tmp/evil.so;x=\""_s << QString()
+            << true;
+        QTest::newRow("user names a file DSN")
+            << u"Data Source=srv;User ID=\"u}\tFILEDSN=/tmp/x.dsn;\";Password=x"_s << QString()
+            << true;
+        QTest::newRow("server names a DSN")
+            << u"Data Source=\"s} ;dsn=other\";User ID=sa;Password=x"_s << QString() << true;
+        QTest::newRow("manager attributes")
+            << u"Data Source=srv;User ID=sa;Password=\"x}\nDMConnAttr=[1]\\\""_s << QString()
+            << true;
+        QTest::newRow("driver override split")
+            << u"Data Source=srv;User ID=sa;Password=x"_s << u"a}b"_s << true;
+        QTest::newRow("brace inside password")
+            << u"Data Source=srv;User ID=sa;Password=\"a;b}c\""_s << QString() << false;
+        QTest::newRow("brace inside user, then a key")
+            << u"Data Source=srv;User ID=\"a}b;c=d\""_s << QString() << false;
+        QTest::newRow("doubled braces")
+            << u"Data Source=srv;User ID=sa;Password=\"}}{{\""_s << QString() << false;
+    }
+    void driverManagerCannotBeRedirected()
+    {
+        QFETCH(QString, ado);
+        QFETCH(QString, driver);
+        QFETCH(bool, refused);
+        bool thrown = false;
+        try {
+            db::toOdbcConnectionString(u"SQLOLEDB.1"_s, ado, driver);
+        } catch (const Error&) {
+            thrown = true;
+        }
+        QCOMPARE(thrown, refused);
     }
 
     void loginTimeout_data()

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -76,6 +77,18 @@ private slots:
         QFETCH(int, start);
         QFETCH(QString, expected);
         QCOMPARE(ReplaceAllText(replacement, target, source, start), expected);
+    }
+
+    // Positions at the ends of the range count as below 1 or past the end, without overflow.
+    void extremeStartPositions()
+    {
+        const qsizetype lowest = std::numeric_limits<qsizetype>::min();
+        const qsizetype highest = std::numeric_limits<qsizetype>::max();
+        QCOMPARE(ReplaceText(u"X"_s, QString(), u"ab"_s, lowest), u"Xab"_s);
+        QCOMPARE(ReplaceAllText(u"X"_s, QString(), u"ab"_s, lowest), u"Xab"_s);
+        QCOMPARE(ReplaceText(u"X"_s, QString(), u"ab"_s, highest), u"abX"_s);
+        QCOMPARE(ReplaceAllText(u"X"_s, u"a"_s, u"ab"_s, lowest), u"ab"_s);
+        QCOMPARE(ReplaceAllText(u"X"_s, u"a"_s, u"ab"_s, highest), u"ab"_s);
     }
 
     void replaceText_data()

@@ -74,7 +74,6 @@ private:
     bool m_tds73; // NBCROW
     TdsWriter m_out;
     QByteArray m_heldDone;
-    bool m_lastWasDone = false;
     bool m_errorSinceDone = false;
     QList<Column> m_columns;
     bool m_attention = false;
