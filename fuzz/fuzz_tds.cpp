@@ -9,6 +9,7 @@
 #include "RequestLog.h"
 #include "TdsBuffer.h"
 #include "TdsLogin.h"
+#include "TdsRequest.h"
 #include "TdsTypes.h"
 
 #include <sys/socket.h>
@@ -19,17 +20,6 @@ using namespace sqlsim;
 using namespace sqlsim::tds;
 
 namespace {
-
-// ALL_HEADERS, from TDS 7.2 on: its first u32 is its own length.
-void skipAllHeaders(TdsReader& in, quint32 tdsVersion)
-{
-    if (tdsVersion < 0x72000000)
-        return;
-    const quint32 total = in.u32();
-    if (total < 4)
-        throw ProtocolError("ALL_HEADERS shorter than its own length");
-    in.skip(static_cast<qsizetype>(total) - 4);
-}
 
 void useParam(const Param& p)
 {
@@ -48,54 +38,21 @@ void useParam(const Param& p)
     writeValue(out, legacyType(type), p.value);
 }
 
-// The framing of an RPC request, as the connection reads it.
+// The connection's own request readers, then what the server does with each parameter.
 void rpc(const QByteArray& payload, quint32 tdsVersion)
 {
-    TdsReader in(payload);
-    skipAllHeaders(in, tdsVersion);
-    const bool modern = tdsVersion >= 0x72000000;
-    while (!in.atEnd()) {
-        QString procedure;
-        const quint16 nameLength = in.u16();
-        if (nameLength == 0xFFFF)
-            procedure = u"sp_id_%1"_s.arg(in.u16());
-        else
-            procedure = in.utf16(nameLength);
-        in.u16(); // option flags
-        QList<Param> params;
-        while (!in.atEnd()) {
-            const quint8 next = in.peekU8();
-            if (modern ? (next == 0xFF || next == 0xFE) : next == 0x80) {
-                in.u8();
-                break;
-            }
-            params.append(readParam(in));
-            useParam(params.back());
-        }
-        (void)RequestLog::rpcEntry(procedure, params);
-        (void)RequestLog::rpcEntry(u"sp_addlogin"_s, params);
-        (void)RequestLog::rpcEntry(u"sp_password"_s, params);
+    for (const RpcCall& call : readRpcRequest(payload, tdsVersion)) {
+        for (const Param& p : call.params)
+            useParam(p);
+        (void)RequestLog::rpcEntry(call.procedure, call.params);
+        (void)RequestLog::rpcEntry(u"sp_addlogin"_s, call.params);
+        (void)RequestLog::rpcEntry(u"sp_password"_s, call.params);
     }
 }
 
 void batch(const QByteArray& payload, quint32 tdsVersion)
 {
-    TdsReader in(payload);
-    skipAllHeaders(in, tdsVersion);
-    (void)RequestLog::batchEntry(in.utf16(in.remaining() / 2));
-}
-
-void transaction(const QByteArray& payload, quint32 tdsVersion)
-{
-    TdsReader in(payload);
-    skipAllHeaders(in, tdsVersion);
-    const quint16 request = in.u16();
-    if (request == 7 || request == 8) {
-        if (!in.atEnd())
-            (void)in.bVarchar();
-        if (!in.atEnd())
-            (void)in.u8();
-    }
+    (void)RequestLog::batchEntry(readSqlBatch(payload, tdsVersion));
 }
 
 void login(const QByteArray& payload, quint32* tdsVersion, PacketChannel& channel)
@@ -163,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     rpc(payload, tdsVersion);
                     break;
                 case packet::TransactionManager:
-                    transaction(payload, tdsVersion);
+                    (void)readTransactionRequest(payload, tdsVersion);
                     break;
                 default:
                     break;

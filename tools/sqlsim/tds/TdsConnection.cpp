@@ -5,6 +5,7 @@
 #include "TdsBuffer.h"
 #include "TdsLogin.h"
 #include "TdsReply.h"
+#include "TdsRequest.h"
 #include "TdsTypes.h"
 
 using namespace Qt::StringLiterals;
@@ -12,29 +13,6 @@ using namespace Qt::StringLiterals;
 namespace sqlsim::tds {
 
 namespace {
-
-QString wellKnownProcedure(quint16 id)
-{
-    static const char* const names[] = {nullptr,
-                                        "sp_cursor",
-                                        "sp_cursoropen",
-                                        "sp_cursorprepare",
-                                        "sp_cursorexecute",
-                                        "sp_cursorprepexec",
-                                        "sp_cursorunprepare",
-                                        "sp_cursorfetch",
-                                        "sp_cursoroption",
-                                        "sp_cursorclose",
-                                        "sp_executesql",
-                                        "sp_prepare",
-                                        "sp_execute",
-                                        "sp_prepexec",
-                                        "sp_prepexecrpc",
-                                        "sp_unprepare"};
-    if (id == 0 || id >= std::size(names))
-        return {};
-    return QString::fromLatin1(names[id]);
-}
 
 // A request that cannot be read to its end: answered, and the connection goes on.
 Message malformedRequest(const char* detail)
@@ -244,16 +222,6 @@ bool TdsConnection::finishLogin(const QString& user, const QString& password,
     return !m_channel.lost();
 }
 
-void TdsConnection::skipAllHeaders(TdsReader& in) const
-{
-    if (m_tdsVersion < 0x72000000)
-        return;
-    const quint32 total = in.u32();
-    if (total < 4)
-        throw ProtocolError("ALL_HEADERS shorter than its own length");
-    in.skip(static_cast<qsizetype>(total) - 4);
-}
-
 std::optional<ConnectionFault> TdsConnection::faultFor(const QString& entry)
 {
     std::optional<ConnectionFault> fault = m_server.takeConnectionFault(entry);
@@ -296,9 +264,7 @@ void TdsConnection::batch(const QByteArray& payload)
 {
     QString sql;
     try {
-        TdsReader in(payload);
-        skipAllHeaders(in);
-        sql = in.utf16(in.remaining() / 2);
+        sql = readSqlBatch(payload, m_tdsVersion);
     } catch (const ProtocolError& e) {
         serve([&](TdsReply& reply) {
             reply.message(malformedRequest(e.what()));
@@ -314,39 +280,9 @@ void TdsConnection::batch(const QByteArray& payload)
 
 void TdsConnection::rpc(const QByteArray& payload)
 {
-    struct Call
-    {
-        QString procedure;
-        QList<Param> params;
-    };
-    QList<Call> calls;
+    QList<RpcCall> calls;
     try {
-        TdsReader in(payload);
-        skipAllHeaders(in);
-        const bool modern = m_tdsVersion >= 0x72000000;
-        while (!in.atEnd()) {
-            Call call;
-            const quint16 nameLength = in.u16();
-            if (nameLength == 0xFFFF) {
-                const quint16 id = in.u16();
-                call.procedure = wellKnownProcedure(id);
-                if (call.procedure.isEmpty())
-                    throw ProtocolError("unknown procedure id");
-            } else {
-                call.procedure = in.utf16(nameLength);
-            }
-            in.u16(); // option flags: recompile, no metadata; nothing here depends on them
-            while (!in.atEnd()) {
-                const quint8 next = in.peekU8();
-                // Several calls in one request are separated by a batch flag.
-                if (modern ? (next == 0xFF || next == 0xFE) : next == 0x80) {
-                    in.u8();
-                    break;
-                }
-                call.params.append(readParam(in));
-            }
-            calls.append(std::move(call));
-        }
+        calls = readRpcRequest(payload, m_tdsVersion);
     } catch (const ProtocolError& e) {
         serve([&](TdsReply& reply) {
             reply.message(malformedRequest(e.what()));
@@ -355,7 +291,7 @@ void TdsConnection::rpc(const QByteArray& payload)
         return;
     }
     std::optional<ConnectionFault> fault;
-    for (const Call& call : calls) {
+    for (const RpcCall& call : calls) {
         const QString entry = RequestLog::rpcEntry(call.procedure, call.params);
         log(entry);
         if (!fault)
@@ -363,7 +299,7 @@ void TdsConnection::rpc(const QByteArray& payload)
     }
     serve(
         [&](TdsReply& reply) {
-            for (const Call& call : calls) {
+            for (const RpcCall& call : calls) {
                 if (reply.cancelled())
                     break;
                 m_session->executeRpc(call.procedure, call.params, reply);
@@ -374,28 +310,9 @@ void TdsConnection::rpc(const QByteArray& payload)
 
 void TdsConnection::transaction(const QByteArray& payload)
 {
-    enum class Kind
-    {
-        Begin,
-        Commit,
-        Rollback,
-        Other
-    };
-    Kind kind = Kind::Other;
-    bool beginNew = false;
+    TransactionRequest request;
     try {
-        TdsReader in(payload);
-        skipAllHeaders(in);
-        const quint16 request = in.u16();
-        if (request == 5) {
-            kind = Kind::Begin;
-        } else if (request == 7 || request == 8) {
-            kind = request == 7 ? Kind::Commit : Kind::Rollback;
-            if (!in.atEnd())
-                in.bVarchar(); // transaction name
-            if (!in.atEnd())
-                beginNew = (in.u8() & 0x01) != 0;
-        }
+        request = readTransactionRequest(payload, m_tdsVersion);
     } catch (const ProtocolError& e) {
         serve([&](TdsReply& reply) {
             reply.message(malformedRequest(e.what()));
@@ -403,20 +320,21 @@ void TdsConnection::transaction(const QByteArray& payload)
         });
         return;
     }
-    switch (kind) {
-    case Kind::Begin:
+    const bool beginNew = request.beginNew;
+    switch (request.kind) {
+    case TransactionRequest::Kind::Begin:
         log(u"tran: begin"_s);
         serve([&](TdsReply& reply) { m_session->beginTransaction(reply); });
         break;
-    case Kind::Commit:
+    case TransactionRequest::Kind::Commit:
         log(beginNew ? u"tran: commit, begin"_s : u"tran: commit"_s);
         serve([&](TdsReply& reply) { m_session->commitTransaction(beginNew, reply); });
         break;
-    case Kind::Rollback:
+    case TransactionRequest::Kind::Rollback:
         log(beginNew ? u"tran: rollback, begin"_s : u"tran: rollback"_s);
         serve([&](TdsReply& reply) { m_session->rollbackTransaction(beginNew, reply); });
         break;
-    case Kind::Other:
+    case TransactionRequest::Kind::Other:
         serve([&](TdsReply& reply) {
             reply.message({50000,
                            1,

@@ -47,7 +47,6 @@ private:
     void rpc(const QByteArray& payload);
     void transaction(const QByteArray& payload);
     void attention();
-    void skipAllHeaders(class TdsReader& in) const;
     void serve(const std::function<void(TdsReply&)>& work,
                const std::optional<ConnectionFault>& fault = std::nullopt);
     // The fault switch for a request about to run: nothing, a fault to arm on its reply, or
