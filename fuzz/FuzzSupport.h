@@ -5,7 +5,9 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -51,6 +53,18 @@ inline QString text(const QByteArray& input)
 inline QString text(const std::uint8_t* data, std::size_t size)
 {
     return text(bytes(data, size));
+}
+
+// The input written to a file of this name in a folder of the run's own, for readers that take a
+// path; gives the path.
+inline QString writeInputFile(const QString& name, const QByteArray& input)
+{
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(input) != input.size())
+        std::abort();
+    return path;
 }
 
 [[noreturn]] inline void fail(const char* file, int line, const char* condition,

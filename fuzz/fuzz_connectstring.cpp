@@ -1,32 +1,10 @@
 // ParseConnectString: the text of "/connection_string" or of a UDL file's Provider entry.
 #include "Connection.h"
+#include "FuzzPanel.h"
 #include "FuzzSupport.h"
 #include "ServerConnection.h"
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-class Panel : public ConnectionPanel
-{
-public:
-    QString serverText = u"init-server"_s;
-    QString userText = u"init-user"_s;
-    QString passwordText = u"init-password"_s;
-    bool tick = true;
-
-    QString server() const override { return serverText; }
-    void setServer(const QString& text) override { serverText = text; }
-    QString userName() const override { return userText; }
-    void setUserName(const QString& text) override { userText = text; }
-    QString password() const override { return passwordText; }
-    void setPassword(const QString& text) override { passwordText = text; }
-    bool isAuthorization() const override { return tick; }
-    void setAuthorization(bool on) override { tick = on; }
-    void showConnected(bool) override {}
-};
-
-} // namespace
 
 FUZZ_INIT
 
@@ -35,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString text = fuzz::text(data, size);
     db::Connection connection;
     connection.setProvider(u"SQLOLEDB.1"_s);
-    Panel panel;
+    fuzz::Panel panel(true);
     QString connectString;
     QString database = u"init-db"_s;
     ServerConnection server(connection, panel, connectString, database);

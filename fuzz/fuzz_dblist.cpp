@@ -4,32 +4,15 @@
 #include "XMLUtils.h"
 
 #include <QDomDocument>
-#include <QFile>
-#include <QTemporaryDir>
 
 using namespace Qt::StringLiterals;
 
-namespace {
-QString xmlPath;
-}
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
-{
-    fuzz::initApplication(argc, argv);
-    static QTemporaryDir dir;
-    xmlPath = dir.filePath(u"dbs.xml"_s);
-    return 0;
-}
+FUZZ_INIT
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QByteArray input = fuzz::bytes(data, size);
-    {
-        QFile file(xmlPath);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            file.write(input) != input.size())
-            std::abort();
-    }
+    const QString xmlPath = fuzz::writeInputFile(u"dbs.xml"_s, input);
     QDomDocument doc;
     const bool loaded = LoadXML(&doc, xmlPath, false, QString(), true);
 

@@ -5,23 +5,15 @@
 #include "FuzzSupport.h"
 #include "MyException.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-
 using namespace Qt::StringLiterals;
 
 FUZZ_INIT
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static QTemporaryDir programDir;
-    const QString programPath = programDir.path() + u'/';
-    {
-        QFile file(programPath + u"exclusion_mask_backup_file.txt"_s);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            std::abort();
-        file.write(fuzz::bytes(data, size));
-    }
+    const QString exclusionFile =
+        fuzz::writeInputFile(u"exclusion_mask_backup_file.txt"_s, fuzz::bytes(data, size));
+    const QString programPath = exclusionFile.left(exclusionFile.lastIndexOf(u'/') + 1);
     QStringList masks;
     try {
         masks = LoadExclusionList(programPath);

@@ -1,65 +1,26 @@
 // UDL files: the bytes are a file that LoadConnectString reads ("[oledb]", "Provider=..."), as
 // UTF-16LE from Windows or UTF-8; the panel and the current database take what it holds.
 #include "Connection.h"
+#include "FuzzPanel.h"
 #include "FuzzSupport.h"
 #include "IniFile.h"
 #include "ServerConnection.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-
 using namespace Qt::StringLiterals;
 
-namespace {
-
-class Panel : public ConnectionPanel
-{
-public:
-    QString serverText = u"init-server"_s;
-    QString userText = u"init-user"_s;
-    QString passwordText = u"init-password"_s;
-    bool tick = false;
-
-    QString server() const override { return serverText; }
-    void setServer(const QString& text) override { serverText = text; }
-    QString userName() const override { return userText; }
-    void setUserName(const QString& text) override { userText = text; }
-    QString password() const override { return passwordText; }
-    void setPassword(const QString& text) override { passwordText = text; }
-    bool isAuthorization() const override { return tick; }
-    // The window would connect here; a fuzz run never reaches a server.
-    void setAuthorization(bool on) override { tick = on; }
-    void showConnected(bool) override {}
-};
-
-QString udlPath;
-
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
-{
-    fuzz::initApplication(argc, argv);
-    static QTemporaryDir dir;
-    udlPath = dir.filePath(u"default.udl"_s);
-    return 0;
-}
+FUZZ_INIT
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QByteArray input = fuzz::bytes(data, size);
-    {
-        QFile file(udlPath);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            file.write(input) != input.size())
-            std::abort();
-    }
+    const QString udlPath = fuzz::writeInputFile(u"default.udl"_s, input);
     const platform::IniFile ini = platform::IniFile::load(udlPath);
     FUZZ_CHECK(ini.sections() == platform::IniFile::fromBytes(input).sections(),
                u"the file and its bytes read differently"_s);
 
     db::Connection connection;
     connection.setProvider(u"SQLOLEDB.1"_s);
-    Panel panel;
+    fuzz::Panel panel(false);
     QString connectString;
     QString database = u"init-db"_s;
     ServerConnection server(connection, panel, connectString, database);

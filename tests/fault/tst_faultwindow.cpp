@@ -3,6 +3,7 @@
 // and a backup file that disappears just before the restore. Every one ends with a message, the
 // progress window closed, the window usable afterwards, and the installation folder intact.
 #include "DBWorkU.h"
+#include "FullDisk.h"
 #include "GuiFixture.h"
 
 #include <QCheckBox>
@@ -20,37 +21,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int orderRows = 1200; // more than a page of the console's result
-
-// Passes writes through until a budget of bytes is spent, then fails as a full disk does.
-class FullDisk : public QIODevice
-{
-public:
-    FullDisk(QIODevice& target, qint64 budget) : m_target(target), m_budget(budget)
-    {
-        open(QIODevice::WriteOnly);
-    }
-
-protected:
-    qint64 readData(char*, qint64) override { return -1; }
-    qint64 writeData(const char* data, qint64 length) override
-    {
-        const qint64 room = m_budget - m_written;
-        if (length > room) {
-            if (room > 0)
-                m_target.write(data, room);
-            m_written = m_budget;
-            setErrorString(u"No space left on device"_s);
-            return -1;
-        }
-        m_written += length;
-        return m_target.write(data, length);
-    }
-
-private:
-    QIODevice& m_target;
-    qint64 m_budget;
-    qint64 m_written = 0;
-};
 
 // Every file below a folder with its bytes, hidden ones included.
 QMap<QString, QByteArray> snapshot(const QString& folder)

@@ -1,6 +1,7 @@
 // Storing and extracting application files, against bin/sqlsim over unixODBC and FreeTDS.
 #include "Connection.h"
 #include "FileStore.h"
+#include "FullDisk.h"
 #include "MyException.h"
 #include "ScriptedOperatorUi.h"
 #include "SqlsimProcess.h"
@@ -38,37 +39,6 @@ Tree readTree(const QString& root)
     }
     return tree;
 }
-
-// Passes writes through to a file until a budget of bytes is spent, then fails as a full disk.
-class FailingDevice : public QIODevice
-{
-public:
-    FailingDevice(QIODevice& target, qint64 budget) : m_target(target), m_budget(budget)
-    {
-        open(QIODevice::WriteOnly);
-    }
-
-protected:
-    qint64 readData(char*, qint64) override { return -1; }
-    qint64 writeData(const char* data, qint64 length) override
-    {
-        const qint64 room = m_budget - m_written;
-        if (length > room) {
-            if (room > 0)
-                m_target.write(data, room);
-            m_written = m_budget;
-            setErrorString(u"На диске нет места"_s);
-            return -1;
-        }
-        m_written += length;
-        return m_target.write(data, length);
-    }
-
-private:
-    QIODevice& m_target;
-    qint64 m_budget;
-    qint64 m_written = 0;
-};
 
 QStringList storedRows(db::Connection& c)
 {
@@ -518,7 +488,7 @@ private slots:
         ExtractOptions options;
         options.wrapOutput = [](QIODevice& file) -> std::unique_ptr<QIODevice> {
             // Only the big file runs out of room.
-            return std::make_unique<FailingDevice>(file, 100000);
+            return std::make_unique<FullDisk>(file, 100000);
         };
         ScriptedOperatorUi ui;
         QVERIFY(ExtractFilesFromDB(target, *c, true, u"2"_s, ui, options));
@@ -529,7 +499,7 @@ private slots:
         QCOMPARE(ui.shown[0].caption, u"Внимание"_s);
         QCOMPARE(ui.shown[0].text, u"Не все файлы программы извлечены из базы:\r\n"
                                    u"bin\\\\big.dll: Не удалось записать данные: "
-                                   u"На диске нет места"_s);
+                                   u"No space left on device"_s);
     }
 
     // Stored paths that lead out of the folder are written nowhere and are named in the warning.
