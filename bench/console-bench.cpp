@@ -8,6 +8,7 @@
 //   console-bench PROGRAM_DIR DATABASE SQL phases FILE    the same reading in layers, no window
 //
 // PROGRAM_DIR holds the settings.ini the window starts with.
+#include "BenchOperator.h"
 #include "DBWorkU.h"
 #include "DbSetupApplication.h"
 #include "QueryResult.h"
@@ -30,39 +31,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Answers the save dialog with one file; every message is a failed measurement.
-class BenchOperator : public OperatorUi
-{
-public:
-    QString saveFile;
-    QStringList shown;
-
-    void showMessage(Icon, const QString& caption, const QString& text) override
-    {
-        shown << caption + u": "_s + text;
-    }
-    bool askYesNo(Icon, const QString& caption, const QString& text) override
-    {
-        shown << caption + u": "_s + text;
-        return false;
-    }
-    void note(const QString&) override {}
-    std::optional<QString> chooseSaveFile(const FileDialog&) override
-    {
-        if (saveFile.isEmpty())
-            return std::nullopt;
-        return saveFile;
-    }
-    std::optional<QString> chooseOpenFile(const FileDialog&) override { return std::nullopt; }
-    std::optional<QString> chooseFolder(const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-    void openFolder(const QString&) override {}
-    void startOperation(const QString&) override {}
-    void finishOperation() override {}
-};
 
 // Notes the grid's first paint that shows rows (and, when asked, the last record as current).
 // The paint itself runs after the filter, so the caller reads the clock once the event loop has

@@ -13,6 +13,7 @@
 //
 // PROGRAM_DIR holds the settings.ini (and dbs.xml) the window starts with.
 #include "AttachTab.h"
+#include "BenchOperator.h"
 #include "DBWorkU.h"
 #include "DatabaseList.h"
 #include "DbSetupApplication.h"
@@ -32,33 +33,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Records every message: any of them fails the run.
-class BenchOperator : public OperatorUi
-{
-public:
-    QStringList shown;
-
-    void showMessage(Icon, const QString& caption, const QString& text) override
-    {
-        shown << caption + u": "_s + text;
-    }
-    bool askYesNo(Icon, const QString& caption, const QString& text) override
-    {
-        shown << caption + u": "_s + text;
-        return false;
-    }
-    void note(const QString&) override {}
-    std::optional<QString> chooseSaveFile(const FileDialog&) override { return std::nullopt; }
-    std::optional<QString> chooseOpenFile(const FileDialog&) override { return std::nullopt; }
-    std::optional<QString> chooseFolder(const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-    void openFolder(const QString&) override {}
-    void startOperation(const QString&) override {}
-    void finishOperation() override {}
-};
 
 void print(const char* name, double value)
 {

@@ -41,6 +41,6 @@ bench_program() {
     "$cxx" -std=c++20 -O2 -fPIC -Wall -Wextra -Wpedantic -Werror -Wshadow -Wold-style-cast \
         -Wconversion -DQT_NO_CAST_FROM_ASCII -DQT_NO_CAST_TO_ASCII -DQT_NO_DEBUG \
         -DQT_NO_NARROWING_CONVERSIONS_IN_CONNECT -DQT_DISABLE_DEPRECATED_UP_TO=0x060400 \
-        -I "$uic_include" "${includes[@]}" "${qt_cflags[@]}" \
+        -I "$uic_include" -I "$root/bench/helpers" "${includes[@]}" "${qt_cflags[@]}" \
         -o "$output" "$source" "${libs[@]}" "${qt_libs[@]}"
 }
