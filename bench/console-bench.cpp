@@ -8,7 +8,7 @@
 //   console-bench PROGRAM_DIR DATABASE SQL phases FILE    the same reading in layers, no window
 //
 // PROGRAM_DIR holds the settings.ini the window starts with.
-#include "BenchOperator.h"
+#include "BenchSupport.h"
 #include "DBWorkU.h"
 #include "DbSetupApplication.h"
 #include "QueryResult.h"
@@ -55,18 +55,6 @@ private:
     bool m_wantLast;
 };
 
-void print(const char* name, double value)
-{
-    std::printf("%s %.3f\n", name, value);
-    std::fflush(stdout);
-}
-
-void print(const char* name, qint64 value)
-{
-    std::printf("%s %lld\n", name, static_cast<long long>(value));
-    std::fflush(stdout);
-}
-
 // The process's peak resident memory so far (VmHWM), KiB.
 qint64 peakKib()
 {
@@ -79,25 +67,12 @@ qint64 peakKib()
     return -1;
 }
 
-double seconds(const QElapsedTimer& timer)
-{
-    return static_cast<double>(timer.nsecsElapsed()) / 1e9;
-}
-
 // The processor time this process has used so far, all threads, seconds.
 double cpuSeconds()
 {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-int fail(const BenchOperator& ui, const char* what)
-{
-    std::fprintf(stderr, "console-bench: %s\n", what);
-    for (const QString& text : ui.shown)
-        std::fprintf(stderr, "  shown: %s\n", text.toUtf8().constData());
-    return 1;
 }
 
 // Runs the event loop until flag is set; false when timeoutMs passed first.
@@ -148,12 +123,12 @@ int runPhases(TFormDB& form, BenchOperator& ui, const QString& database, const Q
     cpu = cpuSeconds();
     QFile out(file);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return fail(ui, "cannot create the export file");
+        return fail("console-bench", ui, u"cannot create the export file"_s);
     WriteExportFile(result, out);
     out.close();
     print("phase_write_seconds", seconds(timer));
     print("phase_write_cpu_seconds", cpuSeconds() - cpu);
-    return ui.shown.isEmpty() ? 0 : fail(ui, "the program reported an error");
+    return ui.shown.isEmpty() ? 0 : fail("console-bench", ui, u"the program reported an error"_s);
 }
 
 } // namespace
@@ -184,19 +159,19 @@ int main(int argc, char* argv[])
     startup.start();
     TFormDB form(ui, programDir);
     if (!form.Connection.isOpen())
-        return fail(ui, "the window did not connect");
+        return fail("console-bench", ui, u"the window did not connect"_s);
     if (mode == u"phases"_s) {
         try {
             return runPhases(form, ui, database, sql, args[5]);
         } catch (const std::exception& error) {
             ui.shown << QString::fromUtf8(error.what());
-            return fail(ui, "reading in layers failed");
+            return fail("console-bench", ui, u"reading in layers failed"_s);
         }
     }
 
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
-        return fail(ui, "the window was not shown");
+        return fail("console-bench", ui, u"the window was not shown"_s);
     form.findChild<QTabWidget*>(u"Page"_s)->setCurrentIndex(2);
     QCoreApplication::processEvents();
     print("startup_seconds", seconds(startup));
@@ -205,7 +180,8 @@ int main(int argc, char* argv[])
     // "Выполнить запрос" runs in the database the chooser shows.
     const int chosen = tab.DBNameSQL->findText(database);
     if (chosen < 0)
-        return fail(ui, "the console's chooser does not offer the benchmark database");
+        return fail("console-bench", ui,
+                    u"the console's chooser does not offer the benchmark database"_s);
     tab.DBNameSQL->setCurrentIndex(chosen);
     tab.SQLText->setPlainText(sql);
     QCoreApplication::processEvents();
@@ -218,13 +194,13 @@ int main(int argc, char* argv[])
     QTest::mouseClick(tab.BOpenSQL, Qt::LeftButton);
     const double handler = seconds(timer);
     if (!waitFor(rowsShown.painted, 60000))
-        return fail(ui, "the grid never showed rows");
+        return fail("console-bench", ui, u"the grid never showed rows"_s);
     print("first_rows_seconds", seconds(timer));
     print("first_rows_handler_seconds", handler);
     print("first_rows_fetched", static_cast<qint64>(form.CommonQuery.fetchedCount()));
     tab.ListLRecord->viewport()->removeEventFilter(&rowsShown);
     if (!ui.shown.isEmpty())
-        return fail(ui, "the query failed");
+        return fail("console-bench", ui, u"the query failed"_s);
     print("peak_kib_after_first_rows", peakKib());
     if (mode == u"first"_s)
         return 0;
@@ -238,7 +214,7 @@ int main(int argc, char* argv[])
         print("export_seconds", exported);
         print("export_rows_fetched", static_cast<qint64>(form.CommonQuery.fetchedCount()));
         print("peak_kib", peakKib());
-        return ui.shown.isEmpty() ? 0 : fail(ui, "the export failed");
+        return ui.shown.isEmpty() ? 0 : fail("console-bench", ui, u"the export failed"_s);
     }
 
     PaintWatch lastShown(form.CommonQuery, true);
@@ -247,11 +223,11 @@ int main(int argc, char* argv[])
     QTest::mouseClick(tab.NavLast, Qt::LeftButton);
     const double fetched = seconds(timer);
     if (!waitFor(lastShown.painted, 600000))
-        return fail(ui, "the grid never showed the last record");
+        return fail("console-bench", ui, u"the grid never showed the last record"_s);
     print("last_seconds", seconds(timer));
     print("last_handler_seconds", fetched);
     print("last_rows_fetched", static_cast<qint64>(form.CommonQuery.fetchedCount()));
     print("last_current_row", static_cast<qint64>(form.CommonQuery.currentRow()));
     print("peak_kib", peakKib());
-    return ui.shown.isEmpty() ? 0 : fail(ui, "the navigator failed");
+    return ui.shown.isEmpty() ? 0 : fail("console-bench", ui, u"the navigator failed"_s);
 }

@@ -13,7 +13,7 @@
 //
 // PROGRAM_DIR holds the settings.ini (and dbs.xml) the window starts with.
 #include "AttachTab.h"
-#include "BenchOperator.h"
+#include "BenchSupport.h"
 #include "DBWorkU.h"
 #include "DatabaseList.h"
 #include "DbSetupApplication.h"
@@ -33,31 +33,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-void print(const char* name, double value)
-{
-    std::printf("%s %.6f\n", name, value);
-    std::fflush(stdout);
-}
-
-void print(const char* name, qint64 value)
-{
-    std::printf("%s %lld\n", name, static_cast<long long>(value));
-    std::fflush(stdout);
-}
-
-double seconds(const QElapsedTimer& timer)
-{
-    return static_cast<double>(timer.nsecsElapsed()) / 1e9;
-}
-
-int fail(const BenchOperator& ui, const QString& what)
-{
-    std::fprintf(stderr, "load-bench: %s\n", what.toUtf8().constData());
-    for (const QString& text : ui.shown)
-        std::fprintf(stderr, "  shown: %s\n", text.toUtf8().constData());
-    return 1;
-}
 
 // What differs between two lists of names taken as sets; empty when they are equal.
 QString compareNames(QStringList got, QStringList expected)
@@ -103,7 +78,7 @@ int runDatabases(TFormDB& form, BenchOperator& ui, const QString& expectedFile, 
 {
     QFile file(expectedFile);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return fail(ui, u"cannot read "_s + expectedFile);
+        return fail("load-bench", ui, u"cannot read "_s + expectedFile);
     const QStringList expected = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
     print("expected_databases", static_cast<qint64>(expected.size()));
 
@@ -112,11 +87,11 @@ int runDatabases(TFormDB& form, BenchOperator& ui, const QString& expectedFile, 
     timer.start();
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
-        return fail(ui, u"the window was not shown"_s);
+        return fail("load-bench", ui, u"the window was not shown"_s);
     print("show_seconds", seconds(timer));
     TAttachTab& attach = *form.attachTab();
     if (const QString wrong = checkList(attach, expected); !wrong.isEmpty())
-        return fail(ui, u"the list after start-up: "_s + wrong);
+        return fail("load-bench", ui, u"the list after start-up: "_s + wrong);
 
     for (int i = 0; i < repeats; ++i) {
         timer.restart();
@@ -127,7 +102,7 @@ int runDatabases(TFormDB& form, BenchOperator& ui, const QString& expectedFile, 
         const QList<AttachedDatabase> rows = ReadAttachedDatabases(form.Connection);
         print("read_seconds", seconds(timer));
         if (rows.size() != expected.size())
-            return fail(ui, u"the query gave %1 rows"_s.arg(rows.size()));
+            return fail("load-bench", ui, u"the query gave %1 rows"_s.arg(rows.size()));
         timer.restart();
         attach.ListDBClick();
         print("probe_seconds", seconds(timer));
@@ -135,7 +110,7 @@ int runDatabases(TFormDB& form, BenchOperator& ui, const QString& expectedFile, 
     }
     print("list_rows", static_cast<qint64>(attach.rowCount()));
     if (const QString wrong = checkList(attach, expected); !wrong.isEmpty())
-        return fail(ui, u"the list after refreshing: "_s + wrong);
+        return fail("load-bench", ui, u"the list after refreshing: "_s + wrong);
     print("probe_enabled_add_files", static_cast<qint64>(attach.ui->isFileInDB->isEnabled()));
 
     // The console tab: showing it fills the chooser; then each drop-down fills it anew.
@@ -159,12 +134,13 @@ int runDatabases(TFormDB& form, BenchOperator& ui, const QString& expectedFile, 
     print("chooser_items", static_cast<qint64>(console.DBNameSQL->count()));
     if (const QString wrong = compareNames(chooserNames(*console.DBNameSQL), expected);
         !wrong.isEmpty())
-        return fail(ui, u"the console's chooser: "_s + wrong);
+        return fail("load-bench", ui, u"the console's chooser: "_s + wrong);
     // It offers the current database, as it does with a short list.
     if (console.DBNameSQL->currentText().compare(form._CurrentDBName, Qt::CaseInsensitive) != 0)
-        return fail(ui, u"the chooser shows \"%1\", not the current database \"%2\""_s.arg(
-                            console.DBNameSQL->currentText(), form._CurrentDBName));
-    return ui.shown.isEmpty() ? 0 : fail(ui, u"the program reported an error"_s);
+        return fail("load-bench", ui,
+                    u"the chooser shows \"%1\", not the current database \"%2\""_s.arg(
+                        console.DBNameSQL->currentText(), form._CurrentDBName));
+    return ui.shown.isEmpty() ? 0 : fail("load-bench", ui, u"the program reported an error"_s);
 }
 
 int runCatalogue(const QString& programDir, BenchOperator& ui, int count, int repeats)
@@ -176,8 +152,9 @@ int runCatalogue(const QString& programDir, BenchOperator& ui, int count, int re
         LoadDBList(programDir + u"dbs.xml"_s, catalogue);
         print("load_seconds", seconds(timer));
         if (catalogue.items.size() != count || catalogue.paths.size() != count)
-            return fail(ui, u"LoadDBList read %1 names, %2 paths"_s.arg(catalogue.items.size())
-                                .arg(catalogue.paths.size()));
+            return fail("load-bench", ui,
+                        u"LoadDBList read %1 names, %2 paths"_s.arg(catalogue.items.size())
+                            .arg(catalogue.paths.size()));
     }
 
     // The window with the catalogue, created and shown anew each time.
@@ -188,13 +165,14 @@ int runCatalogue(const QString& programDir, BenchOperator& ui, int count, int re
         timer.restart();
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get()))
-            return fail(ui, u"the window was not shown"_s);
+            return fail("load-bench", ui, u"the window was not shown"_s);
         print("show_seconds", seconds(timer));
 
         Ui::TAttachTab& attach = *form->attachTab()->ui;
         print("name_box_items", static_cast<qint64>(attach.DBName->count()));
         if (attach.DBName->count() != count)
-            return fail(ui, u"the name box holds %1 items"_s.arg(attach.DBName->count()));
+            return fail("load-bench", ui,
+                        u"the name box holds %1 items"_s.arg(attach.DBName->count()));
         // An entry from the middle and the last one, typed in another case, fill the file
         // fields (PROGRAM_DIR/Data exists, so the first paths count).
         for (const int entry : {count / 2, count - 1}) {
@@ -205,8 +183,9 @@ int runCatalogue(const QString& programDir, BenchOperator& ui, int count, int re
             const QString data = programDir + u"Data/"_s + name + u".mdf"_s;
             const QString log = programDir + u"Data/"_s + name + u"_log.ldf"_s;
             if (attach.DBFileName->text() != data || attach.DBLogFileName->text() != log)
-                return fail(ui, u"\"%1\" filled \"%2\" and \"%3\""_s.arg(
-                                    name, attach.DBFileName->text(), attach.DBLogFileName->text()));
+                return fail("load-bench", ui,
+                            u"\"%1\" filled \"%2\" and \"%3\""_s.arg(
+                                name, attach.DBFileName->text(), attach.DBLogFileName->text()));
         }
         // What the program's end costs: the window and its lists freed.
         timer.restart();
@@ -214,7 +193,7 @@ int runCatalogue(const QString& programDir, BenchOperator& ui, int count, int re
         print("destroy_seconds", seconds(timer));
         QCoreApplication::processEvents();
     }
-    return ui.shown.isEmpty() ? 0 : fail(ui, u"the program reported an error"_s);
+    return ui.shown.isEmpty() ? 0 : fail("load-bench", ui, u"the program reported an error"_s);
 }
 
 } // namespace
@@ -248,10 +227,10 @@ int main(int argc, char* argv[])
         TFormDB form(ui, programDir);
         print("construct_seconds", seconds(timer));
         if (!form.Connection.isOpen())
-            return fail(ui, u"the window did not connect"_s);
+            return fail("load-bench", ui, u"the window did not connect"_s);
         return runDatabases(form, ui, args[3], repeats);
     } catch (const std::exception& error) {
         ui.shown << QString::fromUtf8(error.what());
-        return fail(ui, u"the measurement failed"_s);
+        return fail("load-bench", ui, u"the measurement failed"_s);
     }
 }
