@@ -297,6 +297,19 @@ inline QMap<QString, QByteArray> storedFiles(BatchScene& scene, const QString& d
     return files;
 }
 
+// A backup of ostrel_ts with the installation's files, made by the program itself.
+inline void backUpWithFiles(BatchScene& scene, const QString& backupFile)
+{
+    RunResult r;
+    scene.run(
+        {u"-backup_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + backupFile, u"/not_show_form"_s},
+        r);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    QVERIFY(QFileInfo(backupFile).isFile());
+}
+
 } // namespace batch
 
 // Runs a scene step and stops the test when it failed.

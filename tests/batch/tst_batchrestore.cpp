@@ -15,19 +15,6 @@ const QString noFilesWarning = u"Внимание: Восстановление 
 constexpr QFile::Permissions readOnly =
     QFile::ReadOwner | QFile::ReadUser | QFile::ReadGroup | QFile::ReadOther;
 
-// A backup with the installation's files, made by the program itself.
-void backUpWithFiles(BatchScene& scene, const QString& backupFile)
-{
-    RunResult r;
-    scene.run(
-        {u"-backup_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + backupFile, u"/not_show_form"_s},
-        r);
-    if (QTest::currentTestFailed())
-        return;
-    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-    QVERIFY(QFileInfo(backupFile).isFile());
-}
-
 } // namespace
 
 class TestBatchRestore : public QObject

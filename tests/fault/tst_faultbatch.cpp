@@ -26,13 +26,7 @@ const QRegularExpression
 // that has moved on.
 void backUpAndChange(BatchScene& scene, const QString& backupFile)
 {
-    RunResult r;
-    scene.run(
-        {u"-backup_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + backupFile, u"/not_show_form"_s},
-        r);
-    if (QTest::currentTestFailed())
-        return;
-    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    BATCH_STEP(backUpWithFiles(scene, backupFile));
     QVERIFY(writeFile(scene.installDir() + u"ostrel.ini"_s, "changed after the backup"));
     QVERIFY(writeFile(scene.installDir() + u"lib/tool.dll"_s, "a newer library"));
 }

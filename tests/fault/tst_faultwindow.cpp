@@ -132,6 +132,18 @@ class TestFaultWindow : public QObject
         scene.ui.operations.clear();
     }
 
+    // The window open on a server that holds a backup of the installation, which has moved on.
+    static void openAfterBackup(Scene& scene)
+    {
+        prepare(scene);
+        if (QTest::currentTestFailed())
+            return;
+        openWindow(scene);
+        if (QTest::currentTestFailed())
+            return;
+        backupAndChange(scene);
+    }
+
     static void restoreFromWindow(Scene& scene, const QString& name, bool extract)
     {
         scene.form->findChild<QTabWidget*>(u"Page"_s)->setCurrentIndex(1);
@@ -370,13 +382,7 @@ private slots:
     {
         QFETCH(bool, extraction);
         Scene scene;
-        prepare(scene);
-        if (QTest::currentTestFailed())
-            return;
-        openWindow(scene);
-        if (QTest::currentTestFailed())
-            return;
-        backupAndChange(scene);
+        openAfterBackup(scene);
         if (QTest::currentTestFailed())
             return;
         QVERIFY(writeFile(exportFile(scene), "an earlier export"));
@@ -433,13 +439,7 @@ private slots:
     void backupFileVanishes()
     {
         Scene scene;
-        prepare(scene);
-        if (QTest::currentTestFailed())
-            return;
-        openWindow(scene);
-        if (QTest::currentTestFailed())
-            return;
-        backupAndChange(scene);
+        openAfterBackup(scene);
         if (QTest::currentTestFailed())
             return;
         QVERIFY(scene.sim.exec(u"INSERT INTO app.dbo.orders VALUES (0, N'после копии')"_s));
