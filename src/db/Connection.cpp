@@ -266,7 +266,7 @@ qint64 drain(const Statement& stmt, SQLRETURN rc,
         } catch (const DbError& e) {
             if (!firstError)
                 firstError = e;
-            if (e.sqlState().startsWith(u"08"_s) || e.sqlState() == u"HY008"_s)
+            if (e.isConnectionLoss() || e.isCancelled())
                 break;
             // A dropped connection may come back as any error, again and again.
             if (stmt.connectionDead()) {
@@ -451,9 +451,36 @@ public:
     QString database;
     int commandTimeout = 30;
     std::unique_ptr<AsyncRun> async;
+    // The statement a synchronous call waits for, so that interrupt() can reach it from another
+    // thread; the handle is freed only after it is taken out under the lock.
+    std::mutex runningMutex;
+    SQLHSTMT running = nullptr;
 };
 
 namespace {
+
+// Marks a statement as the one interrupt() stops while it is in scope.
+class Running
+{
+public:
+    Running(Connection::Impl& owner, SQLHSTMT stmt) : m_owner(owner)
+    {
+        std::lock_guard lock(m_owner.runningMutex);
+        m_owner.running = stmt;
+    }
+    ~Running() { clear(); }
+    // Before the statement is freed.
+    void clear()
+    {
+        std::lock_guard lock(m_owner.runningMutex);
+        m_owner.running = nullptr;
+    }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+private:
+    Connection::Impl& m_owner;
+};
 
 // The driver collects a long value by growing one buffer chunk after chunk. glibc raises its mmap
 // threshold after large blocks are freed, so the next large value grows on the heap, where every
@@ -564,6 +591,15 @@ void Connection::open()
     }
     d->open = true;
     d->transaction = false;
+    // SQL Server sends at most @@TEXTSIZE bytes of a text, image or (max) value, 4096 unless the
+    // client asks for more, and cuts the rest without a word. Microsoft's drivers lift the limit
+    // when they connect; FreeTDS's does not, so every session does it here.
+    try {
+        executeNoRecords(u"SET TEXTSIZE 2147483647"_s);
+    } catch (...) {
+        close();
+        throw;
+    }
 }
 
 void Connection::close()
@@ -609,6 +645,7 @@ qint64 Connection::executeNoRecords(const QString& sql)
     d->requireIdle();
     Statement stmt(d->hdbc(), d->commandTimeout);
     std::vector<SQLWCHAR> text = wide(sql);
+    const Running running(*d, stmt.get());
     return drain(stmt, SQLExecDirectW(stmt.get(), text.data(), SQL_NTS));
 }
 
@@ -862,12 +899,14 @@ QList<QList<QVariant>> PagedCursor::fetch(qsizetype count)
     QList<QList<QVariant>> rows;
     if (!m_stmt)
         return rows;
+    Running running(*m_owner, m_stmt->get());
     rows.reserve(count);
     const auto columns = static_cast<SQLUSMALLINT>(m_columns.names.size());
     while (rows.size() < count) {
         if (m_stmt->check(SQLFetch(m_stmt->get()), u"SQLFetch"_s) == SQL_NO_DATA) {
             // The rest of the batch (row counts, messages) is read so that it ends cleanly.
             drain(*m_stmt, SQLMoreResults(m_stmt->get()));
+            running.clear();
             m_stmt.reset();
             release();
             break;
@@ -886,6 +925,7 @@ std::unique_ptr<Connection::Cursor> Connection::openCursor(const QString& sql, i
     d->requireIdle();
     auto stmt = std::make_unique<Statement>(d->hdbc(), timeoutSeconds);
     std::vector<SQLWCHAR> text = wide(sql);
+    const Running running(*d, stmt->get());
     SQLRETURN rc = SQLExecDirectW(stmt->get(), text.data(), SQL_NTS);
     for (;;) {
         if (rc == SQL_NO_DATA)
@@ -1016,6 +1056,13 @@ void Connection::cancel()
     std::lock_guard lock(d->async->mutex);
     if (const SQLHSTMT stmt = d->async->stmt; stmt != nullptr && !d->async->done)
         SQLCancel(stmt);
+}
+
+void Connection::interrupt()
+{
+    std::lock_guard lock(d->runningMutex);
+    if (d->running != nullptr)
+        SQLCancel(d->running);
 }
 
 void Connection::beginTrans()

@@ -115,6 +115,10 @@ public:
     void waitForAsync();
     // Asks the server to stop the running statement; its error comes from waitForAsync().
     void cancel();
+    // From any thread: asks the server to stop the query or fetch the connection's own thread is
+    // waiting for (a statement run, a cursor opened or read); that call then throws a DbError
+    // whose isCancelled() is true. Does nothing when no such call runs.
+    void interrupt();
 
     void beginTrans();
     void commitTrans();

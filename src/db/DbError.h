@@ -16,6 +16,10 @@ public:
     {}
     int nativeError() const noexcept { return m_native; }
     const QString& sqlState() const noexcept { return m_state; }
+    // The connection to the server is gone (SQLSTATE class 08).
+    bool isConnectionLoss() const { return m_state.startsWith(QLatin1String("08")); }
+    // The statement was stopped at the client's request (Connection::interrupt).
+    bool isCancelled() const { return m_state == QLatin1String("HY008"); }
 
 private:
     int m_native = 0;

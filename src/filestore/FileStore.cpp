@@ -209,7 +209,7 @@ bool renameOver(const QString& from, const QString& to, QString* error)
 bool connectionLost(const db::Connection& connection, const std::exception& error)
 {
     const auto* dbError = dynamic_cast<const db::DbError*>(&error);
-    return !connection.isOpen() || (dbError != nullptr && dbError->sqlState().startsWith(u"08"_s));
+    return !connection.isOpen() || (dbError != nullptr && dbError->isConnectionLoss());
 }
 
 class Extractor
