@@ -296,6 +296,7 @@ void TAttachTab::BDeleteDBClick()
                                        u"Вы действительно хотете отключить базу данных \""_s +
                                            name + u"\"?"_s))
         return;
+    m_form->ReleaseConsoleSession();
     m_form->Connection.setDefaultDatabase(u"master"_s);
     try {
         MSSQLDetachDB(name, m_form->Connection);
@@ -313,6 +314,7 @@ void TAttachTab::BReConnectDBClick()
         return;
     const QString name = rowName(row);
     const QString dataFile = rowFileName(row);
+    m_form->ReleaseConsoleSession();
     m_form->Connection.setDefaultDatabase(u"master"_s);
     try {
         MSSQLDetachDB(name, m_form->Connection);

@@ -165,11 +165,39 @@ void TFormDB::OpenCommonQuery(const QString& database, const QString& sql, int t
         QueryConnection.setDefaultDatabase(database);
         QueryConnection.open();
     }
-    QueryConnection.setDefaultDatabase(database);
     m_commonQueryDatabase = database;
     m_commonQuerySql = sql;
     m_commonQueryTimeout = timeoutSeconds;
-    CommonQuery.open(QueryConnection, sql, timeoutSeconds);
+    try {
+        QueryConnection.setDefaultDatabase(database);
+        CommonQuery.open(QueryConnection, sql, timeoutSeconds);
+    } catch (...) {
+        leaveConsoleDatabase();
+        throw;
+    }
+    if (CommonQuery.isComplete())
+        leaveConsoleDatabase();
+}
+
+void TFormDB::ReleaseConsoleSession()
+{
+    if (!CommonQuery.isComplete())
+        CommonQuery.close();
+    leaveConsoleDatabase();
+}
+
+void TFormDB::leaveConsoleDatabase()
+{
+    const QString master = u"master"_s;
+    if (!QueryConnection.isOpen() ||
+        QueryConnection.defaultDatabase().compare(master, Qt::CaseInsensitive) == 0)
+        return;
+    try {
+        QueryConnection.setDefaultDatabase(master);
+    } catch (const std::exception&) {
+        // A session that cannot even switch is of no use; closed, it holds nothing.
+        QueryConnection.close();
+    }
 }
 
 void TFormDB::MakeCommonQueryEditable(const QString& database, const QString& sql)
@@ -210,11 +238,14 @@ void TFormDB::RefreshCommonQuery()
     while (CommonQuery.fetchedCount() <= row && CommonQuery.fetchRows(QueryResult::pageSize)) {
     }
     CommonQuery.setCurrentRow(row);
+    if (CommonQuery.isComplete())
+        leaveConsoleDatabase();
 }
 
 void TFormDB::AddUserToDBUsers(const QString& databaseName, const QString& dataFile,
                                bool windowsLogin, const QString& logFile)
 {
+    ReleaseConsoleSession();
     ::AddUserToDBUsers(Connection, databaseName, dataFile, windowsLogin, logFile);
 }
 
@@ -252,6 +283,7 @@ void TFormDB::showServerPercent(int percent)
 void TFormDB::BackupDB(const QString& databaseName, const QString& installDir,
                        const QString& backupFile, bool addFiles, bool showProgress)
 {
+    ReleaseConsoleSession();
     FlowContext context = flowContext();
     ::BackupDB(context, databaseName, installDir, backupFile, addFiles, showProgress);
 }
@@ -260,6 +292,7 @@ void TFormDB::RestoreDB(const QString& databaseName, const QString& backupFile,
                         const QString& restoreFolder, const QString& installDir, bool replace,
                         bool extractFiles, bool showProgress, bool askVersion)
 {
+    ReleaseConsoleSession();
     FlowContext context = flowContext();
     ::RestoreDB(context, databaseName, backupFile, restoreFolder, installDir, replace, extractFiles,
                 showProgress, askVersion);

@@ -50,8 +50,14 @@ public:
     // by page, while the list, backup and the rest use the main connection.
     db::Connection QueryConnection;
     QueryResult CommonQuery;
-    // Opens CommonQuery on a statement run in the database.
+    // Opens CommonQuery on a statement run in the database. The console's session returns to
+    // master once the result is read whole (or the statement failed), so that it holds no
+    // database between queries.
     void OpenCommonQuery(const QString& database, const QString& sql, int timeoutSeconds);
+    // Before an operation on a whole database (attach, detach, backup, restore): a console result
+    // still being read is closed, since its session holds the database and the rows it reads, and
+    // the console's session returns to master.
+    void ReleaseConsoleSession();
     // Runs the shown result's statement again.
     void RefreshCommonQuery();
     // Lets the console's result be written back when it comes from one table: changes go over
@@ -115,6 +121,8 @@ private:
     // the run works on.
     QString connectForBatch(const QString& databaseName, const QString& fileUdl,
                             const QString& connectionString);
+    // The console's session leaves whatever database it is in (closed when it cannot).
+    void leaveConsoleDatabase();
     // The server's progress of a backup or restore ("Выполнено 40%"); < 0 clears it.
     void showServerPercent(int percent);
 
