@@ -246,7 +246,13 @@ public:
         const QStringList words = sql.split(space, Qt::SkipEmptyParts);
         const QString command = words.value(0);
         const int arg = words.value(1).toInt();
-        if (command == u"ping"_s) {
+        // The engine's part: the session's TEXTSIZE goes with every reply.
+        reply.setTextSize(m_textSize);
+        if (command.compare(u"set"_s, Qt::CaseInsensitive) == 0 &&
+            words.value(1).compare(u"textsize"_s, Qt::CaseInsensitive) == 0) {
+            m_textSize = words.value(2).toLongLong();
+            reply.done(DoneKind::Statement, std::nullopt, false);
+        } else if (command == u"ping"_s) {
             reply.columns({{u"answer"_s, {SqlType::Int}}});
             reply.row({qint64(42)});
             reply.done(DoneKind::Statement, 1, false);
@@ -392,6 +398,7 @@ public:
 
 private:
     QString m_database;
+    qint64 m_textSize = -1; // the wire alone cuts nothing
     int m_handles = 0;
     quint64 m_transaction = 0x1000;
 };

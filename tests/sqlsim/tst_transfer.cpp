@@ -122,6 +122,7 @@ public:
         e.error = error;
         events.append(e);
     }
+    void setTextSize(qint64) override {}
     void databaseChanged(const QString&, const QString&) override {}
     void transactionBegan(quint64) override {}
     void transactionCommitted(quint64) override {}

@@ -199,7 +199,7 @@ QString OdbcClient::connectionString(quint16 port, const QString& user, const QS
 }
 
 bool OdbcClient::connect(quint16 port, const QString& user, const QString& password,
-                         const QString& database)
+                         const QString& database, TextSize textSize)
 {
     disconnect();
     std::vector<SQLWCHAR> text = wide(connectionString(port, user, password, database));
@@ -210,13 +210,29 @@ bool OdbcClient::connect(quint16 port, const QString& user, const QString& passw
     m_lastError = diag.isEmpty() ? QString() : diag.first().text;
     m_lastNative = diag.isEmpty() ? 0 : diag.first().native;
     m_lastState = diag.isEmpty() ? QString() : diag.first().state;
-    return succeeded(rc);
+    if (!succeeded(rc) || textSize == TextSize::ServerDefault)
+        return succeeded(rc);
+    const OdbcResult lifted = exec(u"SET TEXTSIZE 2147483647"_s);
+    if (!lifted.ok) {
+        m_lastError = lifted.error;
+        m_lastNative = lifted.nativeError;
+        m_lastState = lifted.sqlState;
+        disconnect();
+    }
+    return lifted.ok;
 }
 
 void OdbcClient::disconnect()
 {
-    if (m_dbc != nullptr)
-        SQLDisconnect(m_dbc);
+    if (m_dbc == nullptr)
+        return;
+    // The server ends a session only some time after its client has gone, and until then the
+    // session holds its database: a detach, restore or drop that a test runs next on another
+    // connection would find the database in use. Leaving it first frees it before we go on.
+    const QString database = currentCatalog();
+    if (!database.isEmpty() && database.compare(u"master"_s, Qt::CaseInsensitive) != 0)
+        exec(u"USE master"_s);
+    SQLDisconnect(m_dbc);
 }
 
 OdbcResult OdbcClient::execParams(const QString& sql, const QList<QVariant>& params)

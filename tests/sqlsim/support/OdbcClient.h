@@ -41,8 +41,20 @@ public:
     OdbcClient(const OdbcClient&) = delete;
     OdbcClient& operator=(const OdbcClient&) = delete;
 
+    // What the session's TEXTSIZE is once connected. Microsoft's own drivers lift it to no limit
+    // when they connect; FreeTDS's driver leaves SQL Server's 4096 bytes, which cuts longer text,
+    // ntext, image and (max) values in results. Like a real client, this one lifts it unless a
+    // test asks for the server's default.
+    enum class TextSize
+    {
+        Unlimited,
+        ServerDefault,
+    };
+
     bool connect(quint16 port, const QString& user, const QString& password,
-                 const QString& database = {});
+                 const QString& database = {}, TextSize textSize = TextSize::Unlimited);
+    // Leaves a user database before it goes (USE master), so that no other connection of the
+    // test finds the database in use by a session the server has not yet ended.
     void disconnect();
     QString lastError() const { return m_lastError; }
     int lastNativeError() const { return m_lastNative; }

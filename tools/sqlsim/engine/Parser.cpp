@@ -1226,6 +1226,10 @@ private:
                 syntaxError(&w);
             s->words << w.text.toUpper();
         } while (acceptSymbol(u","));
+        if (s->words == QStringList{u"TEXTSIZE"_s}) {
+            s->value = textSizeNumber();
+            return s;
+        }
         const Token& v = peek();
         if (v.isWord(u"on") || v.isWord(u"off")) {
             next();
@@ -1248,6 +1252,30 @@ private:
             syntaxError();
         }
         return s;
+    }
+
+    // SET TEXTSIZE takes an integer constant, no variable, within int's range: SQL Server's
+    // parser answers anything else with 1080 (or 102 for what is no number at all).
+    // https://learn.microsoft.com/sql/t-sql/statements/set-textsize-transact-sql
+    QString textSizeNumber()
+    {
+        const bool negative = acceptSymbol(u"-");
+        const Token& v = peek();
+        if (v.kind != Token::Integer && v.kind != Token::Decimal && v.kind != Token::Float)
+            syntaxError();
+        next();
+        bool ok = false;
+        const qint64 n = v.text.toLongLong(&ok);
+        const qint64 limit = negative ? qint64(2147483648) : qint64(2147483647);
+        if (v.kind != Token::Integer || !ok || n > limit) {
+            Message m;
+            m.number = 1080;
+            m.severity = 15;
+            m.text = u"The integer value %1 is out of range."_s.arg(v.text);
+            m.line = v.line;
+            throw SqlError(m, true);
+        }
+        return negative ? u'-' + v.text : v.text;
     }
 
     StmtPtr ifStatement(const Token& t)

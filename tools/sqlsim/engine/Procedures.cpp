@@ -267,6 +267,7 @@ SessionImpl::CallResult SessionImpl::callUserProcedure(const QString& database, 
         }
         setCurrentDatabase(database);
     }
+    const SetOptionScope options(*this);
     ++m_nest;
     auto restore = [&] {
         --m_nest;
@@ -355,6 +356,7 @@ void SessionImpl::runDynamic(const QString& sql, const QList<ProcParam>& declara
                                      "which was not supplied."_s.arg(d.displayName, d.displayName));
             }
         }
+        const SetOptionScope options(*this);
         ++m_nest;
         try {
             for (const StmtPtr& st : statements) {
@@ -407,6 +409,7 @@ void SessionImpl::executeRpc(const QString& procedure, const QList<Param>& param
             inner.columns(c);
         }
         void row(const QList<Value>& v) override { inner.row(v); }
+        void setTextSize(qint64 bytes) override { inner.setTextSize(bytes); }
         void done(DoneKind kind, std::optional<qint64> n, bool e) override
         {
             // Inside an RPC every statement ends with DONEINPROC.

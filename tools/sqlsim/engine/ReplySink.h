@@ -24,6 +24,10 @@ public:
     // Starts a result set; rows follow, then done().
     virtual void columns(const QList<Column>& columns) = 0;
     virtual void row(const QList<Value>& values) = 0;
+    // The session's TEXTSIZE: rows written from now on carry at most this many bytes of each
+    // text, ntext, image, varchar(max), nvarchar(max) and varbinary(max) value, as encoded on
+    // the wire; negative: no limit. Output parameters and return values are never cut.
+    virtual void setTextSize(qint64 bytes) = 0;
     // Ends one statement. rowCount: the count to report (none: no COUNT bit, as under SET NOCOUNT
     // ON or for DDL); error: the statement failed.
     virtual void done(DoneKind kind, std::optional<qint64> rowCount, bool error) = 0;

@@ -66,6 +66,7 @@ public:
     }
     void columns(const QList<Column>&) override {}
     void row(const QList<Value>&) override {}
+    void setTextSize(qint64) override {}
     void done(DoneKind, std::optional<qint64>, bool) override {}
     void databaseChanged(const QString&, const QString&) override {}
     void transactionBegan(quint64) override {}

@@ -205,7 +205,9 @@ private:
     bool m_nocount = false;
     QString m_dateFormat = QStringLiteral("mdy");
     int m_lockTimeout = -1;
-    int m_textSize = 2147483647;
+    // @@TEXTSIZE: what a session that never sets it gets, as from SQL Server.
+    static constexpr int defaultTextSize = 4096;
+    int m_textSize = defaultTextSize;
     int m_trancount = 0;
     bool m_sqliteTx = false;
     quint64 m_txDescriptor = 0;
@@ -223,6 +225,25 @@ private:
     // ---- request plumbing (Session.cpp)
     void beginRequest(ReplySink& reply);
     void endRequest();
+    // SET TEXTSIZE's value as @@TEXTSIZE reports it; negative: no limit. Told to the reply.
+    void setTextSize(int bytes);
+    // A SET option changed inside a procedure or a dynamic SQL batch (EXEC of a string,
+    // sp_executesql, prepared statements) is restored when that returns.
+    // https://learn.microsoft.com/sql/t-sql/statements/set-statements-transact-sql
+    class SetOptionScope
+    {
+    public:
+        explicit SetOptionScope(SessionImpl& session)
+            : m_session(session), m_textSize(session.m_textSize)
+        {}
+        ~SetOptionScope() { m_session.setTextSize(m_textSize); }
+        SetOptionScope(const SetOptionScope&) = delete;
+        SetOptionScope& operator=(const SetOptionScope&) = delete;
+
+    private:
+        SessionImpl& m_session;
+        int m_textSize;
+    };
     void setCurrentDatabase(const QString& name);
     QString attachDatabase(const DatabaseEntry& entry);
     void detachAlias(const QString& lower);

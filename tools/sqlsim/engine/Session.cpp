@@ -33,6 +33,7 @@ public:
         m_inner.columns(c);
     }
     void row(const QList<Value>& v) override { m_inner.row(v); }
+    void setTextSize(qint64 bytes) override { m_inner.setTextSize(bytes); }
     void done(DoneKind kind, std::optional<qint64> rowCount, bool error) override
     {
         m_pending = false;
@@ -309,6 +310,14 @@ void SessionImpl::beginRequest(ReplySink& reply)
 {
     m_reply = &reply;
     setThreadDateFormat(m_dateFormat);
+    setTextSize(m_textSize);
+}
+
+void SessionImpl::setTextSize(int bytes)
+{
+    m_textSize = bytes;
+    if (m_reply)
+        m_reply->setTextSize(bytes < 0 ? -1 : bytes);
 }
 
 void SessionImpl::endRequest()
@@ -1125,8 +1134,13 @@ void SessionImpl::runSetOption(const Stmt& s, Frame&)
         return;
     }
     if (option == u"TEXTSIZE") {
+        // The parser has checked the number. 0 is the default of 4096 again; -1 means no limit,
+        // and @@TEXTSIZE then reports -1; no value is longer than 2147483647 bytes. The pages
+        // name no other negative number: such a number is kept as given and limits nothing.
+        // https://learn.microsoft.com/sql/t-sql/statements/set-textsize-transact-sql
+        // https://learn.microsoft.com/sql/relational-databases/native-client/features/filestream-support
         const qint64 n = numberValue();
-        m_textSize = n <= 0 ? 2147483647 : int(std::min<qint64>(n, 2147483647));
+        setTextSize(n == 0 ? defaultTextSize : int(n));
         return;
     }
     if (option == u"ROWCOUNT") {

@@ -87,6 +87,7 @@ public:
     }
     void columns(const QList<Column>& c) override { m_inner.columns(c); }
     void row(const QList<Value>& v) override { m_inner.row(v); }
+    void setTextSize(qint64 bytes) override { m_inner.setTextSize(bytes); }
     void done(DoneKind k, std::optional<qint64> n, bool e) override { m_inner.done(k, n, e); }
     void databaseChanged(const QString& a, const QString& b) override
     {

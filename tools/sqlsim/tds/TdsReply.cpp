@@ -134,7 +134,7 @@ void TdsReply::row(const QList<Value>& values)
 {
     if (m_columns.isEmpty() || !beginToken())
         return;
-    writeRow(m_out, m_columns, values, m_tds73);
+    writeRow(m_out, m_columns, values, m_tds73, m_textSize);
     if (m_dropAfterRows > 0 && ++m_rowsWritten >= m_dropAfterRows) {
         // Not the end of the message: the client has these rows and waits for more in vain.
         m_channel.send(m_out.data().constData(), m_out.size(), false);

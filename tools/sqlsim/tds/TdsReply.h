@@ -34,6 +34,7 @@ public:
     void message(const Message& message) override;
     void columns(const QList<Column>& columns) override;
     void row(const QList<Value>& values) override;
+    void setTextSize(qint64 bytes) override { m_textSize = bytes; }
     void done(DoneKind kind, std::optional<qint64> rowCount, bool error) override;
     void databaseChanged(const QString& newName, const QString& oldName) override;
     void transactionBegan(quint64 descriptor) override;
@@ -76,6 +77,7 @@ private:
     QByteArray m_heldDone;
     bool m_errorSinceDone = false;
     QList<Column> m_columns;
+    qint64 m_textSize = -1; // none until the session says
     bool m_attention = false;
     std::chrono::steady_clock::time_point m_lastPoll;
     qint64 m_dropAfterRows = 0; // 0: no fault armed

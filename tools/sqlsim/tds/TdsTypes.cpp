@@ -214,6 +214,17 @@ void writeTextPointerValue(TdsWriter& out, const QByteArray& data)
     out.bytes(data);
 }
 
+// SQL Server sends at most @@TEXTSIZE bytes of a text, ntext, image, varchar(max),
+// nvarchar(max) or varbinary(max) value in a result, without a warning; UTF-16 text keeps whole
+// code units. https://learn.microsoft.com/sql/t-sql/statements/set-textsize-transact-sql
+void cutToTextSize(QByteArray& data, const ColumnType& t, qint64 textSize)
+{
+    if (textSize < 0 || data.size() <= textSize)
+        return;
+    const bool unicode = t.type == SqlType::NText || t.type == SqlType::NVarChar;
+    data.truncate(unicode ? textSize & ~qint64(1) : textSize);
+}
+
 QByteArray fitted(QByteArray data, qsizetype maxBytes, bool padded, char pad)
 {
     if (data.size() > maxBytes)
@@ -487,7 +498,7 @@ void writeTypeInfo(TdsWriter& out, const ColumnType& type, bool inColumnMetadata
     }
 }
 
-void writeValue(TdsWriter& out, const ColumnType& type, const Value& value)
+void writeValue(TdsWriter& out, const ColumnType& type, const Value& value, qint64 textSize)
 {
     const ColumnType t = wireType(type);
     switch (t.type) {
@@ -581,11 +592,13 @@ void writeValue(TdsWriter& out, const ColumnType& type, const Value& value)
     case SqlType::Text:
     case SqlType::NText:
     case SqlType::Image: {
-        const std::optional<QByteArray> bytes = bytesFor(t, value);
-        if (!bytes)
+        std::optional<QByteArray> bytes = bytesFor(t, value);
+        if (!bytes) {
             out.u8(0);
-        else
-            writeTextPointerValue(out, *bytes);
+            return;
+        }
+        cutToTextSize(*bytes, t, textSize);
+        writeTextPointerValue(out, *bytes);
         return;
     }
     case SqlType::Char:
@@ -596,10 +609,12 @@ void writeValue(TdsWriter& out, const ColumnType& type, const Value& value)
     case SqlType::VarBinary: {
         std::optional<QByteArray> bytes = bytesFor(t, value);
         if (isPlpType(t)) {
-            if (!bytes)
+            if (!bytes) {
                 out.u64(plpNull);
-            else
-                writePlp(out, *bytes);
+                return;
+            }
+            cutToTextSize(*bytes, t, textSize);
+            writePlp(out, *bytes);
             return;
         }
         if (!bytes) {
@@ -644,7 +659,7 @@ void writeColumnMetadata(TdsWriter& out, const QList<Column>& columns, bool tds7
 }
 
 void writeRow(TdsWriter& out, const QList<Column>& columns, const QList<Value>& values,
-              bool allowNbcRow)
+              bool allowNbcRow, qint64 textSize)
 {
     const qsizetype count = columns.size();
     static const Value nullValue;
@@ -667,13 +682,13 @@ void writeRow(TdsWriter& out, const QList<Column>& columns, const QList<Value>& 
         out.bytes(bitmap);
         for (qsizetype i = 0; i < count; ++i) {
             if (!isNull(valueAt(i)))
-                writeValue(out, columns[i].type, valueAt(i));
+                writeValue(out, columns[i].type, valueAt(i), textSize);
         }
         return;
     }
     out.u8(0xD1);
     for (qsizetype i = 0; i < count; ++i)
-        writeValue(out, columns[i].type, valueAt(i));
+        writeValue(out, columns[i].type, valueAt(i), textSize);
 }
 
 namespace {

@@ -62,14 +62,16 @@ ColumnType legacyType(const ColumnType& type);
 void writeTypeInfo(TdsWriter& out, const ColumnType& type, bool inColumnMetadata,
                    bool tableNameParts = true);
 // A value in the encoding of `type`, converted first where its C++ type differs; a value that
-// does not convert (text that is no number or date) goes out as NULL.
-void writeValue(TdsWriter& out, const ColumnType& type, const Value& value);
+// does not convert (text that is no number or date) goes out as NULL. textSize (>= 0) cuts a
+// text, ntext, image or (max) value to that many bytes, as SET TEXTSIZE does to result rows.
+void writeValue(TdsWriter& out, const ColumnType& type, const Value& value, qint64 textSize = -1);
 
 // tds72: 4-byte user types and table names in parts (TDS 7.2 on), else the older forms.
 void writeColumnMetadata(TdsWriter& out, const QList<Column>& columns, bool tds72 = true);
-// ROW, or NBCROW when the row has NULLs and the null bitmap is the shorter form.
+// ROW, or NBCROW when the row has NULLs and the null bitmap is the shorter form; textSize as
+// for writeValue.
 void writeRow(TdsWriter& out, const QList<Column>& columns, const QList<Value>& values,
-              bool allowNbcRow);
+              bool allowNbcRow, qint64 textSize = -1);
 
 // One RPC parameter: B_VARCHAR name, status, TYPE_INFO, value. Throws ProtocolError on a
 // truncated or unknown encoding.
