@@ -3,7 +3,6 @@
 #include "DBWorkU.h"
 #include "DatabaseList.h"
 #include "FileDrop.h"
-#include "HandlerGuard.h"
 #include "MyMSSQL.h"
 #include "TextFieldKeys.h"
 #include "ui_AttachTab.h"
@@ -74,7 +73,7 @@ void TAttachTab::setForm(TFormDB* form)
 void TAttachTab::guarded(const std::function<void()>& handler)
 {
     if (m_form != nullptr)
-        runHandler(m_form->operatorUi(), handler);
+        m_form->handleEvent(handler);
 }
 
 void TAttachTab::setCatalogueNames(const QStringList& names)

@@ -4,7 +4,6 @@
 #include "BackupFileName.h"
 #include "CommandLine.h"
 #include "FormPlacement.h"
-#include "HandlerGuard.h"
 #include "MyException.h"
 #include "MyMSSQL.h"
 #include "ProgramVersion.h"
@@ -56,18 +55,17 @@ TFormDB::TFormDB(OperatorUi& operatorUi, const QString& programDir, QWidget* par
     for (QLineEdit* field : {ui->Server, ui->UserName, ui->Password})
         field->installEventFilter(this);
     connect(ui->BRefreshConnect, &QPushButton::clicked, this,
-            [this] { runHandler(m_operator, [this] { BRefreshConnectClick(); }); });
+            [this] { handleEvent([this] { BRefreshConnectClick(); }); });
     // Start-up ticks the box too; there an error must end start-up instead of being shown here.
     connect(ui->isAuthorization, &QCheckBox::toggled, this, [this] {
         if (m_starting)
             isAuthorizationClick();
         else
-            runHandler(m_operator, [this] { isAuthorizationClick(); });
+            handleEvent([this] { isAuthorizationClick(); });
     });
     Timer1.setInterval(timer1IntervalMs);
     Timer1.setSingleShot(true);
-    connect(&Timer1, &QTimer::timeout, this,
-            [this] { runHandler(m_operator, [this] { Timer1Timer(); }); });
+    connect(&Timer1, &QTimer::timeout, this, [this] { handleEvent([this] { Timer1Timer(); }); });
 
     m_starting = true;
     try {
@@ -92,6 +90,18 @@ TFormDB::~TFormDB()
 QString TFormDB::captionPrefix()
 {
     return u"Настройка базы данных. Версия: "_s;
+}
+
+void TFormDB::handleEvent(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        // The status line says "connected" only while it is so; the next attempt reconnects.
+        if (m_connectedShown && !Connection.isOpen())
+            showConnected(false, errorMessage(error));
+        ShowErrorReport(m_operator, error);
+    }
 }
 
 TAttachTab* TFormDB::attachTab() const
@@ -382,7 +392,7 @@ bool TFormDB::eventFilter(QObject* watched, QEvent* event)
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
             reason != Qt::MenuBarFocusReason)
-            runHandler(m_operator, [this] { ServerExit(); });
+            handleEvent([this] { ServerExit(); });
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -434,11 +444,18 @@ void TFormDB::setAuthorization(bool on)
     ui->isAuthorization->setChecked(on); // runs isAuthorizationClick when the tick changes
 }
 
-void TFormDB::showConnected(bool connected)
+void TFormDB::showConnected(bool connected, const QString& reason)
 {
+    m_connectedShown = connected;
     ui->LDBConnect->setText(connected ? u"Соединение установлено"_s
                                       : u"Соединение не было установлено"_s);
     QPalette palette = ui->LDBConnect->palette();
     palette.setColor(QPalette::WindowText, connected ? Qt::blue : Qt::red);
     ui->LDBConnect->setPalette(palette);
+    ui->LDBConnectReason->setPalette(palette);
+    // Why it failed, where the operator sees it at once; the whole text also as the tooltip.
+    ui->LDBConnect->setToolTip(reason);
+    ui->LDBConnectReason->setText(reason);
+    ui->LDBConnectReason->setToolTip(reason);
+    ui->LDBConnectReason->setVisible(!reason.isEmpty());
 }

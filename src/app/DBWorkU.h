@@ -68,6 +68,10 @@ public:
     QTimer Timer1;
 
     OperatorUi& operatorUi() const { return m_operator; }
+    // Runs an event handler of the window: an error that leaves it is shown by the default error
+    // report, as the operator expects, and the program carries on; a connection that the error
+    // found lost turns the status line red. Errors never travel through Qt's own frames.
+    void handleEvent(const std::function<void()>& handler);
     // The tick "Учетная запись Windows NT": the connection uses the Windows login.
     bool windowsLogin() const { return isAuthorization(); }
     TAttachTab* attachTab() const;
@@ -135,7 +139,7 @@ private:
     void setPassword(const QString& text) override;
     bool isAuthorization() const override;
     void setAuthorization(bool on) override;
-    void showConnected(bool connected) override;
+    void showConnected(bool connected, const QString& reason) override;
 
     std::unique_ptr<Ui::TFormDB> ui;
     OperatorUi& m_operator;
@@ -146,4 +150,5 @@ private:
     ServerConnection m_server;
     bool m_starting = false;
     bool m_closing = false;
+    bool m_connectedShown = false; // the status line says "Соединение установлено"
 };

@@ -3,7 +3,6 @@
 #include "AttachTab.h"
 #include "DBWorkU.h"
 #include "FileDrop.h"
-#include "HandlerGuard.h"
 #include "TextDecoding.h"
 #include "TextFieldKeys.h"
 #include "ui_RestoreTab.h"
@@ -21,17 +20,18 @@ TRestoreTab::TRestoreTab(QWidget* parent) : QWidget(parent), ui(std::make_unique
     keys->attachTo(ui->RestoreDBName);
     new FileDrop(ui->BackupFileName);
 
-    const auto guarded = [this](void (TRestoreTab::*handler)()) {
-        return [this, handler] {
-            if (m_form != nullptr)
-                runHandler(m_form->operatorUi(), [this, handler] { (this->*handler)(); });
-        };
-    };
-    connect(ui->BRestoreDB, &QPushButton::clicked, this, guarded(&TRestoreTab::BRestoreDBClick));
+    connect(ui->BRestoreDB, &QPushButton::clicked, this,
+            [this] { guarded([this] { BRestoreDBClick(); }); });
     connect(ui->BackupFileNameBrowse, &QToolButton::clicked, this,
-            guarded(&TRestoreTab::BackupFileNameAfterDialog));
+            [this] { guarded([this] { BackupFileNameAfterDialog(); }); });
     connect(ui->RestoreToDirectoryBrowse, &QToolButton::clicked, this,
-            guarded(&TRestoreTab::browseRestoreFolder));
+            [this] { guarded([this] { browseRestoreFolder(); }); });
+}
+
+void TRestoreTab::guarded(const std::function<void()>& handler)
+{
+    if (m_form != nullptr)
+        m_form->handleEvent(handler);
 }
 
 TRestoreTab::~TRestoreTab() = default;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -27,6 +28,8 @@ protected:
     void BRestoreDBClick();
 
 private:
+    // Runs a handler of this tab, its errors shown by the window's error report.
+    void guarded(const std::function<void()>& handler);
     void TabRestoreDBShow();
     // The browse dialog of the backup file field; the timer tidies the name afterwards.
     void BackupFileNameAfterDialog();

@@ -3,7 +3,6 @@
 #include "AttachTab.h"
 #include "DBWorkU.h"
 #include "FileHelpers.h"
-#include "HandlerGuard.h"
 #include "MyException.h"
 #include "TextFieldKeys.h"
 #include "ui_SqlQueryTab.h"
@@ -31,19 +30,19 @@ TSqlQueryTab::TSqlQueryTab(QWidget* parent)
     ui->DBNameSQL->installEventFilter(this);
 
     connect(ui->BOpenSQL, &QPushButton::clicked, this,
-            [this] { guarded(&TSqlQueryTab::BOpenSQLClick); });
+            [this] { guarded([this] { BOpenSQLClick(); }); });
     connect(ui->BExecSQL, &QPushButton::clicked, this,
-            [this] { guarded(&TSqlQueryTab::BExecSQLClick); });
+            [this] { guarded([this] { BExecSQLClick(); }); });
     connect(ui->BCopyBuffer, &QPushButton::clicked, this,
-            [this] { guarded(&TSqlQueryTab::BCopyBufferClick); });
+            [this] { guarded([this] { BCopyBufferClick(); }); });
     connect(ui->BSaveExcel, &QPushButton::clicked, this,
-            [this] { guarded(&TSqlQueryTab::BSaveExcelClick); });
+            [this] { guarded([this] { BSaveExcelClick(); }); });
     connect(ui->DBNameSQL, &DropDownComboBox::aboutToDropDown, this,
-            [this] { guarded(&TSqlQueryTab::DBNameDropDown); });
+            [this] { guarded([this] { DBNameDropDown(); }); });
     // Only the operator's pick counts as a change, not filling or selecting from code.
     connect(ui->DBNameSQL, &QComboBox::textActivated, this, [this](const QString& name) {
         if (m_form != nullptr)
-            runHandler(m_form->operatorUi(), [this, name] { DBNameSQLChange(name); });
+            m_form->handleEvent([this, name] { DBNameSQLChange(name); });
     });
 }
 
@@ -56,10 +55,10 @@ void TSqlQueryTab::setForm(TFormDB* form)
         bindGrid();
 }
 
-void TSqlQueryTab::guarded(void (TSqlQueryTab::*handler)())
+void TSqlQueryTab::guarded(const std::function<void()>& handler)
 {
     if (m_form != nullptr)
-        runHandler(m_form->operatorUi(), [this, handler] { (this->*handler)(); });
+        m_form->handleEvent(handler);
 }
 
 void TSqlQueryTab::bindGrid()
@@ -74,22 +73,22 @@ void TSqlQueryTab::bindGrid()
     connect(ui->NavPrior, &QToolButton::clicked, &result, &QueryResult::prior);
     connect(ui->NavNext, &QToolButton::clicked, &result, &QueryResult::next);
     connect(ui->NavLast, &QToolButton::clicked, this,
-            [this] { runHandler(m_form->operatorUi(), [this] { m_form->CommonQuery.last(); }); });
+            [this] { guarded([this] { m_form->CommonQuery.last(); }); });
     connect(ui->NavRefresh, &QToolButton::clicked, this,
-            [this] { runHandler(m_form->operatorUi(), [this] { m_form->RefreshCommonQuery(); }); });
+            [this] { guarded([this] { m_form->RefreshCommonQuery(); }); });
     connect(ui->NavEdit, &QToolButton::clicked, this,
-            [this] { guarded(&TSqlQueryTab::editRecord); });
+            [this] { guarded([this] { editRecord(); }); });
     connect(ui->NavInsert, &QToolButton::clicked, this,
-            [this] { guarded(&TSqlQueryTab::insertRecord); });
+            [this] { guarded([this] { insertRecord(); }); });
     connect(ui->NavDelete, &QToolButton::clicked, this,
-            [this] { guarded(&TSqlQueryTab::deleteRecord); });
+            [this] { guarded([this] { deleteRecord(); }); });
     connect(ui->NavPost, &QToolButton::clicked, this,
-            [this] { runHandler(m_form->operatorUi(), [this] { m_form->CommonQuery.post(); }); });
+            [this] { guarded([this] { m_form->CommonQuery.post(); }); });
     connect(ui->NavCancel, &QToolButton::clicked, &result, &QueryResult::cancel);
     // A read-only result says why when the operator tries to change it.
     connect(ui->ListLRecord, &QAbstractItemView::doubleClicked, this, [this] {
         if (m_form->CommonQuery.isOpen() && !m_form->CommonQuery.isEditable())
-            guarded(&TSqlQueryTab::editRecord);
+            guarded([this] { editRecord(); });
     });
     updateNavigator();
 }
@@ -154,7 +153,7 @@ void TSqlQueryTab::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (!event->spontaneous())
-        guarded(&TSqlQueryTab::TabSQLQueryShow);
+        guarded([this] { TabSQLQueryShow(); });
 }
 
 void TSqlQueryTab::resizeEvent(QResizeEvent* event)
@@ -166,7 +165,7 @@ void TSqlQueryTab::resizeEvent(QResizeEvent* event)
 bool TSqlQueryTab::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == ui->DBNameSQL && event->type() == QEvent::FocusIn)
-        guarded(&TSqlQueryTab::DBNameEnter);
+        guarded([this] { DBNameEnter(); });
     return QWidget::eventFilter(watched, event);
 }
 

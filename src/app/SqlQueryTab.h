@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -35,7 +36,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void guarded(void (TSqlQueryTab::*handler)());
+    // Runs a handler of this tab, its errors shown by the window's error report.
+    void guarded(const std::function<void()>& handler);
     void TabSQLQueryShow();
     void TabSQLQueryResize();
     void DBNameDropDown();

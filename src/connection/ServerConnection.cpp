@@ -3,6 +3,7 @@
 #include "Connection.h"
 #include "ConnectionStringTranslation.h"
 #include "IniFile.h"
+#include "MyException.h"
 #include "PathMacros.h"
 
 using namespace Qt::StringLiterals;
@@ -62,14 +63,14 @@ bool ServerConnection::ConnectServer()
         m_connection.setDefaultDatabase(u"master"_s);
         m_connection.setConnectionString(built);
         m_connection.open();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // Reported by the status label only; the callers decide what a failure means.
         m_connection.close();
-        m_panel.showConnected(false);
+        m_panel.showConnected(false, errorMessage(error));
         return false;
     }
     m_connectString = built;
-    m_panel.showConnected(true);
+    m_panel.showConnected(true, {});
     return true;
 }
 

@@ -21,8 +21,9 @@ public:
     virtual void setPassword(const QString& text) = 0;
     virtual bool isAuthorization() const = 0;
     virtual void setAuthorization(bool on) = 0;
-    // "Соединение установлено" in blue, or "Соединение не было установлено" in red.
-    virtual void showConnected(bool connected) = 0;
+    // "Соединение установлено" in blue, or "Соединение не было установлено" in red with the
+    // reason: the driver's or the server's message (never a password), empty when connected.
+    virtual void showConnected(bool connected, const QString& reason) = 0;
 };
 
 // The connection string the panel's values make. Values holding ";", quotes, braces or outer

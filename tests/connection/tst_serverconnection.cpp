@@ -20,6 +20,7 @@ public:
     QString serverText, userText, passwordText;
     bool tick = false;
     QList<bool> statuses;
+    QStringList reasons;
     int handlerRuns = 0;
     ServerConnection* connection = nullptr;
 
@@ -39,7 +40,11 @@ public:
         if (connection != nullptr)
             connection->ConnectServer();
     }
-    void showConnected(bool connected) override { statuses.append(connected); }
+    void showConnected(bool connected, const QString& reason) override
+    {
+        statuses.append(connected);
+        reasons.append(reason);
+    }
 };
 
 } // namespace
@@ -160,6 +165,10 @@ private slots:
         QVERIFY(!connection.isOpen());
         QCOMPARE(connectString, u"old"_s);
         QCOMPARE(panel.statuses, QList<bool>{false});
+        // The server's refusal is the reason the panel shows, the password nowhere in it.
+        QVERIFY2(panel.reasons.value(0).contains(u"Login failed for user 'sa'"_s),
+                 qPrintable(panel.reasons.value(0)));
+        QVERIFY(!panel.reasons.value(0).contains(u"wrong"_s));
 
         panel.passwordText = m_sim.password();
         QVERIFY(server.ConnectServer());
@@ -167,6 +176,7 @@ private slots:
         QCOMPARE(connectString,
                  BuildConnectString(panel.serverText, u"sa"_s, m_sim.password(), false));
         QCOMPARE(panel.statuses, (QList<bool>{false, true}));
+        QCOMPARE(panel.reasons.value(1), QString());
 
         // Unchanged fields: no reconnection, the status is not touched.
         QVERIFY(server.ConnectServer());

@@ -405,6 +405,56 @@ private slots:
         QCOMPARE(box->currentText(), u"ostrel_ts"_s); // the items do not replace the text
     }
 
+    // A failed connection says why on the panel itself, a lost one turns the status red, and a
+    // good one clears the reason.
+    void connectionStatusReason()
+    {
+        LoggedSqlsim sim;
+        QVERIFY2(sim.start(), sim.process().stderrText().constData());
+        ProgramFolder folder;
+        folder.write(u"settings.ini"_s,
+                     u"[db]\nserver=127.0.0.1,%1\nuser_name=sa\npassword=Wrong-Pass9\n"_s.arg(
+                         sim.port()));
+        ScriptedOperatorUi ui;
+        dbsetupApp()->setErrorReporter(&ui);
+        TFormDB form(ui, folder.path());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const auto* status = form.findChild<QLabel*>(u"LDBConnect"_s);
+        const auto* reason = form.findChild<QLabel*>(u"LDBConnectReason"_s);
+        QCOMPARE(statusText(form), u"Соединение не было установлено"_s);
+        QCOMPARE(statusColour(form), QColor(Qt::red));
+        QVERIFY(reason->isVisible());
+        QVERIFY2(reason->text().contains(u"Login failed for user 'sa'."_s),
+                 qPrintable(reason->text()));
+        QCOMPARE(status->toolTip(), reason->text());
+        QVERIFY(!reason->text().contains(u"Wrong-Pass9"_s));
+        QVERIFY(ui.shown.isEmpty()); // a failed connection is no error box
+
+        // The right password, then "Обновить подключение".
+        field(form, u"Password"_s)->setText(sim.password());
+        QTest::mouseClick(form.findChild<QPushButton*>(u"BRefreshConnect"_s), Qt::LeftButton);
+        QCOMPARE(statusText(form), u"Соединение установлено"_s);
+        QCOMPARE(statusColour(form), QColor(Qt::blue));
+        QVERIFY(!reason->isVisible());
+        QCOMPARE(status->toolTip(), QString());
+
+        // The server drops the connection under the list's query: the error box, and red.
+        QVERIFY(sim.exec(u"exec sqlsim_drop_connection N'master.dbo.sysdatabases', 0"_s));
+        QTest::mouseClick(form.findChild<QPushButton*>(u"BRefreshConnect"_s), Qt::LeftButton);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(statusText(form), u"Соединение не было установлено"_s);
+        QCOMPARE(statusColour(form), QColor(Qt::red));
+        QVERIFY(reason->isVisible());
+        QVERIFY(!reason->text().isEmpty());
+
+        // The next press reconnects.
+        QTest::mouseClick(form.findChild<QPushButton*>(u"BRefreshConnect"_s), Qt::LeftButton);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(statusText(form), u"Соединение установлено"_s);
+        QVERIFY(!reason->isVisible());
+    }
+
     void catalogueFormat()
     {
         // Fails loudly if the catalogue format used above is not the one the program reads.
