@@ -1,0 +1,277 @@
+// Qt's own texts in the program's boxes, dialogs and edit menus come from Qt's Russian
+// translation, whatever the system's language (the tests run under C.UTF-8). The expected texts
+// are those of qtbase_ru.qm.
+#include "GuiFixture.h"
+#include "OperatorUi.h"
+#include "QtOperatorUi.h"
+
+#include <QAbstractButton>
+#include <QAbstractFileIconProvider>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <functional>
+#include <stdexcept>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Runs inspect on the modal dialog that open() shows, once it is up. inspect closes the dialog
+// and only records what it saw: a failed check inside it would leave the dialog open for good.
+void whileShown(const std::function<void()>& open, const std::function<void(QWidget*)>& inspect)
+{
+    // Queued before open() enters the dialog's event loop, so it runs once the dialog is shown.
+    QTimer::singleShot(0, qApp, [inspect] { inspect(QApplication::activeModalWidget()); });
+    open();
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+QString childText(const QWidget* dialog, const QString& name)
+{
+    if (const auto* label = dialog->findChild<QLabel*>(name))
+        return label->text();
+    return u"<no "_s + name + u'>';
+}
+
+QString toolTip(const QWidget* dialog, const QString& name)
+{
+    if (const auto* button = dialog->findChild<QToolButton*>(name))
+        return button->toolTip();
+    return u"<no "_s + name + u'>';
+}
+
+// What a file dialog showed.
+struct FileDialogTexts
+{
+    QString acceptButton;
+    QString rejectButton;
+    QString fileNameLabel;
+    QString fileTypeLabel;
+    QString lookInLabel;
+    QStringList toolTips; // back, forward, parent, new folder, list, details
+    QString nameColumn;
+    QString folderType; // the type column's entry of a folder
+};
+
+FileDialogTexts textsOf(const QFileDialog& dialog, const QString& folder)
+{
+    FileDialogTexts t;
+    if (const auto* box = dialog.findChild<QDialogButtonBox*>(u"buttonBox"_s)) {
+        for (QAbstractButton* button : box->buttons()) {
+            if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
+                t.acceptButton = button->text();
+            else if (box->buttonRole(button) == QDialogButtonBox::RejectRole)
+                t.rejectButton = button->text();
+        }
+    }
+    t.fileNameLabel = childText(&dialog, u"fileNameLabel"_s);
+    t.fileTypeLabel = childText(&dialog, u"fileTypeLabel"_s);
+    t.lookInLabel = childText(&dialog, u"lookInLabel"_s);
+    for (const QString& name : {u"backButton"_s, u"forwardButton"_s, u"toParentButton"_s,
+                                u"newFolderButton"_s, u"listModeButton"_s, u"detailModeButton"_s})
+        t.toolTips << toolTip(&dialog, name);
+    if (const auto* tree = dialog.findChild<QTreeView*>(u"treeView"_s); tree && tree->model())
+        t.nameColumn = tree->model()->headerData(0, Qt::Horizontal).toString();
+    if (const QAbstractFileIconProvider* icons = dialog.iconProvider())
+        t.folderType = icons->type(QFileInfo(folder));
+    return t;
+}
+
+} // namespace
+
+class TestTranslations : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The detach question and the default error report, as the window shows them.
+    void messageBoxes_data()
+    {
+        QTest::addColumn<bool>("question");
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::addColumn<bool>("answer");
+        const QStringList yesNo{u"&Да"_s, u"&Нет"_s};
+        QTest::newRow("question answered yes") << true << u"&Да"_s << yesNo << true;
+        QTest::newRow("question answered no") << true << u"&Нет"_s << yesNo << false;
+        QTest::newRow("error report") << false << u"OK"_s << QStringList{u"OK"_s} << false;
+    }
+    void messageBoxes()
+    {
+        QFETCH(bool, question);
+        QFETCH(QString, press);
+        QFETCH(QStringList, buttons);
+        QFETCH(bool, answer);
+        QWidget window;
+        window.show();
+        QtOperatorUi ui;
+        ui.setParentWindow(&window);
+
+        QStringList shown;
+        QString boxText;
+        bool ownedByWindow = false;
+        bool pressed = false;
+        const auto inspect = [&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (box == nullptr)
+                return;
+            boxText = box->text();
+            ownedByWindow = box->parentWidget() == &window;
+            for (QAbstractButton* button : box->buttons()) {
+                shown << button->text();
+                if (button->text() == press && !pressed) {
+                    pressed = true;
+                    button->click();
+                }
+            }
+            if (!pressed)
+                box->reject();
+        };
+        bool result = false;
+        if (question) {
+            whileShown(
+                [&] {
+                    result = ui.askYesNo(OperatorUi::Icon::Question, u"Вынимание"_s,
+                                         u"Вы действительно хотете отключить базу данных "
+                                         u"\"ostrel_ts\"?"_s);
+                },
+                inspect);
+            QCOMPARE(boxText, u"Вы действительно хотете отключить базу данных \"ostrel_ts\"?"_s);
+        } else {
+            whileShown([&] { ShowErrorReport(ui, std::runtime_error("Нет связи с сервером")); },
+                       inspect);
+            QCOMPARE(boxText, u"Нет связи с сервером."_s);
+        }
+        QCOMPARE(sorted(shown), sorted(buttons));
+        QVERIFY(ownedByWindow);
+        QVERIFY2(pressed, qPrintable(shown.join(u", "_s)));
+        QCOMPARE(result, answer);
+    }
+
+    // The backup file, the data file and the restore folder, each chosen by a typed name.
+    void fileDialogs_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("accept");
+        QTest::addColumn<QString>("fileNameLabel");
+        QTest::addColumn<QString>("chosen"); // relative to the starting folder
+        QTest::newRow("save backup")
+            << u"save"_s << u"копия"_s << u"&Сохранить"_s << u"&Имя файла:"_s << u"копия.bak"_s;
+        QTest::newRow("open data file")
+            << u"open"_s << u"база.mdf"_s << u"&Открыть"_s << u"&Имя файла:"_s << u"база.mdf"_s;
+        QTest::newRow("restore folder")
+            << u"folder"_s << u"данные"_s << u"&Выбрать"_s << u"Каталог:"_s << u"данные"_s;
+    }
+    void fileDialogs()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, typed);
+        QFETCH(QString, accept);
+        QFETCH(QString, fileNameLabel);
+        QFETCH(QString, chosen);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(writeFile(dir.filePath(u"база.mdf"_s), "data"));
+        QVERIFY(QDir(dir.path()).mkdir(u"данные"_s));
+        QWidget window;
+        window.show();
+        QtOperatorUi ui;
+        ui.setParentWindow(&window);
+
+        FileDialogTexts texts;
+        bool seen = false;
+        const auto inspect = [&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            if (dialog == nullptr)
+                return;
+            seen = true;
+            texts = textsOf(*dialog, dir.filePath(u"данные"_s));
+            auto* name = dialog->findChild<QLineEdit*>(u"fileNameEdit"_s);
+            auto* box = dialog->findChild<QDialogButtonBox*>(u"buttonBox"_s);
+            QAbstractButton* acceptButton = nullptr;
+            for (QAbstractButton* button :
+                 box != nullptr ? box->buttons() : QList<QAbstractButton*>())
+                if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
+                    acceptButton = button;
+            if (name == nullptr || acceptButton == nullptr) {
+                dialog->reject();
+                return;
+            }
+            name->setText(typed);
+            acceptButton->click();
+            if (dialog->isVisible())
+                dialog->reject(); // refused the name: the result tells
+        };
+        std::optional<QString> result;
+        whileShown(
+            [&] {
+                if (kind == u"save"_s)
+                    result = ui.chooseSaveFile({u"Укажите имя файла для резервной копии"_s,
+                                                u"Файл резервной копии|*.bak|Все файлы|*.*"_s,
+                                                u"bak"_s, dir.path(), QString()});
+                else if (kind == u"open"_s)
+                    result =
+                        ui.chooseOpenFile({QString(), u"Файл данных|*.MDF|All files (*.*)|*.*"_s,
+                                           u"sql"_s, dir.path(), QString()});
+                else
+                    result = ui.chooseFolder(u"Папка для файлов базы"_s, dir.path());
+            },
+            inspect);
+        QVERIFY(seen);
+        QCOMPARE(texts.acceptButton, accept);
+        QCOMPARE(texts.rejectButton, u"Отмена"_s);
+        QCOMPARE(texts.fileNameLabel, fileNameLabel);
+        QCOMPARE(texts.lookInLabel, u"Перейти к:"_s);
+        if (kind != u"folder"_s)
+            QCOMPARE(texts.fileTypeLabel, u"Типы файлов:"_s);
+        QCOMPARE(texts.toolTips,
+                 (QStringList{u"Назад"_s, u"Вперёд"_s, u"Родительский каталог"_s,
+                              u"Создать папку"_s, u"Список"_s, u"Подробный вид"_s}));
+        QCOMPARE(texts.nameColumn, u"Имя"_s);
+        QCOMPARE(texts.folderType, u"Папка"_s);
+        QCOMPARE(result, std::optional<QString>(dir.filePath(chosen)));
+    }
+
+    // The menu of a text field's right click: the window's fields and the console's text.
+    void editMenus_data()
+    {
+        QTest::addColumn<bool>("lineEdit");
+        QTest::newRow("field") << true;
+        QTest::newRow("console text") << false;
+    }
+    void editMenus()
+    {
+        QFETCH(bool, lineEdit);
+        QLineEdit field(u"ostrel_ts"_s);
+        QPlainTextEdit text(u"select * from orders"_s);
+        std::unique_ptr<QMenu> menu(lineEdit ? field.createStandardContextMenu()
+                                             : text.createStandardContextMenu());
+        QVERIFY(menu);
+        QStringList actions;
+        for (const QAction* action : menu->actions()) {
+            if (!action->isSeparator())
+                actions << action->text().section(u'\t', 0, 0); // without the shortcut
+        }
+        QCOMPARE(actions,
+                 (QStringList{u"&Отменить действие"_s, u"&Повторить действие"_s, u"&Вырезать"_s,
+                              u"&Копировать"_s, u"В&ставить"_s, u"Удалить"_s, u"Выделить всё"_s}));
+    }
+};
+
+DBSETUP_GUI_TEST_MAIN(TestTranslations)
+#include "tst_translations.moc"
