@@ -14,6 +14,7 @@
 #include "ui_DBWorkU.h"
 #include "ui_RestoreTab.h"
 
+#include <QCloseEvent>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QSignalBlocker>
@@ -94,6 +95,10 @@ QString TFormDB::captionPrefix()
 
 void TFormDB::handleEvent(const std::function<void()>& handler)
 {
+    // The connections belong to the running statement; the window's controls are unavailable,
+    // so only a timer or a focus change could get here.
+    if (m_busy)
+        return;
     try {
         handler();
     } catch (const std::exception& error) {
@@ -102,6 +107,37 @@ void TFormDB::handleEvent(const std::function<void()>& handler)
             showConnected(false, errorMessage(error));
         ShowErrorReport(m_operator, error);
     }
+}
+
+void TFormDB::setBusy(bool busy)
+{
+    if (busy == m_busy)
+        return;
+    m_busy = busy;
+    ui->PanelDB->setEnabled(!busy);
+    if (busy) {
+        for (int i = 0; i < ui->Page->count(); ++i)
+            if (i != ui->Page->currentIndex() && ui->Page->isTabEnabled(i)) {
+                ui->Page->setTabEnabled(i, false);
+                m_tabsDisabled << i;
+            }
+        setCursor(Qt::WaitCursor);
+    } else {
+        for (const int i : std::as_const(m_tabsDisabled))
+            ui->Page->setTabEnabled(i, true);
+        m_tabsDisabled.clear();
+        unsetCursor();
+    }
+}
+
+void TFormDB::closeEvent(QCloseEvent* event)
+{
+    if (m_busy) {
+        sqlQueryTab()->stopStatement();
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 TAttachTab* TFormDB::attachTab() const

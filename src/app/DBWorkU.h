@@ -68,6 +68,10 @@ public:
     QTimer Timer1;
 
     OperatorUi& operatorUi() const { return m_operator; }
+    // While a console statement runs off the GUI thread: the panel and the other tabs are
+    // unavailable, the cursor waits, and no other handler of the window runs.
+    void setBusy(bool busy);
+    bool isBusy() const { return m_busy; }
     // Runs an event handler of the window: an error that leaves it is shown by the default error
     // report, as the operator expects, and the program carries on; a connection that the error
     // found lost turns the status line red. Errors never travel through Qt's own frames.
@@ -113,6 +117,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Closing while a console statement runs stops it first; the window closes on the next try.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // Start-up: runs once while the window is created; an error ends it and is reported.
@@ -150,5 +156,7 @@ private:
     ServerConnection m_server;
     bool m_starting = false;
     bool m_closing = false;
+    bool m_busy = false;
+    QList<int> m_tabsDisabled;     // the tabs setBusy made unavailable
     bool m_connectedShown = false; // the status line says "Соединение установлено"
 };

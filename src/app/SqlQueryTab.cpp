@@ -1,6 +1,7 @@
 #include "SqlQueryTab.h"
 
 #include "AttachTab.h"
+#include "CommandTimeout.h"
 #include "DBWorkU.h"
 #include "FileHelpers.h"
 #include "MyException.h"
@@ -12,6 +13,7 @@
 #include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QSaveFile>
+#include <QScopeGuard>
 #include <QShowEvent>
 
 using namespace Qt::StringLiterals;
@@ -35,6 +37,8 @@ TSqlQueryTab::TSqlQueryTab(QWidget* parent)
             [this] { guarded([this] { BExecSQLClick(); }); });
     connect(ui->BCopyBuffer, &QPushButton::clicked, this,
             [this] { guarded([this] { BCopyBufferClick(); }); });
+    // Not through guarded(): it must work while every other handler waits.
+    connect(ui->BStopSQL, &QPushButton::clicked, this, &TSqlQueryTab::stopStatement);
     connect(ui->BSaveExcel, &QPushButton::clicked, this,
             [this] { guarded([this] { BSaveExcelClick(); }); });
     connect(ui->DBNameSQL, &DropDownComboBox::aboutToDropDown, this,
@@ -236,24 +240,62 @@ void TSqlQueryTab::BOpenSQLClick()
 
 void TSqlQueryTab::BExecSQLClick()
 {
-    m_form->Connection.setDefaultDatabase(ui->DBNameSQL->currentText());
-    if (!m_form->Connection.isOpen())
-        m_form->Connection.open();
-    const int previous = m_form->Connection.commandTimeout();
-    m_form->Connection.setCommandTimeout(consoleTimeoutSeconds);
+    db::Connection& connection = m_form->Connection;
+    const QString database = ui->DBNameSQL->currentText();
+    const QString sql = statementText();
     qint64 affected = -1;
-    try {
-        affected = m_form->Connection.executeNoRecords(statementText());
-    } catch (...) {
-        m_form->Connection.setCommandTimeout(previous);
-        throw;
-    }
-    m_form->Connection.setCommandTimeout(previous);
+    runStatement(
+        connection,
+        [&] {
+            connection.setDefaultDatabase(database);
+            if (!connection.isOpen())
+                connection.open();
+            const db::CommandTimeout timeout(connection, consoleTimeoutSeconds);
+            affected = connection.executeNoRecords(sql);
+        },
+        u"Выполнение апдейта остановлено. То, что сервер успел выполнить до остановки, "
+        u"сохранено."_s);
     ui->LWorkRecordCount->setText(affected < 0
                                       ? u"Результат неизвестен."_s
                                       : u"Обработано "_s + QString::number(affected) + u' ' +
                                             PluralForm(u"записей"_s, u"запись"_s, u"записи"_s,
                                                        static_cast<double>(affected), false, u' '));
+}
+
+void TSqlQueryTab::stopStatement()
+{
+    m_call.stop();
+}
+
+void TSqlQueryTab::runStatement(db::Connection& connection, const std::function<void()>& work,
+                                const QString& stoppedText)
+{
+    // Everything but the stop control is unavailable meanwhile; the focus goes there first, so
+    // that no field of the panel loses it (which would reconnect).
+    ui->BStopSQL->setEnabled(true);
+    ui->BStopSQL->setFocus();
+    ui->BStopSQL->setCursor(Qt::ArrowCursor);
+    QList<QWidget*> disabled;
+    for (QWidget* control : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (control != ui->BStopSQL && qobject_cast<QLabel*>(control) == nullptr &&
+            control->isEnabled()) {
+            control->setEnabled(false);
+            disabled << control;
+        }
+    m_form->setBusy(true);
+    const auto restore = qScopeGuard([&] {
+        m_form->setBusy(false);
+        for (QWidget* control : std::as_const(disabled))
+            control->setEnabled(true);
+        ui->BStopSQL->setEnabled(false);
+    });
+    try {
+        m_call.run(work, [&connection] { connection.interrupt(); });
+    } catch (const db::DbError& error) {
+        if (error.isCancelled() && m_call.stopRequested())
+            throw Error(stoppedText);
+        throw;
+    }
 }
 
 void TSqlQueryTab::BCopyBufferClick()

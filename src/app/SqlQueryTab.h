@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BackgroundCall.h"
+
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -8,6 +10,9 @@ namespace Ui {
 class TSqlQueryTab;
 }
 class TFormDB;
+namespace db {
+class Connection;
+}
 
 // The tab "SQL запрос": a statement batch against a chosen database, its result in a grid with
 // a navigator, and the result's export.
@@ -27,6 +32,10 @@ public:
     void BExecSQLClick();
     void BCopyBufferClick();
     void BSaveExcelClick();
+    // "Остановить" (Esc): asks the server to stop the running statement.
+    void stopStatement();
+    // Whether a statement of the console is running.
+    bool isRunning() const { return m_call.isRunning(); }
 
     const std::unique_ptr<Ui::TSqlQueryTab> ui;
 
@@ -43,6 +52,10 @@ private:
     void DBNameDropDown();
     void DBNameEnter();
     void DBNameSQLChange(const QString& name);
+    // Runs work (statements on connection) off the GUI thread, the window alive but unavailable
+    // except "Остановить"; a stop the operator asked for fails with stoppedText.
+    void runStatement(db::Connection& connection, const std::function<void()>& work,
+                      const QString& stoppedText);
     // The statement text as typed, lines joined by CR LF.
     QString statementText() const;
     void bindGrid();
@@ -55,6 +68,7 @@ private:
     void followCurrentRecord(int row);
 
     TFormDB* m_form = nullptr;
+    BackgroundCall m_call;
     QString m_remembered;
     QString m_lastExportFile;
 };

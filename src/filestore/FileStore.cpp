@@ -1,5 +1,6 @@
 #include "FileStore.h"
 
+#include "CommandTimeout.h"
 #include "Connection.h"
 #include "FileHelpers.h"
 #include "FileMask.h"
@@ -32,25 +33,6 @@ void ensureOpen(db::Connection& connection)
     if (!connection.isOpen())
         connection.open();
 }
-
-// The connection's command timeout for the statements run on the connection itself, restored
-// on every path.
-class CommandTimeout
-{
-public:
-    CommandTimeout(db::Connection& connection, int seconds)
-        : m_connection(connection), m_old(connection.commandTimeout())
-    {
-        m_connection.setCommandTimeout(seconds);
-    }
-    ~CommandTimeout() { m_connection.setCommandTimeout(m_old); }
-    CommandTimeout(const CommandTimeout&) = delete;
-    CommandTimeout& operator=(const CommandTimeout&) = delete;
-
-private:
-    db::Connection& m_connection;
-    int m_old;
-};
 
 // Blanks and control characters at both ends removed.
 QString trimControls(const QString& text)
@@ -495,7 +477,7 @@ void AddFilesToDB(const QString& installDir, const QString& tableName, const QSt
     if (folder.isEmpty() || !QFileInfo(localPath(folder)).isDir())
         throw MyException(u"Не найден каталог \""_s + folder + u"\"."_s);
 
-    const CommandTimeout timeout(connection, storeTimeoutSeconds);
+    const db::CommandTimeout timeout(connection, storeTimeoutSeconds);
     try {
         ensureOpen(connection);
         connection.executeNoRecords(u"drop  table "_s + tableName);
