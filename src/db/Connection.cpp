@@ -197,6 +197,45 @@ bool isBinaryType(SQLSMALLINT type)
     return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
 }
 
+// SQL Server's own ODBC types for time and datetimeoffset (msodbcsql.h), which FreeTDS reports too.
+constexpr SQLSMALLINT sqlSsTime2 = -154;
+constexpr SQLSMALLINT sqlSsTimestampOffset = -155;
+
+ColumnKind columnKind(SQLSMALLINT type)
+{
+    switch (type) {
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+        return ColumnKind::Integer;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC: // money and smallmoney too
+        return ColumnKind::Decimal;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+        return ColumnKind::Float;
+    case SQL_REAL:
+        return ColumnKind::Real;
+    case SQL_BIT:
+        return ColumnKind::Bit;
+    case SQL_TYPE_DATE:
+    case SQL_DATE: // also SQL_DATETIME, the verbose type no driver reports here
+        return ColumnKind::Date;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP:
+        return ColumnKind::DateTime;
+    case SQL_TYPE_TIME:
+    case SQL_TIME:
+    case sqlSsTime2:
+        return ColumnKind::Time;
+    case sqlSsTimestampOffset:
+        return ColumnKind::DateTimeOffset;
+    default:
+        return isBinaryType(type) ? ColumnKind::Binary : ColumnKind::Text;
+    }
+}
+
 QVariant readValue(const Statement& stmt, SQLUSMALLINT column, SQLSMALLINT sqlType)
 {
     QByteArray data;
@@ -858,6 +897,13 @@ public:
         for (const SQLSMALLINT type : m_columns.types)
             binary << isBinaryType(type);
         return binary;
+    }
+    QList<ColumnKind> columnKinds() const override
+    {
+        QList<ColumnKind> kinds;
+        for (const SQLSMALLINT type : m_columns.types)
+            kinds << columnKind(type);
+        return kinds;
     }
     QList<QList<QVariant>> fetch(qsizetype count) override;
     bool atEnd() const override { return m_stmt == nullptr; }

@@ -16,6 +16,27 @@ namespace db {
 
 class RecordSet;
 
+// What a result column holds, as far as the text of its values depends on it. Values of every
+// kind but Binary come as text in the driver's fixed form: Integer "-42"; Decimal (decimal,
+// numeric, money) "-12.50" with the column's scale; Float "0.10000000000000001" and Real
+// "0.100000001" (enough digits to read back exactly); Bit "1"/"0"; Date "2024-02-05"; DateTime
+// (datetime, smalldatetime, datetime2) "2024-02-05 10:15:00.123" with the type's fraction
+// digits; Time "10:15:00.1234567"; DateTimeOffset "2024-02-05 10:15:00.1234567 +03:00".
+enum class ColumnKind
+{
+    Text,
+    Integer,
+    Decimal,
+    Float,
+    Real,
+    Bit,
+    Date,
+    DateTime,
+    Time,
+    DateTimeOffset,
+    Binary,
+};
+
 // The program's one connection to SQL Server (through ODBC). Not thread-safe: one thread uses it;
 // only an asynchronous statement runs on a worker thread of its own.
 class Connection
@@ -89,6 +110,8 @@ public:
         virtual const QStringList& columnNames() const = 0;
         // Which columns hold bytes (their values come as QByteArray).
         virtual QList<bool> binaryColumns() const = 0;
+        // The kind of each column, from the type the server declared for it.
+        virtual QList<ColumnKind> columnKinds() const = 0;
         // Up to count more rows (text, integers as qint64, binary as QByteArray, NULL as a null
         // QVariant); fewer, or none, at the end.
         virtual QList<QList<QVariant>> fetch(qsizetype count) = 0;
