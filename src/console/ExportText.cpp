@@ -120,6 +120,13 @@ QString writeFailure(const QIODevice& out)
     return u"Не удалось записать данные: %1"_s.arg(out.errorString());
 }
 
+// An export with nothing to read must fail rather than hand over an empty text.
+void requireResult(const ResultRows& rows)
+{
+    if (!rows.isOpen())
+        throw Error(u"Нет результата запроса: выполните запрос."_s);
+}
+
 } // namespace
 
 QString FieldText(const QVariant& value)
@@ -163,6 +170,7 @@ QString FieldText(const QVariant& value)
 
 QString ExportText(ResultRows& rows)
 {
+    requireResult(rows);
     QString text;
     appendLine(text, rows.fieldNames());
     rows.forEachRecord([&text](const QStringList& fields) {
@@ -174,6 +182,7 @@ QString ExportText(ResultRows& rows)
 
 void WriteExportFile(ResultRows& rows, QIODevice& out)
 {
+    requireResult(rows);
     const Windows1251Table& table = windows1251();
     QByteArray block;
     block.reserve(kBlockBytes + 64 * 1024);

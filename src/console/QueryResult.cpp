@@ -26,7 +26,7 @@ void QueryResult::close()
     beginResetModel();
     m_cursor.reset();
     m_columns.clear();
-    m_binary.clear();
+    m_kinds.clear();
     m_target = EditTarget{};
     m_writer = nullptr;
     m_editRow = -1;
@@ -48,7 +48,8 @@ void QueryResult::open(db::Connection& connection, const QString& sql, int timeo
     // The first page comes with the reset, so nothing is inserted while views take the reset in.
     beginResetModel();
     m_columns = cursor->columnNames();
-    m_binary = cursor->binaryColumns();
+    m_kinds = cursor->columnKinds();
+    m_format = console::FieldFormat(QLocale());
     m_target.readOnlyReason = u"запрос читает не одну таблицу"_s;
     m_cursor = cursor->atEnd() ? nullptr : std::move(cursor);
     m_open = true;
@@ -95,6 +96,12 @@ const char* QueryResult::rowData(qsizetype row) const
 
 QString QueryResult::text(qsizetype row, int column) const
 {
+    const QString stored = storedText(row, column);
+    return stored.isNull() ? stored : m_format.display(m_kinds.value(column), stored);
+}
+
+QString QueryResult::storedText(qsizetype row, int column) const
+{
     if (row == m_editRow && column >= 0 && column < m_pending.size())
         return m_pending[column].isNull() ? QString() : FieldText(m_pending[column]);
     if (row < 0 || row >= fetchedCount() || column < 0 || column >= m_columns.size())
@@ -111,6 +118,11 @@ QString QueryResult::text(qsizetype row, int column) const
 
 QStringList QueryResult::record(qsizetype row) const
 {
+    return fields(row, true);
+}
+
+QStringList QueryResult::fields(qsizetype row, bool shown) const
+{
     QStringList fields;
     if (row < 0 || row >= fetchedCount())
         return fields;
@@ -119,7 +131,12 @@ QStringList QueryResult::record(qsizetype row) const
     for (qsizetype c = 0; c < m_columns.size(); ++c) {
         const qint32 length = readLength(p);
         p += sizeof length;
-        fields.append(length < 0 ? QString() : QString::fromUtf8(p, length));
+        if (length < 0)
+            fields.append(QString());
+        else if (shown)
+            fields.append(m_format.display(m_kinds.value(c), QString::fromUtf8(p, length)));
+        else
+            fields.append(QString::fromUtf8(p, length));
         p += std::max(length, 0);
     }
     return fields;
@@ -230,11 +247,11 @@ void QueryResult::forEachRecord(const std::function<bool(const QStringList& fiel
 QList<QVariant> QueryResult::values(qsizetype row) const
 {
     QList<QVariant> out;
-    const QStringList texts = record(row);
+    const QStringList texts = fields(row, false); // exact: never through the shown form
     for (qsizetype c = 0; c < texts.size(); ++c) {
         if (texts[c].isNull())
             out << QVariant();
-        else if (m_binary.value(c) && texts[c].startsWith(u"0x"_s))
+        else if (isBinary(c) && texts[c].startsWith(u"0x"_s))
             out << QVariant(QByteArray::fromHex(texts[c].mid(2).toLatin1()));
         else
             out << QVariant(texts[c]);
@@ -280,10 +297,14 @@ bool QueryResult::setData(const QModelIndex& index, const QVariant& value, int r
         m_inserting = false;
         m_pending = values(index.row());
     }
+    const int column = index.column();
     const QString text = value.toString();
-    m_pending[index.column()] = m_binary.value(index.column()) && text.startsWith(u"0x"_s)
-                                    ? QVariant(QByteArray::fromHex(text.mid(2).toLatin1()))
-                                    : (value.isNull() ? QVariant() : QVariant(text));
+    if (isBinary(column) && text.startsWith(u"0x"_s))
+        m_pending[column] = QVariant(QByteArray::fromHex(text.mid(2).toLatin1()));
+    else if (value.isNull())
+        m_pending[column] = QVariant();
+    else if (text != this->text(index.row(), column)) // as shown: the exact value stays
+        m_pending[column] = QVariant(m_format.toServer(m_kinds.value(column), text));
     emit dataChanged(index, index);
     return true;
 }

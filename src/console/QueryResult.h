@@ -3,14 +3,17 @@
 #include "Connection.h"
 #include "EditTarget.h"
 #include "ExportText.h"
+#include "FieldFormat.h"
 
 #include <QAbstractTableModel>
 #include <memory>
 #include <vector>
 
 // The console's result set: rows fetched from the server in pages as the grid needs them (a
-// million-row result shows its first rows at once) and kept compactly as text; the current
-// record that the grid and the navigator share. Export reads it to the end.
+// million-row result shows its first rows at once) and kept compactly as text, in the server's
+// form; the current record that the grid and the navigator share. Export reads it to the end.
+// The grid and the export see the texts in the regional settings in force when the result was
+// opened (console::FieldFormat); edits typed in that form go back in the server's form.
 class QueryResult : public QAbstractTableModel, public ResultRows
 {
     Q_OBJECT
@@ -25,7 +28,7 @@ public:
     // A failure leaves the result closed and empty.
     void open(db::Connection& connection, const QString& sql, int timeoutSeconds);
     void close();
-    bool isOpen() const { return m_open; }
+    bool isOpen() const override { return m_open; }
     // Every row of the result has been fetched.
     bool isComplete() const { return m_cursor == nullptr; }
     qsizetype fetchedCount() const { return static_cast<qsizetype>(m_rowStart.size()); }
@@ -33,6 +36,7 @@ public:
     // The field's text as the grid shows it; a null QString for NULL.
     QString text(qsizetype row, int column) const;
     QStringList record(qsizetype row) const;
+    db::ColumnKind columnKind(int column) const { return m_kinds.value(column); }
 
     // The current record: -1 when the result is empty or closed.
     int currentRow() const { return m_current; }
@@ -66,6 +70,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // A typed text equal to the field's shown text changes nothing (the value stays exact);
+    // another is read in the regional settings' form (console::FieldFormat::toServer).
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
@@ -79,14 +85,23 @@ signals:
 
 private:
     void append(const QList<QVariant>& row);
+    // The stored texts of a row, in the server's form or (shown) as the grid shows them.
+    QStringList fields(qsizetype row, bool shown) const;
+    // The field's text in the server's form (the pending change's when there is one).
+    QString storedText(qsizetype row, int column) const;
     // The stored texts of a row as values to bind (bytes back from "0x…").
     QList<QVariant> values(qsizetype row) const;
+    bool isBinary(qsizetype column) const
+    {
+        return m_kinds.value(column) == db::ColumnKind::Binary;
+    }
     void replaceRow(qsizetype row, const QList<QVariant>& values);
     QList<QVariant> pendingOrStored(qsizetype row) const;
 
     EditTarget m_target;
     Writer m_writer;
-    QList<bool> m_binary;
+    QList<db::ColumnKind> m_kinds;
+    console::FieldFormat m_format;
     int m_editRow = -1;        // the row with a change not yet written
     bool m_inserting = false;  // that row is new
     QList<QVariant> m_pending; // its values

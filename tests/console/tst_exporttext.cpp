@@ -24,6 +24,7 @@ public:
         : m_names(std::move(names)), m_records(std::move(records))
     {}
 
+    bool isOpen() const override { return open; }
     QStringList fieldNames() const override { return m_names; }
     void forEachRecord(const std::function<bool(const QStringList&)>& onRecord) override
     {
@@ -35,6 +36,7 @@ public:
     }
 
     qsizetype visited = 0;
+    bool open = true;
 
 private:
     QStringList m_names;
@@ -111,6 +113,7 @@ private slots:
     void refusedBytesThrow_data();
     void refusedBytesThrow();
     void fullDiskFileThrows();
+    void noResultReadsNothing();
 
     void fieldText_data();
     void fieldText();
@@ -118,8 +121,8 @@ private slots:
     void floatingTextReadsBack();
 };
 
-// Field texts must not follow the machine's regional settings; a Russian default would show
-// a decimal comma if they did.
+// The kept form of a value must not follow the machine's regional settings (only what the grid
+// shows does); a Russian default would give a decimal comma if it did.
 void TestExportText::initTestCase()
 {
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
@@ -252,6 +255,19 @@ void TestExportText::fullDiskFileThrows()
         QVERIFY2(error.message().startsWith(u"Не удалось записать файл \"/dev/full\": "_s),
                  qPrintable(error.message()));
     }
+}
+
+// Without a result nothing is read and not a byte written: a half-written file or an empty
+// clipboard text would pass for an export.
+void TestExportText::noResultReadsNothing()
+{
+    MemoryRows rows = manyRows(3);
+    rows.open = false;
+    QVERIFY_THROWS_EXCEPTION(Error, ExportText(rows));
+    LimitedDevice device(std::numeric_limits<qint64>::max());
+    QVERIFY_THROWS_EXCEPTION(Error, WriteExportFile(rows, device));
+    QCOMPARE(device.writeCalls, 0);
+    QCOMPARE(rows.visited, 0);
 }
 
 void TestExportText::fieldText_data()

@@ -1,13 +1,35 @@
 // The console's result set over a cursor on bin/sqlsim: pages, the current record, the texts
-// kept compactly, and the model's contract.
+// kept compactly, the model's contract, field texts in the regional settings and edits typed
+// in them, and export without a result.
+#include "MyException.h"
 #include "QueryResult.h"
 #include "SqlsimProcess.h"
+#include "TextDecoding.h"
 
 #include <QAbstractItemModelTester>
+#include <QBuffer>
 #include <QSignalSpy>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(db::ColumnKind)
+
+namespace {
+
+// The regional settings a result is opened under, back to the suite's C locale afterwards.
+class DefaultLocale
+{
+public:
+    explicit DefaultLocale(const QLocale& locale) { QLocale::setDefault(locale); }
+    ~DefaultLocale() { QLocale::setDefault(QLocale::c()); }
+    DefaultLocale(const DefaultLocale&) = delete;
+    DefaultLocale& operator=(const DefaultLocale&) = delete;
+};
+
+const QLocale russian(QLocale::Russian, QLocale::Russia);
+
+} // namespace
 
 class TestQueryResult : public QObject
 {
@@ -87,6 +109,215 @@ private slots:
             [&](const QStringList& fields) { return fields.value(0) == QString::number(++count); });
         QCOMPARE(count, 1234);
         QVERIFY(result.isComplete());
+    }
+
+    // Grid texts by the column's type: the regional settings' form under a Russian locale, the
+    // server's form unchanged under C.
+    void localisedTexts_data()
+    {
+        QTest::addColumn<QString>("expression");
+        QTest::addColumn<db::ColumnKind>("kind");
+        QTest::addColumn<QString>("russian");
+        QTest::addColumn<QString>("c"); // null: the driver's form differs from SQL Server's here
+
+        using K = db::ColumnKind;
+        QTest::newRow("int") << u"CAST(-1234567 AS int)"_s << K::Integer << u"-1234567"_s
+                             << u"-1234567"_s;
+        QTest::newRow("bigint") << u"CAST(9007199254740993 AS bigint)"_s << K::Integer
+                                << u"9007199254740993"_s << u"9007199254740993"_s;
+        QTest::newRow("decimal") << u"CAST(12.5 AS decimal(10,2))"_s << K::Decimal << u"12,50"_s
+                                 << u"12.50"_s;
+        QTest::newRow("numeric negative") << u"CAST(-1234567.891 AS numeric(20,4))"_s << K::Decimal
+                                          << u"-1234567,8910"_s << u"-1234567.8910"_s;
+        QTest::newRow("money") << u"CAST(12.5 AS money)"_s << K::Decimal << u"12,5000"_s
+                               << u"12.5000"_s;
+        QTest::newRow("float") << u"CAST(0.1 AS float)"_s << K::Float << u"0,1"_s
+                               << u"0.10000000000000001"_s;
+        QTest::newRow("float exponent") << u"CAST(2.5e-7 AS float)"_s << K::Float << u"2,5e-07"_s
+                                        << u"2.4999999999999999e-07"_s;
+        QTest::newRow("real") << u"CAST(0.1 AS real)"_s << K::Real << u"0,1"_s << u"0.100000001"_s;
+        QTest::newRow("datetime") << u"CAST('2024-02-05 10:15:00.123' AS datetime)"_s << K::DateTime
+                                  << u"05.02.2024 10:15:00,123"_s << u"2024-02-05 10:15:00.123"_s;
+        QTest::newRow("datetime whole seconds")
+            << u"CAST('2024-02-05T10:15:00' AS datetime)"_s << K::DateTime
+            << u"05.02.2024 10:15:00"_s << u"2024-02-05 10:15:00.000"_s;
+        QTest::newRow("smalldatetime") << u"CAST('2024-02-05 10:15:00' AS smalldatetime)"_s
+                                       << K::DateTime << u"05.02.2024 10:15:00"_s << QString();
+        QTest::newRow("datetime2") << u"CAST('2024-02-05 10:15:00.5' AS datetime2)"_s << K::DateTime
+                                   << u"05.02.2024 10:15:00,5"_s << QString();
+        QTest::newRow("bit") << u"CAST(1 AS bit)"_s << K::Bit << u"1"_s << u"1"_s;
+        QTest::newRow("text with a point")
+            << u"N'12.5 ₽'"_s << K::Text << u"12.5 ₽"_s << u"12.5 ₽"_s;
+        QTest::newRow("binary") << u"0x00FF"_s << K::Binary << u"0x00FF"_s << u"0x00FF"_s;
+    }
+    void localisedTexts()
+    {
+        QFETCH(QString, expression);
+        QFETCH(db::ColumnKind, kind);
+        QFETCH(QString, russian);
+        QFETCH(QString, c);
+
+        const QString sql = u"SELECT "_s + expression + u" AS v, CAST(NULL AS decimal(5,2)) AS n"_s;
+        QueryResult result;
+        {
+            const DefaultLocale locale(::russian);
+            result.open(m_connection, sql, 30);
+        }
+        // The regional settings of the opening hold for the result's life.
+        QCOMPARE(result.columnKind(0), kind);
+        QCOMPARE(result.text(0, 0), russian);
+        QCOMPARE(result.data(result.index(0, 0), Qt::EditRole).toString(), russian);
+        QCOMPARE(result.record(0), (QStringList{russian, QString()}));
+        QVERIFY(result.text(0, 1).isNull());
+        if (!c.isNull()) {
+            result.open(m_connection, sql, 30);
+            QCOMPARE(result.text(0, 0), c);
+        }
+    }
+
+    // The clipboard text and the file bytes carry the grid's texts.
+    void exportUnderRussianLocale()
+    {
+        m_connection.execute(
+            u"CREATE TABLE dbo.sale (name nvarchar(20), amount decimal(10,2), at datetime, "
+            u"rate float); INSERT INTO dbo.sale VALUES (N'Ёлка', 1234.5, '2024-02-05 10:15:00', "
+            u"0.1), (N'Шар', -0.75, '2023-12-31 23:59:59.997', NULL)"_s);
+        const DefaultLocale locale(russian);
+        QueryResult result;
+        result.open(m_connection, u"SELECT name, amount, at, rate FROM dbo.sale ORDER BY at"_s, 30);
+        const QString expected = u"name\tamount\tat\trate\r\n"
+                                 u"Шар\t-0,75\t31.12.2023 23:59:59,997\t\r\n"
+                                 u"Ёлка\t1234,50\t05.02.2024 10:15:00\t0,1\r\n"_s;
+        QCOMPARE(ExportText(result), expected);
+        QBuffer file;
+        file.open(QIODevice::WriteOnly);
+        WriteExportFile(result, file);
+        QCOMPARE(file.data(), platform::encodeWindows1251(expected));
+    }
+
+    // Values typed in the Russian form reach the server in its own; a row is found again by
+    // its exact original values, also those the grid shows rounded or reformatted.
+    void editTypedInRussianForm_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::newRow("found by the key") << u"dbo.keyed"_s;
+        QTest::newRow("found by every value") << u"dbo.unkeyed"_s;
+    }
+    void editTypedInRussianForm()
+    {
+        QFETCH(QString, table);
+        const QString key = table == u"dbo.keyed"_s ? u" PRIMARY KEY"_s : QString();
+        m_connection.execute(u"CREATE TABLE %1 (id int%2, amount decimal(10,2), at datetime, "
+                             u"moment datetime, rate float, note nvarchar(20)); INSERT INTO %1 "
+                             u"VALUES (1, 10, '2024-01-01 08:00:00.123', '2024-01-01 "
+                             u"08:00:00.997', 0.1, N'старое')"_s.arg(table, key));
+        const DefaultLocale locale(russian);
+        QueryResult result;
+        const QString sql = u"SELECT * FROM "_s + table;
+        result.open(m_connection, sql, 30);
+        QVERIFY(result.isComplete()); // the connection is free for the writes
+        QStringList statements;
+        result.setEditTarget(FindEditTarget(m_connection, sql, result.fieldNames()),
+                             [this, &statements](const BoundStatement& statement) {
+                                 statements << statement.sql;
+                                 const qint64 rows =
+                                     m_connection.executeParams(statement.sql, statement.values);
+                                 if (rows != 1)
+                                     throw Error(u"rows: %1"_s.arg(rows));
+                                 return rows;
+                             });
+        QVERIFY2(result.isEditable(), qPrintable(result.editTarget().readOnlyReason));
+        QCOMPARE(result.record(0),
+                 (QStringList{u"1"_s, u"10,00"_s, u"01.01.2024 08:00:00,123"_s,
+                              u"01.01.2024 08:00:00,997"_s, u"0,1"_s, u"старое"_s}));
+
+        // Typed as shown (the float, the fraction) changes nothing; typed anew goes in the
+        // server's form.
+        QVERIFY(result.setData(result.index(0, 4), u"0,1"_s));
+        QVERIFY(result.setData(result.index(0, 3), u"01.01.2024 08:00:00,997"_s));
+        QVERIFY(result.setData(result.index(0, 1), u"12,5"_s));
+        QVERIFY(result.setData(result.index(0, 2), u"05.02.2024 10:15"_s));
+        QCOMPARE(result.text(0, 1), u"12,5"_s);
+        QCOMPARE(result.text(0, 2), u"05.02.2024 10:15:00"_s);
+        result.post();
+        QVERIFY(!result.isModified());
+        QCOMPARE(statements.size(), 1);
+        QVERIFY2(statements[0].startsWith(u"UPDATE "_s + table +
+                                          u" SET [amount] = ?, [at] = ? WHERE "_s),
+                 qPrintable(statements[0]));
+        auto rows = m_connection.openRecordSet(
+            u"SELECT amount, at, moment, rate, note FROM "_s + table, 30);
+        QCOMPARE(rows->fieldText(u"amount"_s), u"12.50"_s);
+        QCOMPARE(rows->fieldText(u"at"_s), u"2024-02-05 10:15:00.000"_s);
+        QCOMPARE(rows->fieldText(u"moment"_s), u"2024-01-01 08:00:00.997"_s);
+        QCOMPARE(rows->fieldText(u"rate"_s), u"0.10000000000000001"_s);
+
+        // The next edit finds the row by what was written, the float and the fraction exact.
+        QVERIFY(result.setData(result.index(0, 5), u"новое"_s));
+        result.post();
+        rows = m_connection.openRecordSet(u"SELECT note FROM "_s + table, 30);
+        QCOMPARE(rows->fieldText(u"note"_s), u"новое"_s);
+
+        // A text the Russian form cannot read goes as typed; the server says what is wrong.
+        QVERIFY(result.setData(result.index(0, 2), u"31.02.2024"_s));
+        QCOMPARE(result.text(0, 2), u"31.02.2024"_s);
+        try {
+            result.post();
+            QFAIL("the server took an impossible date");
+        } catch (const db::DbError& error) {
+            QVERIFY2(error.message().contains(u"Conversion failed when converting date and/or "
+                                              u"time from character string."_s),
+                     qPrintable(error.message()));
+        }
+        QVERIFY(result.isModified());
+        result.cancel();
+        QCOMPARE(result.text(0, 2), u"05.02.2024 10:15:00"_s);
+        m_connection.execute(u"DROP TABLE "_s + table);
+    }
+
+    // Export needs an open result: none yet, a failed query, one closed.
+    void exportWithoutResult_data()
+    {
+        QTest::addColumn<QStringList>("queries"); // run in order; the last one fails or none
+        QTest::addColumn<bool>("close");
+        QTest::newRow("never run") << QStringList{} << false;
+        QTest::newRow("failed query") << QStringList{u"SELECT * FROM dbo.nosuch"_s} << false;
+        QTest::newRow("failed after a good one")
+            << QStringList{u"SELECT i FROM dbo.t"_s, u"SELECT * FROM dbo.nosuch"_s} << false;
+        QTest::newRow("statement without rows")
+            << QStringList{u"SELECT i FROM dbo.t"_s, u"UPDATE dbo.t SET e = N'' WHERE 1 = 0"_s}
+            << false;
+        QTest::newRow("closed") << QStringList{u"SELECT i FROM dbo.t"_s} << true;
+    }
+    void exportWithoutResult()
+    {
+        QFETCH(QStringList, queries);
+        QFETCH(bool, close);
+        QueryResult result;
+        for (const QString& sql : queries) {
+            try {
+                result.open(m_connection, sql, 30);
+            } catch (const Error&) {
+            }
+        }
+        if (close)
+            result.close();
+        const QString message = u"Нет результата запроса: выполните запрос."_s;
+        try {
+            ExportText(result);
+            QFAIL("the text was built");
+        } catch (const Error& error) {
+            QCOMPARE(error.message(), message);
+        }
+        QBuffer file;
+        file.open(QIODevice::WriteOnly);
+        try {
+            WriteExportFile(result, file);
+            QFAIL("the file was written");
+        } catch (const Error& error) {
+            QCOMPARE(error.message(), message);
+        }
+        QCOMPARE(file.size(), 0);
     }
 
     void failedOpenLeavesItClosed()

@@ -1,12 +1,14 @@
 // The console tab against bin/sqlsim: the chooser, queries into the shared result set, updates
-// with their row counts, paging, and export.
+// with their row counts, paging, export, and field texts in the regional settings.
 #include "DBWorkU.h"
 #include "GuiFixture.h"
 #include "TextDecoding.h"
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -15,6 +17,20 @@
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// The operator's regional settings for one test, back to the suite's C locale afterwards.
+class DefaultLocale
+{
+public:
+    explicit DefaultLocale(const QLocale& locale) { QLocale::setDefault(locale); }
+    ~DefaultLocale() { QLocale::setDefault(QLocale::c()); }
+    DefaultLocale(const DefaultLocale&) = delete;
+    DefaultLocale& operator=(const DefaultLocale&) = delete;
+};
+
+} // namespace
 
 class TestConsole : public QObject
 {
@@ -249,6 +265,122 @@ private slots:
         QCOMPARE(ui.shown[0].text,
                  u"Результат запроса нельзя изменить: запрос читает не одну таблицу."_s);
         QVERIFY(!form->CommonQuery.setData(form->CommonQuery.index(0, 0), u"9"_s));
+    }
+
+    // Without a result both buttons report it and touch nothing: the clipboard keeps its text,
+    // no file appears, an existing one keeps its bytes. The save dialog still comes first.
+    void exportWithoutResult_data()
+    {
+        QTest::addColumn<QStringList>("queries");
+        QTest::addColumn<bool>("existingFile");
+        const QStringList failed{u"SELECT * FROM dbo.nosuch"_s};
+        const QStringList failedSecond{u"SELECT i FROM dbo.n"_s, u"SELECT * FROM dbo.nosuch"_s};
+        QTest::newRow("never run") << QStringList{} << false;
+        QTest::newRow("never run, file exists") << QStringList{} << true;
+        QTest::newRow("failed query") << failed << false;
+        QTest::newRow("failed query, file exists") << failed << true;
+        QTest::newRow("failed after a good one") << failedSecond << false;
+        QTest::newRow("failed after a good one, file exists") << failedSecond << true;
+    }
+    void exportWithoutResult()
+    {
+        QFETCH(QStringList, queries);
+        QFETCH(bool, existingFile);
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        for (const QString& sql : queries)
+            run(*form, sql, u"BOpenSQL"_s);
+        QCOMPARE(ui.shown.size(), queries.isEmpty() ? 0 : 1); // the failed query's own error
+        QVERIFY(!form->CommonQuery.isOpen());
+        const QString message = u"Нет результата запроса: выполните запрос."_s;
+
+        QGuiApplication::clipboard()->setText(u"прежний текст"_s);
+        QTest::mouseClick(form->findChild<QPushButton*>(u"BCopyBuffer"_s), Qt::LeftButton);
+        QCOMPARE(ui.shown.size(), queries.isEmpty() ? 1 : 2);
+        QCOMPARE(ui.shown.last().icon, OperatorUi::Icon::Error);
+        QCOMPARE(ui.shown.last().text, message);
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"прежний текст"_s);
+
+        const QString file = folder.file(u"export.xls"_s);
+        if (existingFile)
+            QVERIFY(writeFile(file, "old bytes"));
+        const QStringList before = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden);
+        ui.fileAnswers = {file};
+        QTest::mouseClick(form->findChild<QPushButton*>(u"BSaveExcel"_s), Qt::LeftButton);
+        QCOMPARE(ui.dialogs.size(), 1);
+        QCOMPARE(ui.shown.last().text, message);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), before);
+        if (existingFile)
+            QCOMPARE(readFile(file), QByteArray("old bytes"));
+        else
+            QVERIFY(!QFile::exists(file));
+    }
+
+    // Under Russian regional settings the grid, the clipboard and the file show a decimal comma
+    // and day.month.year; an edit typed that way reaches the server in its own form.
+    void russianRegionalSettings()
+    {
+        QVERIFY(m_sim.exec(
+            u"CREATE TABLE shop.dbo.sale (id int PRIMARY KEY, name nvarchar(20), amount "
+            u"decimal(10,2), at datetime, rate float); INSERT INTO shop.dbo.sale VALUES (1, "
+            u"N'Ёлка', 1234.5, '2024-02-05 10:15:00', 0.1), (2, N'Шар', -0.75, "
+            u"'2023-12-31 23:59:59.997', NULL)"_s));
+        const DefaultLocale locale(QLocale(QLocale::Russian, QLocale::Russia));
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        run(*form, u"SELECT * FROM sale ORDER BY id"_s, u"BOpenSQL"_s);
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
+        auto* grid = form->findChild<QTableView*>(u"ListLRecord"_s);
+        const auto shown = [grid](int row, int column) {
+            return grid->model()->index(row, column).data().toString();
+        };
+        QCOMPARE(shown(0, 2), u"1234,50"_s);
+        QCOMPARE(shown(0, 3), u"05.02.2024 10:15:00"_s);
+        QCOMPARE(shown(0, 4), u"0,1"_s);
+        QCOMPARE(shown(1, 3), u"31.12.2023 23:59:59,997"_s);
+
+        QTest::mouseClick(form->findChild<QPushButton*>(u"BCopyBuffer"_s), Qt::LeftButton);
+        const QString expected = u"id\tname\tamount\tat\trate\r\n"
+                                 u"1\tЁлка\t1234,50\t05.02.2024 10:15:00\t0,1\r\n"
+                                 u"2\tШар\t-0,75\t31.12.2023 23:59:59,997\t\r\n"_s;
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+        const QString file = folder.file(u"продажи.xls"_s);
+        ui.fileAnswers = {file};
+        QTest::mouseClick(form->findChild<QPushButton*>(u"BSaveExcel"_s), Qt::LeftButton);
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
+        QCOMPARE(readFile(file), platform::encodeWindows1251(expected));
+
+        // The operator edits in the grid's editor, which offers the shown text.
+        const QModelIndex amount = grid->model()->index(0, 2);
+        grid->setCurrentIndex(amount);
+        grid->edit(amount);
+        auto* editor = grid->findChild<QLineEdit*>();
+        QVERIFY(editor != nullptr);
+        QCOMPARE(editor->text(), u"1234,50"_s);
+        editor->setText(u"12,5"_s);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::sendPostedEvents(); // the delegate commits through a queued call
+        QCOMPARE(shown(0, 2), u"12,5"_s);
+        QVERIFY(form->CommonQuery.setData(grid->model()->index(0, 3), u"06.03.2024 9:05"_s));
+        QTest::mouseClick(form->findChild<QToolButton*>(u"NavPost"_s), Qt::LeftButton);
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
+        OdbcClient client;
+        QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password(), u"shop"_s));
+        QCOMPARE(flatten(client.exec(u"SELECT amount, at, rate FROM dbo.sale ORDER BY id"_s)
+                             .resultSets.value(0)),
+                 (QStringList{u"12.50|2024-03-06 09:05:00.000|0.1"_s,
+                              u"-0.75|2023-12-31 23:59:59.997|NULL"_s}));
+        QCOMPARE(shown(0, 3), u"06.03.2024 09:05:00"_s);
+
+        // A date the Russian form cannot read reaches the server as typed, which refuses it.
+        QVERIFY(form->CommonQuery.setData(grid->model()->index(1, 3), u"31.02.2024"_s));
+        QTest::mouseClick(form->findChild<QToolButton*>(u"NavPost"_s), Qt::LeftButton);
+        QCOMPARE(ui.shown.size(), 1);
+        QVERIFY2(ui.shown[0].text.contains(
+                     u"Conversion failed when converting date and/or time from character string"_s),
+                 qPrintable(ui.shown[0].text));
     }
 
     // The export buttons keep to the bottom right-hand corner of the tab.
