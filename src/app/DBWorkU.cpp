@@ -64,6 +64,8 @@ TFormDB::TFormDB(OperatorUi& operatorUi, const QString& programDir, QWidget* par
         else
             handleEvent([this] { isAuthorizationClick(); });
     });
+    // A result read to its end frees the console's session, which then leaves its database.
+    connect(&CommonQuery, &QueryResult::readWhole, this, [this] { leaveConsoleDatabase(); });
     Timer1.setInterval(timer1IntervalMs);
     Timer1.setSingleShot(true);
     connect(&Timer1, &QTimer::timeout, this, [this] { handleEvent([this] { Timer1Timer(); }); });
@@ -201,6 +203,12 @@ QString TFormDB::GetLastBackupFile()
 void TFormDB::OpenCommonQuery(const QString& database, const QString& sql, int timeoutSeconds)
 {
     CommonQuery.close(); // frees the console's session
+    ShowCommonQuery(ReadCommonQuery(database, sql, timeoutSeconds));
+}
+
+QueryResult::FirstPage TFormDB::ReadCommonQuery(const QString& database, const QString& sql,
+                                                int timeoutSeconds)
+{
     if (!Connection.isOpen())
         Connection.open();
     if (!QueryConnection.isOpen() || QueryConnection.provider() != Connection.provider() ||
@@ -216,11 +224,16 @@ void TFormDB::OpenCommonQuery(const QString& database, const QString& sql, int t
     m_commonQueryTimeout = timeoutSeconds;
     try {
         QueryConnection.setDefaultDatabase(database);
-        CommonQuery.open(QueryConnection, sql, timeoutSeconds);
+        return QueryResult::read(QueryConnection, sql, timeoutSeconds);
     } catch (...) {
         leaveConsoleDatabase();
         throw;
     }
+}
+
+void TFormDB::ShowCommonQuery(QueryResult::FirstPage page)
+{
+    CommonQuery.show(std::move(page));
     if (CommonQuery.isComplete())
         leaveConsoleDatabase();
 }

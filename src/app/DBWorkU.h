@@ -54,6 +54,12 @@ public:
     // master once the result is read whole (or the statement failed), so that it holds no
     // database between queries.
     void OpenCommonQuery(const QString& database, const QString& sql, int timeoutSeconds);
+    // The same in two steps, for a statement run off the GUI thread while the window is busy:
+    // ReadCommonQuery runs it over the console's session (opened when needed) and touches no
+    // control; ShowCommonQuery, on the GUI thread, makes it CommonQuery.
+    QueryResult::FirstPage ReadCommonQuery(const QString& database, const QString& sql,
+                                           int timeoutSeconds);
+    void ShowCommonQuery(QueryResult::FirstPage page);
     // Before an operation on a whole database (attach, detach, backup, restore): a console result
     // still being read is closed, since its session holds the database and the rows it reads, and
     // the console's session returns to master.

@@ -8,7 +8,9 @@
 #include "TextFieldKeys.h"
 #include "ui_SqlQueryTab.h"
 
+#include <QApplication>
 #include <QClipboard>
+#include <QPointer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
@@ -232,9 +234,18 @@ QString TSqlQueryTab::statementText() const
 void TSqlQueryTab::BOpenSQLClick()
 {
     const QString database = ui->DBNameSQL->currentText();
-    m_form->Connection.setDefaultDatabase(database);
-    m_form->OpenCommonQuery(database, statementText(), consoleTimeoutSeconds);
-    m_form->MakeCommonQueryEditable(database, statementText());
+    const QString sql = statementText();
+    m_form->CommonQuery.close(); // a new statement closes the previous result
+    QueryResult::FirstPage page;
+    runStatement(
+        m_form->QueryConnection,
+        [&] {
+            m_form->Connection.setDefaultDatabase(database);
+            page = m_form->ReadCommonQuery(database, sql, consoleTimeoutSeconds);
+        },
+        u"Выполнение запроса остановлено."_s);
+    m_form->ShowCommonQuery(std::move(page));
+    m_form->MakeCommonQueryEditable(database, sql);
     updateNavigator();
 }
 
@@ -270,8 +281,10 @@ void TSqlQueryTab::stopStatement()
 void TSqlQueryTab::runStatement(db::Connection& connection, const std::function<void()>& work,
                                 const QString& stoppedText)
 {
-    // Everything but the stop control is unavailable meanwhile; the focus goes there first, so
-    // that no field of the panel loses it (which would reconnect).
+    // Everything but the stop control is unavailable meanwhile; the focus goes there first and
+    // comes back afterwards, so that it never passes through a field of the panel (leaving one
+    // reconnects and reloads the list).
+    const QPointer<QWidget> focused = QApplication::focusWidget();
     ui->BStopSQL->setEnabled(true);
     ui->BStopSQL->setFocus();
     ui->BStopSQL->setCursor(Qt::ArrowCursor);
@@ -287,6 +300,10 @@ void TSqlQueryTab::runStatement(db::Connection& connection, const std::function<
         m_form->setBusy(false);
         for (QWidget* control : std::as_const(disabled))
             control->setEnabled(true);
+        if (focused != nullptr && focused->isEnabled())
+            focused->setFocus();
+        else
+            ui->SQLText->setFocus();
         ui->BStopSQL->setEnabled(false);
     });
     try {

@@ -43,17 +43,31 @@ void QueryResult::close()
 void QueryResult::open(db::Connection& connection, const QString& sql, int timeoutSeconds)
 {
     close();
-    std::unique_ptr<db::Connection::Cursor> cursor = connection.openCursor(sql, timeoutSeconds);
-    const QList<QList<QVariant>> firstPage = cursor->fetch(pageSize);
+    show(read(connection, sql, timeoutSeconds));
+}
+
+QueryResult::FirstPage QueryResult::read(db::Connection& connection, const QString& sql,
+                                         int timeoutSeconds)
+{
+    FirstPage page;
+    page.cursor = connection.openCursor(sql, timeoutSeconds);
+    page.rows = page.cursor->fetch(pageSize);
+    return page;
+}
+
+void QueryResult::show(FirstPage page)
+{
+    if (m_open || m_cursor)
+        close();
     // The first page comes with the reset, so nothing is inserted while views take the reset in.
     beginResetModel();
-    m_columns = cursor->columnNames();
-    m_kinds = cursor->columnKinds();
+    m_columns = page.cursor->columnNames();
+    m_kinds = page.cursor->columnKinds();
     m_format = console::FieldFormat(QLocale());
     m_target.readOnlyReason = u"запрос читает не одну таблицу"_s;
-    m_cursor = cursor->atEnd() ? nullptr : std::move(cursor);
+    m_cursor = page.cursor->atEnd() ? nullptr : std::move(page.cursor);
     m_open = true;
-    for (const QList<QVariant>& row : firstPage)
+    for (const QList<QVariant>& row : std::as_const(page.rows))
         append(row);
     endResetModel();
     setCurrentRow(fetchedCount() > 0 ? 0 : -1);
@@ -147,16 +161,19 @@ bool QueryResult::fetchRows(qsizetype count)
     if (!m_cursor)
         return false;
     const QList<QList<QVariant>> rows = m_cursor->fetch(count);
-    if (m_cursor->atEnd())
+    const bool ended = m_cursor->atEnd();
+    if (ended)
         m_cursor.reset(); // the connection is free again
-    if (rows.isEmpty())
-        return false;
-    const auto first = static_cast<int>(fetchedCount());
-    beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
-    for (const QList<QVariant>& row : rows)
-        append(row);
-    endInsertRows();
-    return true;
+    if (!rows.isEmpty()) {
+        const auto first = static_cast<int>(fetchedCount());
+        beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
+        for (const QList<QVariant>& row : rows)
+            append(row);
+        endInsertRows();
+    }
+    if (ended)
+        emit readWhole();
+    return !rows.isEmpty();
 }
 
 void QueryResult::setCurrentRow(int row)

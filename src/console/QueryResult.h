@@ -27,6 +27,16 @@ public:
     // Closes the previous result, then runs sql on the connection and fetches the first page.
     // A failure leaves the result closed and empty.
     void open(db::Connection& connection, const QString& sql, int timeoutSeconds);
+    // Opening in two steps, for a statement run off the GUI thread: read() runs the statement
+    // and fetches its first page without touching the model (any thread); show() makes that the
+    // result (the model's thread).
+    struct FirstPage
+    {
+        std::unique_ptr<db::Connection::Cursor> cursor;
+        QList<QList<QVariant>> rows;
+    };
+    static FirstPage read(db::Connection& connection, const QString& sql, int timeoutSeconds);
+    void show(FirstPage page);
     void close();
     bool isOpen() const override { return m_open; }
     // Every row of the result has been fetched.
@@ -82,6 +92,8 @@ public:
 
 signals:
     void currentRowChanged(int row);
+    // The last rows have been fetched after the first page: the connection is free again.
+    void readWhole();
 
 private:
     void append(const QList<QVariant>& row);
