@@ -234,6 +234,36 @@ private slots:
         QCOMPARE(ui.unexpectedQuestions, 0);
     }
 
+    // Between statements the console's session is in master, as the server reports its current
+    // database: after the identity probe, a query read whole, a failed one, and a half-read one
+    // once its last rows are fetched.
+    void consoleSessionLeavesItsDatabase()
+    {
+        ScriptedOperatorUi ui;
+        auto form = openWindow(ui);
+        QVERIFY(form);
+        const auto session = [&form] {
+            return form->QueryConnection.defaultDatabase();
+        };
+        QVERIFY(selectRow(*form, u"sklad"_s));
+        QVERIFY(selectRow(*form, u"ostrel_ts"_s));
+        QVERIFY(form->CommonQuery.isOpen()); // the probe's result
+        QCOMPARE(session(), u"master"_s);
+        consoleRun(*form, u"ostrel_ts"_s, u"select * from orders"_s);
+        QCOMPARE(form->CommonQuery.rowCount(), 14);
+        QCOMPARE(session(), u"master"_s);
+        consoleRun(*form, u"ostrel_ts"_s, u"select * from no_such_table"_s);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(session(), u"master"_s);
+        consoleRun(*form, u"ostrel_ts"_s,
+                   u"select a.id from clients a, clients b, clients c, clients d"_s);
+        QVERIFY(!form->CommonQuery.isComplete());
+        QCOMPARE(session(), u"ostrel_ts"_s); // still reading there
+        form->CommonQuery.last();
+        QCOMPARE(form->CommonQuery.rowCount(), 12 * 12 * 12 * 12);
+        QCOMPARE(session(), u"master"_s);
+    }
+
     // A console query in the database the operator then works on, read whole or only in part,
     // must not keep that database from being restored over, detached or reconnected.
     void afterConsoleQuery_data()
