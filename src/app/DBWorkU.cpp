@@ -104,6 +104,9 @@ void TFormDB::handleEvent(const std::function<void()>& handler)
     try {
         handler();
     } catch (const std::exception& error) {
+        // A statement stopped because the operator closes the window needs no message.
+        if (m_closeWhenIdle)
+            return;
         // The status line says "connected" only while it is so; the next attempt reconnects.
         if (m_connectedShown && !Connection.isOpen())
             showConnected(false, errorMessage(error));
@@ -129,12 +132,15 @@ void TFormDB::setBusy(bool busy)
             ui->Page->setTabEnabled(i, true);
         m_tabsDisabled.clear();
         unsetCursor();
+        if (m_closeWhenIdle)
+            QTimer::singleShot(0, this, &QWidget::close);
     }
 }
 
 void TFormDB::closeEvent(QCloseEvent* event)
 {
     if (m_busy) {
+        m_closeWhenIdle = true;
         sqlQueryTab()->stopStatement();
         event->ignore();
         return;

@@ -123,7 +123,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // Closing while a console statement runs stops it first; the window closes on the next try.
+    // Closing while a console statement runs stops it first; the window closes once it has.
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -163,6 +163,7 @@ private:
     bool m_starting = false;
     bool m_closing = false;
     bool m_busy = false;
-    QList<int> m_tabsDisabled;     // the tabs setBusy made unavailable
+    QList<int> m_tabsDisabled;    // the tabs setBusy made unavailable
+    bool m_closeWhenIdle = false; // the operator closed the window while a statement ran
     bool m_connectedShown = false; // the status line says "Соединение установлено"
 };

@@ -27,15 +27,22 @@ struct WhileRunning
     Qt::CursorShape cursor = Qt::ArrowCursor;
 };
 
+enum class StopBy
+{
+    Button,
+    Escape,
+    Closing
+};
+
 // From the event loop the running statement spins, once it runs: records the window's state,
 // then stops the statement the way the row says. Polls by event-loop turns, never by time.
-void stopOnceRunning(TFormDB& form, WhileRunning& seen, bool byEscape, int turnsLeft = 100000)
+void stopOnceRunning(TFormDB& form, WhileRunning& seen, StopBy by, int turnsLeft = 100000)
 {
-    QTimer::singleShot(0, &form, [&form, &seen, byEscape, turnsLeft] {
+    QTimer::singleShot(0, &form, [&form, &seen, by, turnsLeft] {
         TSqlQueryTab* tab = form.sqlQueryTab();
         if (!tab->isRunning()) {
             if (turnsLeft > 0)
-                stopOnceRunning(form, seen, byEscape, turnsLeft - 1);
+                stopOnceRunning(form, seen, by, turnsLeft - 1);
             return;
         }
         auto* stop = form.findChild<QPushButton*>(u"BStopSQL"_s);
@@ -46,10 +53,17 @@ void stopOnceRunning(TFormDB& form, WhileRunning& seen, bool byEscape, int turns
         seen.panelEnabled = form.findChild<QFrame*>(u"PanelDB"_s)->isEnabled();
         seen.otherTabEnabled = form.findChild<QTabWidget*>(u"Page"_s)->isTabEnabled(0);
         seen.cursor = form.cursor().shape();
-        if (byEscape)
-            QTest::keyClick(stop, Qt::Key_Escape);
-        else
+        switch (by) {
+        case StopBy::Button:
             QTest::mouseClick(stop, Qt::LeftButton);
+            break;
+        case StopBy::Escape:
+            QTest::keyClick(stop, Qt::Key_Escape);
+            break;
+        case StopBy::Closing:
+            form.close();
+            break;
+        }
     });
 }
 
@@ -125,7 +139,7 @@ private slots:
         QVERIFY(form);
 
         WhileRunning seen;
-        stopOnceRunning(*form, seen, byEscape);
+        stopOnceRunning(*form, seen, byEscape ? StopBy::Escape : StopBy::Button);
         run(*form, sql, button);
         QVERIFY(seen.seen);
         QVERIFY(seen.stopEnabled);
@@ -150,6 +164,26 @@ private slots:
         run(*form, u"update n set i = i where i < 3"_s, u"BExecSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         QCOMPARE(form->findChild<QLabel*>(u"LWorkRecordCount"_s)->text(), u"Обработано 3 записи"_s);
+    }
+
+    // Closing the window while a statement runs stops it, says nothing, and then closes.
+    void closeWhileRunning()
+    {
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        QVERIFY(form);
+        WhileRunning seen;
+        stopOnceRunning(*form, seen, StopBy::Closing);
+        run(*form,
+            u"select count(*) from n a, n b, n c, n d, n e, n f where a.i + b.i + c.i + d.i + "
+            u"e.i + f.i = -1"_s,
+            u"BOpenSQL"_s);
+        QVERIFY(seen.seen);
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
+        QVERIFY(form->isVisible()); // not while the statement ran
+        QCoreApplication::processEvents();
+        QVERIFY(!form->isVisible());
     }
 };
 
