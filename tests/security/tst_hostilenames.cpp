@@ -201,7 +201,17 @@ class TestHostileNames : public QObject
             run.selectDatabase(n.database);
             run.markLog();
             run.ui.answers = {true};
-            run.click(flow == u"detach"_s ? u"BDeleteDB"_s : u"BReConnectDB"_s);
+            const bool detach = flow == u"detach"_s;
+            run.click(detach ? u"BDeleteDB"_s : u"BReConnectDB"_s);
+            // Done, not refused in both runs alike: a database in use would be refused in both.
+            const QString done = detach ? u"Вы действительно хотете отключить базу данных \""_s +
+                                              n.database + u"\"?"_s
+                                        : u"База переподключена"_s;
+            QStringList texts;
+            for (const ScriptedOperatorUi::Shown& s : run.ui.shown)
+                texts << s.text;
+            QCOMPARE(texts, QStringList{done});
+            QCOMPARE(listedNames(*run.form).contains(n.database), !detach);
         } else if (flow == u"file-store probe"_s) {
             run.openWindow();
             run.markLog();
