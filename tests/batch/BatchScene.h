@@ -43,20 +43,6 @@ struct RunResult
     }
 };
 
-// Every file below a folder, hidden ones included: relative path ("/") to content.
-inline QMap<QString, QByteArray> tree(const QString& folder)
-{
-    QMap<QString, QByteArray> files;
-    const QDir root(folder);
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(root.relativeFilePath(path), readFile(path));
-    }
-    return files;
-}
-
 // The stored form of a relative path: Windows separators, and "\" and '"' doubled.
 inline QString storedPath(const QString& relative)
 {

@@ -36,7 +36,7 @@ private slots:
         BatchScene scene;
         BATCH_STEP(scene.setUp());
         const QString app = scene.installDir();
-        const QMap<QString, QByteArray> backedUp = tree(app);
+        const QMap<QString, QByteArray> backedUp = fileTree(app);
         const QStringList clientsBackedUp = scene.clients(u"ostrel_ts"_s);
         const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
         BATCH_STEP(backUpWithFiles(scene, backupFile));
@@ -54,7 +54,7 @@ private slots:
         QVERIFY(QFile::setPermissions(app + u"notes.txt"_s, readOnly));
         QVERIFY(writeFile(app + u"LICENSE"_s, "a new licence"));
         QVERIFY(writeFile(app + u"big.dat"_s, QByteArray(maxSizeAddDB * 2, 'B')));
-        const QMap<QString, QByteArray> changed = tree(app);
+        const QMap<QString, QByteArray> changed = fileTree(app);
 
         const QString folder = scene.path(u"restored/Data.2024"_s);
         const QString fresh = scene.path(u"fresh install"_s);
@@ -74,13 +74,13 @@ private slots:
                 stored.insert(file.path, file.content);
         }
         if (otherInstallDir) {
-            QCOMPARE(tree(fresh), stored);
-            QCOMPARE(tree(app), changed);
+            QCOMPARE(fileTree(fresh), stored);
+            QCOMPARE(fileTree(app), changed);
         } else {
             QMap<QString, QByteArray> expected = backedUp;
             for (const QString& untouched : {u"notes.txt"_s, u"LICENSE"_s, u"big.dat"_s})
                 expected.insert(untouched, changed.value(untouched));
-            QCOMPARE(tree(app), expected); // nothing left aside or half written either
+            QCOMPARE(fileTree(app), expected); // nothing left aside or half written either
             QVERIFY(!(QFile::permissions(app + u"notes.txt"_s) & QFile::WriteOwner));
         }
 
@@ -117,12 +117,12 @@ private slots:
         BatchScene scene;
         BATCH_STEP(scene.setUp());
         const QString app = scene.installDir();
-        const QMap<QString, QByteArray> backedUp = tree(app);
+        const QMap<QString, QByteArray> backedUp = fileTree(app);
         const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
         BATCH_STEP(backUpWithFiles(scene, backupFile));
         QVERIFY(writeFile(app + u"ostrel.ini"_s, "changed after the backup"));
         QVERIFY(QFile::remove(app + u"Reports/orders.rpt"_s));
-        const QMap<QString, QByteArray> changed = tree(app);
+        const QMap<QString, QByteArray> changed = fileTree(app);
 
         RunResult r;
         BATCH_STEP(scene.run(QStringList{u"-restore_db"_s, u"/db_name:ostrel_copy"_s,
@@ -133,7 +133,7 @@ private slots:
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QCOMPARE(r.errLines(), (QStringList{progressTitle, successLine}));
         QVERIFY(scene.databases().contains(u"ostrel_copy"_s));
-        QCOMPARE(tree(app), extracted ? backedUp : changed);
+        QCOMPARE(fileTree(app), extracted ? backedUp : changed);
         QCOMPARE(scene.log().contains(u"FROM backup_files"_s), extracted);
     }
 
@@ -216,7 +216,7 @@ private slots:
         const QString backupFile = scene.path(u"backups/plain.bak"_s);
         QVERIFY(QDir().mkpath(scene.path(u"backups"_s)));
         QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(backupFile)));
-        const QMap<QString, QByteArray> installed = tree(scene.installDir());
+        const QMap<QString, QByteArray> installed = fileTree(scene.installDir());
 
         RunResult r;
         BATCH_STEP(scene.run(QStringList{u"-restore_db"_s, u"/db_name:ostrel_copy"_s,
@@ -227,7 +227,7 @@ private slots:
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QCOMPARE(r.errLines(), lines);
         QCOMPARE(scene.clients(u"ostrel_copy"_s), scene.clients(u"ostrel_ts"_s));
-        QCOMPARE(tree(scene.installDir()), installed);
+        QCOMPARE(fileTree(scene.installDir()), installed);
     }
 };
 

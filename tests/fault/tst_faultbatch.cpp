@@ -37,7 +37,7 @@ void checkInstallation(BatchScene& scene, const QMap<QString, QByteArray>& befor
     QMap<QString, QByteArray> stored;
     for (const AppFile& file : appFiles())
         stored.insert(file.path, file.content);
-    const QMap<QString, QByteArray> now = tree(scene.installDir());
+    const QMap<QString, QByteArray> now = fileTree(scene.installDir());
     QCOMPARE(now.keys(), before.keys());
     for (auto it = now.begin(); it != now.end(); ++it)
         QVERIFY2(it.value() == before.value(it.key()) || it.value() == stored.value(it.key()),
@@ -112,7 +112,7 @@ private slots:
         const bool backup = kind == Run::Backup || kind == Run::BackupWithoutFiles;
         if (!backup)
             BATCH_STEP(backUpAndChange(scene, backupFile));
-        const QMap<QString, QByteArray> before = tree(scene.installDir());
+        const QMap<QString, QByteArray> before = fileTree(scene.installDir());
         const QStringList databasesBefore = scene.databases();
         QVERIFY(scene.exec(arm));
 
@@ -163,7 +163,7 @@ private slots:
         BATCH_STEP(scene.setUp());
         const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
         BATCH_STEP(backUpAndChange(scene, backupFile));
-        const QMap<QString, QByteArray> before = tree(scene.installDir());
+        const QMap<QString, QByteArray> before = fileTree(scene.installDir());
 
         const bool asRoot = ::geteuid() == 0;
         const QFile::Permissions readable = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
@@ -224,7 +224,7 @@ private slots:
         QVERIFY(!err.contains(scene.password()));
         // The database itself was restored; the files were not.
         QVERIFY(scene.databases().contains(u"ostrel_copy"_s));
-        QCOMPARE(tree(scene.installDir()), before);
+        QCOMPARE(fileTree(scene.installDir()), before);
     }
 };
 

@@ -22,19 +22,6 @@ namespace {
 
 constexpr int orderRows = 1200; // more than a page of the console's result
 
-// Every file below a folder with its bytes, hidden ones included.
-QMap<QString, QByteArray> snapshot(const QString& folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        files.insert(QDir(folder).relativeFilePath(file), readFile(file));
-    }
-    return files;
-}
-
 // The installation's files as the backup stores them.
 QMap<QString, QByteArray> installedFiles()
 {
@@ -201,7 +188,7 @@ class TestFaultWindow : public QObject
     // No temporary or set-aside file, and every file either as it was or as the backup holds it.
     static void installationIntact(const Scene& scene, const QMap<QString, QByteArray>& before)
     {
-        const QMap<QString, QByteArray> now = snapshot(scene.install());
+        const QMap<QString, QByteArray> now = fileTree(scene.install());
         const QMap<QString, QByteArray> stored = installedFiles();
         QCOMPARE(now.keys(), before.keys());
         for (auto it = now.begin(); it != now.end(); ++it) {
@@ -288,7 +275,7 @@ private slots:
             if (QTest::currentTestFailed())
                 return;
         }
-        const QMap<QString, QByteArray> before = snapshot(scene.install());
+        const QMap<QString, QByteArray> before = fileTree(scene.install());
         QVERIFY(writeFile(exportFile(scene), "an earlier export"));
         if (at != Point::Connect)
             QVERIFY(scene.sim.exec(arm));
@@ -386,7 +373,7 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         QVERIFY(writeFile(exportFile(scene), "an earlier export"));
-        const QMap<QString, QByteArray> before = snapshot(scene.install());
+        const QMap<QString, QByteArray> before = fileTree(scene.install());
         // Room for 1000 bytes in each file: only the library (70000 bytes) does not fit, and
         // the export of 1200 orders neither.
         scene.form->wrapOutput = [](QIODevice& file) -> std::unique_ptr<QIODevice> {
@@ -406,7 +393,7 @@ private slots:
             // The small files came back; the library stays the installed one.
             QMap<QString, QByteArray> expected = installedFiles();
             expected.insert(u"bin/tool.dll"_s, before.value(u"bin/tool.dll"_s));
-            QCOMPARE(snapshot(scene.install()), expected);
+            QCOMPARE(fileTree(scene.install()), expected);
         } else {
             runQuery(scene);
             QVERIFY2(scene.ui.shown.isEmpty(), qPrintable(scene.ui.shown.value(0).text));
@@ -416,7 +403,7 @@ private slots:
             QCOMPARE(scene.ui.shown[0].icon, OperatorUi::Icon::Error);
             QVERIFY2(scene.ui.shown[0].text.contains(u"No space left on device"_s),
                      qPrintable(scene.ui.shown[0].text));
-            QCOMPARE(snapshot(scene.install()), before);
+            QCOMPARE(fileTree(scene.install()), before);
         }
         QCOMPARE(readFile(exportFile(scene)), QByteArray("an earlier export"));
         QCOMPARE(QDir(scene.folder.path() + u"exports"_s).entryList(QDir::Files | QDir::Hidden),

@@ -3,6 +3,7 @@
 // Shared by the window tests: a program folder of their own (settings.ini, dbs.xml beside a
 // pretended executable), a simulator with a request log, and a test main that runs the real
 // application object so that errors leaving event handlers are reported as in the program.
+#include "DBWorkU.h"
 #include "DbSetupApplication.h"
 #include "OdbcClient.h"
 #include "ScriptedOperatorUi.h"
@@ -10,6 +11,9 @@
 #include "TestFiles.h"
 
 #include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -95,6 +99,32 @@ inline QStringList listedNames(const QObject& form)
 inline DbSetupApplication* dbsetupApp()
 {
     return static_cast<DbSetupApplication*>(QCoreApplication::instance());
+}
+
+// The main window of a test, shown and active, its handlers' errors reported to ui; settings.ini
+// is written into the folder first unless settings is null (the folder has its own), and the tab
+// of that index is made current when one is given.
+inline std::unique_ptr<TFormDB> openForm(ProgramFolder& folder, ScriptedOperatorUi& ui,
+                                         const QString& settings, int tab = -1)
+{
+    if (!settings.isNull())
+        folder.write(QStringLiteral("settings.ini"), settings);
+    dbsetupApp()->setErrorReporter(&ui);
+    auto form = std::make_unique<TFormDB>(ui, folder.path());
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    if (!QTest::qWaitForWindowActive(form.get()))
+        return nullptr;
+    if (tab >= 0)
+        form->findChild<QTabWidget*>(QStringLiteral("Page"))->setCurrentIndex(tab);
+    return form;
+}
+
+// Types a statement into the console and presses one of its buttons.
+inline void runConsole(TFormDB& form, const QString& sql, const QString& button)
+{
+    form.findChild<QPlainTextEdit*>(QStringLiteral("SQLText"))->setPlainText(sql);
+    QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
 }
 
 #define DBSETUP_GUI_TEST_MAIN(TestObject)                                                          \

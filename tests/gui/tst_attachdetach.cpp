@@ -47,13 +47,7 @@ class TestAttachDetach : public QObject
 
     std::unique_ptr<TFormDB> open(ProgramFolder& folder, ScriptedOperatorUi& ui)
     {
-        folder.write(u"settings.ini"_s, m_sim.settings());
-        dbsetupApp()->setErrorReporter(&ui);
-        auto form = std::make_unique<TFormDB>(ui, folder.path());
-        form->show();
-        if (!QTest::qWaitForWindowExposed(form.get()))
-            return nullptr;
-        return form;
+        return openForm(folder, ui, m_sim.settings());
     }
 
     QStringList logSince(qsizetype from) const { return m_sim.log().mid(from); }

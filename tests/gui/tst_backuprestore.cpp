@@ -15,22 +15,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-// Every file below a folder with its bytes, by relative path.
-QMap<QString, QByteArray> snapshot(const QString& folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        files.insert(QDir(folder).relativeFilePath(file), readFile(file));
-    }
-    return files;
-}
-
-} // namespace
-
 class TestBackupRestore : public QObject
 {
     Q_OBJECT
@@ -58,7 +42,7 @@ private slots:
         QVERIFY(writeFile(install + u"Шаблоны/счёт.xlt"_s, "шаблон"));
         QVERIFY(writeFile(install + u"empty.cfg"_s, QByteArray()));
         QVERIFY(writeFile(install + u"Data/app.mdf"_s, "never stored"));
-        const QMap<QString, QByteArray> installed = snapshot(install);
+        const QMap<QString, QByteArray> installed = fileTree(install);
 
         folder.write(u"settings.ini"_s,
                      m_sim.settings(u"[other]\ninstall_dir="_s + install +
@@ -120,7 +104,7 @@ private slots:
 
         QMap<QString, QByteArray> expected = installed;
         expected.insert(u"local.log"_s, "kept"); // not in the store: untouched
-        QCOMPARE(snapshot(install), expected);
+        QCOMPARE(fileTree(install), expected);
 
         OdbcClient client;
         QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password(), u"app_copy"_s));

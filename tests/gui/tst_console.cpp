@@ -41,20 +41,7 @@ class TestConsole : public QObject
     std::unique_ptr<TFormDB> open(ProgramFolder& folder, ScriptedOperatorUi& ui,
                                   const QString& more = {})
     {
-        folder.write(u"settings.ini"_s, m_sim.settings(more));
-        dbsetupApp()->setErrorReporter(&ui);
-        auto form = std::make_unique<TFormDB>(ui, folder.path());
-        form->show();
-        if (!QTest::qWaitForWindowExposed(form.get()))
-            return nullptr;
-        form->findChild<QTabWidget*>(u"Page"_s)->setCurrentIndex(2);
-        return form;
-    }
-
-    static void run(TFormDB& form, const QString& sql, const QString& button)
-    {
-        form.findChild<QPlainTextEdit*>(u"SQLText"_s)->setPlainText(sql);
-        QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
+        return openForm(folder, ui, m_sim.settings(more), 2);
     }
 
     static QString label(const TFormDB& form)
@@ -94,13 +81,13 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = open(folder, ui, u"[other]\nx=1\n"_s);
         QCOMPARE(form->findChild<QComboBox*>(u"DBNameSQL"_s)->currentText(), u"shop"_s);
-        run(*form, u"UPDATE dbo.n SET i = i + 1"_s, u"BExecSQL"_s);
+        runConsole(*form, u"UPDATE dbo.n SET i = i + 1"_s, u"BExecSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         QCOMPARE(label(*form), text);
-        run(*form, u"SET NOCOUNT ON\nUPDATE dbo.n SET i = i + 1"_s, u"BExecSQL"_s);
+        runConsole(*form, u"SET NOCOUNT ON\nUPDATE dbo.n SET i = i + 1"_s, u"BExecSQL"_s);
         QCOMPARE(label(*form), u"Результат неизвестен."_s);
         // A failing update keeps the label.
-        run(*form, u"UPDATE dbo.nosuch SET i = 1"_s, u"BExecSQL"_s);
+        runConsole(*form, u"UPDATE dbo.nosuch SET i = 1"_s, u"BExecSQL"_s);
         QCOMPARE(ui.shown.size(), 1);
         QCOMPARE(label(*form), u"Результат неизвестен."_s);
     }
@@ -111,7 +98,7 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
-        run(*form, u"CREATE TABLE dbo.made (a int)"_s, u"BOpenSQL"_s);
+        runConsole(*form, u"CREATE TABLE dbo.made (a int)"_s, u"BOpenSQL"_s);
         QCOMPARE(ui.shown.size(), 1);
         QCOMPARE(ui.shown[0].text, u"Запрос не вернул набор записей."_s);
         QVERIFY(!form->CommonQuery.isOpen());
@@ -152,7 +139,7 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
-        run(*form, u"SELECT i, name, note FROM dbo.n ORDER BY i"_s, u"BOpenSQL"_s);
+        runConsole(*form, u"SELECT i, name, note FROM dbo.n ORDER BY i"_s, u"BOpenSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         QCOMPARE(form->CommonQuery.fetchedCount(), QueryResult::pageSize);
         QCOMPARE(form->CommonQuery.currentRow(), 0);
@@ -191,7 +178,7 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
-        run(*form, u"SELECT * FROM people ORDER BY id"_s, u"BOpenSQL"_s);
+        runConsole(*form, u"SELECT * FROM people ORDER BY id"_s, u"BOpenSQL"_s);
         QueryResult& result = form->CommonQuery;
         QVERIFY2(result.isEditable(), qPrintable(result.editTarget().readOnlyReason));
         QCOMPARE(result.editTarget().keyColumns, QList<int>{0});
@@ -232,7 +219,7 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
-        run(*form, u"SELECT a, b FROM nokey ORDER BY b"_s, u"BOpenSQL"_s);
+        runConsole(*form, u"SELECT a, b FROM nokey ORDER BY b"_s, u"BOpenSQL"_s);
         QueryResult& result = form->CommonQuery;
         QVERIFY(result.isEditable());
         QVERIFY(result.editTarget().keyColumns.isEmpty());
@@ -257,7 +244,8 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
-        run(*form, u"SELECT n.i, p.name FROM n JOIN people p ON p.id = n.i"_s, u"BOpenSQL"_s);
+        runConsole(*form, u"SELECT n.i, p.name FROM n JOIN people p ON p.id = n.i"_s,
+                   u"BOpenSQL"_s);
         QVERIFY(form->CommonQuery.isOpen());
         QVERIFY(!form->CommonQuery.isEditable());
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavEdit"_s), Qt::LeftButton);
@@ -290,7 +278,7 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
         for (const QString& sql : queries)
-            run(*form, sql, u"BOpenSQL"_s);
+            runConsole(*form, sql, u"BOpenSQL"_s);
         QCOMPARE(ui.shown.size(), queries.isEmpty() ? 0 : 1); // the failed query's own error
         QVERIFY(!form->CommonQuery.isOpen());
         const QString message = u"Нет результата запроса: выполните запрос."_s;
@@ -330,7 +318,7 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
-        run(*form, u"SELECT * FROM sale ORDER BY id"_s, u"BOpenSQL"_s);
+        runConsole(*form, u"SELECT * FROM sale ORDER BY id"_s, u"BOpenSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         auto* grid = form->findChild<QTableView*>(u"ListLRecord"_s);
         const auto shown = [grid](int row, int column) {
@@ -410,7 +398,7 @@ private slots:
         ProgramFolder folder;
         ScriptedOperatorUi ui;
         auto form = open(folder, ui, u"[other]\ndb_name_file_add=ostrel_ts\n"_s);
-        run(*form, u"SELECT i FROM dbo.n"_s, u"BOpenSQL"_s);
+        runConsole(*form, u"SELECT i FROM dbo.n"_s, u"BOpenSQL"_s);
         QCOMPARE(form->CommonQuery.fieldNames(), QStringList{u"i"_s});
         form->findChild<QTabWidget*>(u"Page"_s)->setCurrentIndex(0);
         auto* list = form->findChild<QTableWidget*>(u"ListDB"_s);

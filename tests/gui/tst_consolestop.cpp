@@ -77,20 +77,7 @@ class TestConsoleStop : public QObject
 
     std::unique_ptr<TFormDB> open(ProgramFolder& folder, ScriptedOperatorUi& ui)
     {
-        folder.write(u"settings.ini"_s, m_sim.settings());
-        dbsetupApp()->setErrorReporter(&ui);
-        auto form = std::make_unique<TFormDB>(ui, folder.path());
-        form->show();
-        if (!QTest::qWaitForWindowActive(form.get()))
-            return nullptr;
-        form->findChild<QTabWidget*>(u"Page"_s)->setCurrentIndex(2);
-        return form;
-    }
-
-    static void run(TFormDB& form, const QString& sql, const QString& button)
-    {
-        form.findChild<QPlainTextEdit*>(u"SQLText"_s)->setPlainText(sql);
-        QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
+        return openForm(folder, ui, m_sim.settings(), 2);
     }
 
 private slots:
@@ -140,7 +127,7 @@ private slots:
 
         WhileRunning seen;
         stopOnceRunning(*form, seen, byEscape ? StopBy::Escape : StopBy::Button);
-        run(*form, sql, button);
+        runConsole(*form, sql, button);
         QVERIFY(seen.seen);
         QVERIFY(seen.stopEnabled);
         QVERIFY(!seen.runEnabled);
@@ -158,10 +145,10 @@ private slots:
         QCOMPARE(form->cursor().shape(), Qt::ArrowCursor);
         QCOMPARE(form->findChild<QLabel*>(u"LDBConnect"_s)->text(), u"Соединение установлено"_s);
         ui.shown.clear();
-        run(*form, u"select count(*) from n"_s, u"BOpenSQL"_s);
+        runConsole(*form, u"select count(*) from n"_s, u"BOpenSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         QCOMPARE(form->CommonQuery.text(0, 0), u"100"_s);
-        run(*form, u"update n set i = i where i < 3"_s, u"BExecSQL"_s);
+        runConsole(*form, u"update n set i = i where i < 3"_s, u"BExecSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         QCOMPARE(form->findChild<QLabel*>(u"LWorkRecordCount"_s)->text(), u"Обработано 3 записи"_s);
     }
@@ -175,7 +162,8 @@ private slots:
         QVERIFY(form);
         WhileRunning seen;
         stopOnceRunning(*form, seen, StopBy::Closing);
-        run(*form,
+        runConsole(
+            *form,
             u"select count(*) from n a, n b, n c, n d, n e, n f where a.i + b.i + c.i + d.i + "
             u"e.i + f.i = -1"_s,
             u"BOpenSQL"_s);

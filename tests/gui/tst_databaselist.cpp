@@ -29,13 +29,6 @@ QCheckBox* fileInDB(const TFormDB& form)
     return form.findChild<QCheckBox*>(u"isFileInDB"_s);
 }
 
-void showActive(TFormDB& form)
-{
-    form.show();
-    QApplication::setActiveWindow(&form);
-    QVERIFY(QTest::qWaitForWindowActive(&form));
-}
-
 } // namespace
 
 class TestDatabaseList : public QObject
@@ -48,11 +41,7 @@ class TestDatabaseList : public QObject
     std::unique_ptr<TFormDB> open(ProgramFolder& folder, ScriptedOperatorUi& ui,
                                   const QString& more = {})
     {
-        folder.write(u"settings.ini"_s, m_sim.settings(u"[other]\n"_s + more));
-        dbsetupApp()->setErrorReporter(&ui);
-        auto form = std::make_unique<TFormDB>(ui, folder.path());
-        showActive(*form);
-        return form;
+        return openForm(folder, ui, m_sim.settings(u"[other]\n"_s + more));
     }
 
     void dropUserDatabases()

@@ -84,12 +84,7 @@ class TestDemoScenario : public QObject
 
     std::unique_ptr<TFormDB> openWindow(ScriptedOperatorUi& ui)
     {
-        dbsetupApp()->setErrorReporter(&ui);
-        auto form = std::make_unique<TFormDB>(ui, m_folder.path());
-        form->show();
-        if (!QTest::qWaitForWindowExposed(form.get()))
-            return nullptr;
-        return form;
+        return openForm(m_folder, ui, QString()); // the demo's own settings.ini
     }
 
     static void consoleRun(TFormDB& form, const QString& database, const QString& sql)

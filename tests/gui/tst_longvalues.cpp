@@ -19,22 +19,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-// Every file below a folder with its bytes, by relative path.
-QMap<QString, QByteArray> snapshot(const QString& folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        files.insert(QDir(folder).relativeFilePath(file), readFile(file));
-    }
-    return files;
-}
-
-} // namespace
-
 class TestLongValues : public QObject
 {
     Q_OBJECT
@@ -44,13 +28,7 @@ class TestLongValues : public QObject
     std::unique_ptr<TFormDB> open(ProgramFolder& folder, ScriptedOperatorUi& ui,
                                   const QString& more = {})
     {
-        folder.write(u"settings.ini"_s, m_sim.settings(more));
-        dbsetupApp()->setErrorReporter(&ui);
-        auto form = std::make_unique<TFormDB>(ui, folder.path());
-        form->show();
-        if (!QTest::qWaitForWindowExposed(form.get()))
-            return nullptr;
-        return form;
+        return openForm(folder, ui, m_sim.settings(more));
     }
 
 private slots:
@@ -70,7 +48,7 @@ private slots:
         QVERIFY(writeFile(install + u"ostrel.exe"_s, "program"));
         QVERIFY(writeFile(install + u"Отчёты/сводка.frx"_s, nonRepeatingBytes(100 * 1024 + 3, 1)));
         QVERIFY(writeFile(install + u"bin/core.dll"_s, nonRepeatingBytes(20 * 1024 * 1024 + 5, 2)));
-        const QMap<QString, QByteArray> installed = snapshot(install);
+        const QMap<QString, QByteArray> installed = fileTree(install);
 
         ScriptedOperatorUi ui;
         // The 20 MB file is above the default limit of 10485760 bytes.
@@ -104,14 +82,8 @@ private slots:
         QCOMPARE(ui.shown[1].text, u"База восстановлена."_s);
         QCOMPARE(ui.unexpectedQuestions, 0);
 
-        const QMap<QString, QByteArray> extracted = snapshot(install);
-        QCOMPARE(extracted.keys(), installed.keys());
-        for (auto it = installed.begin(); it != installed.end(); ++it) {
-            const QByteArray& got = extracted[it.key()];
-            QVERIFY2(got == it.value(), qPrintable(u"%1: %2 bytes written of %3"_s.arg(it.key())
-                                                       .arg(got.size())
-                                                       .arg(it.value().size())));
-        }
+        const QString difference = treeDifference(installed, fileTree(install));
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
     }
 
     void consoleValue()

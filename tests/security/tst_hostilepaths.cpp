@@ -31,7 +31,7 @@ QStringList filesMarked(const QString& folder, const QString& marker)
 
 QMap<QString, QByteArray> treeWithout(const QString& folder, const QStringList& skipped)
 {
-    QMap<QString, QByteArray> files = tree(folder);
+    QMap<QString, QByteArray> files = fileTree(folder);
     files.removeIf([&](const auto& file) {
         return std::any_of(skipped.begin(), skipped.end(),
                            [&](const QString& prefix) { return file.key().startsWith(prefix); });
