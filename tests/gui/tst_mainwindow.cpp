@@ -412,9 +412,9 @@ private slots:
         LoggedSqlsim sim;
         QVERIFY2(sim.start(), sim.process().stderrText().constData());
         ProgramFolder folder;
-        folder.write(u"settings.ini"_s,
-                     u"[db]\nserver=127.0.0.1,%1\nuser_name=sa\npassword=Wrong-Pass9\n"_s.arg(
-                         sim.port()));
+        folder.write(
+            u"settings.ini"_s,
+            u"[db]\nserver=127.0.0.1,%1\nuser_name=sa\npassword=Wrong-Pass9\n"_s.arg(sim.port()));
         ScriptedOperatorUi ui;
         dbsetupApp()->setErrorReporter(&ui);
         TFormDB form(ui, folder.path());
