@@ -274,9 +274,11 @@ void TFormDB::MakeCommonQueryEditable(const QString& database, const QString& sq
         Connection.beginTrans();
         qint64 rows = 0;
         try {
-            // The operator's own SET NOCOUNT ON must not hide how many rows were touched.
-            rows =
-                Connection.executeParams(u"SET NOCOUNT OFF; "_s + statement.sql, statement.values);
+            // The operator's own SET NOCOUNT ON must not hide how many rows were touched, and
+            // dates go as "yyyy-mm-dd hh:mm:ss", which datetime reads year-day-month under
+            // DATEFORMAT dmy (a Russian login's language sets it): both for this batch only.
+            rows = Connection.executeParams(
+                u"SET NOCOUNT OFF; SET DATEFORMAT ymd; "_s + statement.sql, statement.values);
         } catch (...) {
             Connection.rollbackTrans();
             throw;
