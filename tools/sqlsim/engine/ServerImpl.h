@@ -227,6 +227,8 @@ private:
     void endRequest();
     // SET TEXTSIZE's value as @@TEXTSIZE reports it; negative: no limit. Told to the reply.
     void setTextSize(int bytes);
+    // SET DATEFORMAT's order, in force for the conversions this thread makes from now on.
+    void setDateFormat(const QString& order);
     // A SET option changed inside a procedure or a dynamic SQL batch (EXEC of a string,
     // sp_executesql, prepared statements) is restored when that returns.
     // https://learn.microsoft.com/sql/t-sql/statements/set-statements-transact-sql
@@ -234,15 +236,20 @@ private:
     {
     public:
         explicit SetOptionScope(SessionImpl& session)
-            : m_session(session), m_textSize(session.m_textSize)
+            : m_session(session), m_textSize(session.m_textSize), m_dateFormat(session.m_dateFormat)
         {}
-        ~SetOptionScope() { m_session.setTextSize(m_textSize); }
+        ~SetOptionScope()
+        {
+            m_session.setTextSize(m_textSize);
+            m_session.setDateFormat(m_dateFormat);
+        }
         SetOptionScope(const SetOptionScope&) = delete;
         SetOptionScope& operator=(const SetOptionScope&) = delete;
 
     private:
         SessionImpl& m_session;
         int m_textSize;
+        QString m_dateFormat;
     };
     void setCurrentDatabase(const QString& name);
     QString attachDatabase(const DatabaseEntry& entry);

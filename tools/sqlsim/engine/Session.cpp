@@ -313,6 +313,12 @@ void SessionImpl::beginRequest(ReplySink& reply)
     setTextSize(m_textSize);
 }
 
+void SessionImpl::setDateFormat(const QString& order)
+{
+    m_dateFormat = order;
+    setThreadDateFormat(order);
+}
+
 void SessionImpl::setTextSize(int bytes)
 {
     m_textSize = bytes;
@@ -1119,13 +1125,21 @@ void SessionImpl::runSetOption(const Stmt& s, Frame&)
         return;
     }
     if (option == u"DATEFORMAT") {
-        const QString f = s.value.toLower();
+        // SET DATEFORMAT { format | @format_var }
+        // https://learn.microsoft.com/sql/t-sql/statements/set-dateformat-transact-sql
+        QString given = s.value;
+        if (!s.variable.isEmpty()) {
+            const Variable* v = variable(s.variable);
+            if (!v)
+                throw SqlError(137, u"Must declare the scalar variable \"%1\"."_s.arg(s.variable));
+            given = valueToText(v->value).trimmed();
+        }
+        const QString f = given.toLower();
         static const QStringList formats = {u"mdy"_s, u"dmy"_s, u"ymd"_s,
                                             u"ydm"_s, u"myd"_s, u"dym"_s};
         if (!formats.contains(f))
-            throw SqlError(2741, u"SET DATEFORMAT date order '%1' not supported."_s.arg(s.value));
-        m_dateFormat = f;
-        setThreadDateFormat(f);
+            throw SqlError(2741, u"SET DATEFORMAT date order '%1' not supported."_s.arg(given));
+        setDateFormat(f);
         return;
     }
     if (option == u"LOCK_TIMEOUT") {

@@ -228,6 +228,43 @@ QString dateTypeName(BaseType base)
     return TypeInfo::of(base).baseName();
 }
 
+// The order in which CONVERT reads the parts of a numeric date with this style; without a style
+// (or with one that names no order) the session's DATEFORMAT decides.
+// https://learn.microsoft.com/sql/t-sql/functions/cast-and-convert-transact-sql#date-and-time-styles
+QString styleDateOrder(int style)
+{
+    switch (style) {
+    case 1:
+    case 101:
+    case 10:
+    case 110:
+        return u"mdy"_s;
+    case 3:
+    case 103:
+    case 4:
+    case 104:
+    case 5:
+    case 105:
+        return u"dmy"_s;
+    case 2:
+    case 102:
+    case 11:
+    case 111:
+    case 12:
+    case 112:
+    case 20:
+    case 120:
+    case 21:
+    case 121:
+    case 23:
+    case 126:
+    case 127:
+        return u"ymd"_s;
+    default:
+        return threadDateFormat();
+    }
+}
+
 QString padRight(const QString& s, int n)
 {
     return s.size() >= n ? s : s + QString(n - s.size(), u' ');
@@ -675,6 +712,8 @@ std::optional<TypeInfo> typeFromDecl(const QString& decl)
 
 namespace {
 
+thread_local QString t_dateFormat;
+
 int digitsAt(const QString& s, qsizetype pos, int count)
 {
     int v = 0;
@@ -721,147 +760,178 @@ std::optional<QDateTime> parseStorageForm(const QString& s)
     return QDateTime(date, time, Qt::UTC);
 }
 
-} // namespace
-
-std::optional<QDateTime> parseDateTime(const QString& raw, const QString& dateFormat)
+// The time part: hh:mm[:ss[.fff]] [AM|PM], or a bare hh AM; empty is midnight.
+std::optional<QTime> parseTimeText(const QString& raw)
 {
-    if (const auto fast = parseStorageForm(raw))
-        return fast;
-    const QString text = raw.trimmed();
-    if (text.isEmpty())
-        return baseDate();
+    const QString t = raw.trimmed();
+    if (t.isEmpty())
+        return QTime(0, 0);
+    static const QRegularExpression re(
+        u"^(\\d{1,2})(?::(\\d{1,2})(?::(\\d{1,2})(?:[.:](\\d{1,9}))?)?)?\\s*([AaPp][Mm])?$"_s);
+    const auto m = re.match(t);
+    if (!m.hasMatch())
+        return std::nullopt;
+    if (m.captured(2).isEmpty() && m.captured(5).isEmpty())
+        return std::nullopt;
+    int h = m.captured(1).toInt();
+    const int mi = m.captured(2).isEmpty() ? 0 : m.captured(2).toInt();
+    const int s = m.captured(3).isEmpty() ? 0 : m.captured(3).toInt();
+    int ms = 0;
+    if (!m.captured(4).isEmpty()) {
+        // "." is a fraction; SQL Server reads hh:mm:ss:mmm as milliseconds too.
+        ms = (m.captured(4) + u"000"_s).left(3).toInt();
+    }
+    const QString ampm = m.captured(5).toUpper();
+    if (!ampm.isEmpty()) {
+        if (h < 1 || h > 12)
+            return std::nullopt;
+        if (ampm == u"AM" && h == 12)
+            h = 0;
+        else if (ampm == u"PM" && h != 12)
+            h += 12;
+    }
+    const QTime time(h, mi, s, ms);
+    if (!time.isValid())
+        return std::nullopt;
+    return time;
+}
 
-    // The time part: hh:mm[:ss[.fff]] [AM|PM], or a bare hh AM.
-    auto parseTime = [](const QString& t) -> std::optional<QTime> {
-        static const QRegularExpression re(
-            u"^(\\d{1,2})(?::(\\d{1,2})(?::(\\d{1,2})(?:[.:](\\d{1,9}))?)?)?\\s*([AaPp][Mm])?$"_s);
-        const auto m = re.match(t.trimmed());
-        if (!m.hasMatch())
-            return std::nullopt;
-        if (m.captured(2).isEmpty() && m.captured(5).isEmpty())
-            return std::nullopt;
-        int h = m.captured(1).toInt();
-        const int mi = m.captured(2).isEmpty() ? 0 : m.captured(2).toInt();
-        const int s = m.captured(3).isEmpty() ? 0 : m.captured(3).toInt();
-        int ms = 0;
-        if (!m.captured(4).isEmpty()) {
-            QString frac = m.captured(4);
-            // "." is a fraction; SQL Server reads hh:mm:ss:mmm as milliseconds too.
-            frac = (frac + u"000"_s).left(3);
-            ms = frac.toInt();
-        }
-        const QString ampm = m.captured(5).toUpper();
-        if (!ampm.isEmpty()) {
-            if (h < 1 || h > 12)
-                return std::nullopt;
-            if (ampm == u"AM" && h == 12)
-                h = 0;
-            else if (ampm == u"PM" && h != 12)
-                h += 12;
-        }
-        const QTime time(h, mi, s, ms);
-        if (!time.isValid())
-            return std::nullopt;
-        return time;
-    };
-    auto make = [](int y, int mo, int d, QTime t) -> std::optional<QDateTime> {
-        const QDate date(y, mo, d);
-        if (!date.isValid())
-            return std::nullopt;
-        return QDateTime(date, t, Qt::UTC);
-    };
-    auto year = [](const QString& y) {
-        int v = y.toInt();
-        if (y.size() <= 2)
-            v += v < 50 ? 2000 : 1900;
-        return v;
-    };
+// Two-digit years with the server's default cutoff of 2049.
+// https://learn.microsoft.com/sql/database-engine/configure-windows/configure-the-two-digit-year-cutoff-server-configuration-option
+int fullYear(const QString& y)
+{
+    const int v = y.toInt();
+    return y.size() <= 2 ? v + (v < 50 ? 2000 : 1900) : v;
+}
 
-    // ISO 8601 and ODBC canonical forms.
-    static const QRegularExpression iso(u"^(\\d{4})-(\\d{1,2})-(\\d{1,2})(?:(?:T|\\s+)(.*))?$"_s);
-    if (const auto m = iso.match(text); m.hasMatch()) {
-        QTime t(0, 0);
-        if (!m.captured(4).isEmpty()) {
-            const auto pt = parseTime(m.captured(4));
-            if (!pt)
-                return std::nullopt;
-            t = *pt;
-        }
-        return make(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(), t);
-    }
-    // yyyymmdd [time]
-    static const QRegularExpression compact(u"^(\\d{4})(\\d{2})(\\d{2})(?:\\s+(.*))?$"_s);
-    if (const auto m = compact.match(text); m.hasMatch()) {
-        QTime t(0, 0);
-        if (!m.captured(4).isEmpty()) {
-            const auto pt = parseTime(m.captured(4));
-            if (!pt)
-                return std::nullopt;
-            t = *pt;
-        }
-        return make(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(), t);
-    }
-    // Numeric dates with / . - as the session's DATEFORMAT orders them.
-    static const QRegularExpression numeric(
-        u"^(\\d{1,4})([/.\\-])(\\d{1,2})\\2(\\d{1,4})(?:\\s+(.*))?$"_s);
-    if (const auto m = numeric.match(text); m.hasMatch()) {
-        QTime t(0, 0);
-        if (!m.captured(5).isEmpty()) {
-            const auto pt = parseTime(m.captured(5));
-            if (!pt)
-                return std::nullopt;
-            t = *pt;
-        }
-        const QString a = m.captured(1), b = m.captured(3), c = m.captured(4);
-        if (a.size() == 4)
-            return make(a.toInt(), b.toInt(), c.toInt(), t);
-        const QString order = dateFormat.isEmpty() ? u"mdy"_s : dateFormat.toLower();
-        if (order == u"dmy")
-            return make(year(c), b.toInt(), a.toInt(), t);
-        if (order == u"ymd")
-            return make(year(a), b.toInt(), c.toInt(), t);
-        if (order == u"ydm")
-            return make(year(a), c.toInt(), b.toInt(), t);
-        if (order == u"myd")
-            return make(year(b), a.toInt(), c.toInt(), t);
-        if (order == u"dym")
-            return make(year(b), c.toInt(), a.toInt(), t);
-        return make(year(c), a.toInt(), b.toInt(), t);
-    }
-    // Month names: "Dec 25 2014 10:00AM", "25 Dec 2014", "December 25, 2014".
+// "Dec 25 2014 10:00AM", "25 Dec 2014", "December 25, 2014": the month's name decides.
+std::optional<QDateTime> parseNamedMonth(const QString& text, bool* outOfRange)
+{
     static const QStringList months = {u"jan"_s, u"feb"_s, u"mar"_s, u"apr"_s, u"may"_s, u"jun"_s,
                                        u"jul"_s, u"aug"_s, u"sep"_s, u"oct"_s, u"nov"_s, u"dec"_s};
     static const QRegularExpression named1(
         u"^([A-Za-z]+)\\s+(\\d{1,2}),?\\s+(\\d{2,4})(?:\\s+(.*))?$"_s);
     static const QRegularExpression named2(
         u"^(\\d{1,2})\\s+([A-Za-z]+),?\\s+(\\d{2,4})(?:\\s+(.*))?$"_s);
-    auto monthIndex = [&](const QString& n) {
-        const QString k = n.left(3).toLower();
-        const qsizetype i = months.indexOf(k);
-        return i < 0 ? -1 : int(i) + 1;
-    };
     for (const auto* re : {&named1, &named2}) {
         const auto m = re->match(text);
         if (!m.hasMatch())
             continue;
         const bool first = re == &named1;
-        const int mo = monthIndex(first ? m.captured(1) : m.captured(2));
-        if (mo < 0)
+        const qsizetype month =
+            months.indexOf((first ? m.captured(1) : m.captured(2)).left(3).toLower());
+        const auto time = parseTimeText(m.captured(4));
+        if (month < 0 || !time)
             return std::nullopt;
-        QTime t(0, 0);
-        if (!m.captured(4).isEmpty()) {
-            const auto pt = parseTime(m.captured(4));
-            if (!pt)
-                return std::nullopt;
-            t = *pt;
+        const QDate date(fullYear(m.captured(3)), int(month) + 1,
+                         (first ? m.captured(2) : m.captured(1)).toInt());
+        if (!date.isValid()) {
+            *outOfRange = true;
+            return std::nullopt;
         }
-        const int d = (first ? m.captured(2) : m.captured(1)).toInt();
-        return make(year(m.captured(3)), mo, d, t);
+        return QDateTime(date, *time, Qt::UTC);
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+void setThreadDateFormat(const QString& format)
+{
+    t_dateFormat = format;
+}
+
+QString threadDateFormat()
+{
+    return t_dateFormat.isEmpty() ? u"mdy"_s : t_dateFormat;
+}
+
+// The string literal formats of each type, and what SET DATEFORMAT changes in them:
+// https://learn.microsoft.com/sql/t-sql/data-types/datetime-transact-sql#supported-string-literal-formats-for-datetime
+// https://learn.microsoft.com/sql/t-sql/data-types/date-transact-sql#supported-string-literal-formats-for-date
+// https://learn.microsoft.com/sql/t-sql/statements/set-dateformat-transact-sql
+std::optional<QDateTime> parseDateText(const QString& raw, BaseType target,
+                                       const QString& dateFormat, bool* outOfRange)
+{
+    bool ignored = false;
+    bool& range = outOfRange ? *outOfRange : ignored;
+    range = false;
+    const QString text = raw.trimmed();
+    if (text.isEmpty())
+        return baseDate();
+    auto make = [&](int y, int mo, int d, const QString& timeText) -> std::optional<QDateTime> {
+        const auto time = parseTimeText(timeText);
+        if (!time)
+            return std::nullopt;
+        const QDate date(y, mo, d);
+        if (!date.isValid()) {
+            range = true;
+            return std::nullopt;
+        }
+        return QDateTime(date, *time, Qt::UTC);
+    };
+
+    // ISO 8601 with its T, and unseparated yyyymmdd: the same under every DATEFORMAT.
+    static const QRegularExpression isoT(u"^(\\d{4})-(\\d{1,2})-(\\d{1,2})T(.+)$"_s);
+    if (const auto m = isoT.match(text); m.hasMatch())
+        return make(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
+                    m.captured(4));
+    static const QRegularExpression unseparated(u"^(\\d{4})(\\d{2})(\\d{2})(?:\\s+(.*))?$"_s);
+    if (const auto m = unseparated.match(text); m.hasMatch())
+        return make(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
+                    m.captured(4));
+
+    // Numbers with / - . between them. A part of four digits is the year wherever it stands,
+    // and month and day keep the order they have in the DATEFORMAT: "2024-02-05" is year, day,
+    // month under dmy. With only one- and two-digit parts the DATEFORMAT names each of them.
+    static const QRegularExpression numeric(
+        u"^(\\d{1,4})([/.\\-])(\\d{1,4})\\2(\\d{1,4})(?:\\s+(.*))?$"_s);
+    if (const auto m = numeric.match(text); m.hasMatch()) {
+        static const QStringList orders = {u"mdy"_s, u"dmy"_s, u"ymd"_s,
+                                           u"ydm"_s, u"myd"_s, u"dym"_s};
+        const QString order =
+            orders.contains(dateFormat.toLower()) ? dateFormat.toLower() : u"mdy"_s;
+        const QStringList parts = {m.captured(1), m.captured(3), m.captured(4)};
+        qsizetype yearAt = -1;
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            if (parts[i].size() == 3)
+                return std::nullopt; // years have two digits or four
+            if (parts[i].size() == 4) {
+                if (yearAt >= 0)
+                    return std::nullopt;
+                yearAt = i;
+            }
+        }
+        if (yearAt < 0) {
+            return make(fullYear(parts[order.indexOf(u'y')]), parts[order.indexOf(u'm')].toInt(),
+                        parts[order.indexOf(u'd')].toInt(), m.captured(5));
+        }
+        bool dayFirst = order.indexOf(u'd') < order.indexOf(u'm');
+        // date and datetime2 know no ydm: a year in front is followed by month and day.
+        if (yearAt == 0 && target != BaseType::DateTime && target != BaseType::SmallDateTime)
+            dayFirst = false;
+        QStringList rest = parts;
+        rest.removeAt(yearAt);
+        return make(parts[yearAt].toInt(), rest[dayFirst ? 1 : 0].toInt(),
+                    rest[dayFirst ? 0 : 1].toInt(), m.captured(5));
+    }
+
+    // Month names are read alike under every DATEFORMAT.
+    if (const auto named = parseNamedMonth(text, &range))
+        return named;
+    if (range)
+        return std::nullopt;
     // A time alone is that time on 1900-01-01.
-    if (const auto t = parseTime(text))
+    if (const auto t = parseTimeText(text))
         return QDateTime(QDate(1900, 1, 1), *t, Qt::UTC);
     return std::nullopt;
+}
+
+std::optional<QDateTime> parseDateTime(const QString& raw)
+{
+    if (const auto fast = parseStorageForm(raw))
+        return fast;
+    return parseDateText(raw, BaseType::DateTime2, u"mdy"_s);
 }
 
 QString storageDateTime(const QDateTime& in, BaseType base)
@@ -1247,11 +1317,23 @@ Value convertValue(const Value& value, const std::optional<TypeInfo>& source,
             fail(529, u"Explicit conversion from data type varbinary to %1 is not allowed."_s.arg(
                           target.baseName()));
         } else {
+            // Text of a date type, or of a type not known here, is a stored value; text of the
+            // string types is read as SQL Server reads a string, in the order of the session's
+            // DATEFORMAT or of CONVERT's style.
             const QString text = std::get<QString>(value);
-            const auto parsed = parseDateTime(text);
-            if (!parsed)
+            bool outOfRange = false;
+            const auto parsed =
+                sourceIsDate || !source
+                    ? parseDateTime(text)
+                    : parseDateText(text, target.base, styleDateOrder(style), &outOfRange);
+            if (!parsed) {
+                if (outOfRange &&
+                    (target.base == BaseType::DateTime || target.base == BaseType::SmallDateTime))
+                    fail(242, u"The conversion of a %1 data type to a %2 data type resulted in an "
+                              "out-of-range value."_s.arg(from, dateTypeName(target.base)));
                 fail(241, u"Conversion failed when converting date and/or time from character "
                           "string."_s);
+            }
             dt = *parsed;
         }
         if (!dt.isValid() || !inRange(dt, target.base))

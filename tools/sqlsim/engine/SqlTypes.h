@@ -129,8 +129,24 @@ Value wireValue(const Value& stored, const TypeInfo& type);
 // The type SQL Server gives a value of unknown origin (an RPC parameter, a literal).
 TypeInfo typeOfColumnType(const ColumnType& type);
 
+// The DATEFORMAT of the session running on this thread (SET DATEFORMAT): the order, as "mdy",
+// "dmy", "ymd", "ydm", "myd" or "dym", in which text converting to a date names its parts.
+void setThreadDateFormat(const QString& format);
+QString threadDateFormat();
+
+// Text converting to the date type `target` as SQL Server reads a character string: numeric
+// dates (2024-02-05, 05.02.2024, 2/5/24) in the order `dateFormat` gives, where a four-digit
+// year is the year wherever it stands and month and day keep the order's own sequence, so that
+// under dmy "2024-02-05" is the 2nd of May for datetime and smalldatetime; date and datetime2
+// read a year in front as year-month-day always. ISO 8601 with T, unseparated yyyymmdd and
+// month names read alike under every order. nullopt when the text is no date (241) or names a
+// day that does not exist (then *outOfRange is set: 242 for datetime and smalldatetime).
+std::optional<QDateTime> parseDateText(const QString& text, BaseType target,
+                                       const QString& dateFormat, bool* outOfRange = nullptr);
+// A value already of a date type, in the storage form or as any client wrote it to the wire:
+// read without a session's DATEFORMAT (numeric forms as mdy).
+std::optional<QDateTime> parseDateTime(const QString& text);
 // Date and time helpers shared by the functions.
-std::optional<QDateTime> parseDateTime(const QString& text, const QString& dateFormat = {});
 QString storageDateTime(const QDateTime& dt, BaseType base = BaseType::DateTime);
 QString formatDateTimeStyle(const QDateTime& dt, int style, BaseType base);
 

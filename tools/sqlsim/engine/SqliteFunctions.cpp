@@ -14,8 +14,6 @@ namespace sqlsim {
 
 namespace {
 
-thread_local QString t_dateFormat;
-
 // Results bigger than this are refused rather than built (REPLICATE('x', 2000000000)).
 constexpr qsizetype maxResultChars = 64 * 1024 * 1024;
 
@@ -125,7 +123,8 @@ std::optional<QDateTime> dateArg(sqlite3_value* v)
         return QDateTime(QDate(1900, 1, 1), QTime(0, 0), Qt::UTC)
             .addMSecs(std::llround(sqlite3_value_double(v) * 86400000.0));
     default:
-        return parseDateTime(textArg(v), t_dateFormat);
+        // Text of the string types has been converted to a date type by the translator.
+        return parseDateTime(textArg(v));
     }
 }
 
@@ -278,13 +277,16 @@ void fnCast(sqlite3_context* ctx, int, sqlite3_value** argv)
     const bool tryCast = sqlite3_value_int(argv[4]) != 0;
     try {
         Value in = valueOf(argv[0]);
+        // A value of a date type is in the storage form. Text of a string type is read by
+        // convertValue under the session's DATEFORMAT; text of a type not known is taken as
+        // stored.
         if (source && source->isDateTime()) {
             if (const auto* s = std::get_if<QString>(&in)) {
-                if (const auto dt = parseDateTime(*s, t_dateFormat))
+                if (const auto dt = parseDateTime(*s))
                     in = *dt;
             }
-        } else if (target->isDateTime() && std::holds_alternative<QString>(in)) {
-            const auto dt = parseDateTime(std::get<QString>(in), t_dateFormat);
+        } else if (!source && target->isDateTime() && std::holds_alternative<QString>(in)) {
+            const auto dt = parseDateTime(std::get<QString>(in));
             if (!dt)
                 throwConversion(std::get<QString>(in));
             in = *dt;
@@ -317,8 +319,10 @@ void fnConv(sqlite3_context* ctx, int, sqlite3_value** argv)
     }
     try {
         Value in = valueOf(argv[0]);
+        // Text of the string types reaches a date column through tsql_cast, which reads it
+        // under the session's DATEFORMAT: what arrives here is in the storage form.
         if (target->isDateTime() && std::holds_alternative<QString>(in)) {
-            const auto dt = parseDateTime(std::get<QString>(in), t_dateFormat);
+            const auto dt = parseDateTime(std::get<QString>(in));
             if (!dt)
                 throwConversion(std::get<QString>(in));
             in = *dt;
@@ -549,8 +553,12 @@ void fnIsDate(sqlite3_context* ctx, int, sqlite3_value** argv)
         sqlite3_result_int(ctx, 0);
         return;
     }
+    // As the text would convert to datetime under the session's DATEFORMAT.
+    // https://learn.microsoft.com/sql/t-sql/functions/isdate-transact-sql
     const QString s = textArg(argv[0]);
-    const auto dt = s.trimmed().isEmpty() ? std::nullopt : parseDateTime(s, t_dateFormat);
+    const auto dt = s.trimmed().isEmpty()
+                        ? std::nullopt
+                        : parseDateText(s, BaseType::DateTime, threadDateFormat());
     sqlite3_result_int(ctx, dt && dt->date().year() >= 1753 ? 1 : 0);
 }
 
@@ -1273,16 +1281,6 @@ int tsqlCollate(void*, int len1, const void* p1, int len2, const void* p2)
 }
 
 } // namespace
-
-void setThreadDateFormat(const QString& format)
-{
-    t_dateFormat = format;
-}
-
-QString threadDateFormat()
-{
-    return t_dateFormat;
-}
 
 bool likeMatch(const QString& pattern, const QString& text, QChar escape)
 {

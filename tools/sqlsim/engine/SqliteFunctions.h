@@ -34,10 +34,6 @@ Value valueOf(sqlite3_value* v);
 Value columnValue(sqlite3_stmt* stmt, int column);
 void bindValue(sqlite3_stmt* stmt, int index, const Value& value);
 
-// The DATEFORMAT of the session running on this thread (SET DATEFORMAT).
-void setThreadDateFormat(const QString& format);
-QString threadDateFormat();
-
 // T-SQL LIKE: % _ [set] [^set], case-insensitive.
 bool likeMatch(const QString& pattern, const QString& text, QChar escape = QChar());
 

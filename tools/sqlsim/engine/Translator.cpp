@@ -331,7 +331,11 @@ Translation Translator::insert(const Stmt& s)
         return m_out;
     }
     if (s.select) {
-        const QString selectSqlText = selectSql(*s.select, &scope, false);
+        std::vector<std::optional<TypeInfo>> itemTypes;
+        const QString selectSqlText = selectSql(*s.select, &scope, false, &itemTypes);
+        // The first query's types stand for a UNION's only when they are all there is.
+        if (!s.select->compounds.empty() || itemTypes.size() != size_t(targets.size()))
+            itemTypes.assign(size_t(targets.size()), std::nullopt);
         const int count = m_host.resultColumnCount(
             (prefix.isEmpty() ? QString() : prefix) + selectSqlText, m_out.binds);
         if (count >= 0 && count != targets.size()) {
@@ -350,8 +354,10 @@ Translation Translator::insert(const Stmt& s)
         for (int i = 0; i < targets.size(); ++i) {
             const QString c = u"__c%1"_s.arg(i + 1);
             srcCols += (i ? u","_s : QString()) + quote(c);
-            converted +=
-                (i ? u","_s : QString()) + convertToColumn(quote(c), targets[i], tableLabel);
+            const QString value = targets[i].type
+                                      ? textAsDate(quote(c), itemTypes[size_t(i)], *targets[i].type)
+                                      : quote(c);
+            converted += (i ? u","_s : QString()) + convertToColumn(value, targets[i], tableLabel);
         }
         QString with = prefix.isEmpty() ? u"WITH "_s : prefix.chopped(1) + u", "_s;
         m_out.sql = with + u"\"__src\"("_s + srcCols + u") AS ("_s + selectSqlText +
@@ -1057,7 +1063,9 @@ std::optional<TypeInfo> Translator::typeOf(const Expr& e, Scope* scope)
 }
 
 // A string literal compared with (or stored into) a date or number is converted as SQL Server
-// converts it, so that text comparison in SQLite gives the same answer.
+// converts it, so that text comparison in SQLite gives the same answer. Other text meeting a
+// date type converts to it too, as the date type takes precedence.
+// https://learn.microsoft.com/sql/t-sql/data-types/data-type-precedence-transact-sql
 QString Translator::operandForType(const Expr& e, const std::optional<TypeInfo>& other,
                                    Scope* scope)
 {
@@ -1067,7 +1075,21 @@ QString Translator::operandForType(const Expr& e, const std::optional<TypeInfo>&
             convertValue(QString(e.text), typeOf(e, scope), *other, ConversionMode::Cast);
         return bind(v);
     }
-    return expr(e, scope);
+    const QString sql = expr(e, scope);
+    if (other && other->isDateTime())
+        return textAsDate(sql, typeOf(e, scope), *other);
+    return sql;
+}
+
+// Text becomes a date when the statement runs, so that the DATEFORMAT then in force reads it;
+// afterwards it is in the storage form, which compares and converts alike under every order.
+QString Translator::textAsDate(const QString& valueSql, const std::optional<TypeInfo>& source,
+                               const TypeInfo& target)
+{
+    if (!target.isDateTime() || !source || !source->isString())
+        return valueSql;
+    return u"tsql_cast(%1,%2,0,%3,0)"_s.arg(valueSql, literal(target.declText()),
+                                            literal(source->declText()));
 }
 
 QString Translator::compareSql(const Expr& e, Scope* scope)
@@ -1464,19 +1486,23 @@ QString Translator::functionSql(const Expr& e, Scope* scope)
         need(0, 0);
         return u"tsql_newid()"_s;
     }
+    // DATEPART, DATENAME, DATEDIFF (and YEAR, MONTH, DAY, which answer as DATEPART does) read
+    // text as datetime2, DATEADD as datetime: only DATEADD knows the order ydm.
+    // https://learn.microsoft.com/sql/t-sql/functions/datepart-transact-sql#remarks
+    // https://learn.microsoft.com/sql/t-sql/functions/datediff-transact-sql#remarks
+    // https://learn.microsoft.com/sql/t-sql/functions/dateadd-transact-sql#arguments
+    const TypeInfo textDate = TypeInfo::of(BaseType::DateTime2);
     if (f == u"year" || f == u"month" || f == u"day") {
         need(1, 1);
         const auto t = typeOf(*e.args[0], scope);
-        return u"tsql_datepart('%1',%2,%3)"_s.arg(
-            f, operandForType(*e.args[0], TypeInfo::of(BaseType::DateTime), scope),
-            t ? literal(t->declText()) : u"NULL"_s);
+        return u"tsql_datepart('%1',%2,%3)"_s.arg(f, operandForType(*e.args[0], textDate, scope),
+                                                  t ? literal(t->declText()) : u"NULL"_s);
     }
     if (f == u"datepart" || f == u"datename") {
         need(2, 2);
         const auto t = typeOf(*e.args[1], scope);
-        return u"tsql_%1(%2,%3,%4)"_s.arg(
-            f, a(0), operandForType(*e.args[1], TypeInfo::of(BaseType::DateTime), scope),
-            t ? literal(t->declText()) : u"NULL"_s);
+        return u"tsql_%1(%2,%3,%4)"_s.arg(f, a(0), operandForType(*e.args[1], textDate, scope),
+                                          t ? literal(t->declText()) : u"NULL"_s);
     }
     if (f == u"dateadd") {
         need(3, 3);
@@ -1487,9 +1513,8 @@ QString Translator::functionSql(const Expr& e, Scope* scope)
     }
     if (f == u"datediff" || f == u"datediff_big") {
         need(3, 3);
-        return u"tsql_datediff(%1,%2,%3)"_s.arg(
-            a(0), operandForType(*e.args[1], TypeInfo::of(BaseType::DateTime), scope),
-            operandForType(*e.args[2], TypeInfo::of(BaseType::DateTime), scope));
+        return u"tsql_datediff(%1,%2,%3)"_s.arg(a(0), operandForType(*e.args[1], textDate, scope),
+                                                operandForType(*e.args[2], textDate, scope));
     }
     if (f == u"object_id" || f == u"object_name" || f == u"db_id" || f == u"db_name" ||
         f == u"serverproperty" || f == u"databasepropertyex" || f == u"ident_current" ||

@@ -129,6 +129,8 @@ private:
     QString castSql(const ExprPtr& value, const TypeInfo& target, const QString& style,
                     bool tryCast, Scope* scope);
     QString operandForType(const Expr& e, const std::optional<TypeInfo>& other, Scope* scope);
+    QString textAsDate(const QString& valueSql, const std::optional<TypeInfo>& source,
+                       const TypeInfo& target);
     std::optional<TypeInfo> typeOf(const Expr& e, Scope* scope);
     std::optional<TypeInfo> columnType(const QStringList& parts, Scope* scope);
     QList<TableColumn> columnsOf(const QString& schema, const QString& table);
