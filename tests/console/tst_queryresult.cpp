@@ -265,8 +265,9 @@ private slots:
             result.post();
             QFAIL("the server took an impossible date");
         } catch (const db::DbError& error) {
-            QVERIFY2(error.message().contains(u"Conversion failed when converting date and/or "
-                                              u"time from character string."_s),
+            QVERIFY2(error.message().contains(u"The conversion of a nvarchar data type to a "
+                                              u"datetime data type resulted in an out-of-range "
+                                              u"value."_s),
                      qPrintable(error.message()));
         }
         QVERIFY(result.isModified());

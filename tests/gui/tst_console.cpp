@@ -366,8 +366,8 @@ private slots:
         QVERIFY(form->CommonQuery.setData(grid->model()->index(1, 3), u"31.02.2024"_s));
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavPost"_s), Qt::LeftButton);
         QCOMPARE(ui.shown.size(), 1);
-        QVERIFY2(ui.shown[0].text.contains(
-                     u"Conversion failed when converting date and/or time from character string"_s),
+        QVERIFY2(ui.shown[0].text.contains(u"The conversion of a nvarchar data type to a datetime "
+                                           u"data type resulted in an out-of-range value."_s),
                  qPrintable(ui.shown[0].text));
     }
 
