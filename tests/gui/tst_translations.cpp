@@ -9,7 +9,6 @@
 #include <QAbstractFileIconProvider>
 #include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
