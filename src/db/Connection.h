@@ -60,6 +60,8 @@ public:
     // Never prompts; blocks at most the login timeout. Throws DbError with the driver's or the
     // server's message, or Error for a provider that is not SQL Server's.
     void open();
+    // Leaves the current database for master before disconnecting: the server ends the session
+    // only when it notices, and until then the session would keep that database in use.
     void close();
     bool isOpen() const;
 
@@ -164,6 +166,8 @@ public:
     class Impl;
 
 private:
+    void leaveDatabase();
+
     std::unique_ptr<Impl> d;
 };
 

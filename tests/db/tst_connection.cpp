@@ -1,6 +1,7 @@
 // The connection against bin/sqlsim over unixODBC and FreeTDS.
 #include "Connection.h"
 #include "SqlsimProcess.h"
+#include "TestFiles.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -77,6 +78,40 @@ private slots:
         QCOMPARE(c.defaultDatabase(), u"master"_s);
         c.close();
         QVERIFY(!c.isOpen());
+    }
+
+    // A session lifts SQL Server's 4096-byte TEXTSIZE before anything else, and leaves its
+    // database for master before it disconnects (the server may notice the disconnect only
+    // after another client's next statement).
+    void sessionStartAndEnd_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QStringList>("closing");
+        QTest::newRow("in a user database") << u"shop"_s << QStringList{u"batch: USE master"_s};
+        QTest::newRow("in master") << u"master"_s << QStringList();
+    }
+    void sessionStartAndEnd()
+    {
+        QFETCH(QString, database);
+        QFETCH(QStringList, closing);
+        const QString log = m_files.filePath(u"requests-"_s + database + u".log"_s);
+        SqlsimProcess sim;
+        QVERIFY2(sim.start({u"--log"_s, log}), sim.stderrText().constData());
+        db::Connection c;
+        QVERIFY(openOn(c, sim));
+        c.execute(u"IF DB_ID('shop') IS NULL CREATE DATABASE shop"_s);
+        c.setDefaultDatabase(database);
+        QCOMPARE(c.openRecordSet(u"SELECT @@TEXTSIZE AS t"_s, 30)->fieldText(u"t"_s),
+                 u"2147483647"_s);
+        c.close();
+        const QStringList requests =
+            QString::fromUtf8(readFile(log)).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(requests.value(0), u"login: sa"_s);
+        QCOMPARE(requests.value(1), u"batch: SET TEXTSIZE 2147483647"_s);
+        QCOMPARE(
+            requests.mid(requests.size() - closing.size() - 2),
+            QStringList({u"batch: USE [%1]"_s.arg(database), u"batch: SELECT @@TEXTSIZE AS t"_s}) +
+                closing);
     }
 
     void wrongPasswordKeepsItClosedAndSecret()
