@@ -184,6 +184,9 @@ private slots:
             });
             attempt([&] { form.RefreshListDB(); });
             CHECK_NO_SECRET("status line", status->text());
+            CHECK_NO_SECRET("status line's tooltip", status->toolTip());
+            CHECK_NO_SECRET("connection failure reason",
+                            form.findChild<QLabel*>(u"LDBConnectReason"_s)->text());
             CHECK_NO_SECRET("window title", form.windowTitle());
         }
         if (serverGone)
