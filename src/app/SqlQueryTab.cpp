@@ -10,10 +10,10 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QPointer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
+#include <QPointer>
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QShowEvent>
