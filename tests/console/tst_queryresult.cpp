@@ -1,6 +1,7 @@
 // The console's result set over a cursor on bin/sqlsim: pages, the current record, the texts
 // kept compactly, the model's contract, field texts in the regional settings and edits typed
 // in them, and export without a result.
+#include "DefaultLocale.h"
 #include "MyException.h"
 #include "QueryResult.h"
 #include "SqlsimProcess.h"
@@ -16,16 +17,6 @@ using namespace Qt::StringLiterals;
 Q_DECLARE_METATYPE(db::ColumnKind)
 
 namespace {
-
-// The regional settings a result is opened under, back to the suite's C locale afterwards.
-class DefaultLocale
-{
-public:
-    explicit DefaultLocale(const QLocale& locale) { QLocale::setDefault(locale); }
-    ~DefaultLocale() { QLocale::setDefault(QLocale::c()); }
-    DefaultLocale(const DefaultLocale&) = delete;
-    DefaultLocale& operator=(const DefaultLocale&) = delete;
-};
 
 const QLocale russian(QLocale::Russian, QLocale::Russia);
 

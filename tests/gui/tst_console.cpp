@@ -1,6 +1,7 @@
 // The console tab against bin/sqlsim: the chooser, queries into the shared result set, updates
 // with their row counts, paging, export, and field texts in the regional settings.
 #include "DBWorkU.h"
+#include "DefaultLocale.h"
 #include "GuiFixture.h"
 #include "TextDecoding.h"
 
@@ -17,20 +18,6 @@
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// The operator's regional settings for one test, back to the suite's C locale afterwards.
-class DefaultLocale
-{
-public:
-    explicit DefaultLocale(const QLocale& locale) { QLocale::setDefault(locale); }
-    ~DefaultLocale() { QLocale::setDefault(QLocale::c()); }
-    DefaultLocale(const DefaultLocale&) = delete;
-    DefaultLocale& operator=(const DefaultLocale&) = delete;
-};
-
-} // namespace
 
 class TestConsole : public QObject
 {

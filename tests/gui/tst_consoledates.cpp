@@ -5,6 +5,7 @@
 // month under dmy: the row must still be found by its original values, and the date written
 // must be the one the operator typed.
 #include "DBWorkU.h"
+#include "DefaultLocale.h"
 #include "GuiFixture.h"
 
 #include <QLabel>
@@ -16,16 +17,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// The operator's regional settings for one test, back to the suite's C locale afterwards.
-class DefaultLocale
-{
-public:
-    explicit DefaultLocale(const QLocale& locale) { QLocale::setDefault(locale); }
-    ~DefaultLocale() { QLocale::setDefault(QLocale::c()); }
-    DefaultLocale(const DefaultLocale&) = delete;
-    DefaultLocale& operator=(const DefaultLocale&) = delete;
-};
 
 // Finds the second row only when dmy is in force on the session that runs it (year, day,
 // month); under mdy the server refuses month 13.
@@ -41,20 +32,7 @@ class TestConsoleDates : public QObject
 
     std::unique_ptr<TFormDB> open(ProgramFolder& folder, ScriptedOperatorUi& ui)
     {
-        folder.write(u"settings.ini"_s, m_sim.settings());
-        dbsetupApp()->setErrorReporter(&ui);
-        auto form = std::make_unique<TFormDB>(ui, folder.path());
-        form->show();
-        if (!QTest::qWaitForWindowExposed(form.get()))
-            return nullptr;
-        form->findChild<QTabWidget*>(u"Page"_s)->setCurrentIndex(2);
-        return form;
-    }
-
-    static void run(TFormDB& form, const QString& sql, const QString& button)
-    {
-        form.findChild<QPlainTextEdit*>(u"SQLText"_s)->setPlainText(sql);
-        QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
+        return openForm(folder, ui, m_sim.settings(), 2);
     }
 
     static QString label(const TFormDB& form)
@@ -119,13 +97,13 @@ private slots:
         auto form = open(folder, ui);
         QVERIFY(form != nullptr);
 
-        run(*form, u"SET DATEFORMAT dmy"_s, u"BExecSQL"_s);
+        runConsole(*form, u"SET DATEFORMAT dmy"_s, u"BExecSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
-        run(*form, dmyProbe, u"BExecSQL"_s);
+        runConsole(*form, dmyProbe, u"BExecSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         QCOMPARE(label(*form), u"Обработано 1 запись"_s); // dmy is in force for the edits
 
-        run(*form, u"SELECT at, note FROM dbo.visits ORDER BY at"_s, u"BOpenSQL"_s);
+        runConsole(*form, u"SELECT at, note FROM dbo.visits ORDER BY at"_s, u"BOpenSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         QueryResult& result = form->CommonQuery;
         QVERIFY2(result.isEditable(), qPrintable(result.editTarget().readOnlyReason));
@@ -145,7 +123,7 @@ private slots:
         QCOMPARE(flatten(read.resultSets.value(0)), stored);
 
         // Writing the row leaves the operator's setting as it was.
-        run(*form, dmyProbe, u"BExecSQL"_s);
+        runConsole(*form, dmyProbe, u"BExecSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         QCOMPARE(label(*form), u"Обработано 1 запись"_s);
     }
