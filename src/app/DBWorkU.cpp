@@ -222,14 +222,15 @@ QueryResult::FirstPage TFormDB::ReadCommonQuery(const QString& database, const Q
         QueryConnection.close();
         QueryConnection.setProvider(Connection.provider());
         QueryConnection.setConnectionString(Connection.connectionString());
-        QueryConnection.setDefaultDatabase(database);
+        QueryConnection.setDefaultDatabase(database); // the login's database
         QueryConnection.open();
+    } else {
+        QueryConnection.setDefaultDatabase(database);
     }
     m_commonQueryDatabase = database;
     m_commonQuerySql = sql;
     m_commonQueryTimeout = timeoutSeconds;
     try {
-        QueryConnection.setDefaultDatabase(database);
         return QueryResult::read(QueryConnection, sql, timeoutSeconds);
     } catch (...) {
         leaveConsoleDatabase();
@@ -253,16 +254,9 @@ void TFormDB::ReleaseConsoleSession()
 
 void TFormDB::leaveConsoleDatabase()
 {
-    const QString master = u"master"_s;
-    if (!QueryConnection.isOpen() ||
-        QueryConnection.defaultDatabase().compare(master, Qt::CaseInsensitive) == 0)
-        return;
-    try {
-        QueryConnection.setDefaultDatabase(master);
-    } catch (const std::exception&) {
-        // A session that cannot even switch is of no use; closed, it holds nothing.
+    // A session that cannot even switch is of no use; closed, it holds nothing.
+    if (QueryConnection.isOpen() && !QueryConnection.leaveDatabase())
         QueryConnection.close();
-    }
 }
 
 void TFormDB::MakeCommonQueryEditable(const QString& database, const QString& sql)

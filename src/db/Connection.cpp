@@ -654,27 +654,30 @@ void Connection::close()
     if (d->transaction)
         SQLEndTran(SQL_HANDLE_DBC, d->hdbc(), SQL_ROLLBACK);
     d->transaction = false;
+    // The server ends a session only when it notices the disconnect, which may be after another
+    // client's next statement: leaving first makes that moment no longer matter.
     leaveDatabase();
     SQLDisconnect(d->hdbc());
     d->dbc.reset();
     d->open = false;
 }
 
-// The server ends a session only when it notices the disconnect, which may be after another
-// client's next statement; a session still in a database then keeps it from being detached or
-// restored over. Leaving for master first makes the end of the session no longer matter.
-void Connection::leaveDatabase()
+bool Connection::leaveDatabase()
 {
-    if (d->lost() || defaultDatabase().compare(QLatin1String("master"), Qt::CaseInsensitive) == 0)
-        return;
+    if (!d->open || d->lost())
+        return false;
+    if (defaultDatabase().compare(QLatin1String("master"), Qt::CaseInsensitive) == 0)
+        return true;
     try {
-        // A server that does not answer at once must not hold up the close.
+        // A server that does not answer at once must not hold up the caller (a close, say).
         constexpr int leaveTimeoutSeconds = 5;
+        d->requireIdle();
         Statement stmt(d->hdbc(), leaveTimeoutSeconds);
         std::vector<SQLWCHAR> text = wide(u"USE master"_s);
         drain(stmt, SQLExecDirectW(stmt.get(), text.data(), SQL_NTS));
+        return true;
     } catch (const std::exception&) {
-        // Closing goes on: a session that cannot even switch is about to end anyway.
+        return false;
     }
 }
 

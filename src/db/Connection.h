@@ -64,6 +64,10 @@ public:
     // only when it notices, and until then the session would keep that database in use.
     void close();
     bool isOpen() const;
+    // Makes master current unless it is (a statement of at most 5 seconds): a session in a
+    // database keeps it from being detached or restored over. False when the server would not,
+    // which leaves the session of no use.
+    bool leaveDatabase();
 
     // Seconds; 0 means no limit. Applies to statements run on the connection itself.
     int commandTimeout() const;
@@ -166,8 +170,6 @@ public:
     class Impl;
 
 private:
-    void leaveDatabase();
-
     std::unique_ptr<Impl> d;
 };
 
