@@ -6,12 +6,14 @@
 #include "MyException.h"
 #include "PathMacros.h"
 #include "PathText.h"
+#include "PreviousBackup.h"
 #include "StatementText.h"
 #include "TextDecoding.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <optional>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -108,13 +110,23 @@ void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
     const QString sql =
         BackupStatement(databaseName, backupFile, description, QDateTime::currentDateTime());
     connection.setCommandTimeout(backupTimeoutSeconds);
+    std::optional<PreviousBackup> previous;
     try {
+        // The server overwrites a file in place from its start, so a backup that fails part-way
+        // would take the operator's previous one with it. A file only the server sees is the
+        // server's to keep.
+        if (!IsServerSidePath(backupFile))
+            previous.emplace(backupFile);
         connection.executeAsync(sql, percentHandler(progress));
         waitForServer(connection, progress);
     } catch (const std::exception& error) {
-        throw MyException(
-            {}, u"Не удалось создать резервную копию базы \""_s + databaseName + u"\"."_s, &error);
+        QString message = u"Не удалось создать резервную копию базы \""_s + databaseName + u"\"."_s;
+        if (const QString kept = previous ? previous->restore() : QString(); !kept.isEmpty())
+            message += u"\r\n"_s + kept;
+        throw MyException({}, message, &error);
     }
+    if (previous)
+        previous->discard();
 }
 
 qint64 DatabaseSizeBytes(const QString& spaceUsedText)

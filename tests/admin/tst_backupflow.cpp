@@ -3,6 +3,7 @@
 // connection lost half-way.
 #include "Connection.h"
 #include "DatabaseFlows.h"
+#include "MyMSSQL.h"
 #include "OdbcClient.h"
 #include "ScriptedOperatorUi.h"
 #include "SqlsimProcess.h"
@@ -250,6 +251,88 @@ private slots:
         // The progress window was closed before the warning.
         QCOMPARE(ui.operations, (QStringList{restoreTitle, u"finish"_s}));
         QCOMPARE(c->defaultDatabase(), u"shop_nofiles"_s);
+    }
+
+    // The backup already in the file is the operator's only copy until the new one stands: a
+    // backup that fails leaves it byte for byte and nothing beside it; one that succeeds leaves
+    // only itself, under the name the server's history records.
+    void previousBackupSurvives_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("arm");          // run just before the backup
+        QTest::addColumn<bool>("leftByKilledRun"); // a ".previous" file is there already
+        QTest::addColumn<bool>("succeeds");
+
+        QTest::newRow("dropped half-way")
+            << u"shop"_s << u"EXEC sqlsim_fail_next_transfer"_s << false << false;
+        QTest::newRow("refused by the server") << u"tempdb"_s << QString() << false << false;
+        QTest::newRow("succeeds") << u"shop"_s << QString() << false << true;
+        QTest::newRow("dropped, a killed run's copy beside it")
+            << u"shop"_s << u"EXEC sqlsim_fail_next_transfer"_s << true << false;
+        QTest::newRow("succeeds, a killed run's copy beside it")
+            << u"shop"_s << QString() << true << true;
+    }
+    void previousBackupSurvives()
+    {
+        QFETCH(QString, database);
+        QFETCH(QString, arm);
+        QFETCH(bool, leftByKilledRun);
+        QFETCH(bool, succeeds);
+
+        const QString folder = path(u"previous/"_s + QString::fromLatin1(QTest::currentDataTag()));
+        const QString file = folder + u"/shop.bak"_s;
+        const QString killedRunCopy = file + u".previous"_s;
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        // A real backup of another state, so that any mix-up of old and new shows.
+        QVERIFY(exec(u"DELETE FROM shop.dbo.t WHERE a = 2"_s));
+        BackupDB(ctx, u"shop"_s, path(u"app"_s), file, false, false);
+        QFile oldFile(file);
+        QVERIFY(oldFile.open(QIODevice::ReadOnly));
+        const QByteArray old = oldFile.readAll();
+        oldFile.close();
+        QVERIFY(!old.isEmpty());
+        if (leftByKilledRun)
+            QVERIFY(writeFile(killedRunCopy, "an older backup"));
+        QStringList before = QDir(folder).entryList(QDir::Files);
+        QVERIFY(exec(u"INSERT INTO shop.dbo.t VALUES (2)"_s));
+        if (!arm.isEmpty())
+            QVERIFY(exec(arm));
+
+        bool failed = false;
+        try {
+            BackupDB(ctx, database, path(u"app"_s), file, false, false);
+        } catch (const std::exception& e) {
+            failed = true;
+            QVERIFY2(errorMessage(e).startsWith(u"Не удалось создать резервную копию базы \""_s +
+                                                database + u"\"."_s),
+                     e.what());
+        }
+        QCOMPARE(failed, !succeeds);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), before);
+        if (leftByKilledRun) {
+            QFile copy(killedRunCopy);
+            QVERIFY(copy.open(QIODevice::ReadOnly));
+            QCOMPARE(copy.readAll(), QByteArrayLiteral("an older backup"));
+        }
+        QFile now(file);
+        QVERIFY(now.open(QIODevice::ReadOnly));
+        const QByteArray bytes = now.readAll();
+        if (!succeeds) {
+            QCOMPARE(bytes, old);
+            return;
+        }
+        QVERIFY(bytes != old);
+        QCOMPARE(LastBackupFile(*c, u"shop"_s), file);
+        RestoreDB(ctx, u"shop_previous"_s, file, folder + u"/data"_s, path(u"app"_s), true, false,
+                  false, false);
+        OdbcClient client;
+        QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password()));
+        QCOMPARE(flatten(client.exec(u"SELECT count(*) FROM shop_previous.dbo.t WHERE a = 2"_s)
+                             .resultSets.value(0)),
+                 (QStringList{u"1"_s}));
+        QVERIFY(client.exec(u"DROP DATABASE shop_previous"_s).ok);
     }
 
     // The server drops the connection half-way: an error, never a hang, the window closed.

@@ -1,0 +1,64 @@
+#include "PreviousBackup.h"
+
+#include "MyException.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A name beside the file that nothing holds yet: a run that was killed may have left one.
+QString freeAsideName(const QString& file)
+{
+    QString name = file + u".previous"_s;
+    for (int n = 2; QFileInfo::exists(name) || QFileInfo(name).isSymLink(); ++n)
+        name = file + u".previous"_s + QString::number(n);
+    return name;
+}
+
+} // namespace
+
+PreviousBackup::PreviousBackup(const QString& backupFile) : m_file(backupFile)
+{
+    const QFileInfo info(backupFile);
+    if (!info.isFile())
+        return;
+    const QString aside = freeAsideName(backupFile);
+    QFile file(backupFile);
+    if (!file.rename(aside))
+        throw MyException(u"Не удалось сохранить прежнюю резервную копию \""_s + backupFile +
+                          u"\": "_s + file.errorString());
+    m_aside = aside;
+}
+
+PreviousBackup::~PreviousBackup()
+{
+    restore();
+}
+
+void PreviousBackup::discard()
+{
+    if (m_aside.isEmpty())
+        return;
+    // A copy that cannot be deleted is only a file too many; the backup itself stands.
+    QFile::remove(m_aside);
+    m_aside.clear();
+}
+
+QString PreviousBackup::restore()
+{
+    if (m_aside.isEmpty())
+        return {};
+    const QString aside = m_aside;
+    m_aside.clear();
+    // What the server left under the name is a broken backup at best.
+    if (QFileInfo(m_file).isFile() || QFileInfo(m_file).isSymLink())
+        QFile::remove(m_file);
+    QFile file(aside);
+    if (file.rename(m_file))
+        return {};
+    return u"Прежняя резервная копия осталась в файле \""_s + aside + u"\": "_s +
+           file.errorString();
+}

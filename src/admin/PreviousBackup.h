@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+// Keeps the backup file already at a path safe while the server writes a new one under its name.
+// The old file is moved aside in its own folder; after the server reports success it is deleted,
+// after a failure whatever the server left under the name is removed and the old file is put back
+// byte for byte. The new backup is written under its final name because the server's backup
+// history records that name, and the restore tab offers it later.
+class PreviousBackup
+{
+public:
+    // Moves an existing file aside; a path with no file keeps nothing. Throws the program's error
+    // when the file cannot be moved, before the server is asked to touch it.
+    explicit PreviousBackup(const QString& backupFile);
+    // Not kept nor restored by then (an error on the way): restored.
+    ~PreviousBackup();
+    PreviousBackup(const PreviousBackup&) = delete;
+    PreviousBackup& operator=(const PreviousBackup&) = delete;
+
+    // The new backup stands: the old one is no longer needed.
+    void discard();
+    // The new backup failed: the old one goes back under its name. Returns an empty text, or what
+    // went wrong and where the old file now is.
+    QString restore();
+
+    // Where the old file waits while the backup runs; empty when there was none.
+    const QString& asidePath() const { return m_aside; }
+
+private:
+    QString m_file;
+    QString m_aside;
+};
