@@ -100,6 +100,11 @@ QString bracketed(const QString& name)
 
 const QString identifierPattern = u"(?:\\[(?:[^\\]]|\\]\\])+\\]|[\\w#@$]+)"_s;
 
+QString literal(QString text)
+{
+    return text.replace(u"'"_s, u"''"_s);
+}
+
 EditTarget readOnly(const QString& reason)
 {
     EditTarget t;
@@ -114,7 +119,8 @@ QString whereClause(const EditTarget& target, const QList<QVariant>& original,
     QList<int> columns = target.keyColumns;
     if (columns.isEmpty())
         for (int i = 0; i < target.columns.size(); ++i)
-            columns << i;
+            if (!target.incomparableColumns.contains(i))
+                columns << i;
     for (int i : columns) {
         const QVariant& value = original.value(i);
         if (value.isNull()) {
@@ -196,8 +202,7 @@ EditTarget FindEditTarget(db::Connection& connection, const QString& sql,
     const QString name = unbracketed(parts.last());
     try {
         const auto keys = connection.openRecordSet(
-            u"EXEC sp_pkeys @table_name = N'"_s + QString(name).replace(u"'"_s, u"''"_s) + u"'"_s,
-            30);
+            u"EXEC sp_pkeys @table_name = N'"_s + literal(name) + u"'"_s, 30);
         QList<int> keyColumns;
         for (keys->first(); !keys->eof(); keys->next()) {
             const QString column = keys->fieldText(u"COLUMN_NAME"_s);
@@ -214,6 +219,32 @@ EditTarget FindEditTarget(db::Connection& connection, const QString& sql,
     } catch (const std::exception& error) {
         return readOnly(u"не удалось узнать ключ таблицы: "_s + QString::fromUtf8(error.what()));
     }
+    if (!target.keyColumns.isEmpty())
+        return target;
+    // Without a key the row is found by its values, and a text, ntext, image or xml column in
+    // WHERE is an error on the server (402, 305).
+    try {
+        QString call = u"EXEC sp_columns @table_name = N'"_s + literal(name) + u"'"_s;
+        if (parts.size() > 1)
+            call +=
+                u", @table_owner = N'"_s + literal(unbracketed(parts[parts.size() - 2])) + u"'"_s;
+        const auto columns = connection.openRecordSet(call, 30);
+        static const QStringList incomparable{u"text"_s, u"ntext"_s, u"image"_s, u"xml"_s};
+        for (columns->first(); !columns->eof(); columns->next()) {
+            if (!incomparable.contains(columns->fieldText(u"TYPE_NAME"_s).toLower()))
+                continue;
+            const QString column = columns->fieldText(u"COLUMN_NAME"_s);
+            for (int at = 0; at < target.columns.size(); ++at)
+                if (target.columns[at].compare(column, Qt::CaseInsensitive) == 0)
+                    target.incomparableColumns << at;
+        }
+    } catch (const std::exception& error) {
+        return readOnly(u"не удалось узнать типы столбцов таблицы: "_s +
+                        QString::fromUtf8(error.what()));
+    }
+    if (target.incomparableColumns.size() == target.columns.size())
+        return readOnly(u"у таблицы нет ключа, а столбцы типов text, ntext, image и xml "
+                        u"сервер не сравнивает"_s);
     return target;
 }
 

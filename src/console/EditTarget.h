@@ -14,9 +14,12 @@ class Connection;
 // when it has none (optimistic: a row that no longer matches is not touched).
 struct EditTarget
 {
-    QString table;          // as written in the statement ("dbo.t", "[my table]")
-    QStringList columns;    // the table column behind each result column
-    QList<int> keyColumns;  // result columns of the primary key; empty: match every value
+    QString table;         // as written in the statement ("dbo.t", "[my table]")
+    QStringList columns;   // the table column behind each result column
+    QList<int> keyColumns; // result columns of the primary key; empty: match every value
+    // Result columns of types the server cannot compare (text, ntext, image, xml): without a
+    // key they take no part in finding the row again.
+    QList<int> incomparableColumns;
     QString readOnlyReason; // why the result cannot be written back; empty when it can
 
     bool editable() const { return readOnlyReason.isEmpty(); }
@@ -27,7 +30,8 @@ struct EditTarget
 EditTarget AnalyzeSelect(const QString& sql, const QStringList& resultColumns);
 
 // AnalyzeSelect, then the table's primary key from the server (sp_pkeys in the current
-// database). Never throws: a failure makes the result read-only with its reason.
+// database) and, without one, its column types (sp_columns). Never throws: a failure makes the
+// result read-only with its reason.
 EditTarget FindEditTarget(db::Connection& connection, const QString& sql,
                           const QStringList& resultColumns);
 
@@ -38,7 +42,8 @@ struct BoundStatement
     QList<QVariant> values;
 };
 
-// The row located by the key, or by every original value (NULL as IS NULL).
+// The row located by the key, or by every original value the server can compare (NULL as
+// IS NULL).
 BoundStatement UpdateStatement(const EditTarget& target, const QList<QVariant>& original,
                                const QList<QVariant>& changed);
 BoundStatement DeleteStatement(const EditTarget& target, const QList<QVariant>& original);

@@ -186,6 +186,62 @@ private slots:
         QCOMPARE(file.data(), platform::encodeWindows1251(expected));
     }
 
+    // A table without a key: the row is found by the values the server can compare, never by
+    // a text, ntext, image or xml column (402/305 on the server); a table of nothing else
+    // cannot be written back, and says why.
+    void keylessWithLongValues_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("onlyLongValues");
+        QTest::newRow("text") << u"text"_s << u"'длинный'"_s << false;
+        QTest::newRow("ntext") << u"ntext"_s << u"N'длинный'"_s << false;
+        QTest::newRow("image") << u"image"_s << u"0x0102"_s << false;
+        QTest::newRow("nothing else") << u"ntext"_s << u"N'длинный'"_s << true;
+    }
+    void keylessWithLongValues()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, value);
+        QFETCH(bool, onlyLongValues);
+        const QString table =
+            u"dbo.long_"_s + QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'_');
+        const QString columns = onlyLongValues ? u"v %1, w %1"_s.arg(type)
+                                               : u"id int, v %1, note nvarchar(10)"_s.arg(type);
+        const QString values =
+            onlyLongValues ? u"%1, %1"_s.arg(value) : u"1, %1, N'старое'"_s.arg(value);
+        m_connection.execute(
+            u"CREATE TABLE %1 (%2); INSERT INTO %1 VALUES (%3)"_s.arg(table, columns, values));
+        QueryResult result;
+        const QString sql = u"SELECT * FROM "_s + table;
+        result.open(m_connection, sql, 30);
+        QVERIFY(result.isComplete());
+        QStringList statements;
+        result.setEditTarget(FindEditTarget(m_connection, sql, result.fieldNames()),
+                             [this, &statements](const BoundStatement& statement) {
+                                 statements << statement.sql;
+                                 return m_connection.executeParams(statement.sql, statement.values);
+                             });
+        if (onlyLongValues) {
+            QVERIFY(!result.isEditable());
+            QCOMPARE(result.editTarget().readOnlyReason,
+                     u"у таблицы нет ключа, а столбцы типов text, ntext, image и xml сервер не "
+                     u"сравнивает"_s);
+            return;
+        }
+        QVERIFY2(result.isEditable(), qPrintable(result.editTarget().readOnlyReason));
+        QCOMPARE(result.editTarget().incomparableColumns, QList<int>{1});
+        QVERIFY(result.setData(result.index(0, 2), u"новое"_s));
+        result.post();
+        QCOMPARE(statements, QStringList{u"UPDATE "_s + table +
+                                         u" SET [note] = ? WHERE [id] = ? AND [note] = ?"_s});
+        auto rows = m_connection.openRecordSet(u"SELECT note FROM "_s + table, 30);
+        rows->first();
+        QCOMPARE(rows->fieldText(u"note"_s), u"новое"_s);
+        rows->next();
+        QVERIFY(rows->eof());
+    }
+
     // Values typed in the Russian form reach the server in its own; a row is found again by
     // its exact original values, also those the grid shows rounded or reformatted.
     void editTypedInRussianForm_data()
