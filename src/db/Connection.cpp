@@ -679,18 +679,37 @@ void Connection::open()
         if (diag.isEmpty())
             throw DbError(u"Не удалось подключиться к серверу."_s);
         QString message = diag.first().text;
-#if !defined(Q_OS_WIN)
-        // FreeTDS says only "Unable to connect to data source" when Kerberos gave no ticket.
-        // Asking Kerberos the same question again tells the operator which part is missing.
+        const auto append = [&message](const QString& reason) {
+            message += (message.endsWith(u'.') ? u" "_s : u". "_s) + reason;
+        };
+        // FreeTDS says only "Unable to connect to data source" when Kerberos gave no ticket or
+        // the server could not encrypt; the server's own refusal and an unreachable server say
+        // enough themselves.
         const bool unreachable = std::any_of(diag.cbegin(), diag.cend(), [](const Diagnostic& x) {
             return x.state == u"08S01"_s || x.native == 20009;
         });
+        const bool serverAnswered =
+            std::any_of(diag.cbegin(), diag.cend(),
+                        [](const Diagnostic& x) { return x.native > 0 && x.native < 20000; });
+        bool explained = unreachable || serverAnswered;
+#if !defined(Q_OS_WIN)
+        // Asking Kerberos the same question again tells the operator which part is missing.
         if (target.integrated && !unreachable) {
-            const QString reason =
-                kerberosReason(checkKerberos(target.host, target.port, target.serverSpn));
-            message += (message.endsWith(u'.') ? u" "_s : u". "_s) + reason;
+            const KerberosProblem problem =
+                checkKerberos(target.host, target.port, target.serverSpn);
+            if (problem.kind != KerberosProblem::None || serverAnswered ||
+                !target.encryption.encrypt) {
+                append(kerberosReason(problem));
+                explained = true;
+            }
         }
 #endif
+        if (!explained && target.encryption.verifyCertificate)
+            append(u"Соединение должно быть зашифровано, а сервер не поддерживает шифрование, или "
+                   u"его сертификат не подписан центром из файла \"%1\", или в нём нет имени "
+                   u"\"%2\"."_s.arg(target.caFile, target.host));
+        else if (!explained && target.encryption.encrypt)
+            append(u"Соединение должно быть зашифровано, а сервер не поддерживает шифрование."_s);
         throw DbError(message, diag.first().native, diag.first().state);
     }
     d->open = true;

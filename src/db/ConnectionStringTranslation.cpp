@@ -329,6 +329,9 @@ OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText,
     // can, the rest only when it insists. FreeTDS's "off" would send the password in clear text.
     out += u"TDS_Version=7.4;ClientCharset=UTF-8;Encryption="_s +
            (encryption.encrypt ? u"require"_s : u"request"_s) + u';';
+    target.encryption = encryption;
+    if (encryption.verifyCertificate)
+        target.caFile = caFilePath;
     target.integrated = integrated;
     target.host = address.host;
     if (const int port = address.port.toInt(); port > 0)

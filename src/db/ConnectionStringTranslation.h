@@ -54,6 +54,8 @@ struct OdbcTarget
 {
     QString connectionString;
     QString freetdsConf; // empty unless the certificate is checked
+    Encryption encryption;
+    QString caFile; // the authorities' file named in freetdsConf
     // Windows authentication (Kerberos), and what it needs to say why a login failed.
     bool integrated = false;
     QString host;

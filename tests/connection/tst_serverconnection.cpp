@@ -5,6 +5,8 @@
 #include "SqlsimProcess.h"
 #include "TestFiles.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QScopeGuard>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -190,6 +192,10 @@ private slots:
         QTest::newRow("Use Encryption for Data=False, trusted")
             << u"Use Encryption for Data=False;Trust Server Certificate=True"_s << QString();
         QTest::newRow("Encrypt=strict") << u"Encrypt=strict"_s << u"TDS 8.0"_s;
+        // Encryption and a checked certificate unless told otherwise: the simulator's
+        // certificate, if it offers one, is signed by no authority the test trusts.
+        QTest::newRow("MSOLEDBSQL19")
+            << u"Provider=MSOLEDBSQL19"_s << u"не подписан центром из файла"_s;
         QTest::newRow("Encrypt=perhaps")
             << u"Encrypt=perhaps"_s << u"Недопустимое значение \"perhaps\""_s;
     }
@@ -197,6 +203,10 @@ private slots:
     {
         QFETCH(QString, keywords);
         QFETCH(QString, reason);
+        const QString authorities = m_dir.filePath(u"no-authority.pem"_s);
+        QVERIFY(writeFile(authorities, "not a certificate\n"));
+        qputenv("DBSETUP_CA_FILE", QFile::encodeName(authorities));
+        const auto restore = qScopeGuard([] { qunsetenv("DBSETUP_CA_FILE"); });
         db::Connection connection;
         FakePanel panel;
         QString connectString;
@@ -212,6 +222,15 @@ private slots:
         }
         QVERIFY2(panel.reasons.value(0).contains(reason), qPrintable(panel.reasons.value(0)));
         QCOMPARE(server.lastFailure(), panel.reasons.value(0));
+        if (keywords.contains(u"MSOLEDBSQL19"_s)) { // the login went through FreeTDS's own file
+            QVERIFY2(panel.reasons.value(0).contains(authorities),
+                     qPrintable(panel.reasons.value(0)));
+            // ... which lives only as long as the login.
+            QVERIFY(!qEnvironmentVariableIsSet("FREETDSCONF"));
+            const QString mine =
+                u"dbsetup-freetds-%1-*.conf"_s.arg(QCoreApplication::applicationPid());
+            QCOMPARE(QDir::temp().entryList({mine}, QDir::Files), QStringList());
+        }
     }
 
     // A string with other encryption settings is another connection, even when the panel's
