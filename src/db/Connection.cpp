@@ -685,8 +685,9 @@ void Connection::open()
         // FreeTDS says only "Unable to connect to data source" when Kerberos gave no ticket or
         // the server could not encrypt; the server's own refusal and an unreachable server say
         // enough themselves.
+        // FreeTDS's own numbers: no socket (20008), no connection (20009), unknown host (20013).
         const bool unreachable = std::any_of(diag.cbegin(), diag.cend(), [](const Diagnostic& x) {
-            return x.state == u"08S01"_s || x.native == 20009;
+            return x.native == 20008 || x.native == 20009 || x.native == 20013;
         });
         const bool serverAnswered =
             std::any_of(diag.cbegin(), diag.cend(),
