@@ -6,20 +6,34 @@
 #include "MyException.h"
 #include "PathMacros.h"
 
+#include <QStringList>
+
 using namespace Qt::StringLiterals;
 
 QString BuildConnectString(const QString& server, const QString& userName, const QString& password,
-                           bool windowsAuthentication)
+                           bool windowsAuthentication, const QString& options)
 {
     if (windowsAuthentication)
-        return u"Data Source="_s + db::quoteAdoValue(server) + u";Integrated Security=SSPI;"_s;
+        return u"Data Source="_s + db::quoteAdoValue(server) + u";Integrated Security=SSPI;"_s +
+               options;
     return u"Data Source="_s + db::quoteAdoValue(server) + u";User ID="_s +
-           db::quoteAdoValue(userName) + u";Password="_s + db::quoteAdoValue(password);
+           db::quoteAdoValue(userName) + u";Password="_s + db::quoteAdoValue(password) +
+           (options.isEmpty() ? QString() : u';' + options);
 }
+
+namespace {
+
+bool isOptionKey(const QString& key)
+{
+    return db::isEncryptionKey(key) || key == u"server spn"_s || key == u"serverspn"_s;
+}
+
+} // namespace
 
 ParsedConnectString SplitConnectString(const QString& text)
 {
     ParsedConnectString parsed;
+    QStringList options;
     QString rest = text + u';';
     qsizetype end = 0;
     while ((end = rest.indexOf(u';')) >= 0) {
@@ -42,7 +56,10 @@ ParsedConnectString SplitConnectString(const QString& text)
             parsed.provider = value;
         else if (key == u"integrated security"_s)
             parsed.integratedSecurity = value == u"SSPI"_s;
+        else if (isOptionKey(key))
+            options.append(piece.left(eq).trimmed() + u'=' + db::quoteAdoValue(value.trimmed()));
     }
+    parsed.options = options.join(u';');
     return parsed;
 }
 
@@ -54,8 +71,9 @@ ServerConnection::ServerConnection(db::Connection& connection, ConnectionPanel& 
 
 bool ServerConnection::ConnectServer()
 {
-    const QString built = BuildConnectString(m_panel.server(), m_panel.userName(),
-                                             m_panel.password(), m_panel.isAuthorization());
+    const QString built =
+        BuildConnectString(m_panel.server(), m_panel.userName(), m_panel.password(),
+                           m_panel.isAuthorization(), m_options);
     if (m_connection.isOpen() && built == m_connectString)
         return true;
     try {
@@ -66,9 +84,11 @@ bool ServerConnection::ConnectServer()
     } catch (const std::exception& error) {
         // Reported by the status label only; the callers decide what a failure means.
         m_connection.close();
-        m_panel.showConnected(false, errorMessage(error));
+        m_lastFailure = errorMessage(error);
+        m_panel.showConnected(false, m_lastFailure);
         return false;
     }
+    m_lastFailure.clear();
     m_connectString = built;
     m_panel.showConnected(true, {});
     return true;
@@ -82,6 +102,8 @@ void ServerConnection::ParseConnectString(const QString& text)
     m_panel.setServer(parsed.dataSource);
     m_panel.setUserName(parsed.userId);
     m_panel.setPassword(parsed.password);
+    // Before the tick, whose change connects at once.
+    m_options = parsed.options;
     m_panel.setAuthorization(parsed.integratedSecurity);
     // A string without "Provider=" keeps the connection's provider: an empty one could never be
     // set on an open connection, and every later run would fail on it.

@@ -27,9 +27,10 @@ public:
 };
 
 // The connection string the panel's values make. Values holding ";", quotes, braces or outer
-// blanks are quoted so that any password logs in; others stand exactly as typed.
+// blanks are quoted so that any password logs in; others stand exactly as typed. options (pairs
+// "Key=Value" joined by ";") follow when there are any.
 QString BuildConnectString(const QString& server, const QString& userName, const QString& password,
-                           bool windowsAuthentication);
+                           bool windowsAuthentication, const QString& options = {});
 
 struct ParsedConnectString
 {
@@ -39,6 +40,10 @@ struct ParsedConnectString
     QString dataSource;
     QString provider;
     bool integratedSecurity = false;
+    // The pairs that the panel has no field for but that decide how the connection is made:
+    // encryption, the server's certificate, the server's Kerberos name. "Key=Value" as written,
+    // joined by ";".
+    QString options;
 };
 // Pairs split at ";" and the first "="; keys trimmed and compared in lower case; the last of
 // equal keys wins; "Integrated Security" is on only for the exact value "SSPI".
@@ -61,9 +66,17 @@ public:
     // Reads the "Provider" entry of section "oledb" of a UDL file and parses it; does not connect.
     void LoadConnectString(const QString& path);
 
+    // The options of the last string parsed (see ParsedConnectString); they go into every
+    // connection string built from the panel.
+    const QString& options() const { return m_options; }
+    // Why the last attempt failed, as the status shows it; empty after a success.
+    const QString& lastFailure() const { return m_lastFailure; }
+
 private:
     db::Connection& m_connection;
     ConnectionPanel& m_panel;
     QString& m_connectString;
     QString& m_currentDBName;
+    QString m_options;
+    QString m_lastFailure;
 };

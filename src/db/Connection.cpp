@@ -2,7 +2,10 @@
 
 #include "ConnectionStringTranslation.h"
 #include "InstanceLookup.h"
+#include "KerberosCheck.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QIODevice>
 #include <QSaveFile>
@@ -535,6 +538,50 @@ void keepLargeBuffersMapped()
 
 } // namespace
 
+namespace {
+
+// FreeTDS reads a file of trusted certificate authorities only from its configuration file: the
+// connection's own one is written for the attempt and named by FREETDSCONF while it runs. Opening
+// happens on the connection's own thread only, so nothing else reads the variable meanwhile.
+class FreeTdsConfForLogin
+{
+public:
+    explicit FreeTdsConfForLogin(const QString& text)
+    {
+        static std::atomic<int> counter{0};
+        m_path = QDir::temp()
+                     .filePath(u"dbsetup-freetds-%1-%2.conf"_s)
+                     .arg(QCoreApplication::applicationPid())
+                     .arg(++counter);
+        QFile file(m_path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::NewOnly) ||
+            !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
+            file.write(text.toUtf8()) < 0 || !file.flush())
+            throw Error(u"Не удалось записать настройки драйвера FreeTDS в файл \"%1\": %2."_s.arg(
+                m_path, file.errorString()));
+        m_hadOld = qEnvironmentVariableIsSet("FREETDSCONF");
+        m_old = qgetenv("FREETDSCONF");
+        qputenv("FREETDSCONF", QFile::encodeName(m_path));
+    }
+    ~FreeTdsConfForLogin()
+    {
+        if (m_hadOld)
+            qputenv("FREETDSCONF", m_old);
+        else
+            qunsetenv("FREETDSCONF");
+        QFile::remove(m_path);
+    }
+    FreeTdsConfForLogin(const FreeTdsConfForLogin&) = delete;
+    FreeTdsConfForLogin& operator=(const FreeTdsConfForLogin&) = delete;
+
+private:
+    QString m_path;
+    QByteArray m_old;
+    bool m_hadOld = false;
+};
+
+} // namespace
+
 Connection::Connection() : d(std::make_unique<Impl>())
 {
     keepLargeBuffersMapped();
@@ -605,8 +652,12 @@ void Connection::open()
         return lookupInstancePort(host, instance, loginTimeout * 1000);
     };
 #endif
-    const QString odbc =
-        toOdbcConnectionString(d->provider, d->connectionString, odbcDriverOverride(), resolve);
+    const OdbcTarget target =
+        toOdbcTarget(d->provider, d->connectionString, odbcDriverOverride(), resolve);
+    std::optional<FreeTdsConfForLogin> conf;
+    if (!target.freetdsConf.isEmpty())
+        conf.emplace(target.freetdsConf);
+    const QString& odbc = target.connectionString;
     d->dbc = Handle(SQL_HANDLE_DBC, d->env.get());
     const auto timeout = static_cast<SQLULEN>(loginTimeout);
     SQLSetConnectAttr(d->hdbc(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout), 0);
@@ -620,13 +671,47 @@ void Connection::open()
     const SQLRETURN rc = SQLDriverConnectW(d->hdbc(), nullptr, text.data(), SQL_NTS, nullptr, 0,
                                            nullptr, SQL_DRIVER_NOPROMPT);
     std::fill(text.begin(), text.end(), SQLWCHAR(0)); // the password
+    conf.reset();
     if (!succeeded(rc)) {
         QList<Diagnostic> diag = diagnostics(SQL_HANDLE_DBC, d->hdbc());
         d->dbc.reset();
         // The server's own refusal ("Login failed …") says most; the driver's follow-up less.
         if (diag.isEmpty())
             throw DbError(u"Не удалось подключиться к серверу."_s);
-        throw DbError(diag.first().text, diag.first().native, diag.first().state);
+        QString message = diag.first().text;
+        const auto append = [&message](const QString& reason) {
+            message += (message.endsWith(u'.') ? u" "_s : u". "_s) + reason;
+        };
+        // FreeTDS says only "Unable to connect to data source" when Kerberos gave no ticket or
+        // the server could not encrypt; the server's own refusal and an unreachable server say
+        // enough themselves.
+        // FreeTDS's own numbers: no socket (20008), no connection (20009), unknown host (20013).
+        const bool unreachable = std::any_of(diag.cbegin(), diag.cend(), [](const Diagnostic& x) {
+            return x.native == 20008 || x.native == 20009 || x.native == 20013;
+        });
+        const bool serverAnswered =
+            std::any_of(diag.cbegin(), diag.cend(),
+                        [](const Diagnostic& x) { return x.native > 0 && x.native < 20000; });
+        bool explained = unreachable || serverAnswered;
+#if !defined(Q_OS_WIN)
+        // Asking Kerberos the same question again tells the operator which part is missing.
+        if (target.integrated && !unreachable) {
+            const KerberosProblem problem =
+                checkKerberos(target.host, target.port, target.serverSpn);
+            if (problem.kind != KerberosProblem::None || serverAnswered ||
+                !target.encryption.encrypt) {
+                append(kerberosReason(problem));
+                explained = true;
+            }
+        }
+#endif
+        if (!explained && target.encryption.verifyCertificate)
+            append(u"Соединение должно быть зашифровано, а сервер не поддерживает шифрование, или "
+                   u"его сертификат не подписан центром из файла \"%1\", или в нём нет имени "
+                   u"\"%2\"."_s.arg(target.caFile, target.host));
+        else if (!explained && target.encryption.encrypt)
+            append(u"Соединение должно быть зашифровано, а сервер не поддерживает шифрование."_s);
+        throw DbError(message, diag.first().native, diag.first().state);
     }
     d->open = true;
     d->transaction = false;

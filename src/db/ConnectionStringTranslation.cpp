@@ -2,6 +2,7 @@
 
 #include "MyException.h"
 
+#include <QFileInfo>
 #include <QtGlobal>
 
 using namespace Qt::StringLiterals;
@@ -96,38 +97,61 @@ bool isSqlServerProvider(const QString& provider)
 
 namespace {
 
+struct ServerAddress
+{
+    QString host;
+    QString port;
+    QString instance; // only when no port is known
+};
+
 // "." and "(local)" name this machine; "host,port" and "host\instance" as SQL Server clients
 // write them. FreeTDS takes the port as a key of its own.
-void appendServer(QString& out, const QString& dataSource, const InstanceResolver& resolve)
+ServerAddress serverAddress(const QString& dataSource, const InstanceResolver& resolve)
 {
     QString server = dataSource.trimmed();
     if (server.startsWith(u"tcp:"_s, Qt::CaseInsensitive))
         server = server.mid(4);
-    QString port;
+    ServerAddress address;
     const qsizetype comma = server.lastIndexOf(u',');
     if (comma >= 0) {
-        port = server.mid(comma + 1).trimmed();
+        address.port = server.mid(comma + 1).trimmed();
         server = server.left(comma).trimmed();
     }
-    QString host = server;
-    QString instance;
+    address.host = server;
     const qsizetype slash = server.indexOf(u'\\');
     if (slash >= 0) {
-        host = server.left(slash).trimmed();
-        instance = server.mid(slash + 1).trimmed();
+        address.host = server.left(slash).trimmed();
+        address.instance = server.mid(slash + 1).trimmed();
     }
-    if (host.isEmpty() || host == u"."_s || host.compare(u"(local)"_s, Qt::CaseInsensitive) == 0)
-        host = u"localhost"_s;
-    if (!port.isEmpty())
-        instance.clear(); // an explicit port wins over the instance lookup
-    if (!instance.isEmpty() && resolve) {
-        port = QString::number(resolve(host, instance));
-        instance.clear();
+    if (address.host.isEmpty() || address.host == u"."_s ||
+        address.host.compare(u"(local)"_s, Qt::CaseInsensitive) == 0)
+        address.host = u"localhost"_s;
+    if (!address.port.isEmpty())
+        address.instance.clear(); // an explicit port wins over the instance lookup
+    if (!address.instance.isEmpty() && resolve) {
+        address.port = QString::number(resolve(address.host, address.instance));
+        address.instance.clear();
     }
-    out +=
-        u"SERVER="_s + quoteOdbcValue(instance.isEmpty() ? host : host + u'\\' + instance) + u';';
-    if (!port.isEmpty())
-        out += u"PORT="_s + quoteOdbcValue(port) + u';';
+    return address;
+}
+
+void appendServer(QString& out, const ServerAddress& address)
+{
+    out += u"SERVER="_s +
+           quoteOdbcValue(address.instance.isEmpty() ? address.host
+                                                     : address.host + u'\\' + address.instance) +
+           u';';
+    if (!address.port.isEmpty())
+        out += u"PORT="_s + quoteOdbcValue(address.port) + u';';
+}
+
+// A section of FreeTDS's configuration file: one "name = value" a line, no quoting at all.
+QString confLine(const QString& name, const QString& value)
+{
+    if (value.contains(u'\n') || value.contains(u'\r') || value.contains(QChar(0)) ||
+        value.trimmed() != value || value.isEmpty())
+        throw Error(u"Значение \"%1\" нельзя передать драйверу FreeTDS."_s.arg(value));
+    return u'\t' + name + u" = "_s + value + u'\n';
 }
 
 // unixODBC's driver manager reads the string before FreeTDS does, by rules of its own: blanks and
@@ -180,19 +204,88 @@ bool isTrue(const QString& value)
     return v == u"sspi"_s || v == u"true"_s || v == u"yes"_s;
 }
 
+// The keywords as the providers write them, for messages.
+QString keywordName(const QString& key)
+{
+    if (key == u"use encryption for data"_s)
+        return u"Use Encryption for Data"_s;
+    if (key == u"encrypt"_s)
+        return u"Encrypt"_s;
+    if (key == u"trust server certificate"_s)
+        return u"Trust Server Certificate"_s;
+    return u"TrustServerCertificate"_s;
+}
+
+// "MSOLEDBSQL19", "msoledbsql19.1"
+bool encryptsByDefault(const QString& provider)
+{
+    QString p = provider.trimmed().toLower();
+    if (p.endsWith(u".1"_s))
+        p.chop(2);
+    return p == u"msoledbsql19"_s;
+}
+
 } // namespace
 
-QString toOdbcConnectionString(const QString& provider, const QString& adoText,
-                               const QString& driverOverride, const InstanceResolver& resolve)
+bool isEncryptionKey(const QString& key)
+{
+    return key == u"use encryption for data"_s || key == u"encrypt"_s ||
+           key == u"trust server certificate"_s || key == u"trustservercertificate"_s;
+}
+
+Encryption encryptionFor(const QString& provider, const KeyValueList& pairs)
+{
+    bool encrypt = encryptsByDefault(provider);
+    bool trust = false;
+    for (const auto& [key, raw] : pairs) {
+        if (!isEncryptionKey(key))
+            continue;
+        const QString value = raw.trimmed().toLower();
+        const bool yes = value == u"yes"_s || value == u"true"_s;
+        const bool no = value == u"no"_s || value == u"false"_s;
+        if (key == u"trust server certificate"_s || key == u"trustservercertificate"_s) {
+            if (!yes && !no)
+                throw Error(u"Недопустимое значение \"%1\" параметра подключения \"%2\": "
+                            u"допустимы yes, no, true и false."_s.arg(raw, keywordName(key)));
+            trust = yes;
+            continue;
+        }
+        if (value == u"strict"_s)
+            throw Error(u"Параметр подключения \"%1=%2\" требует строгого шифрования (TDS 8.0), "
+                        u"которого драйвер FreeTDS не поддерживает. Укажите значение Mandatory "
+                        u"(шифровать всё соединение) или Optional."_s.arg(keywordName(key), raw));
+        if (yes || value == u"mandatory"_s)
+            encrypt = true;
+        else if (no || value == u"optional"_s)
+            encrypt = false;
+        else
+            throw Error(u"Недопустимое значение \"%1\" параметра подключения \"%2\": "
+                        u"допустимы yes, no, true, false, mandatory, optional и strict."_s.arg(
+                            raw, keywordName(key)));
+    }
+    return Encryption{encrypt, encrypt && !trust};
+}
+
+QString caFile()
+{
+    const QString named = qEnvironmentVariable("DBSETUP_CA_FILE").trimmed();
+    return named.isEmpty() ? u"/etc/ssl/certs/ca-certificates.crt"_s : named;
+}
+
+OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText,
+                        const QString& driverOverride, const InstanceResolver& resolve,
+                        const QString& caFilePath)
 {
     if (!isSqlServerProvider(provider))
         throw Error(u"Поставщик данных \"%1\" не поддерживается."_s.arg(provider));
+    const KeyValueList pairs = parseAdoConnectionString(adoText);
     QString dataSource;
     QString user;
     QString password;
+    QString spn;
     bool hasPassword = false;
     bool integrated = false;
-    for (const auto& [key, value] : parseAdoConnectionString(adoText)) {
+    for (const auto& [key, value] : pairs) {
         if (key == u"data source"_s || key == u"server"_s || key == u"address"_s)
             dataSource = value;
         else if (key == u"user id"_s || key == u"uid"_s)
@@ -202,23 +295,67 @@ QString toOdbcConnectionString(const QString& provider, const QString& adoText,
             hasPassword = true;
         } else if (key == u"integrated security"_s || key == u"trusted_connection"_s)
             integrated = isTrue(value);
+        else if (key == u"server spn"_s || key == u"serverspn"_s)
+            spn = value;
     }
+    const Encryption encryption = encryptionFor(provider, pairs);
     const QString driver = driverOverride.isEmpty() ? u"FreeTDS"_s : driverOverride;
-    QString out = u"DRIVER="_s + quoteOdbcValue(driver) + u';';
-    appendServer(out, dataSource, resolve);
-    out += u"TDS_Version=7.4;ClientCharset=UTF-8;"_s;
-    if (integrated) {
-        out += u"Trusted_Connection=Yes;"_s;
-        // DOMAIN\name with a password: FreeTDS logs in by NTLM.
-        if (!user.isEmpty())
-            out += u"UID="_s + quoteOdbcValue(user) + u";PWD="_s + quoteOdbcValue(password) + u';';
+    const ServerAddress address = serverAddress(dataSource, resolve);
+    OdbcTarget target;
+    QString& out = target.connectionString;
+    out = u"DRIVER="_s + quoteOdbcValue(driver) + u';';
+    if (encryption.verifyCertificate) {
+        if (!QFileInfo(caFilePath).isFile())
+            throw Error(u"Не найден файл корневых сертификатов \"%1\", без которого нельзя "
+                        u"проверить сертификат сервера. Установите пакет ca-certificates, укажите "
+                        u"файл в переменной окружения DBSETUP_CA_FILE или добавьте к строке "
+                        u"подключения \"TrustServerCertificate=yes\"."_s.arg(caFilePath));
+        QString& conf = target.freetdsConf;
+        conf = u'[' + QString::fromLatin1(freetdsConfSection) + u"]\n"_s;
+        conf += confLine(u"host"_s, address.host);
+        if (!address.port.isEmpty())
+            conf += confLine(u"port"_s, address.port);
+        else if (!address.instance.isEmpty())
+            conf += confLine(u"instance"_s, address.instance);
+        conf += confLine(u"tds version"_s, u"7.4"_s);
+        conf += confLine(u"encryption"_s, u"require"_s);
+        conf += confLine(u"ca file"_s, caFilePath);
+        conf += confLine(u"check certificate hostname"_s, u"yes"_s);
+        out += u"SERVERNAME="_s + QString::fromLatin1(freetdsConfSection) + u';';
     } else {
+        appendServer(out, address);
+    }
+    // "request" is what Microsoft's providers do unasked: the login is encrypted when the server
+    // can, the rest only when it insists. FreeTDS's "off" would send the password in clear text.
+    out += u"TDS_Version=7.4;ClientCharset=UTF-8;Encryption="_s +
+           (encryption.encrypt ? u"require"_s : u"request"_s) + u';';
+    target.encryption = encryption;
+    if (encryption.verifyCertificate)
+        target.caFile = caFilePath;
+    target.integrated = integrated;
+    target.host = address.host;
+    if (const int port = address.port.toInt(); port > 0)
+        target.port = port;
+    target.serverSpn = spn;
+    if (integrated) {
+        // Kerberos: FreeTDS ignores UID and PWD beside Trusted_Connection.
+        out += u"Trusted_Connection=Yes;"_s;
+        if (!spn.isEmpty())
+            out += u"ServerSPN="_s + quoteOdbcValue(spn) + u';';
+    } else {
+        // A user written as DOMAIN\name logs in by NTLM: FreeTDS decides by the backslash.
         out += u"UID="_s + quoteOdbcValue(user) + u';';
         if (hasPassword || !user.isEmpty())
             out += u"PWD="_s + quoteOdbcValue(password) + u';';
     }
     checkDriverManagerView(out, driver);
-    return out;
+    return target;
+}
+
+QString toOdbcConnectionString(const QString& provider, const QString& adoText,
+                               const QString& driverOverride, const InstanceResolver& resolve)
+{
+    return toOdbcTarget(provider, adoText, driverOverride, resolve, caFile()).connectionString;
 }
 
 int loginTimeoutFrom(const QByteArray& environmentValue)

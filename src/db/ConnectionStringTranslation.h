@@ -31,6 +31,48 @@ bool isSqlServerProvider(const QString& provider);
 // The TCP port of a named instance on a host (see InstanceLookup.h).
 using InstanceResolver = std::function<quint16(const QString& host, const QString& instance)>;
 
+// How the connection is protected: from the provider's defaults and the string's keywords
+// "Use Encryption for Data" / "Encrypt" (yes/no/true/false/mandatory/optional/strict) and
+// "Trust Server Certificate" / "TrustServerCertificate" (yes/no/true/false). MSOLEDBSQL19 encrypts
+// and checks the certificate unless told otherwise; older providers encrypt only when asked.
+struct Encryption
+{
+    bool encrypt = false;           // every packet, not only the login
+    bool verifyCertificate = false; // only when encrypting
+};
+// Throws Error for a value none of the providers knows, and for strict encryption (TDS 8),
+// which FreeTDS cannot do: the connection is refused rather than made weaker than asked.
+Encryption encryptionFor(const QString& provider, const KeyValueList& pairs);
+// Whether the key is one of the keywords above (lower-case, as parseAdoConnectionString gives).
+bool isEncryptionKey(const QString& key);
+
+// What FreeTDS's ODBC driver needs for one connection. FreeTDS takes the file of certificate
+// authorities only from its configuration file, never from the connection string, so a
+// connection that checks the certificate names a section of freetdsConf (SERVERNAME=) that
+// the caller must let FreeTDS read (FREETDSCONF) while it connects.
+struct OdbcTarget
+{
+    QString connectionString;
+    QString freetdsConf; // empty unless the certificate is checked
+    Encryption encryption;
+    QString caFile; // the authorities' file named in freetdsConf
+    // Windows authentication (Kerberos), and what it needs to say why a login failed.
+    bool integrated = false;
+    QString host;
+    int port = 1433;
+    QString serverSpn;
+};
+// The section that OdbcTarget::freetdsConf defines.
+inline constexpr char freetdsConfSection[] = "dbsetup_verified";
+// The file of trusted certificate authorities: DBSETUP_CA_FILE, else the system's bundle.
+QString caFile();
+
+// The ODBC target for an ADO provider and string; see toOdbcConnectionString. caFilePath is the
+// file named in freetdsConf; the file must exist when the certificate is to be checked.
+OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText,
+                        const QString& driverOverride = {}, const InstanceResolver& resolve = {},
+                        const QString& caFilePath = caFile());
+
 // The ODBC connection string for an ADO provider and string. driverOverride (the value of
 // DBSETUP_ODBC_DRIVER) replaces the default driver "FreeTDS". A named instance without a port is
 // given to resolve when there is one, otherwise left to the driver. Throws Error for a provider

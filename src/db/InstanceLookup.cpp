@@ -98,41 +98,65 @@ Outcome ask(const addrinfo& address, const QByteArray& request, const QElapsedTi
 
 QByteArray instanceRequest(const QString& instance)
 {
+    const QByteArray name = instance.toLatin1();
+    // [MC-SQLR] 2.2.3 CLNT_UCAST_INST: 0x04, then the name, null-terminated, at most 32 bytes.
+    if (name.size() > maxInstanceNameBytes || QString::fromLatin1(name) != instance ||
+        name.contains('\0'))
+        throw DbError(u"Имя экземпляра SQL Server \"%1\" недопустимо: оно длиннее %2 знаков или "
+                      u"содержит недопустимые знаки."_s.arg(instance)
+                          .arg(maxInstanceNameBytes));
     QByteArray request(1, '\x04');
-    request += instance.toLatin1().left(maxInstanceNameBytes);
+    request += name;
+    request += '\0';
     return request;
 }
 
-quint16 instancePortFromReply(const QByteArray& reply, const QString& instance)
+InstanceReply parseInstanceReply(const QByteArray& reply, const QString& instance)
 {
+    // [MC-SQLR] 2.2.5 SVR_RESP: 0x05, RESP_SIZE (u16, little-endian), RESP_DATA of that size.
+    InstanceReply result;
     if (reply.size() < 3 || reply.at(0) != '\x05')
-        return 0;
+        return result;
     const auto declared = static_cast<qsizetype>(static_cast<quint8>(reply.at(1)) |
                                                  (static_cast<quint8>(reply.at(2)) << 8));
-    const QString text = QString::fromLatin1(reply.mid(3, declared));
-    // Each instance is a run of "Key;Value;" pairs ending in an empty field.
-    for (const QString& block : text.split(u";;"_s)) {
-        const QStringList fields = block.split(u';');
-        QString name;
-        QString tcp;
-        for (qsizetype i = 0; i + 1 < fields.size(); i += 2) {
-            if (fields[i].compare(u"InstanceName"_s, Qt::CaseInsensitive) == 0)
-                name = fields[i + 1];
-            else if (fields[i].compare(u"tcp"_s, Qt::CaseInsensitive) == 0)
-                tcp = fields[i + 1];
-        }
-        if (name.compare(instance, Qt::CaseInsensitive) != 0)
+    if (declared != reply.size() - 3)
+        return result;
+    const QString text = QString::fromLatin1(reply.mid(3));
+    if (!text.endsWith(u";;"_s))
+        return result;
+    // Each instance: "ServerName;S;InstanceName;I;IsClustered;No;Version;V" and the protocols it
+    // listens on ("np;pipe", "tcp;port", "bv;…" with five values), then ";;".
+    QStringList records = text.split(u";;"_s);
+    records.removeLast(); // after the final ";;"
+    bool sawInstance = false;
+    for (const QString& record : std::as_const(records)) {
+        const QStringList fields = record.split(u';');
+        if (fields.size() < 4 || fields[0].compare(u"ServerName"_s, Qt::CaseInsensitive) != 0 ||
+            fields[2].compare(u"InstanceName"_s, Qt::CaseInsensitive) != 0)
+            return InstanceReply{};
+        if (fields[3].compare(instance, Qt::CaseInsensitive) != 0)
             continue;
-        bool ok = false;
-        const uint port = tcp.toUInt(&ok);
-        return ok && port > 0 && port <= 65535 ? static_cast<quint16>(port) : 0;
+        sawInstance = true;
+        for (qsizetype i = 4; i < fields.size();) {
+            const QString key = fields[i].toLower();
+            if (key == u"tcp"_s && i + 1 < fields.size()) {
+                bool ok = false;
+                const uint port = fields[i + 1].toUInt(&ok);
+                if (!ok || port == 0 || port > 65535)
+                    return InstanceReply{};
+                return InstanceReply{InstanceReply::Found, static_cast<quint16>(port)};
+            }
+            i += key == u"bv"_s ? 6 : 2;
+        }
     }
-    return 0;
+    result.status = sawInstance ? InstanceReply::NoTcp : InstanceReply::NoSuchInstance;
+    return result;
 }
 
 quint16 lookupInstancePort(const QString& host, const QString& instance, int timeoutMs,
                            quint16 browserPort)
 {
+    const QByteArray request = instanceRequest(instance);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
@@ -143,7 +167,6 @@ quint16 lookupInstancePort(const QString& host, const QString& instance, int tim
         rc != 0)
         throw DbError(u"Компьютер \"%1\" не найден: %2."_s.arg(
             host, QString::fromLocal8Bit(::gai_strerror(rc))));
-    const QByteArray request = instanceRequest(instance);
     QElapsedTimer clock;
     clock.start();
     bool silent = false;
@@ -179,11 +202,21 @@ quint16 lookupInstancePort(const QString& host, const QString& instance, int tim
                 .arg(serverName(host, instance), host)
                 .arg(browserPort));
     }
-    const quint16 port = instancePortFromReply(reply, instance);
-    if (port == 0)
-        throw DbError(
-            u"Сервер \"%1\" не принимает соединения по TCP/IP."_s.arg(serverName(host, instance)));
-    return port;
+    const InstanceReply parsed = parseInstanceReply(reply, instance);
+    switch (parsed.status) {
+    case InstanceReply::Found:
+        return parsed.port;
+    case InstanceReply::Malformed:
+        throw DbError(u"Сервер \"%1\" не найден: ответ службы SQL Server Browser на компьютере "
+                      u"\"%2\" не удалось разобрать."_s.arg(serverName(host, instance), host));
+    case InstanceReply::NoSuchInstance:
+        throw DbError(u"Сервер \"%1\" не найден: на компьютере \"%2\" нет экземпляра SQL Server "
+                      u"\"%3\"."_s.arg(serverName(host, instance), host, instance));
+    case InstanceReply::NoTcp:
+        break;
+    }
+    throw DbError(
+        u"Сервер \"%1\" не принимает соединения по TCP/IP."_s.arg(serverName(host, instance)));
 }
 
 } // namespace db

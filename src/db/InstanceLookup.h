@@ -17,9 +17,25 @@ constexpr quint16 sqlBrowserPort = 1434;
 quint16 lookupInstancePort(const QString& host, const QString& instance, int timeoutMs,
                            quint16 browserPort = sqlBrowserPort);
 
-// The request for one instance: 0x04 and the instance name.
+// The request for one instance: 0x04, the name (at most 32 bytes) and a zero byte. Throws
+// DbError for a longer name or one with characters outside Latin-1.
 QByteArray instanceRequest(const QString& instance);
-// The "tcp" port of the instance in a Browser reply (0x05, length, "Key;Value;…;;"), or 0.
-quint16 instancePortFromReply(const QByteArray& reply, const QString& instance);
+
+// What a Browser reply (0x05, u16 little-endian size, then "ServerName;X;InstanceName;Y;…;;" for
+// each instance) says about one instance.
+struct InstanceReply
+{
+    enum Status
+    {
+        Malformed,      // not a reply, or its size does not match its data
+        NoSuchInstance, // the reply names other instances only
+        NoTcp,          // the instance does not listen on TCP/IP
+        Found,
+    };
+    Status status = Malformed;
+    quint16 port = 0;
+};
+// Instance names are compared without regard to case.
+InstanceReply parseInstanceReply(const QByteArray& reply, const QString& instance);
 
 } // namespace db

@@ -17,7 +17,7 @@ private slots:
         QTest::addColumn<QString>("ado");
         QTest::addColumn<QString>("driver");
         QTest::addColumn<QString>("odbc");
-        const QString tail = u"TDS_Version=7.4;ClientCharset=UTF-8;"_s;
+        const QString tail = u"TDS_Version=7.4;ClientCharset=UTF-8;Encryption=request;"_s;
         QTest::newRow("dot") << u"SQLOLEDB.1"_s << u"Data Source=.;User ID=sa;Password=x"_s
                              << QString()
                              << u"DRIVER=FreeTDS;SERVER=localhost;"_s + tail + u"UID=sa;PWD=x;"_s;
@@ -28,7 +28,7 @@ private slots:
         QTest::newRow("empty server, empty password")
             << u"SQLNCLI11"_s << u"Data Source=;User ID=sa;Password="_s << QString()
             << u"DRIVER=FreeTDS;SERVER=localhost;"_s + tail + u"UID=sa;PWD={};"_s;
-        QTest::newRow("instance") << u"MSOLEDBSQL19"_s
+        QTest::newRow("instance") << u"MSOLEDBSQL"_s
                                   << u"Data Source=.\\SQLEXPRESS;User ID=sa;Password=x"_s
                                   << QString()
                                   << u"DRIVER=FreeTDS;SERVER=localhost\\SQLEXPRESS;"_s + tail +
@@ -41,6 +41,21 @@ private slots:
                               << QString()
                               << u"DRIVER=FreeTDS;SERVER=srv;"_s + tail +
                                      u"Trusted_Connection=Yes;"_s;
+        // FreeTDS drops UID and PWD beside Trusted_Connection: they would only mislead.
+        QTest::newRow("SSPI with a user")
+            << u"SQLOLEDB.1"_s
+            << u"Data Source=srv;Integrated Security=SSPI;User ID=D\\u;Password=p"_s << QString()
+            << u"DRIVER=FreeTDS;SERVER=srv;"_s + tail + u"Trusted_Connection=Yes;"_s;
+        QTest::newRow("SSPI with a server SPN")
+            << u"SQLOLEDB.1"_s
+            << u"Data Source=srv;Integrated Security=SSPI;Server SPN=MSSQLSvc/srv.corp:1433"_s
+            << QString()
+            << u"DRIVER=FreeTDS;SERVER=srv;"_s + tail +
+                   u"Trusted_Connection=Yes;ServerSPN=MSSQLSvc/srv.corp:1433;"_s;
+        // FreeTDS logs in by NTLM when the user name holds a backslash.
+        QTest::newRow("DOMAIN\\name")
+            << u"SQLOLEDB.1"_s << u"Data Source=srv;User ID=CORP\\ivanov;Password=x"_s << QString()
+            << u"DRIVER=FreeTDS;SERVER=srv;"_s + tail + u"UID=CORP\\ivanov;PWD=x;"_s;
         QTest::newRow("quoted password")
             << u"SQLOLEDB.1"_s << u"Data Source=srv;User ID=sa;Password=\"a;b}c\""_s << QString()
             << u"DRIVER=FreeTDS;SERVER=srv;"_s + tail + u"UID=sa;PWD={a;b}c};"_s;
@@ -73,12 +88,138 @@ private slots:
                                             u"Data Source=.\\SQLEXPRESS;User ID=sa;Password=x"_s,
                                             {}, resolve),
                  u"DRIVER=FreeTDS;SERVER=localhost;PORT=49170;TDS_Version=7.4;ClientCharset=UTF-8;"
-                 u"UID=sa;PWD=x;"_s);
+                 u"Encryption=request;UID=sa;PWD=x;"_s);
         QCOMPARE(asked, QStringList{u"localhost|SQLEXPRESS"_s});
         // An explicit port needs no lookup.
         db::toOdbcConnectionString(u"SQLOLEDB.1"_s, u"Data Source=h\\i,1500;User ID=sa"_s, {},
                                    resolve);
         QCOMPARE(asked.size(), 1);
+    }
+
+    // The providers' encryption keywords and defaults, as FreeTDS gets them.
+    void encryption_data()
+    {
+        QTest::addColumn<QString>("provider");
+        QTest::addColumn<QString>("keywords");
+        QTest::addColumn<QString>("encryption");
+        QTest::addColumn<bool>("verified");
+        QTest::newRow("SQLOLEDB, nothing said")
+            << u"SQLOLEDB.1"_s << QString() << u"request"_s << false;
+        QTest::newRow("no provider") << QString() << QString() << u"request"_s << false;
+        QTest::newRow("MSOLEDBSQL 18, nothing said")
+            << u"MSOLEDBSQL"_s << QString() << u"request"_s << false;
+        QTest::newRow("SQLNCLI11, nothing said")
+            << u"SQLNCLI11"_s << QString() << u"request"_s << false;
+        QTest::newRow("MSOLEDBSQL19, nothing said")
+            << u"MSOLEDBSQL19"_s << QString() << u"require"_s << true;
+        QTest::newRow("MSOLEDBSQL19.1, nothing said")
+            << u"msoledbsql19.1"_s << QString() << u"require"_s << true;
+        QTest::newRow("MSOLEDBSQL19, certificate trusted")
+            << u"MSOLEDBSQL19"_s << u"TrustServerCertificate=yes"_s << u"require"_s << false;
+        QTest::newRow("MSOLEDBSQL19, optional")
+            << u"MSOLEDBSQL19"_s << u"Encrypt=Optional"_s << u"request"_s << false;
+        QTest::newRow("MSOLEDBSQL19, use encryption false")
+            << u"MSOLEDBSQL19"_s << u"Use Encryption for Data=False"_s << u"request"_s << false;
+        QTest::newRow("SQLOLEDB, use encryption true")
+            << u"SQLOLEDB.1"_s << u"Use Encryption for Data=True"_s << u"require"_s << true;
+        QTest::newRow("SQLOLEDB, use encryption, trusted")
+            << u"SQLOLEDB.1"_s << u"Use Encryption for Data=True;Trust Server Certificate=True"_s
+            << u"require"_s << false;
+        QTest::newRow("Encrypt=yes") << u"SQLNCLI10"_s << u"Encrypt=yes"_s << u"require"_s << true;
+        QTest::newRow("Encrypt=Mandatory, blanks and case")
+            << u"MSOLEDBSQL"_s << u" encrypt = MANDATORY ; trustservercertificate= No"_s
+            << u"require"_s << true;
+        QTest::newRow("Encrypt=no") << u"SQLOLEDB"_s << u"Encrypt=no"_s << u"request"_s << false;
+        QTest::newRow("Encrypt=false")
+            << u"MSOLEDBSQL19"_s << u"Encrypt=false"_s << u"request"_s << false;
+        QTest::newRow("the later keyword wins")
+            << u"SQLOLEDB.1"_s << u"Encrypt=yes;Use Encryption for Data=False"_s << u"request"_s
+            << false;
+        QTest::newRow("trust without encryption changes nothing")
+            << u"SQLOLEDB.1"_s << u"TrustServerCertificate=yes"_s << u"request"_s << false;
+    }
+    void encryption()
+    {
+        QFETCH(QString, provider);
+        QFETCH(QString, keywords);
+        QFETCH(QString, encryption);
+        QFETCH(bool, verified);
+        const QString ado = u"Data Source=db1.corp,1500;User ID=sa;Password=x;"_s + keywords;
+        const db::OdbcTarget target =
+            db::toOdbcTarget(provider, ado, {}, {}, QFINDTESTDATA("tst_connectionstring.cpp"));
+        const QString odbc = target.connectionString;
+        QVERIFY2(odbc.contains(u";Encryption="_s + encryption + u';'), qPrintable(odbc));
+        QCOMPARE(odbc.count(u"Encryption="_s), 1);
+        QVERIFY2(odbc.endsWith(u"UID=sa;PWD=x;"_s), qPrintable(odbc));
+        if (!verified) {
+            QVERIFY(target.freetdsConf.isEmpty());
+            QVERIFY2(odbc.startsWith(u"DRIVER=FreeTDS;SERVER=db1.corp;PORT=1500;"_s),
+                     qPrintable(odbc));
+            return;
+        }
+        // The certificate is checked through a section of FreeTDS's configuration file, which
+        // alone can name the authorities' file; the server is then named there, not here.
+        QVERIFY2(odbc.startsWith(u"DRIVER=FreeTDS;SERVERNAME=dbsetup_verified;"_s),
+                 qPrintable(odbc));
+        QVERIFY(!odbc.contains(u"SERVER="_s));
+        const QStringList lines = target.freetdsConf.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.value(0), u"[dbsetup_verified]"_s);
+        const QStringList expected{u"host = db1.corp"_s, u"port = 1500"_s,
+                                   u"encryption = require"_s,
+                                   u"ca file = "_s + QFINDTESTDATA("tst_connectionstring.cpp"),
+                                   u"check certificate hostname = yes"_s};
+        for (const QString& line : expected)
+            QVERIFY2(lines.contains(u'\t' + line), qPrintable(target.freetdsConf));
+    }
+
+    // Values no provider knows, and strict encryption, which FreeTDS cannot do, stop the
+    // connection with a reason rather than making it weaker than asked.
+    void encryptionRefused_data()
+    {
+        QTest::addColumn<QString>("provider");
+        QTest::addColumn<QString>("keywords");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("Encrypt=strict")
+            << u"MSOLEDBSQL19"_s << u"Encrypt=strict"_s << u"строгого шифрования (TDS 8.0)"_s;
+        QTest::newRow("Use Encryption for Data=Strict")
+            << u"MSOLEDBSQL19.1"_s << u"Use Encryption for Data=Strict"_s
+            << u"\"Use Encryption for Data=Strict\""_s;
+        QTest::newRow("Encrypt=maybe")
+            << u"SQLOLEDB.1"_s << u"Encrypt=maybe"_s << u"Недопустимое значение \"maybe\""_s;
+        QTest::newRow("Encrypt empty")
+            << u"SQLOLEDB.1"_s << u"Encrypt="_s << u"параметра подключения \"Encrypt\""_s;
+        QTest::newRow("trust mandatory")
+            << u"SQLOLEDB.1"_s << u"Encrypt=yes;TrustServerCertificate=mandatory"_s
+            << u"\"TrustServerCertificate\": допустимы yes, no, true и false"_s;
+        QTest::newRow("trust 1") << u"MSOLEDBSQL19"_s << u"Trust Server Certificate=1"_s
+                                 << u"\"Trust Server Certificate\""_s;
+    }
+    void encryptionRefused()
+    {
+        QFETCH(QString, provider);
+        QFETCH(QString, keywords);
+        QFETCH(QString, reason);
+        try {
+            db::toOdbcTarget(provider, u"Data Source=srv;User ID=sa;Password=x;"_s + keywords, {},
+                             {}, QFINDTESTDATA("tst_connectionstring.cpp"));
+            QFAIL("connected all the same");
+        } catch (const Error& e) {
+            QVERIFY2(e.message().contains(reason), qPrintable(e.message()));
+        }
+    }
+
+    // Checking the certificate needs the authorities' file; without one nothing is connected.
+    void verificationWithoutAuthoritiesFails()
+    {
+        try {
+            db::toOdbcTarget(u"MSOLEDBSQL19"_s, u"Data Source=srv;User ID=sa;Password=x"_s, {}, {},
+                             u"/nonexistent/ca.crt"_s);
+            QFAIL("connected all the same");
+        } catch (const Error& e) {
+            QVERIFY2(e.message().contains(u"/nonexistent/ca.crt"_s), qPrintable(e.message()));
+            QVERIFY2(e.message().contains(u"TrustServerCertificate=yes"_s),
+                     qPrintable(e.message()));
+        }
     }
 
     void unknownProviderFails()

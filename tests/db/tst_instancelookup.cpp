@@ -21,12 +21,14 @@ QByteArray reply(const QByteArray& text)
     return out + text;
 }
 
-// A Browser on a loopback port of its own: answers one request with a prepared reply (or not
-// at all) and keeps what it was asked.
+// A Browser on a loopback port of its own: answers the one request it expects, byte for byte,
+// with a prepared reply (or not at all) and keeps what it was asked. Like the service, it ignores
+// a request it cannot read.
 class FakeBrowser
 {
 public:
-    explicit FakeBrowser(QByteArray answer) : m_answer(std::move(answer))
+    explicit FakeBrowser(QByteArray answer, QByteArray expected = {})
+        : m_answer(std::move(answer)), m_expected(std::move(expected))
     {
         m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in address{};
@@ -45,7 +47,7 @@ public:
             if (n <= 0)
                 return;
             request = buffer.left(n);
-            if (!m_answer.isEmpty())
+            if (!m_answer.isEmpty() && (m_expected.isEmpty() || request == m_expected))
                 ::sendto(m_fd, m_answer.constData(), size_t(m_answer.size()), 0,
                          reinterpret_cast<sockaddr*>(&from), fromLength);
         });
@@ -61,6 +63,7 @@ public:
 
 private:
     QByteArray m_answer;
+    QByteArray m_expected;
     int m_fd = -1;
     quint16 m_port = 0;
     std::thread m_thread;
@@ -80,48 +83,111 @@ class TestInstanceLookup : public QObject
     Q_OBJECT
 
 private slots:
-    void portFromReply_data()
+    void request_data()
+    {
+        QTest::addColumn<QString>("instance");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("usual") << u"SQLEXPRESS"_s << QByteArray("\x04SQLEXPRESS\0", 12);
+        QTest::newRow("32 bytes, the most")
+            << QString(32, u'A') << QByteArray(1, '\x04') + QByteArray(32, 'A') + '\0';
+    }
+    void request()
+    {
+        QFETCH(QString, instance);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(db::instanceRequest(instance), bytes);
+    }
+
+    void requestRefusesWhatCannotBeSent_data()
+    {
+        QTest::addColumn<QString>("instance");
+        QTest::newRow("33 bytes") << QString(33, u'A');
+        QTest::newRow("outside Latin-1") << u"ЭКЗЕМПЛЯР"_s;
+    }
+    void requestRefusesWhatCannotBeSent()
+    {
+        QFETCH(QString, instance);
+        QVERIFY_THROWS_EXCEPTION(db::DbError, db::instanceRequest(instance));
+    }
+
+    void parseReply_data()
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("instance");
+        QTest::addColumn<int>("status");
         QTest::addColumn<int>("port");
+        using R = db::InstanceReply;
         const QByteArray one =
             "ServerName;DB1;InstanceName;SQLEXPRESS;IsClustered;No;Version;15.0.2000.5;tcp;49170;;";
-        QTest::newRow("one instance") << reply(one) << u"SQLEXPRESS"_s << 49170;
-        QTest::newRow("name case ignored") << reply(one) << u"sqlexpress"_s << 49170;
-        QTest::newRow("another instance") << reply(one) << u"OTHER"_s << 0;
+        QTest::newRow("one instance") << reply(one) << u"SQLEXPRESS"_s << int(R::Found) << 49170;
+        QTest::newRow("name case ignored")
+            << reply(one) << u"sqlexpress"_s << int(R::Found) << 49170;
+        QTest::newRow("another instance")
+            << reply(one) << u"OTHER"_s << int(R::NoSuchInstance) << 0;
         QTest::newRow("second of two")
-            << reply("ServerName;DB1;InstanceName;A;IsClustered;No;tcp;1500;;"
-                     "ServerName;DB1;InstanceName;B;IsClustered;No;np;\\\\DB1\\pipe;tcp;1600;;")
-            << u"B"_s << 1600;
+            << reply("ServerName;DB1;InstanceName;A;IsClustered;No;Version;15.0.2000.5;"
+                     "tcp;1500;;"
+                     "ServerName;DB1;InstanceName;B;IsClustered;No;Version;15.0.2000.5;"
+                     "np;\\\\DB1\\pipe\\MSSQL$B\\sql\\query;tcp;1600;;")
+            << u"b"_s << int(R::Found) << 1600;
+        // An instance named like a protocol is still only a name.
+        QTest::newRow("instance named tcp")
+            << reply("ServerName;DB1;InstanceName;tcp;IsClustered;No;Version;1;np;p;;"
+                     "ServerName;DB1;InstanceName;X;IsClustered;No;Version;1;tcp;1700;;")
+            << u"tcp"_s << int(R::NoTcp) << 0;
+        QTest::newRow("banyan vines before tcp")
+            << reply("ServerName;H;InstanceName;A;IsClustered;No;Version;1;"
+                     "bv;tcp;g;tcp;g;tcp;tcp;1800;;")
+            << u"A"_s << int(R::Found) << 1800;
         QTest::newRow("no tcp")
-            << reply("ServerName;DB1;InstanceName;A;IsClustered;No;np;\\\\DB1\\pipe;;") << u"A"_s
-            << 0;
+            << reply("ServerName;DB1;InstanceName;A;IsClustered;No;Version;15.0.2000.5;"
+                     "np;\\\\DB1\\pipe\\sql\\query;;")
+            << u"A"_s << int(R::NoTcp) << 0;
         QTest::newRow("port out of range")
-            << reply("ServerName;DB1;InstanceName;A;tcp;70000;;") << u"A"_s << 0;
+            << reply("ServerName;DB1;InstanceName;A;IsClustered;No;tcp;70000;;") << u"A"_s
+            << int(R::Malformed) << 0;
+        QTest::newRow("port not a number")
+            << reply("ServerName;DB1;InstanceName;A;IsClustered;No;tcp;x1433;;") << u"A"_s
+            << int(R::Malformed) << 0;
         QTest::newRow("wrong kind") << QByteArray("\x04"
                                                   "A")
-                                    << u"A"_s << 0;
-        QTest::newRow("cut short") << reply(one).left(2) << u"SQLEXPRESS"_s << 0;
-        QTest::newRow("length beyond the data") << QByteArray("\x05\xff\xff"
-                                                              "InstanceName;A;tcp;1500;;",
-                                                              28)
-                                                << u"A"_s << 1500;
+                                    << u"A"_s << int(R::Malformed) << 0;
+        QTest::newRow("header only, cut short")
+            << reply(one).left(2) << u"SQLEXPRESS"_s << int(R::Malformed) << 0;
+        QTest::newRow("size beyond the data")
+            << reply(one).chopped(1) << u"SQLEXPRESS"_s << int(R::Malformed) << 0;
+        QTest::newRow("data beyond the size") << reply(one) + "ServerName;X;InstanceName;Y;tcp;1;;"
+                                              << u"Y"_s << int(R::Malformed) << 0;
+        QTest::newRow("size read little-endian")
+            << reply(QByteArray("ServerName;H;InstanceName;A;IsClustered;No;Version;1;tcp;1500;") +
+                     QByteArray(300, 'x') + ";;")
+            << u"A"_s << int(R::Found) << 1500;
+        QTest::newRow("no closing ;;")
+            << reply("ServerName;H;InstanceName;A;IsClustered;No;Version;1;tcp;1500") << u"A"_s
+            << int(R::Malformed) << 0;
+        QTest::newRow("not an instance record")
+            << reply("Hello;world;;") << u"A"_s << int(R::Malformed) << 0;
     }
-    void portFromReply()
+    void parseReply()
     {
         QFETCH(QByteArray, reply);
         QFETCH(QString, instance);
+        QFETCH(int, status);
         QFETCH(int, port);
-        QCOMPARE(int(db::instancePortFromReply(reply, instance)), port);
+        const db::InstanceReply parsed = db::parseInstanceReply(reply, instance);
+        QCOMPARE(int(parsed.status), status);
+        QCOMPARE(int(parsed.port), port);
     }
 
+    // The service answers only a request it can read: the exact bytes are what it gets.
     void asksTheBrowser()
     {
-        FakeBrowser browser(reply("ServerName;H;InstanceName;SQLEXPRESS;tcp;14330;;"));
+        FakeBrowser browser(reply("ServerName;H;InstanceName;SQLEXPRESS;IsClustered;No;"
+                                  "Version;15.0.2000.5;tcp;14330;;"),
+                            QByteArray("\x04SQLEXPRESS\0", 12));
         QCOMPARE(db::lookupInstancePort(u"127.0.0.1"_s, u"SQLEXPRESS"_s, 5000, browser.port()),
                  quint16(14330));
-        QCOMPARE(browser.request, QByteArray("\x04SQLEXPRESS"));
+        QCOMPARE(browser.request, QByteArray("\x04SQLEXPRESS\0", 12));
     }
 
     void failuresSayWhy_data()
@@ -134,6 +200,10 @@ private slots:
         QTest::newRow("no answer") << QByteArray() << true << u"не ответила"_s;
         QTest::newRow("no TCP") << reply("ServerName;H;InstanceName;X;np;p;;") << true
                                 << u"не принимает соединения по TCP/IP"_s;
+        QTest::newRow("other instance only") << reply("ServerName;H;InstanceName;Y;tcp;1500;;")
+                                             << true << u"нет экземпляра SQL Server \"X\""_s;
+        QTest::newRow("garbled") << QByteArray("\x05\x0a\x00garbage...", 13) << true
+                                 << u"не удалось разобрать"_s;
     }
     void failuresSayWhy()
     {
