@@ -123,16 +123,23 @@ void checkOdbc(const QString& odbc, const QString& driver, const QString& user,
 {
     const Pairs tds = freeTdsPairs(odbc);
     const QStringList keys = keysOf(tds);
-    FUZZ_CHECK(keys.size() >= 4 && keys[0] == u"DRIVER"_s && keys[1] == u"SERVER"_s, show(odbc));
+    // SERVERNAME: a section of the configuration file written for a certificate check.
+    FUZZ_CHECK(keys.size() >= 4 && keys[0] == u"DRIVER"_s &&
+                   (keys[1] == u"SERVER"_s || keys[1] == u"SERVERNAME"_s),
+               show(odbc));
     for (const QString& key : keys) {
-        FUZZ_CHECK(key == u"DRIVER"_s || key == u"SERVER"_s || key == u"PORT"_s ||
-                       key == u"TDS_VERSION"_s || key == u"CLIENTCHARSET"_s ||
-                       key == u"TRUSTED_CONNECTION"_s || key == u"UID"_s || key == u"PWD"_s,
+        FUZZ_CHECK(key == u"DRIVER"_s || key == u"SERVER"_s || key == u"SERVERNAME"_s ||
+                       key == u"PORT"_s || key == u"TDS_VERSION"_s || key == u"CLIENTCHARSET"_s ||
+                       key == u"ENCRYPTION"_s || key == u"TRUSTED_CONNECTION"_s ||
+                       key == u"SERVERSPN"_s || key == u"UID"_s || key == u"PWD"_s,
                    show(odbc));
         FUZZ_CHECK(keys.count(key) == 1, show(odbc));
     }
     FUZZ_CHECK(valueOf(tds, u"DRIVER"_s) == driver, show(odbc));
-    if (!integrated || !user.isEmpty()) {
+    // Never "off": that would send the password in clear text.
+    const QString encryption = valueOf(tds, u"ENCRYPTION"_s);
+    FUZZ_CHECK(encryption == u"request"_s || encryption == u"require"_s, show(odbc));
+    if (!integrated) {
         FUZZ_CHECK(valueOf(tds, u"UID"_s) == user, show(odbc));
         if (!password.isEmpty() || !user.isEmpty())
             FUZZ_CHECK(valueOf(tds, u"PWD"_s) == password, show(odbc));

@@ -388,8 +388,13 @@ QString TFormDB::connectForBatch(const QString& databaseName, const QString& fil
         if (!_CurrentDBName.isEmpty())
             name = _CurrentDBName;
     }
-    if (!ConnectServer())
-        throw MyException(u"Не удалось подключиться к базе данных."_s);
+    if (!ConnectServer()) {
+        // A script's log is all its operator reads: the server's or the driver's reason follows.
+        const QString reason = m_server.lastFailure();
+        const Error cause(reason);
+        throw MyException({}, u"Не удалось подключиться к базе данных."_s,
+                          reason.isEmpty() ? nullptr : &cause);
+    }
     return name;
 }
 
