@@ -86,9 +86,10 @@ int PacketChannel::receive(int flags)
     do {
         n = ::recv(m_fd, target, readChunk, flags);
     } while (n < 0 && errno == EINTR);
+    const int error = errno; // before the resize, which may allocate
     if (!m_tls)
         m_in.resize(old + std::max<qsizetype>(n, 0));
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+    if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK))
         return 0;
     if (n <= 0) {
         m_lost = true;
