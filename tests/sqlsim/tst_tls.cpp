@@ -144,7 +144,9 @@ private:
         return m_dir.filePath(forced ? u"forced.log"_s : u"plain.log"_s);
     }
     QStringList logLines(bool forced) const;
-    bool connectWith(OdbcClient& client, bool forced, const QString& encryption);
+    // False with the driver's SQLSTATE in *state when the connection fails.
+    bool connectWith(OdbcClient& client, bool forced, const QString& encryption,
+                     QString* state = nullptr);
 
     QTemporaryDir m_dir;
     SqlsimProcess m_plain;
@@ -167,7 +169,8 @@ QStringList TestTls::logLines(bool forced) const
     return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
 
-bool TestTls::connectWith(OdbcClient& client, bool forced, const QString& encryption)
+bool TestTls::connectWith(OdbcClient& client, bool forced, const QString& encryption,
+                          QString* state)
 {
     QString text =
         OdbcClient::connectionString(server(forced).port(), u"sa"_s, server(forced).password());
@@ -178,8 +181,18 @@ bool TestTls::connectWith(OdbcClient& client, bool forced, const QString& encryp
     const SQLRETURN rc =
         SQLDriverConnectW(client.dbc(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS,
                           nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(rc)) {
+        SQLWCHAR code[6] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        SQLWCHAR message[512] = {};
+        SQLGetDiagRecW(SQL_HANDLE_DBC, client.dbc(), 1, code, &native, message, 512, &length);
+        if (state != nullptr)
+            *state = QString::fromUtf16(reinterpret_cast<const char16_t*>(code), 5);
+        return false;
+    }
     // As OdbcClient::connect does: FreeTDS leaves the server's 4096-byte TEXTSIZE.
-    return SQL_SUCCEEDED(rc) && client.exec(u"SET TEXTSIZE 2147483647"_s).ok;
+    return client.exec(u"SET TEXTSIZE 2147483647"_s).ok;
 }
 
 void TestTls::preLoginAnswer_data()
@@ -257,10 +270,13 @@ void TestTls::freetdsEncryption()
 
     const qsizetype before = logLines(forced).size();
     OdbcClient client;
-    const bool connected = connectWith(client, forced, encryption);
+    QString state;
+    const bool connected = connectWith(client, forced, encryption, &state);
     const QStringList added = logLines(forced).mid(before);
     if (logged.isEmpty()) {
+        // The server hangs up after its answer; the driver reports a failed connection.
         QVERIFY(!connected);
+        QCOMPARE(state, u"08001"_s);
         QCOMPARE(added, QStringList{u"login refused: the client cannot encrypt and the server "
                                     u"requires it"_s});
         return;
