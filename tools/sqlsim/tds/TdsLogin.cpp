@@ -135,9 +135,9 @@ QByteArray preLoginReply(quint32 programVersion, quint8 encryption)
         d.u16be(static_cast<quint16>(programVersion >> 16)); // major, minor
         d.u16be(static_cast<quint16>(programVersion));       // build
         d.u16be(0);                                          // sub-build
-        d.u8(encryption);
-        d.u8(0x00); // instance: the default one
-        d.u8(0x00); // no MARS
+        d.u8(encryption);                                    // as chosen
+        d.u8(0x00);                                          // instance: the default one
+        d.u8(0x00);                                          // no MARS
         return d.data();
     }();
     TdsWriter out;
