@@ -1407,6 +1407,22 @@ void TdsWireTest::hostileInputNeverCrashes()
         }
     }
     QVERIFY_THROWS_EXCEPTION(tds::ProtocolError, tds::parseLogin7(login.left(50)));
+
+    // PRELOGIN option tables pointing outside themselves, or never ending.
+    const QByteArray preLogin("\x00\x00\x0B\x00\x06" // VERSION at 11
+                              "\x01\x00\x11\x00\x01" // ENCRYPTION at 17
+                              "\xFF\x0F\x00\x07\xD0\x00\x00\x01",
+                              18);
+    QCOMPARE(tds::preLoginEncryption(preLogin), quint8(0x01));
+    for (int round = 0; round < 5'000; ++round) {
+        QByteArray damaged = preLogin.left(random.bounded(int(preLogin.size()) + 1));
+        for (int k = 0; k < 3 && !damaged.isEmpty(); ++k)
+            damaged[random.bounded(int(damaged.size()))] = static_cast<char>(random.bounded(256));
+        try {
+            tds::preLoginEncryption(damaged);
+        } catch (const tds::ProtocolError&) {
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TdsWireTest)
