@@ -6,6 +6,7 @@
 #include "TdsBuffer.h"
 #include "TdsListener.h"
 #include "TdsLogin.h"
+#include "TdsReply.h"
 #include "TdsTypes.h"
 
 #include <QCryptographicHash>
@@ -15,6 +16,7 @@
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 #include <arpa/inet.h>
 #include <atomic>
 #include <mutex>
@@ -502,6 +504,8 @@ private slots:
     void multipleResultsKeepInSync();
     void errorsAndMissingDone();
     void progressArrivesBeforeTheStatementEnds();
+    void onlyTheLastPacketEndsTheReply_data();
+    void onlyTheLastPacketEndsTheReply();
     void cancelFromAnotherThread();
     void closingWithUnreadRowsStaysInSync();
     void twoClientsAtOnce();
@@ -920,6 +924,65 @@ void TdsWireTest::progressArrivesBeforeTheStatementEnds()
     QVERIFY(st.diagnostics().join(u'\n').contains(u"Finished."_s));
     QCOMPARE(SQLMoreResults(st.handle), SQLRETURN(SQL_NO_DATA));
     QVERIFY(client().exec(u"ping"_s).ok);
+}
+
+void TdsWireTest::onlyTheLastPacketEndsTheReply_data()
+{
+    QTest::addColumn<int>("steps");        // messages flushed before the reply ends
+    QTest::addColumn<int>("messageChars"); // the length of each message's text
+
+    QTest::newRow("one step") << 1 << 20;
+    QTest::newRow("three steps") << 3 << 20;
+    QTest::newRow("a step longer than a packet") << 2 << 3000;
+}
+
+void TdsWireTest::onlyTheLastPacketEndsTheReply()
+{
+    QFETCH(int, steps);
+    QFETCH(int, messageChars);
+
+    int fds[2];
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    const int peer = fds[1];
+    {
+        tds::PacketChannel channel(fds[0]);
+        tds::TdsReply reply(channel, u"SRV"_s, tds::tds74);
+        for (int i = 0; i < steps; ++i) {
+            reply.message({3211, 1, 0, QString(messageChars, u'p'), {}, 1});
+            reply.done(DoneKind::Statement, std::nullopt, false);
+            reply.flush();
+        }
+        reply.message({3014, 1, 0, u"Finished."_s, {}, 1});
+        reply.done(DoneKind::Statement, std::nullopt, false);
+        reply.finish();
+    } // closes its end
+    QByteArray wire;
+    char buffer[4096];
+    for (ssize_t n; (n = ::recv(peer, buffer, sizeof buffer, 0)) > 0;)
+        wire.append(buffer, n);
+    ::close(peer);
+
+    QList<quint8> statuses;
+    QByteArray tokens;
+    for (qsizetype at = 0; at < wire.size();) {
+        QVERIFY(wire.size() - at >= 8);
+        QCOMPARE(quint8(wire[at]), quint8(0x04));
+        const qsizetype length = qFromBigEndian<quint16>(wire.constData() + at + 2);
+        QVERIFY(length > 8 && at + length <= wire.size());
+        statuses << quint8(wire[at + 1]);
+        tokens += wire.mid(at + 8, length - 8);
+        at += length;
+    }
+    // Each flush is a packet of its own, none but the last carries end-of-message: a client
+    // that honours the bit reads the steps and the end as one reply.
+    QVERIFY(statuses.size() > steps);
+    QCOMPARE(statuses.last(), quint8(0x01));
+    QCOMPARE(statuses.count(quint8(0x00)), statuses.size() - 1);
+    // The DONE of every step announces that more follows; the last one does not.
+    const QByteArray doneMore("\xFD\x01\x00", 3);
+    const QByteArray doneFinal("\xFD\x00\x00", 3);
+    QCOMPARE(tokens.count(doneMore), steps);
+    QVERIFY(tokens.endsWith(doneFinal + QByteArray(10, '\0')));
 }
 
 void TdsWireTest::cancelFromAnotherThread()
@@ -1344,6 +1407,22 @@ void TdsWireTest::hostileInputNeverCrashes()
         }
     }
     QVERIFY_THROWS_EXCEPTION(tds::ProtocolError, tds::parseLogin7(login.left(50)));
+
+    // PRELOGIN option tables pointing outside themselves, or never ending.
+    const QByteArray preLogin("\x00\x00\x0B\x00\x06" // VERSION at 11
+                              "\x01\x00\x11\x00\x01" // ENCRYPTION at 17
+                              "\xFF\x0F\x00\x07\xD0\x00\x00\x01",
+                              18);
+    QCOMPARE(tds::preLoginEncryption(preLogin), quint8(0x01));
+    for (int round = 0; round < 5'000; ++round) {
+        QByteArray damaged = preLogin.left(random.bounded(int(preLogin.size()) + 1));
+        for (int k = 0; k < 3 && !damaged.isEmpty(); ++k)
+            damaged[random.bounded(int(damaged.size()))] = static_cast<char>(random.bounded(256));
+        try {
+            tds::preLoginEncryption(damaged);
+        } catch (const tds::ProtocolError&) {
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TdsWireTest)

@@ -3,6 +3,7 @@
 #include "Engine.h"
 #include "RequestLog.h"
 #include "TdsListener.h"
+#include "TlsSession.h"
 
 #include <QFile>
 #include <QHash>
@@ -34,6 +35,8 @@ const char usage[] =
     "                        --drop-connection it applies to)\n"
     "  --drop-next-login     closes the connection of the next login without an answer;\n"
     "                        repeated, of as many logins\n"
+    "  --force-encryption    every connection encrypted (TLS with a self-signed certificate);\n"
+    "                        a client that cannot encrypt is refused\n"
     "  --help                this text\n";
 
 int fail(const QString& text)
@@ -69,6 +72,7 @@ int main(int argc, char** argv)
     options.dataDir = u"./sqlsim-data"_s;
     quint16 port = 1433;
     QString logPath;
+    bool forceEncryption = false;
     for (int i = 1; i < argc; ++i) {
         const QString option = QString::fromLocal8Bit(argv[i]);
         if (option == u"--help"_s || option == u"-h"_s) {
@@ -81,6 +85,10 @@ int main(int argc, char** argv)
         }
         if (option == u"--drop-next-login"_s) {
             ++options.dropLogins;
+            continue;
+        }
+        if (option == u"--force-encryption"_s) {
+            forceEncryption = true;
             continue;
         }
         static const QStringList valueOptions = {
@@ -151,6 +159,14 @@ int main(int argc, char** argv)
         }
         settings.log = &log;
     }
+    // Like a server with no certificate of its own: a self-signed one, made at start-up.
+    QString tlsError;
+    settings.tls = sqlsim::tds::TlsContext::create(u"sqlsim"_s, &tlsError);
+    if (!settings.tls) {
+        std::fprintf(stderr, "sqlsim: no TLS: %s\n", qPrintable(tlsError));
+        return 1;
+    }
+    settings.forceEncryption = forceEncryption;
     const QHash<QString, QString> accounts = readAccounts(options.loginsFile);
     settings.windowsPassword = [accounts](const QString& account) -> std::optional<QString> {
         const auto it = accounts.constFind(account.toLower());

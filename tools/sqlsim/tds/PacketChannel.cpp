@@ -1,6 +1,7 @@
 #include "PacketChannel.h"
 
 #include "TdsBuffer.h"
+#include "TlsSession.h"
 
 #include <QtEndian>
 #include <cerrno>
@@ -60,19 +61,67 @@ bool PacketChannel::fill()
         m_in.remove(0, m_inPos);
         m_inPos = 0;
     }
+    // A TLS read may end inside a record and bring no clear byte yet.
     const qsizetype old = m_in.size();
-    m_in.resize(old + readChunk);
-    for (;;) {
-        const ssize_t n = ::recv(m_fd, m_in.data() + old, readChunk, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        m_in.resize(old + std::max<qsizetype>(n, 0));
-        if (n <= 0) {
-            m_lost = true;
+    while (m_in.size() == old) {
+        if (receive(0) < 0)
             return false;
-        }
-        return true;
     }
+    return true;
+}
+
+int PacketChannel::receive(int flags)
+{
+    const qsizetype old = m_in.size();
+    QByteArray raw;
+    char* target = nullptr;
+    if (m_tls) {
+        raw.resize(readChunk);
+        target = raw.data();
+    } else {
+        m_in.resize(old + readChunk);
+        target = m_in.data() + old;
+    }
+    ssize_t n = 0;
+    do {
+        n = ::recv(m_fd, target, readChunk, flags);
+    } while (n < 0 && errno == EINTR);
+    const int error = errno; // before the resize, which may allocate
+    if (!m_tls)
+        m_in.resize(old + std::max<qsizetype>(n, 0));
+    if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK))
+        return 0;
+    if (n <= 0) {
+        m_lost = true;
+        return -1;
+    }
+    if (m_tls) {
+        m_tls->feed(raw.constData(), n);
+        if (!m_tls->decrypt(&m_in)) {
+            m_lost = true;
+            return -1;
+        }
+    }
+    return 1;
+}
+
+void PacketChannel::startTls(std::unique_ptr<TlsSession> session)
+{
+    m_tls = std::move(session);
+    const QByteArray early = m_in.mid(m_inPos);
+    m_in.clear();
+    m_inPos = 0;
+    m_tls->feed(early.constData(), early.size());
+    if (!m_tls->decrypt(&m_in))
+        m_lost = true;
+}
+
+void PacketChannel::stopTls()
+{
+    if (!m_tls)
+        return;
+    m_in.append(m_tls->takeUnread());
+    m_tls.reset();
 }
 
 void PacketChannel::consume(qsizetype count)
@@ -131,17 +180,8 @@ bool PacketChannel::takeAttention()
     pollfd p{m_fd, POLLIN, 0};
     // Whatever else a client sends while its request runs waits in m_in; a flood of it is
     // left in the socket rather than in memory.
-    if (available() < readChunk * 16 && ::poll(&p, 1, 0) > 0) {
-        const qsizetype old = m_in.size();
-        m_in.resize(old + readChunk);
-        ssize_t n = 0;
-        do {
-            n = ::recv(m_fd, m_in.data() + old, readChunk, MSG_DONTWAIT);
-        } while (n < 0 && errno == EINTR);
-        m_in.resize(old + std::max<qsizetype>(n, 0));
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
-            m_lost = true;
-    }
+    if (available() < readChunk * 16 && ::poll(&p, 1, 0) > 0)
+        receive(MSG_DONTWAIT);
     if (available() >= headerSize && static_cast<quint8>(m_in[m_inPos]) == packet::Attention) {
         const qsizetype length = qFromBigEndian<quint16>(m_in.constData() + m_inPos + 2);
         if (length >= headerSize && available() >= length) {
@@ -154,6 +194,16 @@ bool PacketChannel::takeAttention()
 
 bool PacketChannel::writeAll(const char* data, qsizetype size)
 {
+    QByteArray records;
+    if (m_tls) {
+        if (!m_tls->encrypt(data, size)) {
+            m_lost = true;
+            return false;
+        }
+        records = m_tls->takeOutput();
+        data = records.constData();
+        size = records.size();
+    }
     while (size > 0) {
         const ssize_t n = ::send(m_fd, data, static_cast<size_t>(size), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
@@ -168,7 +218,7 @@ bool PacketChannel::writeAll(const char* data, qsizetype size)
     return true;
 }
 
-bool PacketChannel::send(const char* data, qsizetype size, bool endOfMessage)
+bool PacketChannel::send(const char* data, qsizetype size, bool endOfMessage, quint8 type)
 {
     if (m_lost || m_shutdown)
         return false;
@@ -182,7 +232,7 @@ bool PacketChannel::send(const char* data, qsizetype size, bool endOfMessage)
         const qsizetype chunk = std::min(room, size - offset);
         const bool last = offset + chunk == size;
         char header[headerSize];
-        header[0] = static_cast<char>(packet::Reply);
+        header[0] = static_cast<char>(type);
         header[1] = static_cast<char>(last && endOfMessage ? 0x01 : 0x00);
         qToBigEndian(static_cast<quint16>(chunk + headerSize), header + 2);
         qToBigEndian(m_spid, header + 4);

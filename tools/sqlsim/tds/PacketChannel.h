@@ -2,10 +2,13 @@
 
 #include <QByteArray>
 #include <atomic>
+#include <memory>
 
 // TDS packets over one blocking TCP socket: whole client messages in, replies out split at the
 // negotiated packet size, and a look at the socket without blocking for the client's attention.
 namespace sqlsim::tds {
+
+class TlsSession;
 
 namespace packet {
 constexpr quint8 SqlBatch = 0x01;
@@ -43,7 +46,14 @@ public:
 
     // Sends `size` bytes of a reply as packets; the last one carries the end-of-message bit
     // when endOfMessage is set. False (and lost()) once the client has gone.
-    bool send(const char* data, qsizetype size, bool endOfMessage);
+    bool send(const char* data, qsizetype size, bool endOfMessage, quint8 type = packet::Reply);
+
+    // From now on packets travel inside TLS records, with a session whose handshake is done.
+    // Bytes the client sent after its last handshake message are its first records.
+    void startTls(std::unique_ptr<TlsSession> session);
+    // Back to clear packets (after a login encrypted on its own).
+    void stopTls();
+    bool encrypted() const { return m_tls != nullptr; }
     int packetSize() const { return m_packetSize; }
     void setPacketSize(int size);
     void setSpid(quint16 spid) { m_spid = spid; }
@@ -54,6 +64,9 @@ public:
 private:
     qsizetype available() const { return m_in.size() - m_inPos; }
     bool fill();
+    // One read from the socket, its clear bytes appended to m_in: 1 read, 0 nothing there
+    // (MSG_DONTWAIT only), -1 the client has gone or its TLS broke.
+    int receive(int flags);
     void consume(qsizetype count);
     bool writeAll(const char* data, qsizetype size);
 
@@ -65,6 +78,7 @@ private:
     int m_packetSize = defaultPacketSize;
     quint16 m_spid = 51;
     quint8 m_packetId = 1;
+    std::unique_ptr<TlsSession> m_tls;
 };
 
 } // namespace sqlsim::tds

@@ -7,6 +7,7 @@
 #include "TdsReply.h"
 #include "TdsRequest.h"
 #include "TdsTypes.h"
+#include "TlsSession.h"
 
 using namespace Qt::StringLiterals;
 
@@ -79,9 +80,13 @@ void TdsConnection::run()
         while (m_channel.readMessage(&type, &payload)) {
             if (!m_session) {
                 if (type == packet::PreLogin) {
-                    const QByteArray reply = preLoginReply(m_server.programVersion());
-                    m_channel.send(reply.constData(), reply.size(), true);
+                    if (!preLogin(payload))
+                        break;
                 } else if (type == packet::Login7) {
+                    // Encrypted on its own: the answer and all after it go in clear text
+                    // (MS-TDS 2.2.6.5, ENCRYPTION).
+                    if (m_encryption == Encryption::LoginOnly)
+                        m_channel.stopTls();
                     if (m_server.takeLoginFault()) {
                         log(u"fault: connection closed instead of answering a login"_s);
                         break;
@@ -116,6 +121,43 @@ void TdsConnection::run()
     }
     m_channel.shutdown();
     m_session.reset();
+}
+
+bool TdsConnection::preLogin(const QByteArray& payload)
+{
+    const EncryptionChoice choice = chooseEncryption(
+        preLoginEncryption(payload), m_settings.tls != nullptr, m_settings.forceEncryption);
+    const QByteArray reply = preLoginReply(m_server.programVersion(), choice.answer);
+    if (!m_channel.send(reply.constData(), reply.size(), true))
+        return false;
+    if (choice.refuse) {
+        // The server closes the connection of a client that cannot encrypt (MS-TDS 2.2.6.5).
+        log(u"login refused: the client cannot encrypt and the server requires it"_s);
+        return false;
+    }
+    if (choice.mode == Encryption::None)
+        return true;
+    // The handshake travels as the payload of PRELOGIN packets both ways (MS-TDS 2.2.6.5).
+    auto session = std::make_unique<TlsSession>(m_settings.tls);
+    for (;;) {
+        quint8 type = 0;
+        QByteArray handshake;
+        if (!m_channel.readMessage(&type, &handshake) || type != packet::PreLogin)
+            return false;
+        session->feed(handshake.constData(), handshake.size());
+        const TlsSession::Step step = session->handshake();
+        const QByteArray answer = session->takeOutput();
+        if (!answer.isEmpty() &&
+            !m_channel.send(answer.constData(), answer.size(), true, packet::PreLogin))
+            return false;
+        if (step == TlsSession::Step::Failed)
+            return false;
+        if (step == TlsSession::Step::Done)
+            break;
+    }
+    m_channel.startTls(std::move(session));
+    m_encryption = choice.mode;
+    return !m_channel.lost();
 }
 
 void TdsConnection::refuse(const QString& user)
@@ -186,7 +228,10 @@ std::optional<QString> TdsConnection::integratedLogin(const QByteArray& negotiat
 bool TdsConnection::finishLogin(const QString& user, const QString& password,
                                 const QString& database, quint32 packetSize)
 {
-    log(u"login: %1%2"_s.arg(user, database.isEmpty() ? QString() : u" database="_s + database));
+    static const char* const encryptionNames[] = {"none", "login", "all"};
+    log(u"login: %1%2 encryption=%3"_s.arg(
+        user, database.isEmpty() ? QString() : u" database="_s + database,
+        QString::fromLatin1(encryptionNames[static_cast<int>(m_encryption)])));
     std::variant<std::unique_ptr<Session>, Message> result;
     try {
         result = m_server.login(user, password, database);

@@ -2,6 +2,7 @@
 
 #include "Engine.h"
 #include "PacketChannel.h"
+#include "TdsLogin.h"
 
 #include <QHash>
 #include <functional>
@@ -14,6 +15,7 @@ namespace sqlsim::tds {
 
 class RequestLog;
 class TdsReply;
+class TlsContext;
 
 struct ConnectionSettings
 {
@@ -23,6 +25,11 @@ struct ConnectionSettings
     // refuses them. Names compare case-insensitively.
     std::function<std::optional<QString>(const QString& account)> windowsPassword;
     quint16 spid = 51;
+    // The certificate clients may encrypt with; none answers every client that encryption is
+    // not supported.
+    std::shared_ptr<TlsContext> tls;
+    // Every connection encrypted, a client that cannot encrypt refused.
+    bool forceEncryption = false;
 };
 
 class TdsConnection
@@ -39,6 +46,8 @@ public:
     void shutdown();
 
 private:
+    // Answers PRELOGIN and runs the TLS handshake it settles on; false ends the connection.
+    bool preLogin(const QByteArray& payload);
     bool login(const QByteArray& payload);
     bool finishLogin(const QString& user, const QString& password, const QString& database,
                      quint32 packetSize);
@@ -60,6 +69,7 @@ private:
     ConnectionSettings m_settings;
     std::unique_ptr<Session> m_session;
     quint32 m_tdsVersion = 0;
+    Encryption m_encryption = Encryption::None;
 };
 
 } // namespace sqlsim::tds

@@ -90,7 +90,44 @@ Login7 parseLogin7(const QByteArray& payload)
     return login;
 }
 
-QByteArray preLoginReply(quint32 programVersion)
+quint8 preLoginEncryption(const QByteArray& payload)
+{
+    TdsReader in(payload);
+    for (;;) {
+        const quint8 token = in.u8();
+        if (token == 0xFF)
+            return encrypt::NotSupported;
+        const quint16 offset = in.u16be();
+        const quint16 length = in.u16be();
+        if (qsizetype(offset) + length > payload.size())
+            throw ProtocolError("PRELOGIN option outside the message");
+        if (token == 0x01 && length >= 1)
+            return static_cast<quint8>(payload[offset]);
+    }
+}
+
+EncryptionChoice chooseEncryption(quint8 client, bool certificate, bool force)
+{
+    // The high bit asks for a client certificate, which only changes how the login is
+    // checked; the low bits are the encryption the client wants.
+    client &= 0x7F;
+    if (!certificate)
+        return {encrypt::NotSupported, Encryption::None, false};
+    if (force) {
+        // ENCRYPT_REQ: the whole connection, and a client that cannot follow is turned away.
+        return {encrypt::Required, Encryption::All, client == encrypt::NotSupported};
+    }
+    switch (client) {
+    case encrypt::Off:
+        return {encrypt::Off, Encryption::LoginOnly, false};
+    case encrypt::NotSupported:
+        return {encrypt::NotSupported, Encryption::None, false};
+    default: // ON, and REQ which a client has no business sending
+        return {encrypt::On, Encryption::All, false};
+    }
+}
+
+QByteArray preLoginReply(quint32 programVersion, quint8 encryption)
 {
     // Option table (token, offset, length), 0xFF, then the data the offsets point at.
     const QByteArray data = [&] {
@@ -98,7 +135,7 @@ QByteArray preLoginReply(quint32 programVersion)
         d.u16be(static_cast<quint16>(programVersion >> 16)); // major, minor
         d.u16be(static_cast<quint16>(programVersion));       // build
         d.u16be(0);                                          // sub-build
-        d.u8(0x02);                                          // encryption not supported
+        d.u8(encryption);                                    // as chosen
         d.u8(0x00);                                          // instance: the default one
         d.u8(0x00);                                          // no MARS
         return d.data();

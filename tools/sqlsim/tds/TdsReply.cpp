@@ -289,7 +289,12 @@ void TdsReply::flush()
         return;
     // The reply is not over, so a DONE held now certainly has something after it.
     releaseHeldDone();
-    ship(true);
+    // A short packet without the end-of-message bit, as SQL Server sends RAISERROR ... WITH
+    // NOWAIT: the bit marks the last packet of the reply only (MS-TDS 2.2.3.1.2, Status).
+    QByteArray& data = m_out.data();
+    m_channel.send(data.constData(), data.size(), false);
+    data.clear();
+    pollAttention();
 }
 
 void TdsReply::dropConnection()

@@ -1,0 +1,123 @@
+// A second client, not FreeTDS: tedious against bin/sqlsim. Usage:
+//   node client.js PORT PASSWORD plain|forced BACKUP_FOLDER
+// Exits non-zero with the reason on the first thing that goes wrong.
+'use strict';
+
+const assert = require('node:assert/strict');
+const path = require('node:path');
+const { Connection, Request, TYPES } = require('tedious');
+
+const [port, password, serverKind, backupFolder] = process.argv.slice(2);
+
+function connect(encrypt) {
+  const connection = new Connection({
+    server: '127.0.0.1',
+    authentication: { type: 'default', options: { userName: 'sa', password } },
+    options: {
+      port: Number(port),
+      encrypt,
+      trustServerCertificate: true, // the simulator's certificate is self-signed
+      serverName: 'localhost', // a name for TLS, which takes no address
+      connectTimeout: 30000,
+      requestTimeout: 120000,
+    },
+  });
+  // Every server message, tagged with the request it arrived during.
+  connection.messages = [];
+  connection.current = null;
+  connection.on('infoMessage', (m) => connection.messages.push({ request: connection.current, number: m.number, text: m.message }));
+  connection.on('errorMessage', (m) => connection.messages.push({ request: connection.current, number: m.number, text: m.message }));
+  return new Promise((resolve, reject) => {
+    connection.once('connect', (error) => (error ? reject(error) : resolve(connection)));
+    connection.connect();
+  });
+}
+
+// Runs one request; resolves with its rows (arrays of values) once tedious says it is complete.
+function run(connection, tag, sql, params = []) {
+  return new Promise((resolve, reject) => {
+    const rows = [];
+    connection.current = tag;
+    const request = new Request(sql, (error) => {
+      connection.current = null;
+      if (error) reject(new Error(`${tag}: ${error.message}`));
+      else resolve(rows);
+    });
+    for (const [name, type, value] of params) request.addParameter(name, type, value);
+    request.on('row', (columns) => rows.push(columns.map((c) => c.value)));
+    if (params.length > 0) connection.execSql(request); // sp_executesql by RPC
+    else connection.execSqlBatch(request);
+  });
+}
+
+function close(connection) {
+  return new Promise((resolve) => {
+    connection.once('end', resolve);
+    connection.close();
+  });
+}
+
+async function batchAndParameters(connection, label) {
+  const rows = await run(connection, `${label} batch`, "SELECT 1 AS one, N'Привет' AS greeting");
+  assert.deepEqual(rows, [[1, 'Привет']], `${label}: the batch's row`);
+  const long = 'ж'.repeat(20000);
+  const answer = await run(connection, `${label} parameters`, 'SELECT @n + 1 AS n, @s AS s', [
+    ['n', TYPES.Int, 41],
+    ['s', TYPES.NVarChar, long],
+  ]);
+  assert.deepEqual(answer, [[42, long]], `${label}: the parameterised query's row`);
+}
+
+// BACKUP or RESTORE WITH STATS: every 3211 step must arrive within the request that caused it,
+// and the request must end (not be taken as over at the first step).
+async function withProgress(connection, tag, sql) {
+  connection.messages = [];
+  await run(connection, tag, sql);
+  const steps = connection.messages.filter((m) => m.number === 3211);
+  assert.ok(steps.length >= 2, `${tag}: progress messages: ${JSON.stringify(connection.messages)}`);
+  for (const m of steps) assert.equal(m.request, tag, `${tag}: "${m.text}" arrived outside the request`);
+  assert.ok(steps.some((m) => m.text === '100 percent processed.'), `${tag}: no "100 percent processed."`);
+  await run(connection, `${tag} then`, 'SELECT 1');
+  const late = connection.messages.filter((m) => m.request !== tag);
+  assert.deepEqual(late, [], `${tag}: messages after the request ended`);
+}
+
+async function plainServer() {
+  // encrypt false: the client says it cannot encrypt, and logs in in clear text.
+  const clear = await connect(false);
+  await batchAndParameters(clear, 'clear');
+  await run(clear, 'create', 'CREATE DATABASE wiredb');
+  await run(clear, 'table', 'CREATE TABLE wiredb.dbo.t (id INT, v VARBINARY(MAX))');
+  await run(clear, 'insert', 'INSERT INTO wiredb.dbo.t VALUES (@id, @v)', [
+    ['id', TYPES.Int, 7],
+    ['v', TYPES.VarBinary, Buffer.alloc(400 * 1024, 0x5a)],
+  ]);
+  const file = path.join(backupFolder, 'wiredb.bak');
+  await withProgress(clear, 'backup', `BACKUP DATABASE wiredb TO DISK = N'${file}' WITH STATS = 10`);
+  await run(clear, 'change', 'DELETE FROM wiredb.dbo.t');
+  await close(clear);
+
+  // encrypt true: ENCRYPT_ON, and the whole connection in TLS.
+  const secure = await connect(true);
+  await batchAndParameters(secure, 'encrypted');
+  await withProgress(secure, 'restore', `RESTORE DATABASE wiredb FROM DISK = N'${file}' WITH REPLACE, STATS = 10`);
+  const rows = await run(secure, 'restored', 'SELECT id, DATALENGTH(v) FROM wiredb.dbo.t');
+  assert.deepEqual(rows, [[7, 400 * 1024]], 'the restored row');
+  await close(secure);
+}
+
+async function forcedServer() {
+  const secure = await connect(true);
+  await batchAndParameters(secure, 'forced');
+  await close(secure);
+  // A client that cannot encrypt gets no login.
+  await assert.rejects(connect(false), 'a client without encryption logged in to a forced server');
+}
+
+(serverKind === 'forced' ? forcedServer() : plainServer()).then(
+  () => console.log(`tedious against the ${serverKind} server: ok`),
+  (error) => {
+    console.error(`tedious against the ${serverKind} server: ${error.stack || error}`);
+    process.exit(1);
+  },
+);
