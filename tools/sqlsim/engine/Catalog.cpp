@@ -159,7 +159,7 @@ void createDatabaseFiles(const DatabaseFiles& files, DatabaseKind kind)
                        << u"CREATE VIEW IF NOT EXISTS sys_databases AS SELECT name, "
                           "dbid AS database_id, NULL AS source_database_id, sid AS owner_sid, "
                           "crdate AS create_date, cmptlevel AS compatibility_level, "
-                          "'Cyrillic_General_CI_AS' AS collation_name, 0 AS user_access, "
+                          "tsql_serverproperty('Collation') AS collation_name, 0 AS user_access, "
                           "'MULTI_USER' AS user_access_desc, 0 AS is_read_only, 0 AS state, "
                           "'ONLINE' AS state_desc, 3 AS recovery_model, "
                           "'SIMPLE' AS recovery_model_desc FROM sysdatabases"_s;
