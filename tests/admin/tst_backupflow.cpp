@@ -196,6 +196,45 @@ private slots:
         QVERIFY(databases().contains(u"it's copy"_s));
     }
 
+    // Paths go to the server whole whatever its code page: a folder named in Cyrillic on a
+    // server whose collation has no Cyrillic letters.
+    void cyrillicFolder_data()
+    {
+        QTest::addColumn<QString>("collation");
+        QTest::newRow("Cyrillic server") << u"Cyrillic_General_CI_AS"_s;
+        QTest::newRow("Latin1 server") << u"Latin1_General_CI_AS"_s;
+    }
+    void cyrillicFolder()
+    {
+        QFETCH(QString, collation);
+        SqlsimProcess sim;
+        QVERIFY2(sim.start({u"--collation"_s, collation}), sim.stderrText().constData());
+        {
+            OdbcClient client;
+            QVERIFY(client.connect(sim.port(), u"sa"_s, sim.password()));
+            QVERIFY(client.exec(u"CREATE DATABASE shop"_s).ok);
+        }
+        db::Connection c;
+        c.setConnectionString(u"Data Source=127.0.0.1,%1;User ID=sa;Password=%2"_s.arg(sim.port())
+                                  .arg(sim.password()));
+        c.open();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(c, ui);
+        const QString folder = path(collation + u"/Архив"_s);
+        const QString file = folder + u"/shop.bak"_s;
+        BackupDB(ctx, u"shop"_s, path(u"app"_s), file, false, false);
+        QVERIFY(QFile::exists(file));
+        RestoreDB(ctx, u"shop_copy"_s, file, folder + u"/data"_s, path(u"app"_s), false, false,
+                  false, false);
+        QVERIFY(QFile::exists(folder + u"/data/shop.mdf"_s));
+        OdbcClient client;
+        QVERIFY(client.connect(sim.port(), u"sa"_s, sim.password()));
+        const OdbcResult r =
+            client.exec(u"SELECT name FROM sys.databases WHERE name = 'shop_copy'"_s);
+        QCOMPARE(flatten(r.resultSets.value(0)), QStringList{u"shop_copy"_s});
+        c.close();
+    }
+
     void restoreErrors()
     {
         auto c = connect();
