@@ -253,6 +253,10 @@ private slots:
         }
         QVERIFY2(r.ok, qPrintable(r.error));
         QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{written});
+        // The history names the collation the database was backed up with.
+        const OdbcResult history = client.exec(
+            u"SELECT TOP 1 collation_name FROM msdb.dbo.backupset ORDER BY backup_set_id DESC"_s);
+        QCOMPARE(firstCell(history).toString(), collation);
     }
 
     // A VARCHAR parameter's bytes read by the code page of the collation it arrives with.

@@ -93,6 +93,11 @@ inline std::optional<char> encodeChar(char16_t c, int codePage)
 {
     if (c < 0x80)
         return char(c);
+    // The letters of each page without a search: long texts are mostly these.
+    if (codePage == 1251 && c >= 0x0410 && c <= 0x044F)
+        return char(0xC0 + (c - 0x0410));
+    if (codePage == 1252 && c >= 0xA0 && c <= 0xFF)
+        return char(c);
     for (int b = 0x80; b <= 0xFF; ++b) {
         if (decodeByte(static_cast<unsigned char>(b), codePage) == c)
             return char(b);
