@@ -163,6 +163,26 @@ private slots:
         QVERIFY(ui.operations.isEmpty());
     }
 
+    // The operator is told which files the database's code page kept out of the store; the
+    // backup goes on without a question.
+    void unstoredNamesWarned()
+    {
+        QVERIFY(writeFile(path(u"app-cafe/café.txt"_s), "cafe"));
+        QVERIFY(writeFile(path(u"app-cafe/plain.txt"_s), "plain"));
+        QVERIFY(exec(u"CREATE DATABASE cafe"_s)); // a store of its own
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        const QString file = path(u"cafe/cafe.bak"_s);
+        BackupDB(ctx, u"cafe"_s, path(u"app-cafe"_s), file, true, false);
+        QVERIFY(QFile::exists(file));
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Warning);
+        QCOMPARE(ui.shown[0].caption, u"Внимание"_s);
+        QCOMPARE(ui.shown[0].text, u"Файлы не сохранены в базе: имя нельзя записать в кодировке "
+                                   u"базы (1251):\r\ncafé.txt"_s);
+    }
+
     void backupFailureClosesTheProgressWindow()
     {
         auto c = connect();
