@@ -64,10 +64,11 @@ void BackupDB(FlowContext& context, const QString& databaseName, const QString& 
     if (addFiles) {
         connection.setDefaultDatabase(databaseName);
         const QStringList exclusions = LoadExclusionList(context.programDir);
+        UnstoredNames unstored;
         try {
             const QString version = GetFileApprVersion(context.apprNamePathName);
-            AddFilesToDB(installDir, fileStoreTable, version, exclusions, context.maxSizeAddDB,
-                         connection, context.progress.pump);
+            unstored = AddFilesToDB(installDir, fileStoreTable, version, exclusions,
+                                    context.maxSizeAddDB, connection, context.progress.pump);
         } catch (const std::exception& error) {
             const bool goOn = context.ui.askYesNo(
                 OperatorUi::Icon::Warning, attention,
@@ -78,6 +79,9 @@ void BackupDB(FlowContext& context, const QString& databaseName, const QString& 
             context.ui.note(u"Резервная копия создаётся, но файлы программы сохранены в базе не "
                             u"полностью."_s);
         }
+        if (!unstored.paths.isEmpty())
+            context.ui.showMessage(OperatorUi::Icon::Warning, attention,
+                                   UnstoredNamesWarning(unstored));
     } else {
         connection.setDefaultDatabase(databaseName);
     }

@@ -190,10 +190,10 @@ QString RestoreStatement(const QString& databaseName, const QString& backupFile,
                          const QString& restoreFolder, const QList<BackupFileEntry>& files,
                          bool replace)
 {
-    QString sql = u"restore database "_s + sqltext::identifier(databaseName) + u" from disk='"_s +
+    QString sql = u"restore database "_s + sqltext::identifier(databaseName) + u" from disk=N'"_s +
                   sqltext::literalBody(backupFile) + u"' with \r\n"_s;
     for (const BackupFileEntry& file : files)
-        sql += u" move '"_s + sqltext::literalBody(file.logicalName) + u"' to '"_s +
+        sql += u" move N'"_s + sqltext::literalBody(file.logicalName) + u"' to N'"_s +
                sqltext::literalBody(restoreFolder + fileNamePart(file.physicalName)) + u"',"_s;
     if (replace)
         sql += u" Replace"_s;
@@ -222,7 +222,7 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
     QList<BackupFileEntry> files;
     if (!connection.isOpen())
         connection.open();
-    const auto list = connection.openRecordSet(u"RESTORE FILELISTONLY FROM disk='"_s +
+    const auto list = connection.openRecordSet(u"RESTORE FILELISTONLY FROM disk=N'"_s +
                                                    sqltext::literalBody(file) + u"'"_s,
                                                fileListTimeoutSeconds);
     for (list->first(); !list->eof(); list->next())

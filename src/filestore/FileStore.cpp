@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
@@ -85,6 +86,26 @@ QString exclusionText(const QByteArray& bytes)
     if (bytes.startsWith("\xFE\xFF"))
         return QStringDecoder(QStringDecoder::Utf16BE).decode(bytes.mid(2));
     return platform::decodeConfigText(bytes);
+}
+
+// The code page of the current database's non-Unicode text; 0 when the server does not say
+// (a server without COLLATIONPROPERTY, a collation it does not describe).
+int databaseCodePage(db::Connection& connection)
+{
+    try {
+        ensureOpen(connection);
+        const auto result = connection.openRecordSet(
+            u"SELECT COLLATIONPROPERTY(CONVERT(nvarchar(128), DATABASEPROPERTYEX(DB_NAME(), "
+            u"'Collation')), 'CodePage') AS CodePage"_s,
+            storeTimeoutSeconds);
+        if (result->isEmpty())
+            return 0;
+        bool ok = false;
+        const int codePage = result->fieldText(u"CodePage"_s).toInt(&ok);
+        return ok ? codePage : 0;
+    } catch (const std::exception&) {
+        return 0;
+    }
 }
 
 QString folderError(const QString& folder)
@@ -378,6 +399,34 @@ QStringList LoadExclusionList(const QString& programDir)
     return splitLines(exclusionText(*bytes));
 }
 
+std::optional<bool> FitsCodePage(const QString& text, int codePage)
+{
+    if (codePage == 65001)
+        return true;
+    if (codePage == 1251)
+        return platform::decodeWindows1251(platform::encodeWindows1251(text)) == text;
+    if (codePage <= 0)
+        return std::nullopt;
+    QStringEncoder encoder(u"windows-%1"_s.arg(codePage).toLatin1().constData());
+    QStringDecoder decoder(u"windows-%1"_s.arg(codePage).toLatin1().constData());
+    if (!encoder.isValid() || !decoder.isValid())
+        return std::nullopt;
+    const QByteArray bytes = encoder.encode(text);
+    if (encoder.hasError())
+        return false;
+    const QString back = decoder.decode(bytes);
+    return !decoder.hasError() && back == text;
+}
+
+QString UnstoredNamesWarning(const UnstoredNames& unstored)
+{
+    if (unstored.paths.isEmpty())
+        return {};
+    return u"Файлы не сохранены в базе: имя нельзя записать в кодировке базы (%1):\r\n"_s.arg(
+               unstored.codePage) +
+           unstored.paths.join(u"\r\n"_s);
+}
+
 bool IsExcludedFile(const QString& fileName, const QStringList* exclusions)
 {
     if (exclusions == nullptr)
@@ -467,9 +516,10 @@ qint64 GetDBSpaceUsed(db::Connection& connection)
     return std::llround(bytes);
 }
 
-void AddFilesToDB(const QString& installDir, const QString& tableName, const QString& versionText,
-                  const QStringList& exclusions, qint64 maxSizeAddDB, db::Connection& connection,
-                  const PumpMessages& pump)
+UnstoredNames AddFilesToDB(const QString& installDir, const QString& tableName,
+                           const QString& versionText, const QStringList& exclusions,
+                           qint64 maxSizeAddDB, db::Connection& connection,
+                           const PumpMessages& pump)
 {
     const QString expanded = ExpandMacros(installDir);
     const QString folder =
@@ -511,16 +561,25 @@ void AddFilesToDB(const QString& installDir, const QString& tableName, const QSt
     if (GetMaxDBSize(connection) - GetDBSpaceUsed(connection) < total)
         throw MyException(u"Размер файлов превышает допустимый размер базы данных."_s);
 
+    UnstoredNames unstored;
+    unstored.codePage = databaseCodePage(connection);
+
     for (const QString& file : files) {
         if (IsExcludedFile(file.mid(pathtext::lastSeparator(file) + 1), &exclusions))
             continue;
         QString relative = file.mid(folder.size());
         // Stored with Windows separators, so that a store written here reads back anywhere.
         relative.replace(u'/', u'\\');
-        const QString sql = u"INSERT INTO "_s + tableName +
-                            u" (path, version, file_data) VALUES ("_s + u"'"_s +
-                            EscapeSQLText(trimControls(relative)) + u"',"_s + u"'"_s + version +
-                            u"',"_s + u":binaryData)"_s;
+        const QString stored = trimControls(relative);
+        // A code page that cannot be checked: stored as it comes, the server decides.
+        const std::optional<bool> fits = FitsCodePage(stored, unstored.codePage);
+        if (fits && !*fits) {
+            unstored.paths.append(stored);
+            continue;
+        }
+        const QString sql =
+            u"INSERT INTO "_s + tableName + u" (path, version, file_data) VALUES ("_s + u"'"_s +
+            EscapeSQLText(stored) + u"',"_s + u"'"_s + version + u"',"_s + u":binaryData)"_s;
         QFile data(localPath(file));
         if (!data.open(QIODevice::ReadOnly))
             throw Error(u"Не удалось открыть файл \""_s + file + u"\": "_s + data.errorString());
@@ -529,6 +588,7 @@ void AddFilesToDB(const QString& installDir, const QString& tableName, const QSt
         if (pump)
             pump();
     }
+    return unstored;
 }
 
 bool ExtractFilesFromDB(const QString& installDir, db::Connection& connection, bool askVersion,

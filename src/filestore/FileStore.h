@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QIODevice;
 class OperatorUi;
@@ -38,13 +39,29 @@ int GetServerVersionYear(db::Connection& connection); // 0 when unknown
 qint64 GetMaxDBSize(db::Connection& connection);      // 4 GiB before 2006, else 10 GiB
 qint64 GetDBSpaceUsed(db::Connection& connection);    // bytes; 0 when unknown
 
+// Whether text survives the single-byte code page of a non-Unicode server column (1251, 1252,
+// ...; 65001 holds everything); nullopt when the code page is not one this system can check.
+std::optional<bool> FitsCodePage(const QString& text, int codePage);
+
+// Files left out of a storing because the path column, non-Unicode text in the database's code
+// page, cannot hold their names: stored, they would come back under another name ("caf?.txt").
+struct UnstoredNames
+{
+    int codePage = 0;
+    QStringList paths; // relative, with "\"
+};
+// The operator's warning naming them; empty when there are none.
+QString UnstoredNamesWarning(const UnstoredNames& unstored);
+
 // Recreates the table in the current database and stores every file below installDir whose name
-// holds a dot, less those matching the exclusions and those of maxSizeAddDB bytes or more (when
-// it is above 0), each streamed from disk. Throws MyException when the folder is missing or the
-// files do not fit; other errors pass on and leave the files stored so far.
-void AddFilesToDB(const QString& installDir, const QString& tableName, const QString& versionText,
-                  const QStringList& exclusions, qint64 maxSizeAddDB, db::Connection& connection,
-                  const PumpMessages& pump = {});
+// holds a dot, less those matching the exclusions, those of maxSizeAddDB bytes or more (when it
+// is above 0) and those whose relative path the database's code page cannot write (returned),
+// each streamed from disk. Throws MyException when the folder is missing or the files do not
+// fit; other errors pass on and leave the files stored so far.
+UnstoredNames AddFilesToDB(const QString& installDir, const QString& tableName,
+                           const QString& versionText, const QStringList& exclusions,
+                           qint64 maxSizeAddDB, db::Connection& connection,
+                           const PumpMessages& pump = {});
 
 struct ExtractOptions
 {

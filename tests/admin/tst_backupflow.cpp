@@ -164,6 +164,26 @@ private slots:
         QVERIFY(ui.operations.isEmpty());
     }
 
+    // The operator is told which files the database's code page kept out of the store; the
+    // backup goes on without a question.
+    void unstoredNamesWarned()
+    {
+        QVERIFY(writeFile(path(u"app-cafe/café.txt"_s), "cafe"));
+        QVERIFY(writeFile(path(u"app-cafe/plain.txt"_s), "plain"));
+        QVERIFY(exec(u"CREATE DATABASE cafe"_s)); // a store of its own
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        const QString file = path(u"cafe/cafe.bak"_s);
+        BackupDB(ctx, u"cafe"_s, path(u"app-cafe"_s), file, true, false);
+        QVERIFY(QFile::exists(file));
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Warning);
+        QCOMPARE(ui.shown[0].caption, u"Внимание"_s);
+        QCOMPARE(ui.shown[0].text, u"Файлы не сохранены в базе: имя нельзя записать в кодировке "
+                                   u"базы (1251):\r\ncafé.txt"_s);
+    }
+
     void backupFailureClosesTheProgressWindow()
     {
         auto c = connect();
@@ -195,6 +215,45 @@ private slots:
         RestoreDB(ctx, u"it's copy"_s, file, path(u"quote/data"_s), path(u"app"_s), false, false,
                   false, false);
         QVERIFY(databases().contains(u"it's copy"_s));
+    }
+
+    // Paths go to the server whole whatever its code page: a folder named in Cyrillic on a
+    // server whose collation has no Cyrillic letters.
+    void cyrillicFolder_data()
+    {
+        QTest::addColumn<QString>("collation");
+        QTest::newRow("Cyrillic server") << u"Cyrillic_General_CI_AS"_s;
+        QTest::newRow("Latin1 server") << u"Latin1_General_CI_AS"_s;
+    }
+    void cyrillicFolder()
+    {
+        QFETCH(QString, collation);
+        SqlsimProcess sim;
+        QVERIFY2(sim.start({u"--collation"_s, collation}), sim.stderrText().constData());
+        {
+            OdbcClient client;
+            QVERIFY(client.connect(sim.port(), u"sa"_s, sim.password()));
+            QVERIFY(client.exec(u"CREATE DATABASE shop"_s).ok);
+        }
+        db::Connection c;
+        c.setConnectionString(u"Data Source=127.0.0.1,%1;User ID=sa;Password=%2"_s.arg(sim.port())
+                                  .arg(sim.password()));
+        c.open();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(c, ui);
+        const QString folder = path(collation + u"/Архив"_s);
+        const QString file = folder + u"/shop.bak"_s;
+        BackupDB(ctx, u"shop"_s, path(u"app"_s), file, false, false);
+        QVERIFY(QFile::exists(file));
+        RestoreDB(ctx, u"shop_copy"_s, file, folder + u"/data"_s, path(u"app"_s), false, false,
+                  false, false);
+        QVERIFY(QFile::exists(folder + u"/data/shop.mdf"_s));
+        OdbcClient client;
+        QVERIFY(client.connect(sim.port(), u"sa"_s, sim.password()));
+        const OdbcResult r =
+            client.exec(u"SELECT name FROM sys.databases WHERE name = 'shop_copy'"_s);
+        QCOMPARE(flatten(r.resultSets.value(0)), QStringList{u"shop_copy"_s});
+        c.close();
     }
 
     void restoreErrors()

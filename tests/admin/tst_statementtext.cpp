@@ -109,19 +109,19 @@ private slots:
         QTest::addColumn<QString>("statement");
         QTest::newRow("replace")
             << u"ostrel"_s << true
-            << u"restore database ostrel from disk='D:\\b.bak' with \r\n"
-               u" move 'ostrel' to 'C:\\Data\\ostrel.mdf', move 'ostrel_log' to "
-               u"'C:\\Data\\ostrel_log.ldf', Replace"_s;
+            << u"restore database ostrel from disk=N'D:\\b.bak' with \r\n"
+               u" move N'ostrel' to N'C:\\Data\\ostrel.mdf', move N'ostrel_log' to "
+               u"N'C:\\Data\\ostrel_log.ldf', Replace"_s;
         QTest::newRow("no replace: no comma at the end")
             << u"ostrel"_s << false
-            << u"restore database ostrel from disk='D:\\b.bak' with \r\n"
-               u" move 'ostrel' to 'C:\\Data\\ostrel.mdf', move 'ostrel_log' to "
-               u"'C:\\Data\\ostrel_log.ldf'"_s;
+            << u"restore database ostrel from disk=N'D:\\b.bak' with \r\n"
+               u" move N'ostrel' to N'C:\\Data\\ostrel.mdf', move N'ostrel_log' to "
+               u"N'C:\\Data\\ostrel_log.ldf'"_s;
         QTest::newRow("a name that is no identifier")
             << u"it's]"_s << false
-            << u"restore database [it's]]] from disk='D:\\b.bak' with \r\n"
-               u" move 'ostrel' to 'C:\\Data\\ostrel.mdf', move 'ostrel_log' to "
-               u"'C:\\Data\\ostrel_log.ldf'"_s;
+            << u"restore database [it's]]] from disk=N'D:\\b.bak' with \r\n"
+               u" move N'ostrel' to N'C:\\Data\\ostrel.mdf', move N'ostrel_log' to "
+               u"N'C:\\Data\\ostrel_log.ldf'"_s;
     }
     void restoreStatement()
     {

@@ -239,6 +239,23 @@ private slots:
         QVERIFY(r.exceptionLines().isEmpty());
     }
 
+    // A file name the database's code page cannot hold is named on stderr; the backup goes on.
+    void unwritableNameNamed()
+    {
+        BatchScene scene;
+        BATCH_STEP(scene.setUp());
+        QVERIFY(writeFile(scene.installDir() + u"docs/café.txt"_s, "cafe"));
+        const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
+        RunResult r;
+        BATCH_STEP(
+            scene.run({u"-backup_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + backupFile}, r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY2(r.errHasLine(u"Внимание: Файлы не сохранены в базе: имя нельзя записать в "
+                              u"кодировке базы (1251): docs\\café.txt"_s),
+                 qPrintable(r.err));
+        QVERIFY(r.errHasLine(successLine(u"ostrel_ts"_s, backupFile)));
+    }
+
     // Names that need quoting in a statement, backed up and restored from the command line.
     void unusualNames_data()
     {

@@ -88,9 +88,9 @@ private slots:
         QVERIFY(QFileInfo(folder + u"/ostrel_ts_log.ldf"_s).isFile());
         QCOMPARE(scene.clients(u"ostrel_copy"_s), clientsBackedUp);
         QCOMPARE(scene.clients(u"ostrel_ts"_s).size(), 3);
-        const QString restore = u"batch: restore database ostrel_copy from disk='"_s + backupFile +
-                                u"' with \r\n move 'ostrel_ts' to '"_s + folder +
-                                u"/ostrel_ts.mdf', move 'ostrel_ts_log' to '"_s + folder +
+        const QString restore = u"batch: restore database ostrel_copy from disk=N'"_s + backupFile +
+                                u"' with \r\n move N'ostrel_ts' to N'"_s + folder +
+                                u"/ostrel_ts.mdf', move N'ostrel_ts_log' to N'"_s + folder +
                                 u"/ostrel_ts_log.ldf', Replace\n"_s;
         QVERIFY2(scene.log().contains(restore), qPrintable(scene.log()));
     }
@@ -173,7 +173,7 @@ private slots:
         QCOMPARE(scene.clients(u"ostrel_test"_s).size(), 2);
 
         BATCH_STEP(scene.run(common + QStringList{u"/file:"_s + tuesday} + options, r));
-        const QString statementEnd = u"move 'ostrel_ts_log' to '"_s + folder +
+        const QString statementEnd = u"move N'ostrel_ts_log' to N'"_s + folder +
                                      u"/ostrel_ts_log.ldf'"_s +
                                      (replaced ? u", Replace\n"_s : u"\n"_s);
         QVERIFY2(scene.log().contains(statementEnd), qPrintable(scene.log()));

@@ -143,6 +143,52 @@ private slots:
         QCOMPARE(pumped, 6);
     }
 
+    // A name the database's code page cannot write is left out and named, never stored under
+    // another name; the rest are stored and come back whole.
+    void namesOutsideTheCodePage_data()
+    {
+        QTest::addColumn<QString>("collation");
+        QTest::addColumn<int>("codePage");
+        QTest::addColumn<QStringList>("unstored"); // as the warning names them
+        QTest::addColumn<QStringList>("extracted");
+        QTest::newRow("Cyrillic") << u"Cyrillic_General_CI_AS"_s << 1251
+                                  << QStringList{u"café.txt"_s}
+                                  << QStringList{u"plain.txt"_s, u"Архив/опись №1.txt"_s,
+                                                 u"€.txt"_s};
+        QTest::newRow("Latin1") << u"Latin1_General_CI_AS"_s << 1252
+                                << QStringList{u"Архив\\опись №1.txt"_s}
+                                << QStringList{u"café.txt"_s, u"plain.txt"_s, u"€.txt"_s};
+    }
+    void namesOutsideTheCodePage()
+    {
+        QFETCH(QString, collation);
+        QFETCH(int, codePage);
+        QFETCH(QStringList, unstored);
+        QFETCH(QStringList, extracted);
+        SqlsimProcess sim;
+        QVERIFY2(sim.start({u"--collation"_s, collation}), sim.stderrText().constData());
+        const QString app = newFolder();
+        const Tree tree{{u"café.txt"_s, "cafe"},
+                        {u"plain.txt"_s, "plain"},
+                        {u"Архив/опись №1.txt"_s, "list"},
+                        {u"€.txt"_s, "euro"}};
+        makeTree(app, tree);
+        auto c = freshDatabase(sim);
+        const UnstoredNames result = AddFilesToDB(app, fileStoreTable, u"1"_s, defaultMasks, 0, *c);
+        QCOMPARE(result.codePage, codePage);
+        QCOMPARE(result.paths, unstored);
+        QVERIFY(UnstoredNamesWarning(result).endsWith(u":\r\n"_s + unstored.join(u"\r\n"_s)));
+
+        const QString target = newFolder();
+        ScriptedOperatorUi ui;
+        QVERIFY(ExtractFilesFromDB(target, *c, true, u"1"_s, ui));
+        QCOMPARE(readTree(target).keys(), extracted);
+        for (const QString& name : extracted)
+            QCOMPARE(readTree(target).value(name), tree.value(name));
+        QVERIFY(ui.shown.isEmpty());
+        c->close();
+    }
+
     void sizeLimit_data()
     {
         QTest::addColumn<qint64>("limit");
@@ -590,6 +636,8 @@ private slots:
             u"file_data IMAGE NULL)\n"_s,
             u"batch: select @@version as Version\n"_s,
             u"batch: exec sp_spaceused\n"_s,
+            u"batch: SELECT COLLATIONPROPERTY(CONVERT(nvarchar(128), DATABASEPROPERTYEX(DB_NAME(), "
+            u"'Collation')), 'CodePage') AS CodePage\n"_s,
             rpc(u"INSERT INTO backup_files (path, version, file_data) VALUES "
                 u"('bin\\\\tool.dll','7520',@P1)"_s),
             rpc(u"INSERT INTO backup_files (path, version, file_data) VALUES "

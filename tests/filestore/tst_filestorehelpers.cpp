@@ -32,6 +32,35 @@ private slots:
         QCOMPARE(EscapeSQLText(text), escaped);
     }
 
+    void fitsCodePage_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("codePage");
+        QTest::addColumn<QVariant>("fits"); // invalid: the code page cannot be checked
+        QTest::newRow("ASCII, 1251") << u"bin\\tool.dll"_s << 1251 << QVariant(true);
+        QTest::newRow("Cyrillic, 1251") << u"Отчёт №1.xls"_s << 1251 << QVariant(true);
+        QTest::newRow("accent, 1251") << u"café.txt"_s << 1251 << QVariant(false);
+        QTest::newRow("accent, 1252") << u"café.txt"_s << 1252 << QVariant(true);
+        QTest::newRow("Cyrillic, 1252") << u"Архив.txt"_s << 1252 << QVariant(false);
+        QTest::newRow("euro, 1252") << u"€.txt"_s << 1252 << QVariant(true);
+        QTest::newRow("Polish, 1250") << u"Łódź.txt"_s << 1250 << QVariant(true);
+        QTest::newRow("Cyrillic, 1250") << u"Ж.txt"_s << 1250 << QVariant(false);
+        QTest::newRow("outside the BMP, 1251") << u"a\U0001F600.txt"_s << 1251 << QVariant(false);
+        QTest::newRow("UTF-8 collation") << u"a\U0001F600Ж.txt"_s << 65001 << QVariant(true);
+        QTest::newRow("code page unknown") << u"café.txt"_s << 0 << QVariant();
+        QTest::newRow("no such code page") << u"café.txt"_s << 99999 << QVariant();
+    }
+    void fitsCodePage()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, codePage);
+        QFETCH(QVariant, fits);
+        const std::optional<bool> result = FitsCodePage(text, codePage);
+        QCOMPARE(result.has_value(), fits.isValid());
+        if (result)
+            QCOMPARE(*result, fits.toBool());
+    }
+
     void versionNumberText_data()
     {
         QTest::addColumn<QString>("version");

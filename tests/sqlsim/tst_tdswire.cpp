@@ -1351,13 +1351,13 @@ void TdsWireTest::hostileInputNeverCrashes()
         w.bytes(value);
     };
     param(tds::type::IntN, "\x04", QByteArray("\x04\x01\x00\x00\x00", 5));
-    param(tds::type::NVarChar, QByteArray("\xFF\xFF", 2) + tds::serverCollation,
+    param(tds::type::NVarChar, QByteArray("\xFF\xFF", 2) + tds::serverCollation(),
           QByteArray("\x04\x00\x00\x00\x00\x00\x00\x00\x04\x00\x00\x00"
                      "a\0b\0\x00\x00\x00\x00",
                      20));
     param(tds::type::DecimalN, QByteArray("\x11\x26\x02", 3),
           QByteArray("\x05\x01\x10\x27\x00\x00", 6));
-    param(tds::type::NText, QByteArray("\xFF\xFF\xFF\x7F", 4) + tds::serverCollation,
+    param(tds::type::NText, QByteArray("\xFF\xFF\xFF\x7F", 4) + tds::serverCollation(),
           QByteArray("\x02\x00\x00\x00z\0", 6));
     param(tds::type::DateTime2, "\x07", QByteArray("\x08\x00\x00\x00\x00\x00\x00\x00\x00", 9));
     const QByteArray valid = w.data();

@@ -1,5 +1,6 @@
 // sqlsim: a stand-in for SQL Server on 127.0.0.1 that FreeTDS's ODBC driver talks to, for the
 // tests, the benchmarks and the demo.
+#include "Collation.h"
 #include "Engine.h"
 #include "RequestLog.h"
 #include "TdsListener.h"
@@ -37,6 +38,8 @@ const char usage[] =
     "                        repeated, of as many logins\n"
     "  --force-encryption    every connection encrypted (TLS with a self-signed certificate);\n"
     "                        a client that cannot encrypt is refused\n"
+    "  --collation NAME      the server's default collation: Cyrillic_General_CI_AS\n"
+    "                        (default), Latin1_General_CI_AS or SQL_Latin1_General_CP1_CI_AS\n"
     "  --help                this text\n";
 
 int fail(const QString& text)
@@ -91,10 +94,16 @@ int main(int argc, char** argv)
             forceEncryption = true;
             continue;
         }
-        static const QStringList valueOptions = {
-            u"--port"_s,           u"--data"_s,     u"--password"_s, u"--logins"_s,
-            u"--version-year"_s,   u"--throttle"_s, u"--log"_s,      u"--drop-connection"_s,
-            u"--drop-after-rows"_s};
+        static const QStringList valueOptions = {u"--port"_s,
+                                                 u"--data"_s,
+                                                 u"--password"_s,
+                                                 u"--logins"_s,
+                                                 u"--version-year"_s,
+                                                 u"--throttle"_s,
+                                                 u"--log"_s,
+                                                 u"--drop-connection"_s,
+                                                 u"--drop-after-rows"_s,
+                                                 u"--collation"_s};
         if (!valueOptions.contains(option))
             return fail(u"unknown option %1 (see --help)"_s.arg(option));
         if (i + 1 >= argc)
@@ -124,6 +133,14 @@ int main(int argc, char** argv)
             ok = ok && rows >= 0 && !options.connectionFaults.isEmpty();
             if (ok)
                 options.connectionFaults.last().afterRows = rows;
+        } else if (option == u"--collation"_s) {
+            // Comparisons here ignore case and respect accents: only _CI_AS collations are
+            // played.
+            const std::optional<sqlsim::Collation> collation = sqlsim::findCollation(value);
+            if (!collation || !value.endsWith(u"_CI_AS"_s, Qt::CaseInsensitive))
+                return fail(u"unknown collation %1: Cyrillic_General_CI_AS, Latin1_General_CI_AS "
+                            "or SQL_Latin1_General_CP1_CI_AS"_s.arg(value));
+            sqlsim::setServerCollation(*collation);
         } else {
             logPath = value;
         }

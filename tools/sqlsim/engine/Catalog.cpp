@@ -1,5 +1,6 @@
 #include "Catalog.h"
 
+#include "Collation.h"
 #include "SqliteFunctions.h"
 
 #include <QDir>
@@ -159,7 +160,7 @@ void createDatabaseFiles(const DatabaseFiles& files, DatabaseKind kind)
                        << u"CREATE VIEW IF NOT EXISTS sys_databases AS SELECT name, "
                           "dbid AS database_id, NULL AS source_database_id, sid AS owner_sid, "
                           "crdate AS create_date, cmptlevel AS compatibility_level, "
-                          "'Cyrillic_General_CI_AS' AS collation_name, 0 AS user_access, "
+                          "tsql_serverproperty('Collation') AS collation_name, 0 AS user_access, "
                           "'MULTI_USER' AS user_access_desc, 0 AS is_read_only, 0 AS state, "
                           "'ONLINE' AS state_desc, 3 AS recovery_model, "
                           "'SIMPLE' AS recovery_model_desc FROM sysdatabases"_s;
@@ -364,7 +365,7 @@ void recordBackup(const QString& msdbFile, const BackupRecord& r, const QString&
                             r.description.isNull() ? u"NULL"_s : q(r.description), q(userName),
                             u"15"_s, q(start), q(start), q(finish), u"'D', 150, 904"_s, size,
                             q(r.databaseName), q(serverName), q(serverName),
-                            u"'Cyrillic_General_CI_AS', 'SIMPLE', 0"_s, size}
+                            q(serverCollation().name) + u", 'SIMPLE', 0"_s, size}
                     .join(u", "_s) +
                 u')');
         db.exec(u"COMMIT"_s);

@@ -1,5 +1,6 @@
 #include "Lexer.h"
 
+#include "Collation.h"
 #include "SqlTypes.h"
 
 #include <QSet>
@@ -315,7 +316,9 @@ QList<Token> tokenize(const QString& sql)
         if (c == u'\'') {
             QString value;
             const qsizetype end = quoted(i + 1, u'\'', value);
-            push(Token::String, start, end, value);
+            // A literal without N is varchar in the database's code page: what it cannot
+            // hold is '?' before the statement sees it ("Collation and Unicode support").
+            push(Token::String, start, end, throughServerCodePage(value));
             countLines(start, end);
             i = end;
             continue;

@@ -1,5 +1,7 @@
 #include "SqlTypes.h"
 
+#include "Collation.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTimeZone>
@@ -1372,7 +1374,7 @@ Value convertValue(const Value& value, const std::optional<TypeInfo>& source,
             } else if (source && source->isUnicode()) {
                 bytes = utf16Bytes(*s);
             } else {
-                bytes = s->toLatin1();
+                bytes = encodeCodePage(*s, serverCollation().codePage);
             }
         } else {
             fail(529, u"Explicit conversion from data type datetime to %1 is not allowed."_s.arg(
@@ -1422,7 +1424,7 @@ Value convertValue(const Value& value, const std::optional<TypeInfo>& source,
         else if (target.isUnicode())
             text = fromUtf16Bytes(*b);
         else
-            text = QString::fromLatin1(*b);
+            text = decodeCodePage(*b, serverCollation().codePage);
     } else if (const auto* dt = std::get_if<QDateTime>(&value)) {
         text = formatDateTimeStyle(*dt, style, source ? source->base : BaseType::DateTime);
     } else {
@@ -1438,6 +1440,10 @@ Value convertValue(const Value& value, const std::optional<TypeInfo>& source,
                 text = *n;
         }
     }
+    // Unicode text put into char, varchar or text keeps only what the code page holds, the
+    // rest '?' ("Collation and Unicode support", "char and varchar").
+    if (!target.isUnicode())
+        text = throughServerCodePage(text);
     if (target.base == BaseType::SysName && text.size() > 128)
         text = text.left(128);
     if (target.length > 0 && !target.isLob() && text.size() > target.length) {

@@ -1,5 +1,7 @@
 #include "SqliteFunctions.h"
 
+#include "Collation.h"
+
 #include <QRandomGenerator>
 #include <QTimeZone>
 #include <QUuid>
@@ -1018,14 +1020,54 @@ void fnDbName(sqlite3_context* ctx, int, sqlite3_value** argv)
     resultValue(ctx, id ? hostOf(ctx)->databaseName(*id) : Value());
 }
 
+bool isCollationProperty(const QString& property)
+{
+    return property.trimmed().compare(u"collation"_s, Qt::CaseInsensitive) == 0;
+}
+
 void fnServerProperty(sqlite3_context* ctx, int, sqlite3_value** argv)
 {
-    resultValue(ctx, hostOf(ctx)->serverProperty(textArg(argv[0])));
+    const QString property = textArg(argv[0]);
+    if (isCollationProperty(property)) {
+        resultValue(ctx, serverCollation().name);
+        return;
+    }
+    resultValue(ctx, hostOf(ctx)->serverProperty(property));
 }
 
 void fnDatabaseProperty(sqlite3_context* ctx, int, sqlite3_value** argv)
 {
-    resultValue(ctx, hostOf(ctx)->databaseProperty(textArg(argv[0]), textArg(argv[1])));
+    const QString database = textArg(argv[0]);
+    const QString property = textArg(argv[1]);
+    const Value value = hostOf(ctx)->databaseProperty(database, property);
+    // Every database has the server's collation: CREATE DATABASE takes no COLLATE here, and a
+    // backup does not carry one.
+    if (isCollationProperty(property) && !isNull(value)) {
+        resultValue(ctx, serverCollation().name);
+        return;
+    }
+    resultValue(ctx, value);
+}
+
+// COLLATIONPROPERTY(name, property): CodePage, LCID, ComparisonStyle, Version; NULL for a name
+// that is no collation or a property that is not one of these (its documentation page).
+void fnCollationProperty(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    const std::optional<Collation> collation = findCollation(textArg(argv[0]).trimmed());
+    const QString property = textArg(argv[1]).trimmed().toLower();
+    if (!collation) {
+        sqlite3_result_null(ctx);
+    } else if (property == u"codepage") {
+        sqlite3_result_int64(ctx, collation->codePage);
+    } else if (property == u"lcid") {
+        sqlite3_result_int64(ctx, collation->lcid);
+    } else if (property == u"comparisonstyle") {
+        sqlite3_result_int64(ctx, collation->comparisonStyle());
+    } else if (property == u"version") {
+        sqlite3_result_int64(ctx, 0);
+    } else {
+        sqlite3_result_null(ctx);
+    }
 }
 
 void fnIdentCurrent(sqlite3_context* ctx, int, sqlite3_value** argv)
@@ -1439,6 +1481,7 @@ void registerFunctions(sqlite3* db, FunctionHost* host)
         {"tsql_db_name", 1, fnDbName, false},
         {"tsql_serverproperty", 1, fnServerProperty, false},
         {"tsql_databasepropertyex", 2, fnDatabaseProperty, false},
+        {"tsql_collationproperty", 2, fnCollationProperty, true},
         {"tsql_ident_current", 1, fnIdentCurrent, false},
         {"tsql_has_dbaccess", 1, fnHasDbAccess, false},
         {"tsql_is_srvrolemember", 1, fnConstOne, false},

@@ -990,6 +990,8 @@ std::optional<TypeInfo> Translator::typeOf(const Expr& e, Scope* scope)
             return TypeInfo::of(BaseType::NVarChar, 30);
         if (f == u"serverproperty" || f == u"databasepropertyex")
             return TypeInfo::of(BaseType::NVarChar, 128);
+        if (f == u"collationproperty")
+            return TypeInfo::of(BaseType::Int);
         if (f == u"isnull")
             return arg(0);
         if (f == u"coalesce" || f == u"iif") {
@@ -1520,7 +1522,9 @@ QString Translator::functionSql(const Expr& e, Scope* scope)
         f == u"serverproperty" || f == u"databasepropertyex" || f == u"ident_current" ||
         f == u"has_dbaccess" || f == u"col_length" || f == u"schema_name" || f == u"user_id" ||
         f == u"suser_sid" || f == u"is_srvrolemember" || f == u"is_member" ||
-        f == u"objectproperty") {
+        f == u"objectproperty" || f == u"collationproperty") {
+        if (f == u"collationproperty")
+            need(2, 2);
         if (f == u"db_name" && n == 0)
             return bind(m_host.currentDatabase());
         if (f == u"schema_name" && n == 0)

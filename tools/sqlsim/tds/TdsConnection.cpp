@@ -31,9 +31,9 @@ QByteArray collationEnvChange()
 {
     TdsWriter out;
     out.u8(0xE3);
-    out.u16(static_cast<quint16>(1 + 1 + serverCollation.size() + 1));
+    out.u16(static_cast<quint16>(1 + 1 + serverCollation().size() + 1));
     out.u8(7);
-    out.bVarbyte(serverCollation);
+    out.bVarbyte(serverCollation());
     out.u8(0);
     return out.data();
 }

@@ -1,7 +1,5 @@
 #include "TdsTypes.h"
 
-#include "TextDecoding.h"
-
 #include <QRegularExpression>
 #include <QUuid>
 #include <QtEndian>
@@ -12,8 +10,6 @@
 using namespace Qt::StringLiterals;
 
 namespace sqlsim::tds {
-
-const QByteArray serverCollation = QByteArray("\x19\x04\xD0\x00\x00", 5);
 
 namespace {
 
@@ -181,11 +177,15 @@ QString fromUtf16Bytes(const QByteArray& bytes)
     return in.utf16(bytes.size() / 2);
 }
 
-// The collation's UTF-8 flag (bit 26 of its first four bytes) decides how VARCHAR text reads.
+// The collation's UTF-8 flag (bit 26 of its first four bytes) decides how VARCHAR text reads;
+// otherwise the code page of its LCID (MS-TDS 2.2.5.1.2), the server's when it is not known.
 QString decodeVarchar(const QByteArray& bytes, const QByteArray& collation)
 {
     const bool utf8 = collation.size() >= 4 && (static_cast<quint8>(collation[3]) & 0x04) != 0;
-    return utf8 ? QString::fromUtf8(bytes) : fromServerCodePage(bytes);
+    if (utf8)
+        return QString::fromUtf8(bytes);
+    const int codePage = codePageOfTdsCollation(collation);
+    return codePage != 0 ? decodeCodePage(bytes, codePage) : fromServerCodePage(bytes);
 }
 
 bool isPlpType(const ColumnType& t)
@@ -449,33 +449,33 @@ void writeTypeInfo(TdsWriter& out, const ColumnType& type, bool inColumnMetadata
     case SqlType::Char:
         out.u8(type::BigChar);
         out.u16(static_cast<quint16>(t.length));
-        out.bytes(serverCollation);
+        out.bytes(serverCollation());
         break;
     case SqlType::VarChar:
         out.u8(type::BigVarChar);
         out.u16(max ? 0xFFFF : static_cast<quint16>(t.length));
-        out.bytes(serverCollation);
+        out.bytes(serverCollation());
         break;
     case SqlType::Text:
         out.u8(type::Text);
         out.u32(0x7FFFFFFF);
-        out.bytes(serverCollation);
+        out.bytes(serverCollation());
         tableName();
         break;
     case SqlType::NChar:
         out.u8(type::NChar);
         out.u16(static_cast<quint16>(t.length * 2));
-        out.bytes(serverCollation);
+        out.bytes(serverCollation());
         break;
     case SqlType::NVarChar:
         out.u8(type::NVarChar);
         out.u16(max ? 0xFFFF : static_cast<quint16>(t.length * 2));
-        out.bytes(serverCollation);
+        out.bytes(serverCollation());
         break;
     case SqlType::NText:
         out.u8(type::NText);
         out.u32(0x7FFFFFFE);
-        out.bytes(serverCollation);
+        out.bytes(serverCollation());
         tableName();
         break;
     case SqlType::Binary:
@@ -1151,12 +1151,12 @@ QString toDecimalText(const Value& value, int scale)
 
 QByteArray toServerCodePage(const QString& text)
 {
-    return platform::encodeWindows1251(text);
+    return encodeCodePage(text, sqlsim::serverCollation().codePage);
 }
 
 QString fromServerCodePage(const QByteArray& bytes)
 {
-    return platform::decodeWindows1251(bytes);
+    return decodeCodePage(bytes, sqlsim::serverCollation().codePage);
 }
 
 } // namespace sqlsim::tds

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Collation.h"
 #include "TdsBuffer.h"
 #include "Values.h"
 
@@ -46,9 +47,12 @@ constexpr quint8 NVarChar = 0xE7;
 constexpr quint8 NChar = 0xEF;
 } // namespace type
 
-// Cyrillic_General_CI_AS (LCID 0x0419, code page 1251), as on the servers the program meets:
-// the server collation, and that of every text column.
-extern const QByteArray serverCollation;
+// The server collation (--collation; Cyrillic_General_CI_AS unless told), also that of every
+// text column: every database has it.
+inline QByteArray serverCollation()
+{
+    return sqlsim::serverCollation().tdsBytes();
+}
 
 // A column type as it can go on the wire: lengths beyond the non-(max) limits become (max),
 // CHAR(0) becomes CHAR(1), a missing decimal precision becomes 18.
@@ -87,7 +91,7 @@ QDateTime toDateTime(const Value& value);
 // The exact decimal text of a value at this scale ("-12.50"); empty for NULL or non-numbers.
 QString toDecimalText(const Value& value, int scale);
 
-// Windows-1251, the code page of the server collation (unmappable characters become '?').
+// The code page of the server collation (unmappable characters become '?').
 QByteArray toServerCodePage(const QString& text);
 QString fromServerCodePage(const QByteArray& bytes);
 
