@@ -23,6 +23,9 @@ struct ConnectionSettings
     // refuses them. Names compare case-insensitively.
     std::function<std::optional<QString>(const QString& account)> windowsPassword;
     quint16 spid = 51;
+    // Called before a LOGIN7 is answered: lets sessions of clients that already closed their
+    // sockets end first, so that a new client never finds a database still used by them.
+    std::function<void(const class TdsConnection* self)> beforeLogin;
 };
 
 class TdsConnection
@@ -37,6 +40,7 @@ public:
     void run();
     // Safe from another thread.
     void shutdown();
+    bool peerClosed() const { return m_channel.peerClosed(); }
 
 private:
     bool login(const QByteArray& payload);
