@@ -107,6 +107,11 @@ private slots:
             << u"EXEC sp_executesql N'PRINT @a', '@a int', 3"_s
             << QStringList{u"214: Procedure expects parameter '@parameters' of type "
                            "'ntext/nchar/nvarchar'."_s};
+        QTest::newRow("positional after named")
+            << u"PRINT N'before' EXEC sp_executesql @stmt = N'PRINT @a', N'@a int', 3"_s
+            << QStringList{u"119: Must pass parameter number 2 and subsequent parameters as "
+                           "'@name = value'. After the form '@name = value' has been used, all "
+                           "subsequent parameters must be passed in the form '@name = value'."_s};
         QTest::newRow("nvarchar variable")
             << u"DECLARE @s nvarchar(max) = N'PRINT @a' EXEC sp_executesql @s, N'@a int', 4"_s
             << QStringList{u"0: 4"_s};
