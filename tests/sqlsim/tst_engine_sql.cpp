@@ -807,6 +807,104 @@ private slots:
         QCOMPARE(r.rowCounts, QList<qint64>{1});
         QCOMPARE(r.resultSets.value(0).rows.value(0).value(0).toLongLong(), 1);
     }
+
+    // text, ntext and image take IS NULL and LIKE, no comparison operator; SQL Server refuses
+    // the statement before it runs.
+    void legacyLargeObjectComparisons_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("error"); // empty: allowed
+
+        const QString incompatible = u"The data types %1 and %2 are incompatible in the %3 "
+                                     "operator."_s;
+        QTest::newRow("text = varchar")
+            << u"t = 'a'"_s << incompatible.arg(u"text"_s, u"varchar"_s, u"equal to"_s);
+        QTest::newRow("varchar = text, in its order")
+            << u"'a' = t"_s << incompatible.arg(u"varchar"_s, u"text"_s, u"equal to"_s);
+        QTest::newRow("ntext <> nvarchar")
+            << u"n <> N'a'"_s << incompatible.arg(u"ntext"_s, u"nvarchar"_s, u"not equal to"_s);
+        QTest::newRow("!= is not equal to")
+            << u"n != N'a'"_s << incompatible.arg(u"ntext"_s, u"nvarchar"_s, u"not equal to"_s);
+        QTest::newRow("text < varchar")
+            << u"t < 'b'"_s << incompatible.arg(u"text"_s, u"varchar"_s, u"less than"_s);
+        QTest::newRow("text > varchar")
+            << u"t > 'b'"_s << incompatible.arg(u"text"_s, u"varchar"_s, u"greater than"_s);
+        QTest::newRow("text <= varchar")
+            << u"t <= 'b'"_s
+            << incompatible.arg(u"text"_s, u"varchar"_s, u"less than or equal to"_s);
+        QTest::newRow("text >= varchar")
+            << u"t >= 'b'"_s
+            << incompatible.arg(u"text"_s, u"varchar"_s, u"greater than or equal to"_s);
+        QTest::newRow("text = text")
+            << u"t = t"_s << incompatible.arg(u"text"_s, u"text"_s, u"equal to"_s);
+        QTest::newRow("image = varbinary")
+            << u"i = 0x01"_s << incompatible.arg(u"image"_s, u"varbinary"_s, u"equal to"_s);
+        QTest::newRow("ntext = int")
+            << u"n = 1"_s << incompatible.arg(u"ntext"_s, u"int"_s, u"equal to"_s);
+        QTest::newRow("IN is equal to")
+            << u"t IN ('a', 'b')"_s << incompatible.arg(u"text"_s, u"varchar"_s, u"equal to"_s);
+        QTest::newRow("NOT IN is not equal to")
+            << u"n NOT IN (N'a')"_s
+            << incompatible.arg(u"ntext"_s, u"nvarchar"_s, u"not equal to"_s);
+        QTest::newRow("IN a subquery")
+            << u"n IN (SELECT v FROM lobs)"_s
+            << incompatible.arg(u"ntext"_s, u"nvarchar"_s, u"equal to"_s);
+        QTest::newRow("BETWEEN") << u"t BETWEEN 'a' AND 'c'"_s
+                                 << incompatible.arg(u"text"_s, u"varchar"_s,
+                                                     u"greater than or equal to"_s);
+        QTest::newRow("CASE with an operand")
+            << u"CASE t WHEN 'a' THEN 1 ELSE 0 END = 1"_s
+            << incompatible.arg(u"text"_s, u"varchar"_s, u"equal to"_s);
+        QTest::newRow("in a join condition")
+            << u"EXISTS (SELECT 1 FROM lobs b WHERE b.n = lobs.v)"_s
+            << incompatible.arg(u"ntext"_s, u"nvarchar"_s, u"equal to"_s);
+        QTest::newRow("IS NULL") << u"t IS NULL"_s << QString();
+        QTest::newRow("IS NOT NULL") << u"n IS NOT NULL"_s << QString();
+        QTest::newRow("LIKE on text") << u"t LIKE 'a%'"_s << QString();
+        QTest::newRow("LIKE on ntext") << u"n LIKE N'%a'"_s << QString();
+        QTest::newRow("a converted value compares")
+            << u"CAST(t AS varchar(max)) = 'a'"_s << QString();
+        QTest::newRow("nvarchar(max) compares") << u"v = N'a'"_s << QString();
+    }
+
+    void legacyLargeObjectComparisons()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, error);
+        OdbcResult r = run(u"IF OBJECT_ID('lobs') IS NULL "
+                           "CREATE TABLE lobs (t text, n ntext, i image, v nvarchar(max)); "
+                           "DELETE FROM lobs; INSERT INTO lobs VALUES ('a', N'a', 0x01, N'a')"_s);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        r = run(u"SELECT COUNT(*) FROM lobs WHERE "_s + where);
+        if (error.isEmpty()) {
+            QVERIFY2(r.ok, qPrintable(r.error));
+            return;
+        }
+        QCOMPARE(r.nativeError, 402);
+        QCOMPARE(serverText(r.error), error);
+        // The same in UPDATE and DELETE: nothing changes.
+        r = run(u"DELETE FROM lobs WHERE "_s + where);
+        QCOMPARE(r.nativeError, 402);
+        r = run(u"SELECT COUNT(*) FROM lobs"_s);
+        QCOMPARE(r.resultSets.value(0).rows.value(0).value(0).toLongLong(), 1);
+    }
+
+    // A parameter compared with an ntext column, as a client's parameterised statement sends it.
+    void legacyLargeObjectAgainstParameter()
+    {
+        QVERIFY(run(u"IF OBJECT_ID('lobs') IS NULL "
+                    "CREATE TABLE lobs (t text, n ntext, i image, v nvarchar(max))"_s)
+                    .ok);
+        OdbcResult r = m_db.execParams(u"SELECT COUNT(*) FROM lobs WHERE n = ?"_s, {u"a"_s});
+        QCOMPARE(r.nativeError, 402);
+        QCOMPARE(serverText(r.error),
+                 u"The data types ntext and nvarchar are incompatible in the equal to operator."_s);
+        r = run(u"EXEC sp_executesql N'SELECT COUNT(*) FROM lobs WHERE t = @a', "
+                "N'@a varchar(10)', 'a'"_s);
+        QCOMPARE(r.nativeError, 402);
+        QCOMPARE(serverText(r.error),
+                 u"The data types text and varchar are incompatible in the equal to operator."_s);
+    }
 };
 
 QTEST_GUILESS_MAIN(EngineSql)

@@ -211,6 +211,15 @@ DatabaseFiles makeDatabase(const QString& dir, const QString& name, int rows)
     return db;
 }
 
+bool changeEveryRow(const QString& dataFile)
+{
+    sqlite3* h = nullptr;
+    sqlite3_open(QFile::encodeName(dataFile).constData(), &h);
+    const bool ok = exec(h, "UPDATE t SET id = id + 100000");
+    sqlite3_close(h);
+    return ok;
+}
+
 QStringList readRows(const QString& path)
 {
     QStringList result;
@@ -275,6 +284,27 @@ private:
     QTemporaryDir m_dir;
     QString dir() const { return m_dir.path(); }
     QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    // BACKUP WITH INIT writes over the old backup where it lies: one that stops part-way leaves
+    // the old one damaged, no file beside it, everything else as it was.
+    void expectOverwrittenInPlace(const QMap<QString, QByteArray>& before, const QString& disk)
+    {
+        QMap<QString, QByteArray> after = tree(dir());
+        QCOMPARE(after.keys(), before.keys());
+        QVERIFY(after.value(disk) != before.value(disk));
+        after.remove(disk);
+        QMap<QString, QByteArray> rest = before;
+        rest.remove(disk);
+        QCOMPARE(after, rest);
+        FakeHost reader;
+        RecordingSink sink;
+        runRestore(
+            restoreOf(u"chk"_s, disk,
+                      {{u"src"_s, path(u"chk.mdf"_s)}, {u"src_log"_s, path(u"chk_log.ldf"_s)}}),
+            reader, sink);
+        QVERIFY(sink.endedWithError());
+        QVERIFY(reader.attached.isEmpty());
+    }
 
 private slots:
     void init() { QVERIFY(m_dir.isValid()); }
@@ -824,15 +854,18 @@ private slots:
     {
         QTest::addColumn<bool>("restore");
         QTest::addColumn<bool>("throttled");
-        QTest::newRow("backup") << false << false;
-        QTest::newRow("backup throttled") << false << true;
-        QTest::newRow("restore") << true << false;
-        QTest::newRow("restore throttled") << true << true;
+        QTest::addColumn<bool>("init");
+        QTest::newRow("backup") << false << false << false;
+        QTest::newRow("backup throttled") << false << true << false;
+        QTest::newRow("backup with init") << false << false << true;
+        QTest::newRow("restore") << true << false << false;
+        QTest::newRow("restore throttled") << true << true << false;
     }
     void attention()
     {
         QFETCH(bool, restore);
         QFETCH(bool, throttled);
+        QFETCH(bool, init);
         FakeHost host;
         host.add(makeDatabase(dir(), u"src"_s, 300));
         host.add(makeDatabase(dir(), u"dst"_s, 4));
@@ -840,6 +873,8 @@ private slots:
         RecordingSink setup;
         runBackup(backupOf(u"src"_s, disk), host, setup);
         host.throttle = throttled ? 4 * 1024 * 1024 : 0;
+        if (init) // a new backup that differs from the old one in every page
+            QVERIFY(changeEveryRow(host.databases.value(u"src"_s).dataFile));
         const auto before = tree(dir());
 
         RecordingSink sink;
@@ -854,31 +889,40 @@ private slots:
         } else {
             BackupRequest b = backupOf(u"src"_s, disk); // appends to the existing file
             b.stats = 1;
+            b.init = init;
             runBackup(b, host, sink);
         }
         QVERIFY(sink.numbers().contains(3211)); // it was under way
         QCOMPARE(sink.numbers().mid(sink.numbers().indexOf(3204)), QList<int>({3204, 3013}));
         QCOMPARE(sink.texts(3204).first(), u"The backup or restore was aborted."_s);
         QVERIFY(sink.endedWithError());
-        QCOMPARE(tree(dir()), before); // no partial file, old backup and database untouched
+        if (init)
+            expectOverwrittenInPlace(before, disk);
+        else
+            QCOMPARE(tree(dir()), before); // no partial file, old backup and database untouched
         QVERIFY(host.attached.isEmpty());
     }
 
     void fault_data()
     {
         QTest::addColumn<bool>("restore");
-        QTest::newRow("backup") << false;
-        QTest::newRow("restore") << true;
+        QTest::addColumn<bool>("init");
+        QTest::newRow("backup") << false << false;
+        QTest::newRow("backup with init") << false << true;
+        QTest::newRow("restore") << true << false;
     }
     void fault()
     {
         QFETCH(bool, restore);
+        QFETCH(bool, init);
         FakeHost host;
         host.add(makeDatabase(dir(), u"src"_s, 300));
         host.add(makeDatabase(dir(), u"dst"_s, 4));
         const QString disk = path(u"src.bak"_s);
         RecordingSink setup;
         runBackup(backupOf(u"src"_s, disk), host, setup);
+        if (init) // a new backup that differs from the old one in every page
+            QVERIFY(changeEveryRow(host.databases.value(u"src"_s).dataFile));
         const auto before = tree(dir());
         host.fault = true;
 
@@ -894,6 +938,7 @@ private slots:
             } else {
                 BackupRequest b = backupOf(u"src"_s, disk);
                 b.stats = 10;
+                b.init = init;
                 runBackup(b, host, sink);
             }
             QFAIL("the connection was not dropped");
@@ -905,7 +950,10 @@ private slots:
         const QStringList steps = sink.texts(3211);
         QVERIFY(steps.contains(u"40 percent processed."_s));
         QVERIFY(!steps.contains(u"60 percent processed."_s));
-        QCOMPARE(tree(dir()), before);
+        if (init)
+            expectOverwrittenInPlace(before, disk);
+        else
+            QCOMPARE(tree(dir()), before);
         QVERIFY(host.attached.isEmpty());
     }
 

@@ -1394,11 +1394,26 @@ private:
             next();
         }
         if (!atStatementEnd()) {
+            bool named = false;
             do {
                 ExecArg a;
+                const Token& start = peek();
                 if (peek().kind == Token::Variable && peek(1).isSymbol(u"=")) {
                     a.name = next().value;
                     next();
+                    named = true;
+                } else if (named) {
+                    // Positional arguments come first ("EXECUTE (Transact-SQL)",
+                    // learn.microsoft.com): a compile error, the batch does not run.
+                    Message m;
+                    m.number = 119;
+                    m.severity = 15;
+                    m.text = u"Must pass parameter number %1 and subsequent parameters as '@name "
+                             "= value'. After the form '@name = value' has been used, all "
+                             "subsequent parameters must be passed in the form '@name = "
+                             "value'."_s.arg(s->args.size() + 1);
+                    m.line = start.line;
+                    throw SqlError(m, true);
                 }
                 if (peek().isWord(u"default")) {
                     next();

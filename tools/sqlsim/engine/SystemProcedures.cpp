@@ -368,30 +368,44 @@ SessionImpl::CallResult SessionImpl::callSystemProcedure(const QString& lower, Q
         }
     };
     if (lower == u"sp_executesql") {
-        const auto sql = textArg(args, u"@stmt"_s, 0);
-        if (!sql)
-            throw SqlError(201, u"Procedure or function 'sp_executesql' expects parameter '@stmt', "
-                                "which was not supplied."_s);
-        const auto decl = textArg(args, u"@params"_s, 1);
-        QList<CallArg> values;
-        int index = 0;
-        for (const CallArg& a : args) {
-            const bool isStmt = sameName(a.name, u"@stmt"_s) || (a.name.isEmpty() && index == 0);
-            const bool isParams =
-                sameName(a.name, u"@params"_s) || (a.name.isEmpty() && index == 1);
-            if (a.name.isEmpty())
-                ++index;
-            if (!isStmt && !isParams)
-                values << a;
-        }
+        // An extended stored procedure: its arguments go by position whatever a caller names
+        // them ("Arguments for extended stored procedures must be entered in the specific
+        // order", learn.microsoft.com sp_executesql (Transact-SQL)). The first is the
+        // statement, the second the declarations, the rest the values.
+        const CallArg* stmtArg = args.size() > 0 && !args[0].isDefault ? &args[0] : nullptr;
+        const CallArg* declArg = args.size() > 1 && !args[1].isDefault ? &args[1] : nullptr;
+        if (!stmtArg)
+            throw SqlError(201, u"Procedure or function 'sp_executesql' expects parameter "
+                                "'@statement', which was not supplied."_s);
+        const auto unicodeText = [](const CallArg& a) {
+            if (!a.type)
+                return true;
+            const BaseType b = a.type->base;
+            return b == BaseType::NVarChar || b == BaseType::NChar || b == BaseType::NText ||
+                   b == BaseType::SysName;
+        };
+        if (!unicodeText(*stmtArg))
+            throw SqlError(214, u"Procedure expects parameter '@statement' of type "
+                                "'ntext/nchar/nvarchar'."_s);
+        if (declArg && !unicodeText(*declArg))
+            throw SqlError(214, u"Procedure expects parameter '@parameters' of type "
+                                "'ntext/nchar/nvarchar'."_s);
+        const QString sql = isNull(stmtArg->value) ? QString() : valueToText(stmtArg->value);
+        const std::optional<QString> decl = declArg && !isNull(declArg->value)
+                                                ? std::optional(valueToText(declArg->value))
+                                                : std::nullopt;
+        QList<CallArg> values = args.mid(2);
         const auto declarations =
             decl ? parseParameterDeclarations(*decl) : std::vector<ProcParam>();
         QList<CallArg> outs;
-        runDynamic(*sql, QList<ProcParam>(declarations.begin(), declarations.end()), values, frame,
+        runDynamic(sql, QList<ProcParam>(declarations.begin(), declarations.end()), values, frame,
                    &outs);
         dynamicOutputs(outs);
         return result;
     }
+    // sp_prepare, sp_prepexec, sp_execute and sp_unprepare are extended procedures as well:
+    // handle, declarations, statement and values by position, names ignored
+    // (learn.microsoft.com sp_prepexec (Transact-SQL) and its siblings).
     if (lower == u"sp_prepare" || lower == u"sp_prepexec") {
         const CallArg* handle = handleArg(0);
         const CallArg* declArg = handleArg(1);

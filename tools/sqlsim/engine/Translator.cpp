@@ -16,6 +16,28 @@ bool sameName(const QString& a, const QString& b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+// text, ntext and image compare with nothing, themselves included: only IS NULL and LIKE take
+// them (learn.microsoft.com "ntext, text, and image (Transact-SQL)"; error 402 names both
+// types and the operator as SQL Server words it).
+void refuseLegacyLobComparison(const std::optional<TypeInfo>& a, const std::optional<TypeInfo>& b,
+                               const QString& op)
+{
+    const auto legacy = [](const std::optional<TypeInfo>& t) {
+        return t && (t->base == BaseType::Text || t->base == BaseType::NText ||
+                     t->base == BaseType::Image);
+    };
+    if (!a || !b || (!legacy(a) && !legacy(b)))
+        return;
+    const QString name = op == u"="    ? u"equal to"_s
+                         : op == u"<>" ? u"not equal to"_s
+                         : op == u"<"  ? u"less than"_s
+                         : op == u">"  ? u"greater than"_s
+                         : op == u"<=" ? u"less than or equal to"_s
+                                       : u"greater than or equal to"_s;
+    fail(402, u"The data types %1 and %2 are incompatible in the %3 operator."_s.arg(
+                  a->baseName(), b->baseName(), name));
+}
+
 int numericRank(BaseType b)
 {
     switch (b) {
@@ -1098,6 +1120,7 @@ QString Translator::compareSql(const Expr& e, Scope* scope)
 {
     const auto ta = typeOf(*e.args[0], scope);
     const auto tb = typeOf(*e.args[1], scope);
+    refuseLegacyLobComparison(ta, tb, e.text);
     const QString a = operandForType(*e.args[0], tb, scope);
     const QString b = operandForType(*e.args[1], ta, scope);
     // An explicit COLLATE on either side decides; otherwise the server's collation.
@@ -1250,6 +1273,8 @@ QString Translator::expr(const Expr& e, Scope* scope)
     }
     case Expr::Between: {
         const auto t = typeOf(*e.args[0], scope);
+        refuseLegacyLobComparison(t, typeOf(*e.args[1], scope), u">="_s);
+        refuseLegacyLobComparison(t, typeOf(*e.args[2], scope), u"<="_s);
         const bool numeric = t && (t->isNumeric() || t->isBinary());
         return u"(%1%2 %3BETWEEN %4 AND %5)"_s.arg(
             expr(*e.args[0], scope), numeric ? QString() : u" COLLATE TSQL"_s,
@@ -1258,6 +1283,9 @@ QString Translator::expr(const Expr& e, Scope* scope)
     }
     case Expr::InList: {
         const auto t = typeOf(*e.args[0], scope);
+        // IN is a chain of = (NOT IN of <>) to SQL Server.
+        for (size_t i = 1; i < e.args.size(); ++i)
+            refuseLegacyLobComparison(t, typeOf(*e.args[i], scope), e.negated ? u"<>"_s : u"="_s);
         const bool numeric = t && (t->isNumeric() || t->isBinary());
         QStringList items;
         for (size_t i = 1; i < e.args.size(); ++i)
@@ -1266,9 +1294,15 @@ QString Translator::expr(const Expr& e, Scope* scope)
                                          numeric ? QString() : u" COLLATE TSQL"_s,
                                          e.negated ? u"NOT "_s : QString(), items.join(u", "_s));
     }
-    case Expr::InSelect:
+    case Expr::InSelect: {
+        Expr first;
+        first.kind = Expr::Subquery;
+        first.select = e.select;
+        refuseLegacyLobComparison(typeOf(*e.args[0], scope), typeOf(first, scope),
+                                  e.negated ? u"<>"_s : u"="_s);
         return u"(%1 %2IN (%3))"_s.arg(expr(*e.args[0], scope), e.negated ? u"NOT "_s : QString(),
                                        selectSql(*e.select, scope, false));
+    }
     case Expr::Exists:
         return u"(EXISTS (%1))"_s.arg(selectSql(*e.select, scope, false));
     case Expr::Subquery: {
@@ -1284,11 +1318,14 @@ QString Translator::expr(const Expr& e, Scope* scope)
     case Expr::Case: {
         QString out = u"(CASE"_s;
         size_t i = 0;
+        const size_t end = e.hasElse ? e.args.size() - 1 : e.args.size();
         if (e.hasOperand) {
+            const auto operand = typeOf(*e.args[0], scope);
+            for (size_t w = 1; w + 1 < end; w += 2)
+                refuseLegacyLobComparison(operand, typeOf(*e.args[w], scope), u"="_s);
             out += u' ' + expr(*e.args[0], scope);
             i = 1;
         }
-        const size_t end = e.hasElse ? e.args.size() - 1 : e.args.size();
         for (; i + 1 < end; i += 2) {
             out +=
                 u" WHEN "_s + expr(*e.args[i], scope) + u" THEN "_s + expr(*e.args[i + 1], scope);

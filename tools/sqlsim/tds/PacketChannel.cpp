@@ -53,6 +53,13 @@ void PacketChannel::shutdown()
     ::shutdown(m_fd, SHUT_RDWR);
 }
 
+bool PacketChannel::peerClosed() const
+{
+    char byte = 0;
+    const ssize_t n = ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
 bool PacketChannel::fill()
 {
     if (m_lost || m_shutdown)

@@ -60,6 +60,9 @@ public:
 
     // Safe from another thread: wakes a blocked read and makes every later call fail.
     void shutdown();
+    // Safe from another thread: the client has closed its end (or reset it) and nothing it
+    // sent before is still unread in the socket.
+    bool peerClosed() const;
 
 private:
     qsizetype available() const { return m_in.size() - m_inPos; }

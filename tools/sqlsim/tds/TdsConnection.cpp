@@ -91,6 +91,8 @@ void TdsConnection::run()
                         log(u"fault: connection closed instead of answering a login"_s);
                         break;
                     }
+                    if (m_settings.beforeLogin)
+                        m_settings.beforeLogin(this);
                     if (!login(payload))
                         break;
                 } else if (type != packet::Attention) {

@@ -30,6 +30,9 @@ struct ConnectionSettings
     std::shared_ptr<TlsContext> tls;
     // Every connection encrypted, a client that cannot encrypt refused.
     bool forceEncryption = false;
+    // Called before a LOGIN7 is answered: lets sessions of clients that already closed their
+    // sockets end first, so that a new client never finds a database still used by them.
+    std::function<void(const class TdsConnection* self)> beforeLogin;
 };
 
 class TdsConnection
@@ -44,6 +47,7 @@ public:
     void run();
     // Safe from another thread.
     void shutdown();
+    bool peerClosed() const { return m_channel.peerClosed(); }
 
 private:
     // Answers PRELOGIN and runs the TLS handshake it settles on; false ends the connection.

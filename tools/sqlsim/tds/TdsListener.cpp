@@ -16,7 +16,11 @@ namespace sqlsim::tds {
 
 TdsListener::TdsListener(Server& server, ConnectionSettings settings)
     : m_server(server), m_settings(std::move(settings))
-{}
+{
+    m_settings.beforeLogin = [this](const TdsConnection* self) {
+        awaitClosedConnections(self);
+    };
+}
 
 TdsListener::~TdsListener()
 {
@@ -96,9 +100,13 @@ void TdsListener::acceptLoop()
         auto worker = std::make_unique<Worker>();
         worker->connection = std::make_shared<TdsConnection>(fd, m_server, settings);
         Worker* raw = worker.get();
-        worker->thread = std::thread([raw] {
+        worker->thread = std::thread([this, raw] {
             raw->connection->run();
-            raw->finished = true;
+            {
+                std::lock_guard ended(m_mutex);
+                raw->finished = true;
+            }
+            m_workerEnded.notify_all();
         });
         m_workers.push_back(std::move(worker));
     }
@@ -114,6 +122,19 @@ void TdsListener::reapFinished()
             ++it;
         }
     }
+}
+
+void TdsListener::awaitClosedConnections(const TdsConnection* self)
+{
+    // A client that closed its socket before another one logs in has left the server by then,
+    // as it has for SQL Server; its thread may simply not have read the end yet.
+    std::unique_lock lock(m_mutex);
+    m_workerEnded.wait(lock, [&] {
+        return m_stopping || std::none_of(m_workers.begin(), m_workers.end(), [&](const auto& w) {
+                   return !w->finished && w->connection.get() != self &&
+                          w->connection->peerClosed();
+               });
+    });
 }
 
 int TdsListener::connectionCount()

@@ -3,6 +3,7 @@
 #include "TdsConnection.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -38,6 +39,8 @@ private:
 
     void acceptLoop();
     void reapFinished();
+    // Waits until every other connection whose client has closed its socket has ended.
+    void awaitClosedConnections(const TdsConnection* self);
 
     Server& m_server;
     ConnectionSettings m_settings;
@@ -47,6 +50,7 @@ private:
     quint16 m_nextSpid = 51;
     std::thread m_acceptThread;
     std::mutex m_mutex;
+    std::condition_variable m_workerEnded;
     std::list<std::unique_ptr<Worker>> m_workers;
     bool m_stopping = false;
 };

@@ -476,21 +476,37 @@ void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& repl
         sources.append(logCopy);
     }
 
-    // Everything is written to "<disk>.tmp" and renamed at the end: an older backup survives
-    // anything that goes wrong before.
-    TempFile out(disk + u".tmp"_s);
-    QFile::remove(out.path());
-    if (append && !QFile::copy(disk, out.path()))
+    // The media is written in place, as SQL Server writes it: INIT and FORMAT write over the
+    // old backup from its first byte and cut the file where the new one ends, so a backup that
+    // fails part-way leaves a damaged file where the old one was; an appended set goes after
+    // the sets already there, which a failure leaves as they were ("BACKUP (Transact-SQL)",
+    // INIT and NOINIT, learn.microsoft.com).
+    const bool existed = target.exists();
+    QFile file(disk);
+    if (!file.open(QIODevice::ReadWrite))
         return failWith({cannotOpenDevice(disk, 5)});
-    if (!out.open(append ? QIODevice::ReadWrite : QIODevice::ReadWrite | QIODevice::Truncate))
-        return failWith({cannotOpenDevice(disk, 5)});
-    QFile& file = out.file();
+    const qint64 oldSize = file.size();
+    bool finished = false;
+    const auto undo = [&] {
+        if (finished)
+            return;
+        finished = true;
+        if (!existed) {
+            file.close();
+            QFile::remove(disk);
+        } else if (append) {
+            file.resize(oldSize);
+            file.close();
+        } else {
+            file.close();
+        }
+    };
     const auto failWriting = [&] {
-        out.discard();
+        undo();
         failWith({writeFailed(disk, 112)});
     };
     if (append)
-        file.seek(file.size());
+        file.seek(oldSize);
     else if (file.write(media::encodeMediaHeader(QUuid::createUuid())) != media::mediaHeaderSize)
         return failWriting();
     const qint64 setOffset = file.pos();
@@ -500,22 +516,24 @@ void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& repl
 
     Copier copier(reply, header.payloadSize(), request.stats, host.throttleBytesPerSecond(),
                   host.takeTransferFault(), [&] {
-                      out.discard();
+                      undo();
                       snapshots.remove();
                   });
     Crc32 crc;
     for (qsizetype i = 0; i < sources.size(); ++i) {
         QFile in(sources[i]);
-        if (!in.open(QIODevice::ReadOnly))
+        if (!in.open(QIODevice::ReadOnly)) {
+            undo();
             return failWith({readFailed(header.files[i].physicalName, 5)});
+        }
         switch (copier.copy(in, file, header.files[i].size, crc)) {
         case Copier::Result::Done:
             break;
         case Copier::Result::Cancelled:
-            out.discard();
+            undo();
             return failWith({aborted()});
         case Copier::Result::ReadFailed:
-            out.discard();
+            undo();
             return failWith({readFailed(header.files[i].physicalName, 13)});
         case Copier::Result::WriteFailed:
             return failWriting();
@@ -526,15 +544,17 @@ void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& repl
     // The finish time is known only now; the header keeps its length.
     header.finishDate = QDateTime::currentDateTimeUtc();
     const QByteArray finalHeader = media::encodeSetHeader(header);
-    if (finalHeader.size() != headerBytes.size() ||
-        file.write(media::encodeU32(crc.value())) != 4 || !file.seek(setOffset) ||
-        file.write(media::encodeSetPrologue(finalHeader)) < 0 || !file.flush())
+    if (finalHeader.size() != headerBytes.size() || file.write(media::encodeU32(crc.value())) != 4)
         return failWriting();
-    const qint64 setSize = file.size() - setOffset;
+    const qint64 end = file.pos();
+    if (!file.seek(setOffset) || file.write(media::encodeSetPrologue(finalHeader)) < 0 ||
+        !file.resize(end) || !file.flush())
+        return failWriting();
+    const qint64 setSize = end - setOffset;
     file.close();
-    if (file.error() != QFileDevice::NoError || !renameOver(out.path(), disk))
+    if (file.error() != QFileDevice::NoError)
         return failWriting();
-    out.keep();
+    finished = true;
 
     reportPages(reply, db->name, header.files, position);
     reply.message(info(3014, u"BACKUP DATABASE successfully processed "_s +
