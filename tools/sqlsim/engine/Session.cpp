@@ -1,3 +1,4 @@
+#include "Collation.h"
 #include "Parser.h"
 #include "ServerImpl.h"
 
@@ -1633,7 +1634,7 @@ Value SessionImpl::serverProperty(const QString& raw)
     if (p == u"instancename")
         return {};
     if (p == u"collation")
-        return u"Cyrillic_General_CI_AS"_s;
+        return sqlsim::serverCollation().name;
     if (p == u"isintegratedsecurityonly" || p == u"isclustered" || p == u"isfulltextinstalled" ||
         p == u"issingleuser" || p == u"ishadrenabled")
         return qint64(0);
@@ -1652,7 +1653,7 @@ Value SessionImpl::databaseProperty(const QString& database, const QString& raw)
     if (p == u"recovery")
         return u"SIMPLE"_s;
     if (p == u"collation")
-        return u"Cyrillic_General_CI_AS"_s;
+        return sqlsim::serverCollation().name;
     if (p == u"updateability")
         return u"READ_WRITE"_s;
     if (p == u"useraccess")

@@ -1,3 +1,4 @@
+#include "Collation.h"
 #include "Parser.h"
 #include "ServerImpl.h"
 
@@ -806,8 +807,9 @@ void SessionImpl::spHelpDb(QList<CallArg>& args, Frame& frame)
     QList<QList<Value>> rows;
     const QString status =
         u"Status=ONLINE, Updateability=READ_WRITE, UserAccess=MULTI_USER, Recovery=SIMPLE, "
-        "Version=%1, Collation=Cyrillic_General_CI_AS, SQLSortOrder=0, "
-        "IsAutoCreateStatistics, IsAutoUpdateStatistics"_s.arg(m_server.databaseVersion());
+        "Version=%1, Collation=%2, SQLSortOrder=0, "
+        "IsAutoCreateStatistics, IsAutoUpdateStatistics"_s.arg(m_server.databaseVersion())
+            .arg(sqlsim::serverCollation().name);
     for (const DatabaseEntry& e : list) {
         const qint64 size = QFileInfo(e.files.dataFile).size() + QFileInfo(e.files.logFile).size();
         rows << QList<Value>{

@@ -1,6 +1,7 @@
 #include "Transfer.h"
 
 #include "BackupMedia.h"
+#include "Collation.h"
 #include "Crc32.h"
 #include "TransferMessages.h"
 
@@ -745,7 +746,7 @@ void runRestoreHeaderOnly(const QString& disk, TransferHost& host, ReplySink& re
             qint64(512),
             bindingId,
             forkId,
-            u"Cyrillic_General_CI_AS"_s,
+            sqlsim::serverCollation().name,
             guidText(media->familyGuid),
             qint64(0),
             qint64(0),
