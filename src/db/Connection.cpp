@@ -541,12 +541,13 @@ void keepLargeBuffersMapped()
 namespace {
 
 // FreeTDS reads a file of trusted certificate authorities only from its configuration file: the
-// connection's own one is written for the attempt and named by FREETDSCONF while it runs. Opening
-// happens on the connection's own thread only, so nothing else reads the variable meanwhile.
+// connection's own one is written for the attempt and named by FREETDSCONF while it runs. Two
+// connections may open at once on different threads (the console's runs off the window's), so
+// such logins take turns: the variable is the process's.
 class FreeTdsConfForLogin
 {
 public:
-    explicit FreeTdsConfForLogin(const QString& text)
+    explicit FreeTdsConfForLogin(const QString& text) : m_turn(turnMutex())
     {
         static std::atomic<int> counter{0};
         m_path = QDir::temp()
@@ -575,6 +576,13 @@ public:
     FreeTdsConfForLogin& operator=(const FreeTdsConfForLogin&) = delete;
 
 private:
+    static std::mutex& turnMutex()
+    {
+        static std::mutex mutex;
+        return mutex;
+    }
+
+    std::lock_guard<std::mutex> m_turn;
     QString m_path;
     QByteArray m_old;
     bool m_hadOld = false;

@@ -95,7 +95,7 @@ inline QString hostileSql(const QString& sql, const NamePairs& names,
 }
 
 // The simulator's log entries ("batch: <sql>", "rpc: <procedure> <values as literals>",
-// "login: <user> database=<name>").
+// "login: <user> database=<name> encryption=<none, login or all>").
 inline QStringList logEntries(const QString& log)
 {
     static const QRegularExpression entryStart(u"\n(?=batch: |rpc: |login: )"_s);
