@@ -8,7 +8,9 @@ sqlsim_start() {
     shift 3
     SQLSIM_OUT=$(mktemp)
     SQLSIM_ERR=$(mktemp)
-    "$binary" --port 0 --data "$data" --password "$password" "$@" >"$SQLSIM_OUT" 2>"$SQLSIM_ERR" &
+    # SQLSIM_TEST_ARGS: options the tests' variants add to every simulator (words, unquoted).
+    # shellcheck disable=SC2086
+    "$binary" --port 0 --data "$data" --password "$password" ${SQLSIM_TEST_ARGS:-} "$@" >"$SQLSIM_OUT" 2>"$SQLSIM_ERR" &
     SQLSIM_PID=$!
     trap sqlsim_stop EXIT
     local _

@@ -148,6 +148,69 @@ private slots:
         QCOMPARE(scene.clients(u"check_copy"_s), scene.clients(u"ostrel_ts"_s));
     }
 
+    // A connection string's encryption keywords reach the driver: against a server that forces
+    // encryption, and one that only offers it, the backup runs over the connection they ask for
+    // (the server's log tells), and what this driver cannot do or trust is refused with a reason.
+    void encryptionKeywords_data()
+    {
+        QTest::addColumn<bool>("forced");
+        QTest::addColumn<QString>("keywords");
+        QTest::addColumn<QString>("encryption"); // the server's word for the login; "" refused
+        QTest::addColumn<QString>("reason");     // a piece of the refusal's reason
+
+        QTest::newRow("forced, nothing asked") << true << QString() << u"all"_s << QString();
+        QTest::newRow("forced, Encrypt=yes, trusted")
+            << true << u";Encrypt=yes;TrustServerCertificate=yes"_s << u"all"_s << QString();
+        QTest::newRow("forced, OLE DB words")
+            << true << u";Use Encryption for Data=True;Trust Server Certificate=True"_s << u"all"_s
+            << QString();
+        QTest::newRow("forced, Encrypt=no") << true << u";Encrypt=no"_s << u"all"_s << QString();
+        QTest::newRow("offered, Encrypt=no")
+            << false << u";Encrypt=no"_s << u"login"_s << QString();
+        QTest::newRow("offered, Encrypt=Mandatory, trusted")
+            << false << u";Encrypt=Mandatory;TrustServerCertificate=true"_s << u"all"_s
+            << QString();
+        QTest::newRow("forced, Encrypt=Strict")
+            << true << u";Encrypt=Strict"_s << QString() << u"TDS 8.0"_s;
+        // A self-signed certificate no authority vouches for.
+        QTest::newRow("forced, certificate checked")
+            << true << u";Encrypt=yes"_s << QString() << u"сертификат не подписан"_s;
+    }
+    void encryptionKeywords()
+    {
+        QFETCH(bool, forced);
+        QFETCH(QString, keywords);
+        QFETCH(QString, encryption);
+        QFETCH(QString, reason);
+
+        BatchScene scene;
+        BATCH_STEP(
+            scene.setUp(true, forced ? QStringList{u"--force-encryption"_s} : QStringList{}));
+        const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
+        const QString logBefore = scene.log();
+        RunResult r;
+        BATCH_STEP(scene.run({u"-backup_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + backupFile,
+                              u"/not_add_file"_s,
+                              u"/connection_string:"_s + scene.connectionString(keywords)},
+                             r));
+        if (encryption.isEmpty()) {
+            QVERIFY2(r.exitCode == 1, qPrintable(r.err));
+            QVERIFY2(r.exceptionLines().value(0).contains(reason), qPrintable(r.err));
+            QVERIFY(!QFileInfo::exists(backupFile));
+            return;
+        }
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(QFileInfo(backupFile).isFile());
+        // Run again against servers that all force encryption, the login-only rows go whole.
+        if (qEnvironmentVariable("SQLSIM_TEST_ARGS").contains(u"--force-encryption"_s))
+            encryption = u"all"_s;
+        // The last login is the batch's own, made with the string (start-up's used settings.ini).
+        const QStringList logins =
+            scene.log().mid(logBefore.size()).split(u'\n').filter(u"login: "_s);
+        QVERIFY(!logins.isEmpty());
+        QVERIFY2(logins.last().endsWith(u" encryption="_s + encryption), qPrintable(logins.last()));
+    }
+
     // The next night's run writes over the same file: it then holds that night's data and files
     // alone.
     void nightlyBackupOverwrites()

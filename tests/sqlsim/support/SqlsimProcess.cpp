@@ -30,6 +30,9 @@ bool SqlsimProcess::start(const QStringList& extraArgs, const QString& dataDir)
         m_dataDir = m_tempDir->path();
     }
     QStringList args = {u"--port"_s, u"0"_s, u"--data"_s, m_dataDir, u"--password"_s, password()};
+    // A whole test re-run against a server set up otherwise (another collation, forced
+    // encryption): CTest sets this for the variants it registers.
+    args += qEnvironmentVariable("SQLSIM_TEST_ARGS").split(u' ', Qt::SkipEmptyParts);
     args += m_extraArgs;
     m_process.setProgram(QStringLiteral(SQLSIM_BIN));
     m_process.setArguments(args);

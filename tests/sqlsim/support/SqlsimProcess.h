@@ -7,7 +7,7 @@
 #include <memory>
 
 // A simulator for one test: bin/sqlsim on a free loopback port with its state in a folder of
-// its own (a temporary one unless given).
+// its own (a temporary one unless given). SQLSIM_TEST_ARGS, when set, adds options to every start.
 class SqlsimProcess
 {
 public:
