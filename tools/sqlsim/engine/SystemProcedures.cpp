@@ -203,6 +203,12 @@ OdbcType odbcType(const TypeInfo& t, int odbcVer)
         o.sqlDataType = -11;
         o.ssDataType = 0;
         break;
+    case BaseType::Xml:
+        // SQL_SS_XML for ODBC 3, SQL_WLONGVARCHAR before; unlimited length reads as 0, as for
+        // the (max) types (learn.microsoft.com "sp_columns (Transact-SQL)", "SQLColumns" of
+        // the SQL Server ODBC driver).
+        text(odbcVer >= 3 ? -152 : -10, 0, 0, 0);
+        break;
     }
     return o;
 }
