@@ -204,6 +204,7 @@ private slots:
         QTest::newRow("order by") << u"SELECT id FROM docs ORDER BY x"_s << 305;
         QTest::newRow("group by") << u"SELECT COUNT(*) FROM docs GROUP BY x"_s << 305;
         QTest::newRow("distinct") << u"SELECT DISTINCT x FROM docs"_s << 421;
+        QTest::newRow("union") << u"SELECT x FROM docs UNION SELECT x FROM docs"_s << 421;
         QTest::newRow("max") << u"SELECT MAX(x)"_s + from << 8117;
         QTest::newRow("len") << u"SELECT LEN(x)"_s + from << 8116;
         QTest::newRow("variable =") << u"DECLARE @x xml = '<a/>'; IF @x = @x SELECT 1"_s << 305;
@@ -235,6 +236,9 @@ private slots:
                                   << QStringList{QString()};
         QTest::newRow("count") << u"SELECT COUNT(x) FROM docs WHERE id < 10"_s
                                << QStringList{u"2"_s};
+        QTest::newRow("union all") << u"SELECT x FROM docs WHERE id = 2 UNION ALL "
+                                      u"SELECT x FROM docs WHERE id = 2"_s
+                                   << QStringList{u"<b />"_s, u"<b />"_s};
         QTest::newRow("compare as text")
             << u"SELECT id FROM docs WHERE CAST(x AS nvarchar(max)) = N'<b />'"_s
             << QStringList{u"2"_s};
@@ -320,6 +324,18 @@ private slots:
         QCOMPARE(row.value(set.columns.indexOf(u"TYPE_NAME"_s)).toString(), u"xml"_s);
         QCOMPARE(row.value(set.columns.indexOf(u"DATA_TYPE"_s)).toLongLong(), dataType);
         QCOMPARE(row.value(set.columns.indexOf(u"NULLABLE"_s)).toLongLong(), 1);
+
+        // SQLGetTypeInfo lists it under the same number (beside ntext for ODBC 2), not
+        // searchable.
+        const OdbcResult info = exec(u"sp_datatype_info_100 %1, %2"_s.arg(dataType).arg(odbcVer));
+        QVERIFY2(info.ok, qPrintable(info.error));
+        const ResultSet& types = info.resultSets.value(0);
+        const auto xml =
+            std::find_if(types.rows.cbegin(), types.rows.cend(), [](const auto& typeRow) {
+                return typeRow.value(0).toString() == u"xml"_s;
+            });
+        QVERIFY(xml != types.rows.cend());
+        QCOMPARE(xml->value(types.columns.indexOf(u"SEARCHABLE"_s)).toLongLong(), 0);
     }
 };
 

@@ -1241,6 +1241,8 @@ void SessionImpl::spDatatypeInfo(QList<CallArg>& args, Frame& frame)
          -1, -1, -1, 0},
         {TypeInfo::of(BaseType::NChar, 4000), "N'", "'", "length", 0, 3, -1, 0, -1, -1, -1, 0},
         {TypeInfo::of(BaseType::UniqueIdentifier), "'", "'", nullptr, 0, 2, -1, 0, -1, -1, -1, 0},
+        // Not searchable: xml compares with nothing.
+        {TypeInfo::of(BaseType::Xml), "N'", "'", nullptr, 1, 0, -1, 0, -1, -1, -1, 0},
     };
     auto opt = [](int v) {
         return v < 0 ? Value() : Value(qint64(v));

@@ -647,13 +647,25 @@ QString Translator::selectSql(const Select& s, Scope* parent, bool topLevel,
     if (s.withTies)
         fail(40000, u"sqlsim does not support 'TOP ... WITH TIES'."_s);
     const bool compound = !s.compounds.empty();
+    std::vector<std::optional<TypeInfo>> ownTypes;
+    auto* types = itemTypes ? itemTypes : &ownTypes;
+    const size_t firstType = types->size();
     if (compound && s.top) {
         Scope inner;
         inner.parent = &scope;
-        out += u"SELECT * FROM ("_s + coreSql(s, inner, topLevel, false, itemTypes) +
+        out += u"SELECT * FROM ("_s + coreSql(s, inner, topLevel, false, types) +
                limitSql(s.top, &inner) + u')';
     } else {
-        out += coreSql(s, scope, topLevel, false, itemTypes);
+        out += coreSql(s, scope, topLevel, false, types);
+    }
+    // UNION, EXCEPT and INTERSECT without ALL compare rows as DISTINCT does.
+    for (const auto& [op, next] : s.compounds) {
+        if (op.contains(u"ALL"_s, Qt::CaseInsensitive))
+            continue;
+        for (size_t i = firstType; i < types->size(); ++i)
+            if (isXml((*types)[i]))
+                fail(421, u"The xml data type cannot be selected as DISTINCT because it is not "
+                          "comparable."_s);
     }
     for (const auto& [op, next] : s.compounds) {
         Scope other;
