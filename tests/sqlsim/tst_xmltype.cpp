@@ -206,6 +206,7 @@ private slots:
         QTest::newRow("distinct") << u"SELECT DISTINCT x FROM docs"_s << 421;
         QTest::newRow("union") << u"SELECT x FROM docs UNION SELECT x FROM docs"_s << 421;
         QTest::newRow("max") << u"SELECT MAX(x)"_s + from << 8117;
+        QTest::newRow("like") << where(u"x LIKE '%a%'"_s) << 8116;
         QTest::newRow("len") << u"SELECT LEN(x)"_s + from << 8116;
         QTest::newRow("variable =") << u"DECLARE @x xml = '<a/>'; IF @x = @x SELECT 1"_s << 305;
     }

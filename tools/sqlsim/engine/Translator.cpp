@@ -1310,6 +1310,11 @@ QString Translator::expr(const Expr& e, Scope* scope)
     case Expr::IsNull:
         return u"(%1 IS %2NULL)"_s.arg(expr(*e.args[0], scope), e.negated ? u"NOT "_s : QString());
     case Expr::Like: {
+        for (size_t i = 0; i < 2 && i < e.args.size(); ++i)
+            if (isXml(typeOf(*e.args[i], scope)))
+                fail(8116,
+                     u"Argument data type xml is invalid for argument %1 of like function."_s.arg(
+                         i + 1));
         QString out = u"(%1 %2LIKE %3"_s.arg(
             expr(*e.args[0], scope), e.negated ? u"NOT "_s : QString(), expr(*e.args[1], scope));
         if (e.args.size() > 2)
