@@ -1,6 +1,7 @@
 #include "SqlTypes.h"
 
 #include "Collation.h"
+#include "XmlText.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -385,6 +386,10 @@ ColumnType TypeInfo::columnType() const
         c.type = SqlType::UniqueIdentifier;
         c.length = 16;
         break;
+    case BaseType::Xml:
+        c.type = SqlType::Xml;
+        c.length = ColumnType::max;
+        break;
     }
     return c;
 }
@@ -444,6 +449,8 @@ QString TypeInfo::baseName() const
         return u"image"_s;
     case BaseType::UniqueIdentifier:
         return u"uniqueidentifier"_s;
+    case BaseType::Xml:
+        return u"xml"_s;
     }
     return u"int"_s;
 }
@@ -523,7 +530,7 @@ bool TypeInfo::isBinary() const
 bool TypeInfo::isLob() const
 {
     return base == BaseType::Text || base == BaseType::NText || base == BaseType::Image ||
-           length == ColumnType::max;
+           base == BaseType::Xml || length == ColumnType::max;
 }
 
 QString sqlTypeName(const TypeInfo& type)
@@ -572,6 +579,8 @@ TypeInfo typeOfColumnType(const ColumnType& c)
         return TypeInfo::of(BaseType::Image);
     case SqlType::UniqueIdentifier:
         return TypeInfo::of(BaseType::UniqueIdentifier);
+    case SqlType::Xml:
+        return TypeInfo::of(BaseType::Xml);
     }
     return TypeInfo::of(BaseType::Int);
 }
@@ -687,6 +696,8 @@ TypeInfo parseTypeName(const QString& rawName, const QString& arg1, const QStrin
         return noArgs(BaseType::Image);
     if (name == u"uniqueidentifier")
         return noArgs(BaseType::UniqueIdentifier);
+    if (name == u"xml")
+        return noArgs(BaseType::Xml);
     if (name == u"timestamp" || name == u"rowversion")
         return TypeInfo::of(BaseType::Binary, 8);
     return unknown();
@@ -1160,12 +1171,67 @@ QString valueToText(const Value& value)
 
 // ---- conversion
 
+namespace {
+
+// xml takes text and binary and gives them back, explicitly only; nothing else converts either
+// way, text and ntext included (learn.microsoft.com "CAST and CONVERT (Transact-SQL)",
+// conversion chart; "xml (Transact-SQL)" limitations). A refused conversion is 529 in CAST,
+// 206 where it would be implicit; an explicit-only one written implicitly is 257.
+Value convertXml(const Value& value, const std::optional<TypeInfo>& source, const TypeInfo& target,
+                 ConversionMode mode)
+{
+    const QString from = sourceName(value, source);
+    const bool explicitCast = mode == ConversionMode::Cast;
+    const auto refuse = [&]() -> Value {
+        if (explicitCast)
+            fail(529, u"Explicit conversion from data type %1 to %2 is not allowed."_s.arg(
+                          from, target.baseName()));
+        fail(206, u"Operand type clash: %1 is incompatible with %2"_s.arg(from, target.baseName()));
+    };
+    const bool sourceIsXml = source && source->base == BaseType::Xml;
+    if (target.base == BaseType::Xml) {
+        if (sourceIsXml)
+            return valueToText(value);
+        if (const auto* bytes = std::get_if<QByteArray>(&value)) {
+            if (source && !source->isBinary())
+                return refuse();
+            return checkedXml(xmlTextOfBytes(*bytes), true);
+        }
+        const auto* text = std::get_if<QString>(&value);
+        if (!text || (source && !source->isString()))
+            return refuse();
+        return checkedXml(*text, !source || source->isUnicode());
+    }
+    // From xml.
+    const bool textTarget =
+        target.isString() && target.base != BaseType::Text && target.base != BaseType::NText;
+    const bool binaryTarget = target.base == BaseType::Binary || target.base == BaseType::VarBinary;
+    if (!textTarget && !binaryTarget)
+        return refuse();
+    if (!explicitCast)
+        fail(257, u"Implicit conversion from data type xml to %1 is not allowed. Use the CONVERT "
+                  "function to run this query."_s.arg(target.baseName()));
+    const QString text = valueToText(value);
+    if (binaryTarget) {
+        // Binary xml text is UTF-16 with its byte-order mark.
+        QByteArray bytes("\xFF\xFE", 2);
+        bytes += QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+        return convertValue(bytes, TypeInfo::of(BaseType::VarBinary, ColumnType::max), target,
+                            mode);
+    }
+    return convertValue(text, TypeInfo::of(BaseType::NVarChar, ColumnType::max), target, mode);
+}
+
+} // namespace
+
 Value convertValue(const Value& value, const std::optional<TypeInfo>& source,
                    const TypeInfo& target, ConversionMode mode, int style)
 {
     if (isNull(value))
         return {};
     const QString from = sourceName(value, source);
+    if (target.base == BaseType::Xml || (source && source->base == BaseType::Xml))
+        return convertXml(value, source, target, mode);
     const bool sourceIsDate =
         std::holds_alternative<QDateTime>(value) || (source && source->isDateTime());
     const bool sourceIsDecimal = source && source->isExactNumeric();

@@ -57,6 +57,7 @@ enum class BaseType
     VarBinary,
     Image,
     UniqueIdentifier,
+    Xml,
 };
 
 struct TypeInfo
@@ -83,7 +84,7 @@ struct TypeInfo
     bool isUnicode() const;
     bool isFixedLength() const; // char, nchar, binary
     bool isBinary() const;
-    bool isLob() const; // text, ntext, image, (max)
+    bool isLob() const; // text, ntext, image, (max), xml
 
     static TypeInfo of(BaseType base, int length = 0, int precision = 0, int scale = 0);
     friend bool operator==(const TypeInfo&, const TypeInfo&) = default;

@@ -204,6 +204,12 @@ OdbcType odbcType(const TypeInfo& t, int odbcVer)
         o.sqlDataType = -11;
         o.ssDataType = 0;
         break;
+    case BaseType::Xml:
+        // SQL_SS_XML for ODBC 3, SQL_WLONGVARCHAR before; unlimited length reads as 0, as for
+        // the (max) types (learn.microsoft.com "sp_columns (Transact-SQL)", "SQLColumns" of
+        // the SQL Server ODBC driver).
+        text(odbcVer >= 3 ? -152 : -10, 0, 0, 0);
+        break;
     }
     return o;
 }
@@ -1237,6 +1243,8 @@ void SessionImpl::spDatatypeInfo(QList<CallArg>& args, Frame& frame)
          -1, -1, -1, 0},
         {TypeInfo::of(BaseType::NChar, 4000), "N'", "'", "length", 0, 3, -1, 0, -1, -1, -1, 0},
         {TypeInfo::of(BaseType::UniqueIdentifier), "'", "'", nullptr, 0, 2, -1, 0, -1, -1, -1, 0},
+        // Not searchable: xml compares with nothing.
+        {TypeInfo::of(BaseType::Xml), "N'", "'", nullptr, 1, 0, -1, 0, -1, -1, -1, 0},
     };
     auto opt = [](int v) {
         return v < 0 ? Value() : Value(qint64(v));

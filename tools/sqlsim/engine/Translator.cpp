@@ -19,9 +19,25 @@ bool sameName(const QString& a, const QString& b)
 // text, ntext and image compare with nothing, themselves included: only IS NULL and LIKE take
 // them (learn.microsoft.com "ntext, text, and image (Transact-SQL)"; error 402 names both
 // types and the operator as SQL Server words it).
+bool isXml(const std::optional<TypeInfo>& t)
+{
+    return t && t->base == BaseType::Xml;
+}
+
+// xml compares with nothing and sorts nowhere; IS NULL is all it takes (learn.microsoft.com
+// "xml (Transact-SQL)": cannot be compared or sorted, so no GROUP BY either).
+void refuseXmlOrdering(const std::optional<TypeInfo>& t)
+{
+    if (isXml(t))
+        fail(305, u"The XML data type cannot be compared or sorted, except when using the IS NULL "
+                  "operator."_s);
+}
+
 void refuseLegacyLobComparison(const std::optional<TypeInfo>& a, const std::optional<TypeInfo>& b,
                                const QString& op)
 {
+    refuseXmlOrdering(a);
+    refuseXmlOrdering(b);
     const auto legacy = [](const std::optional<TypeInfo>& t) {
         return t && (t->base == BaseType::Text || t->base == BaseType::NText ||
                      t->base == BaseType::Image);
@@ -120,7 +136,10 @@ std::optional<TypeInfo> mergeTypes(const std::vector<std::optional<TypeInfo>>& t
             out = t;
             continue;
         }
-        if (out->isString() && t->isString()) {
+        if ((isXml(out) || isXml(t)) && (out->isString() || t->isString() || *out == *t)) {
+            // xml outranks the string types (data type precedence).
+            out = TypeInfo::of(BaseType::Xml);
+        } else if (out->isString() && t->isString()) {
             const int la = charLength(*out), lb = charLength(*t);
             out = stringType(out->isUnicode() || t->isUnicode(),
                              la == ColumnType::max || lb == ColumnType::max ? int(ColumnType::max)
@@ -628,13 +647,25 @@ QString Translator::selectSql(const Select& s, Scope* parent, bool topLevel,
     if (s.withTies)
         fail(40000, u"sqlsim does not support 'TOP ... WITH TIES'."_s);
     const bool compound = !s.compounds.empty();
+    std::vector<std::optional<TypeInfo>> ownTypes;
+    auto* types = itemTypes ? itemTypes : &ownTypes;
+    const size_t firstType = types->size();
     if (compound && s.top) {
         Scope inner;
         inner.parent = &scope;
-        out += u"SELECT * FROM ("_s + coreSql(s, inner, topLevel, false, itemTypes) +
+        out += u"SELECT * FROM ("_s + coreSql(s, inner, topLevel, false, types) +
                limitSql(s.top, &inner) + u')';
     } else {
-        out += coreSql(s, scope, topLevel, false, itemTypes);
+        out += coreSql(s, scope, topLevel, false, types);
+    }
+    // UNION, EXCEPT and INTERSECT without ALL compare rows as DISTINCT does.
+    for (const auto& [op, next] : s.compounds) {
+        if (op.contains(u"ALL"_s, Qt::CaseInsensitive))
+            continue;
+        for (size_t i = firstType; i < types->size(); ++i)
+            if (isXml((*types)[i]))
+                fail(421, u"The xml data type cannot be selected as DISTINCT because it is not "
+                          "comparable."_s);
     }
     for (const auto& [op, next] : s.compounds) {
         Scope other;
@@ -650,6 +681,8 @@ QString Translator::selectSql(const Select& s, Scope* parent, bool topLevel,
                 term = quote(o.expr->parts.last());
             else
                 term = expr(*o.expr, &scope);
+            if (!(compound && o.expr->kind == Expr::Column))
+                refuseXmlOrdering(typeOf(*o.expr, &scope));
             terms << term + (o.desc ? u" DESC"_s : QString());
         }
         out += u" ORDER BY "_s + terms.join(u", "_s);
@@ -693,6 +726,10 @@ QString Translator::coreSql(const Select& s, Scope& scope, bool topLevel, bool,
         }
         const QString sql = expr(*item.expr, &scope);
         const auto type = typeOf(*item.expr, &scope);
+        // DISTINCT compares whole rows: SQL Server names the type (message 421).
+        if (s.distinct && isXml(type))
+            fail(421, u"The xml data type cannot be selected as DISTINCT because it is not "
+                      "comparable."_s);
         if (itemTypes)
             itemTypes->push_back(type);
         QString name;
@@ -739,8 +776,10 @@ QString Translator::coreSql(const Select& s, Scope& scope, bool topLevel, bool,
         out += u" WHERE "_s + expr(*s.where, &scope);
     if (!s.groupBy.empty()) {
         QStringList g;
-        for (const auto& e : s.groupBy)
+        for (const auto& e : s.groupBy) {
+            refuseXmlOrdering(typeOf(*e, &scope));
             g << expr(*e, &scope);
+        }
         out += u" GROUP BY "_s + g.join(u", "_s);
     }
     if (s.having)
@@ -1099,9 +1138,15 @@ QString Translator::operandForType(const Expr& e, const std::optional<TypeInfo>&
             convertValue(QString(e.text), typeOf(e, scope), *other, ConversionMode::Cast);
         return bind(v);
     }
+    // Beside xml (ISNULL's replacement, COALESCE) a value becomes xml, well-formed or refused.
+    if (isXml(other) && e.kind == Expr::String)
+        return bind(convertValue(QString(e.text), typeOf(e, scope), *other, ConversionMode::Cast));
     const QString sql = expr(e, scope);
     if (other && other->isDateTime())
         return textAsDate(sql, typeOf(e, scope), *other);
+    if (const auto own = typeOf(e, scope); isXml(other) && own && !isXml(own))
+        return u"tsql_cast(%1,%2,0,%3,0)"_s.arg(sql, literal(other->declText()),
+                                                literal(own->declText()));
     return sql;
 }
 
@@ -1265,6 +1310,11 @@ QString Translator::expr(const Expr& e, Scope* scope)
     case Expr::IsNull:
         return u"(%1 IS %2NULL)"_s.arg(expr(*e.args[0], scope), e.negated ? u"NOT "_s : QString());
     case Expr::Like: {
+        for (size_t i = 0; i < 2 && i < e.args.size(); ++i)
+            if (isXml(typeOf(*e.args[i], scope)))
+                fail(8116,
+                     u"Argument data type xml is invalid for argument %1 of like function."_s.arg(
+                         i + 1));
         QString out = u"(%1 %2LIKE %3"_s.arg(
             expr(*e.args[0], scope), e.negated ? u"NOT "_s : QString(), expr(*e.args[1], scope));
         if (e.args.size() > 2)
@@ -1383,6 +1433,21 @@ QString Translator::functionSql(const Expr& e, Scope* scope)
     if (f == u"count" || f == u"count_big") {
         need(1, 1);
         return u"count("_s + distinct + a(0) + u')' + over;
+    }
+    if (f == u"sum" || f == u"min" || f == u"max" || f == u"avg") {
+        // Only ISNULL, COALESCE and DATALENGTH take xml among the built-in functions
+        // (learn.microsoft.com "xml (Transact-SQL)"); aggregates refuse it as an operand.
+        if (n == 1 && isXml(typeOf(*e.args[0], scope)))
+            fail(8117, u"Operand data type xml is invalid for %1 operator."_s.arg(f));
+    }
+    if (f != u"isnull" && f != u"coalesce" && f != u"datalength" && f != u"count" &&
+        f != u"count_big" && f != u"iif") {
+        for (size_t i = 0; i < e.args.size(); ++i)
+            if (isXml(typeOf(*e.args[i], scope)) && f != u"sum" && f != u"min" && f != u"max" &&
+                f != u"avg")
+                fail(8116, u"Argument data type xml is invalid for argument %1 of %2 function."_s
+                               .arg(i + 1)
+                               .arg(f));
     }
     if (f == u"sum" || f == u"min" || f == u"max") {
         need(1, 1);

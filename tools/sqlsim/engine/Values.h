@@ -31,6 +31,7 @@ enum class SqlType
     VarBinary, // length -1: varbinary(max)
     Image,
     UniqueIdentifier,
+    Xml, // untyped xml: UTF-16 text on the wire
 };
 
 struct ColumnType

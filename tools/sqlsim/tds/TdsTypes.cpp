@@ -190,9 +190,9 @@ QString decodeVarchar(const QByteArray& bytes, const QByteArray& collation)
 
 bool isPlpType(const ColumnType& t)
 {
-    return t.length == ColumnType::max &&
-           (t.type == SqlType::VarChar || t.type == SqlType::NVarChar ||
-            t.type == SqlType::VarBinary);
+    return t.type == SqlType::Xml || (t.length == ColumnType::max &&
+                                      (t.type == SqlType::VarChar || t.type == SqlType::NVarChar ||
+                                       t.type == SqlType::VarBinary));
 }
 
 void writePlp(TdsWriter& out, const QByteArray& data)
@@ -247,6 +247,7 @@ std::optional<QByteArray> bytesFor(const ColumnType& t, const Value& value)
     case SqlType::NChar:
     case SqlType::NVarChar:
     case SqlType::NText:
+    case SqlType::Xml:
         return utf16Bytes(toText(value));
     case SqlType::Binary:
     case SqlType::VarBinary:
@@ -399,6 +400,8 @@ ColumnType legacyType(const ColumnType& type)
         return {SqlType::NText};
     case SqlType::VarBinary:
         return {SqlType::Image};
+    case SqlType::Xml:
+        return {SqlType::NText};
     default:
         return t;
     }
@@ -494,6 +497,11 @@ void writeTypeInfo(TdsWriter& out, const ColumnType& type, bool inColumnMetadata
     case SqlType::UniqueIdentifier:
         out.u8(type::Guid);
         out.u8(16);
+        break;
+    case SqlType::Xml:
+        // XML_INFO: SCHEMA_PRESENT 0, untyped xml (MS-TDS 2.2.5.5.3).
+        out.u8(type::Xml);
+        out.u8(0);
         break;
     }
 }
@@ -599,6 +607,16 @@ void writeValue(TdsWriter& out, const ColumnType& type, const Value& value, qint
         }
         cutToTextSize(*bytes, t, textSize);
         writeTextPointerValue(out, *bytes);
+        return;
+    }
+    case SqlType::Xml: {
+        // Always whole: SET TEXTSIZE names the (max), text, ntext and image types only
+        // (learn.microsoft.com "SET TEXTSIZE (Transact-SQL)"). PLP UTF-16LE (MS-TDS 2.2.5.2.3).
+        const std::optional<QByteArray> bytes = bytesFor(t, value);
+        if (!bytes)
+            out.u64(plpNull);
+        else
+            writePlp(out, *bytes);
         return;
     }
     case SqlType::Char:
@@ -1034,6 +1052,22 @@ Param readParam(TdsReader& in)
             p.value = fromUtf16Bytes(data);
         else
             p.value = decodeVarchar(data, collation);
+        return p;
+    }
+    case type::Xml: {
+        // XML_INFO: a schema collection's database, owner and name when SCHEMA_PRESENT is 1;
+        // the value is PLP UTF-16LE (MS-TDS 2.2.5.5.3).
+        if (in.u8() != 0) {
+            in.bVarchar();
+            in.bVarchar();
+            in.usVarchar();
+        }
+        t.type = SqlType::Xml;
+        t.length = ColumnType::max;
+        bool null = false;
+        const QByteArray data = readPlp(in, &null);
+        if (!null)
+            p.value = fromUtf16Bytes(data);
         return p;
     }
     default:

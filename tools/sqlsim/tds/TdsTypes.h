@@ -45,6 +45,7 @@ constexpr quint8 BigBinary = 0xAD;
 constexpr quint8 BigChar = 0xAF;
 constexpr quint8 NVarChar = 0xE7;
 constexpr quint8 NChar = 0xEF;
+constexpr quint8 Xml = 0xF1;
 } // namespace type
 
 // The server collation (--collation; Cyrillic_General_CI_AS unless told), also that of every
