@@ -197,6 +197,7 @@ private slots:
         QTest::newRow("text") << u"text"_s << u"'длинный'"_s << false;
         QTest::newRow("ntext") << u"ntext"_s << u"N'длинный'"_s << false;
         QTest::newRow("image") << u"image"_s << u"0x0102"_s << false;
+        QTest::newRow("xml") << u"xml"_s << u"N'<a>1</a>'"_s << false;
         QTest::newRow("nothing else") << u"ntext"_s << u"N'длинный'"_s << true;
     }
     void keylessWithLongValues()
