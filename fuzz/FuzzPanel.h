@@ -24,7 +24,7 @@ public:
     void setPassword(const QString& text) override { passwordText = text; }
     bool isAuthorization() const override { return tick; }
     void setAuthorization(bool on) override { tick = on; }
-    void showConnected(bool) override {}
+    void showConnected(bool, const QString&) override {}
 };
 
 } // namespace fuzz
