@@ -80,13 +80,6 @@ QList<RpcCall> readRpcRequest(const QByteArray& payload, quint32 tdsVersion)
             }
             call.params.append(readParam(in));
         }
-        // sp_executesql called by its id (MS-TDS 2.2.6.6, ProcIDSwitch) takes the statement
-        // and the declarations by position, whatever the client names them: SQL Server
-        // answers Node's tedious, which sends @statement for @stmt.
-        if (nameLength == 0xFFFF && call.procedure == u"sp_executesql") {
-            for (qsizetype i = 0; i < std::min<qsizetype>(2, call.params.size()); ++i)
-                call.params[i].name.clear();
-        }
         calls.append(std::move(call));
     }
     return calls;
