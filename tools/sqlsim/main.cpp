@@ -3,6 +3,7 @@
 #include "Collation.h"
 #include "Engine.h"
 #include "RequestLog.h"
+#include "ServerFiles.h"
 #include "TdsListener.h"
 #include "TlsSession.h"
 
@@ -23,6 +24,8 @@ const char usage[] =
     "  --port N              TCP port on 127.0.0.1 (0: any free one; default 1433). The port\n"
     "                        is printed as the first line on standard output.\n"
     "  --data DIR            folder of the server state and databases (default ./sqlsim-data)\n"
+    "  --server-root DIR     play a Windows server whose drives are DIR/C, DIR/D, ...:\n"
+    "                        statements name files as C:\\Data\\x.mdf (case ignored)\n"
     "  --password P          password of the login \"sa\"\n"
     "  --logins FILE         more logins, one \"name=password\" a line; DOMAIN\\name logins\n"
     "                        are Windows accounts (NTLM)\n"
@@ -96,6 +99,7 @@ int main(int argc, char** argv)
         }
         static const QStringList valueOptions = {u"--port"_s,
                                                  u"--data"_s,
+                                                 u"--server-root"_s,
                                                  u"--password"_s,
                                                  u"--logins"_s,
                                                  u"--version-year"_s,
@@ -116,6 +120,10 @@ int main(int argc, char** argv)
             port = static_cast<quint16>(n);
         } else if (option == u"--data"_s) {
             options.dataDir = value;
+        } else if (option == u"--server-root"_s) {
+            const QString error = sqlsim::serverfiles::setRoot(value);
+            if (!error.isEmpty())
+                return fail(error);
         } else if (option == u"--password"_s) {
             options.saPassword = value;
         } else if (option == u"--logins"_s) {

@@ -3,6 +3,7 @@
 #include "Ast.h"
 #include "Catalog.h"
 #include "Engine.h"
+#include "ServerFiles.h"
 #include "SqliteFunctions.h"
 #include "Transfer.h"
 #include "Translator.h"
@@ -59,7 +60,10 @@ public:
     // Adds or replaces an entry, persists the state and rewrites sysdatabases.
     void registerDatabase(const DatabaseFiles& files, bool replace);
     void unregisterDatabase(const QString& name);
-    QString newDatabaseFilesFolder() const { return m_options.dataDir; }
+    QString newDatabaseFilesFolder() const
+    {
+        return serverfiles::newDatabaseFolder(m_options.dataDir);
+    }
 
     void setStartupProcedure(const QString& name, bool on);
     void dropStartupProcedure(const QString& name);
@@ -335,6 +339,11 @@ private:
     void spSpaceUsed(QList<CallArg>& args, Frame& frame);
     void spHelpDb(QList<CallArg>& args, Frame& frame);
     void spDatabases(Frame& frame);
+    // the server's file system (xp_ procedures of master)
+    void xpFixedDrives(Frame& frame);
+    void xpDirTree(QList<CallArg>& args, Frame& frame);
+    void xpFileExist(QList<CallArg>& args, Frame& frame);
+    void xpCreateSubdir(QList<CallArg>& args);
     void spTables(QList<CallArg>& args, Frame& frame);
     void spColumns(QList<CallArg>& args, Frame& frame);
     void spPkeys(QList<CallArg>& args, Frame& frame);

@@ -1,5 +1,6 @@
 #include "Collation.h"
 #include "Parser.h"
+#include "ServerFiles.h"
 #include "ServerImpl.h"
 
 #include <QCoreApplication>
@@ -1640,6 +1641,12 @@ Value SessionImpl::serverProperty(const QString& raw)
         return qint64(0);
     if (p == u"processid")
         return qint64(QCoreApplication::applicationPid());
+    // learn.microsoft.com/sql/t-sql/functions/serverproperty-transact-sql: the default folders,
+    // each with a trailing separator.
+    if (p == u"instancedefaultdatapath" || p == u"instancedefaultlogpath")
+        return serverfiles::defaultDataPath(m_server.options().dataDir);
+    if (p == u"instancedefaultbackuppath")
+        return serverfiles::defaultBackupPath(m_server.options().dataDir);
     return {};
 }
 
