@@ -261,6 +261,28 @@ private slots:
         QCOMPARE(flatten(r.resultSets[0]), QStringList{row});
     }
 
+    void fileExistIntoVariable_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("exists");
+        QTest::newRow("a file") << u"C:\\Probe\\A.txt"_s << 1;
+        QTest::newRow("a folder") << u"C:\\Probe"_s << 0;
+        QTest::newRow("missing") << u"C:\\Probe\\none.txt"_s << 0;
+    }
+
+    void fileExistIntoVariable()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, exists);
+        QVERIFY(touch(local(u"C/Probe/a.txt"_s)));
+        const OdbcResult r = m_admin.exec(
+            u"DECLARE @e int = -1; EXEC master.dbo.xp_fileexist N'%1', @e OUTPUT; SELECT @e"_s.arg(
+                path));
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.resultSets.size(), 1); // the SELECT's only
+        QCOMPARE(r.resultSets[0].rows[0][0].toInt(), exists);
+    }
+
     void dirTree_data()
     {
         QTest::addColumn<QString>("call");
@@ -309,6 +331,21 @@ private slots:
         const qint64 reported = set.rows[drives.indexOf(u"C"_s)][1].toLongLong();
         QVERIFY2(qAbs(reported - measured) < 64,
                  qPrintable(u"%1 against %2"_s.arg(reported).arg(measured)));
+    }
+
+    void serviceAccount()
+    {
+        const OdbcResult r =
+            m_admin.exec(u"USE src; SELECT servicename, service_account, status_desc, process_id "
+                         "FROM sys.dm_server_services; USE master"_s);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.resultSets.size(), 1);
+        QCOMPARE(r.resultSets[0].rows.size(), 1);
+        const QList<QVariant> row = r.resultSets[0].rows[0];
+        QCOMPARE(row[0].toString(), u"SQL Server (MSSQLSERVER)"_s);
+        QCOMPARE(row[1].toString(), u"NT Service\\MSSQLSERVER"_s);
+        QCOMPARE(row[2].toString(), u"Running"_s);
+        QCOMPARE(row[3].toLongLong(), scalar(u"SELECT SERVERPROPERTY('ProcessID')"_s).toLongLong());
     }
 
     void withoutRootDefaultsAreTheDataFolder()

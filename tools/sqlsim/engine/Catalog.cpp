@@ -96,6 +96,16 @@ QStringList catalogStatements()
         "CASE trim(type) WHEN 'U' THEN 'USER_TABLE' WHEN 'P' THEN 'SQL_STORED_PROCEDURE' "
         "ELSE 'OTHER' END AS type_desc, crdate AS create_date, refdate AS modify_date, "
         "0 AS is_ms_shipped FROM sysobjects"_s,
+        // learn.microsoft.com/sql/relational-databases/system-dynamic-management-views/
+        // sys-dm-server-services-transact-sql: the engine's service, automatic (2), running (4).
+        u"CREATE VIEW IF NOT EXISTS sys_dm_server_services AS SELECT "
+        "'SQL Server (MSSQLSERVER)' AS servicename, 2 AS startup_type, "
+        "'Automatic' AS startup_type_desc, 4 AS status, 'Running' AS status_desc, "
+        "tsql_serverproperty('ProcessID') AS process_id, NULL AS last_startup_time, "
+        "'NT Service\\MSSQLSERVER' AS service_account, '\"C:\\Program Files\\Microsoft SQL "
+        "Server\\MSSQL15.MSSQLSERVER\\MSSQL\\Binn\\sqlservr.exe\" -sMSSQLSERVER' AS filename, "
+        "'N' AS is_clustered, '' AS cluster_nodename, "
+        "'N' AS instant_file_initialization_enabled"_s,
         u"CREATE VIEW IF NOT EXISTS sys_tables AS SELECT * FROM sys_objects "
         "WHERE trim(type) = 'U'"_s,
         u"CREATE VIEW IF NOT EXISTS sys_procedures AS SELECT * FROM sys_objects "

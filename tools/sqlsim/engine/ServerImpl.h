@@ -342,7 +342,8 @@ private:
     // the server's file system (xp_ procedures of master)
     void xpFixedDrives(Frame& frame);
     void xpDirTree(QList<CallArg>& args, Frame& frame);
-    void xpFileExist(QList<CallArg>& args, Frame& frame);
+    // The "File Exists" flag when toOutput, else the row sent and nullopt.
+    std::optional<int> xpFileExist(QList<CallArg>& args, Frame& frame, bool toOutput);
     void xpCreateSubdir(QList<CallArg>& args);
     void spTables(QList<CallArg>& args, Frame& frame);
     void spColumns(QList<CallArg>& args, Frame& frame);

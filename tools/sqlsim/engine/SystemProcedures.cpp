@@ -588,7 +588,11 @@ SessionImpl::CallResult SessionImpl::callSystemProcedure(const QString& lower, Q
         return result;
     }
     if (lower == u"xp_fileexist") {
-        xpFileExist(args, frame);
+        // With an OUTPUT argument it sets "File Exists" there and returns no rows.
+        const CallArg* out = handleArg(1);
+        const std::optional<int> exists = xpFileExist(args, frame, out && out->output);
+        if (exists)
+            handleOutput(out, *exists);
         return result;
     }
     if (lower == u"xp_create_subdir") {
@@ -637,7 +641,8 @@ void SessionImpl::spAttachDb(QList<CallArg>& args, bool singleFile)
     for (const QString& f : given) {
         const QString local = localPath(f);
         // Windows tells a missing folder (3) from a missing file (2).
-        if (!QFileInfo(QFileInfo(local).absolutePath()).isDir())
+        if (serverfiles::missingFolderError() == 3 &&
+            !QFileInfo(QFileInfo(local).absolutePath()).isDir())
             throw SqlError(5120,
                            u"Unable to open the physical file \"%1\". Operating system "
                            "error 3: \"3(The system cannot find the path specified.)\"."_s.arg(f));
@@ -1374,9 +1379,8 @@ void SessionImpl::xpDirTree(QList<CallArg>& args, Frame& frame)
     QList<QList<Value>> rows;
     const std::function<void(const QString&, qint64)> walk = [&](const QString& local,
                                                                  qint64 level) {
-        const QFileInfoList entries =
-            QDir(local).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                                      QDir::Name | QDir::IgnoreCase | QDir::DirsFirst);
+        const QFileInfoList entries = QDir(local).entryInfoList(
+            QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
         for (const QFileInfo& e : entries) {
             if (!e.isDir() && !withFiles)
                 continue;
@@ -1396,7 +1400,7 @@ void SessionImpl::xpDirTree(QList<CallArg>& args, Frame& frame)
     sendRows(columns, rows, frame);
 }
 
-void SessionImpl::xpFileExist(QList<CallArg>& args, Frame& frame)
+std::optional<int> SessionImpl::xpFileExist(QList<CallArg>& args, Frame& frame, bool toOutput)
 {
     const std::optional<QString> path = textArg(args, u"@filename"_s, 0);
     if (!path)
@@ -1407,9 +1411,12 @@ void SessionImpl::xpFileExist(QList<CallArg>& args, Frame& frame)
     const bool isDir = reachable && info.isDir();
     const bool isFile = reachable && info.exists() && !isDir;
     const bool parent = reachable && QFileInfo(info.absolutePath()).isDir();
+    if (toOutput)
+        return isFile ? 1 : 0;
     sendRows({col(u"File Exists"_s, intType()), col(u"File is a Directory"_s, intType()),
               col(u"Parent Directory Exists"_s, intType())},
              {{qint64(isFile), qint64(isDir), qint64(parent)}}, frame);
+    return std::nullopt;
 }
 
 void SessionImpl::xpCreateSubdir(QList<CallArg>& args)
