@@ -149,6 +149,12 @@ private slots:
             << u"EXEC sp_attach_db N'att', N'/var/data/att.mdf'"_s << QList<int>{5120}
             << u"Unable to open the physical file \"/var/data/att.mdf\". Operating system error "
                "3: \"%1\"."_s.arg(notFound);
+        QTest::newRow("create a database on a Linux path")
+            << u"CREATE DATABASE lx ON (NAME = lx, FILENAME = N'/tmp/lx.mdf') "
+               "LOG ON (NAME = lx_log, FILENAME = N'/tmp/lx_log.ldf')"_s
+            << QList<int>{5133, 1802}
+            << u"Directory lookup for the file \"/tmp/lx.mdf\" failed with the operating system "
+               "error %1."_s.arg(notFound);
         QTest::newRow("create a subfolder on a Linux path")
             << u"EXEC xp_create_subdir N'%1'"_s.arg(local(u"outside"_s)) << QList<int>{22048}
             << u"xp_create_subdir() returned error 3, 'The system cannot find the path "
