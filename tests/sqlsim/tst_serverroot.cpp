@@ -339,6 +339,42 @@ private slots:
                  qPrintable(u"%1 against %2"_s.arg(reported).arg(measured)));
     }
 
+    void volumeStats_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<int>("file");
+        QTest::addColumn<QString>("mountPoint"); // empty: no row
+        QTest::newRow("data file on C") << u"src"_s << 1 << u"C:\\"_s;
+        QTest::newRow("log file on C") << u"src"_s << 2 << u"C:\\"_s;
+        QTest::newRow("no such file") << u"src"_s << 3 << QString();
+        QTest::newRow("no such database") << u"nosuch"_s << 1 << QString();
+    }
+
+    void volumeStats()
+    {
+        QFETCH(QString, database);
+        QFETCH(int, file);
+        QFETCH(QString, mountPoint);
+        const OdbcResult r =
+            m_admin.exec(u"SELECT volume_mount_point, total_bytes, available_bytes "
+                         "FROM sys.dm_os_volume_stats(DB_ID(N'%1'), %2)"_s.arg(database)
+                             .arg(file));
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.resultSets.size(), 1);
+        const ResultSet& set = r.resultSets[0];
+        QCOMPARE(set.columns,
+                 (QStringList{u"volume_mount_point"_s, u"total_bytes"_s, u"available_bytes"_s}));
+        if (mountPoint.isEmpty()) {
+            QCOMPARE(set.rows.size(), 0);
+            return;
+        }
+        QCOMPARE(set.rows.size(), 1);
+        QCOMPARE(set.rows[0][0].toString(), mountPoint);
+        const QStorageInfo disk(local(u"C"_s));
+        QCOMPARE(set.rows[0][1].toLongLong(), disk.bytesTotal());
+        QVERIFY(qAbs(set.rows[0][2].toLongLong() - disk.bytesAvailable()) < 64 * 1024 * 1024);
+    }
+
     void serviceAccount()
     {
         const OdbcResult r =

@@ -147,6 +147,7 @@ public:
     std::optional<qint64> databaseId(const QString& name) override;
     Value databaseName(qint64 id) override;
     Value serverProperty(const QString& name) override;
+    Value volumeStat(qint64 databaseId, qint64 fileId, int which) override;
     Value databaseProperty(const QString& database, const QString& property) override;
     Value identCurrent(const QString& table) override;
 

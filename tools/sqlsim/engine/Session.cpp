@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStorageInfo>
 #include <QSysInfo>
 #include <cstdlib>
 #include <limits>
@@ -1610,6 +1611,32 @@ Value SessionImpl::databaseName(qint64 id)
     if (!e)
         return {};
     return e->files.name;
+}
+
+Value SessionImpl::volumeStat(qint64 databaseId, qint64 fileId, int which)
+{
+    const auto e = m_server.databaseById(int(databaseId));
+    if (!e || (fileId != 1 && fileId != 2))
+        return {};
+    const QString path = fileId == 1 ? e->files.dataFile : e->files.logFile;
+    if (!QFileInfo::exists(path))
+        return {};
+    if (!serverfiles::hasRoot()) {
+        const QStorageInfo volume(path);
+        if (which == 0)
+            return volume.rootPath();
+        return which == 1 ? volume.bytesTotal() : volume.bytesAvailable();
+    }
+    // Under a root the volume is the drive: "C:\" for C:\Data\x.mdf.
+    const QString shown = serverfiles::shown(path);
+    for (const serverfiles::Drive& d : serverfiles::drives(m_server.options().dataDir)) {
+        if (!shown.startsWith(d.name + u":\\"_s, Qt::CaseInsensitive))
+            continue;
+        if (which == 0)
+            return d.name + u":\\"_s;
+        return which == 1 ? d.totalBytes : d.availableBytes;
+    }
+    return {};
 }
 
 Value SessionImpl::serverProperty(const QString& raw)
