@@ -46,8 +46,7 @@ QString matchEntry(const QString& folder, const QString& name)
 // at the drive's root stays there, as on Windows.
 std::optional<std::pair<QChar, QStringList>> splitWindowsPath(const QString& path)
 {
-    if (path.size() < 2 || path[1] != u':' || !path[0].isLetterOrNumber() ||
-        path[0].unicode() > 127)
+    if (path.size() < 2 || path[1] != u':' || !path[0].isLetter() || path[0].unicode() > 127)
         return std::nullopt;
     if (path.size() > 2 && path[2] != u'\\' && path[2] != u'/')
         return std::nullopt; // "C:x" is relative to the drive's current folder: none here
