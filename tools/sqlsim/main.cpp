@@ -3,6 +3,7 @@
 #include "Collation.h"
 #include "Engine.h"
 #include "RequestLog.h"
+#include "ServerFiles.h"
 #include "TdsListener.h"
 #include "TlsSession.h"
 
@@ -23,6 +24,9 @@ const char usage[] =
     "  --port N              TCP port on 127.0.0.1 (0: any free one; default 1433). The port\n"
     "                        is printed as the first line on standard output.\n"
     "  --data DIR            folder of the server state and databases (default ./sqlsim-data)\n"
+    "  --server-root DIR     play a Windows server whose drives are DIR/C, DIR/D, ...:\n"
+    "                        statements name files as C:\\Data\\x.mdf (case ignored);\n"
+    "                        without --data the state lies in its default data folder\n"
     "  --password P          password of the login \"sa\"\n"
     "  --logins FILE         more logins, one \"name=password\" a line; DOMAIN\\name logins\n"
     "                        are Windows accounts (NTLM)\n"
@@ -76,6 +80,7 @@ int main(int argc, char** argv)
     quint16 port = 1433;
     QString logPath;
     bool forceEncryption = false;
+    bool dataGiven = false;
     for (int i = 1; i < argc; ++i) {
         const QString option = QString::fromLocal8Bit(argv[i]);
         if (option == u"--help"_s || option == u"-h"_s) {
@@ -96,6 +101,7 @@ int main(int argc, char** argv)
         }
         static const QStringList valueOptions = {u"--port"_s,
                                                  u"--data"_s,
+                                                 u"--server-root"_s,
                                                  u"--password"_s,
                                                  u"--logins"_s,
                                                  u"--version-year"_s,
@@ -116,6 +122,11 @@ int main(int argc, char** argv)
             port = static_cast<quint16>(n);
         } else if (option == u"--data"_s) {
             options.dataDir = value;
+            dataGiven = true;
+        } else if (option == u"--server-root"_s) {
+            const QString error = sqlsim::serverfiles::setRoot(value);
+            if (!error.isEmpty())
+                return fail(error);
         } else if (option == u"--password"_s) {
             options.saPassword = value;
         } else if (option == u"--logins"_s) {
@@ -147,6 +158,11 @@ int main(int argc, char** argv)
         if (!ok)
             return fail(u"bad value for %1: %2"_s.arg(option, value));
     }
+
+    // A Windows server keeps master and the other system databases in its default data folder.
+    if (sqlsim::serverfiles::hasRoot() && !dataGiven)
+        options.dataDir =
+            sqlsim::serverfiles::toLocal(sqlsim::serverfiles::defaultDataPath(options.dataDir));
 
     // A client that goes away mid-reply must not kill the server; SIGINT and SIGTERM are
     // taken by sigwait below, so every thread started from here on blocks them.

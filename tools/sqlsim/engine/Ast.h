@@ -115,6 +115,9 @@ struct TableSource
     QString alias;
     SelectPtr derived;
     QStringList derivedColumns;
+    // A table-valued system function: name(args)
+    bool isFunction = false;
+    std::vector<ExprPtr> functionArgs;
     // Join
     TableSourcePtr left;
     TableSourcePtr right;

@@ -1,6 +1,7 @@
 #include "Catalog.h"
 
 #include "Collation.h"
+#include "ServerFiles.h"
 #include "SqliteFunctions.h"
 
 #include <QDir>
@@ -95,6 +96,16 @@ QStringList catalogStatements()
         "CASE trim(type) WHEN 'U' THEN 'USER_TABLE' WHEN 'P' THEN 'SQL_STORED_PROCEDURE' "
         "ELSE 'OTHER' END AS type_desc, crdate AS create_date, refdate AS modify_date, "
         "0 AS is_ms_shipped FROM sysobjects"_s,
+        // learn.microsoft.com/sql/relational-databases/system-dynamic-management-views/
+        // sys-dm-server-services-transact-sql: the engine's service, automatic (2), running (4).
+        u"CREATE VIEW IF NOT EXISTS sys_dm_server_services AS SELECT "
+        "'SQL Server (MSSQLSERVER)' AS servicename, 2 AS startup_type, "
+        "'Automatic' AS startup_type_desc, 4 AS status, 'Running' AS status_desc, "
+        "tsql_serverproperty('ProcessID') AS process_id, NULL AS last_startup_time, "
+        "'NT Service\\MSSQLSERVER' AS service_account, '\"C:\\Program Files\\Microsoft SQL "
+        "Server\\MSSQL15.MSSQLSERVER\\MSSQL\\Binn\\sqlservr.exe\" -sMSSQLSERVER' AS filename, "
+        "'N' AS is_clustered, '' AS cluster_nodename, "
+        "'N' AS instant_file_initialization_enabled"_s,
         u"CREATE VIEW IF NOT EXISTS sys_tables AS SELECT * FROM sys_objects "
         "WHERE trim(type) = 'U'"_s,
         u"CREATE VIEW IF NOT EXISTS sys_procedures AS SELECT * FROM sys_objects "
@@ -126,7 +137,7 @@ void writeLogFile(const QString& path, const QString& databaseName)
         fail(5123,
              u"CREATE FILE encountered operating system error 3(The system cannot find the "
              "path specified.) while attempting to open or create the physical file '%1'."_s.arg(
-                 path));
+                 serverfiles::shown(path)));
     // A log stands beside the data file; a page of header and nothing else.
     QByteArray page = "SQLSIM LOG 1\n" + databaseName.toUtf8() + "\n";
     page.resize(8192, '\0');
@@ -138,12 +149,16 @@ void createDatabaseFiles(const DatabaseFiles& files, DatabaseKind kind)
 {
     for (const QString& path : {files.dataFile, files.logFile}) {
         if (QFileInfo::exists(path))
-            fail(5170, u"Cannot create file '%1' because it already exists. Change the file path "
-                       "or the file name, and retry the operation."_s.arg(path));
+            fail(5170,
+                 u"Cannot create file '%1' because it already exists. Change the file path "
+                 "or the file name, and retry the operation."_s.arg(serverfiles::shown(path)));
         const QFileInfo info(path);
         if (!info.absoluteDir().exists())
             fail(5133, u"Directory lookup for the file \"%1\" failed with the operating system "
-                       "error 2(The system cannot find the file specified.)."_s.arg(path));
+                       "error %2."_s.arg(serverfiles::shown(path),
+                                         serverfiles::missingFolderError() == 3
+                                             ? u"3(The system cannot find the path specified.)"_s
+                                             : u"2(The system cannot find the file specified.)"_s));
     }
     {
         Connection db(files.dataFile, true);
@@ -315,7 +330,7 @@ void writeSysdatabases(const QString& masterFile, const QList<SysdatabasesRow>& 
                                         QString::number(r.system ? 1090520064 : 1627389952),
                                         q(storageDateTime(r.created, BaseType::DateTime)),
                                         QString::number(r.cmptlevel),
-                                        q(QDir::toNativeSeparators(r.filename)),
+                                        q(serverfiles::shown(r.filename)),
                                         QString::number(r.version)};
             db.exec(u"INSERT INTO sysdatabases (name, dbid, sid, mode, status, status2, crdate, "
                     "reserved, category, cmptlevel, filename, version) VALUES ("_s +

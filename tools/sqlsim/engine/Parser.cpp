@@ -1863,9 +1863,21 @@ private:
             if (peek().kind == Token::Variable)
                 customError(40000, u"sqlsim does not support table variables."_s);
             t->name = objectName();
-            if (peek().isSymbol(u"("))
+            if (peek().isSymbol(u"(") &&
+                t->name.name.compare(u"dm_os_volume_stats"_s, Qt::CaseInsensitive) == 0 &&
+                t->name.schema.compare(u"sys"_s, Qt::CaseInsensitive) == 0) {
+                next();
+                t->isFunction = true;
+                if (!peek().isSymbol(u")")) {
+                    do {
+                        t->functionArgs.push_back(expression());
+                    } while (acceptSymbol(u","));
+                }
+                expectSymbol(u")");
+            } else if (peek().isSymbol(u"(")) {
                 customError(40000, u"sqlsim does not support table-valued functions ('%1')."_s.arg(
                                        t->name.text));
+            }
         }
         tableHints();
         if (acceptWord(u"as")) {

@@ -3,6 +3,7 @@
 #include "Ast.h"
 #include "Catalog.h"
 #include "Engine.h"
+#include "ServerFiles.h"
 #include "SqliteFunctions.h"
 #include "Transfer.h"
 #include "Translator.h"
@@ -59,7 +60,10 @@ public:
     // Adds or replaces an entry, persists the state and rewrites sysdatabases.
     void registerDatabase(const DatabaseFiles& files, bool replace);
     void unregisterDatabase(const QString& name);
-    QString newDatabaseFilesFolder() const { return m_options.dataDir; }
+    QString newDatabaseFilesFolder() const
+    {
+        return serverfiles::newDatabaseFolder(m_options.dataDir);
+    }
 
     void setStartupProcedure(const QString& name, bool on);
     void dropStartupProcedure(const QString& name);
@@ -143,6 +147,7 @@ public:
     std::optional<qint64> databaseId(const QString& name) override;
     Value databaseName(qint64 id) override;
     Value serverProperty(const QString& name) override;
+    Value volumeStat(qint64 databaseId, qint64 fileId, int which) override;
     Value databaseProperty(const QString& database, const QString& property) override;
     Value identCurrent(const QString& table) override;
 
@@ -335,6 +340,12 @@ private:
     void spSpaceUsed(QList<CallArg>& args, Frame& frame);
     void spHelpDb(QList<CallArg>& args, Frame& frame);
     void spDatabases(Frame& frame);
+    // the server's file system (xp_ procedures of master)
+    void xpFixedDrives(Frame& frame);
+    void xpDirTree(QList<CallArg>& args, Frame& frame);
+    // The "File Exists" flag when toOutput, else the row sent and nullopt.
+    std::optional<int> xpFileExist(QList<CallArg>& args, Frame& frame, bool toOutput);
+    void xpCreateSubdir(QList<CallArg>& args);
     void spTables(QList<CallArg>& args, Frame& frame);
     void spColumns(QList<CallArg>& args, Frame& frame);
     void spPkeys(QList<CallArg>& args, Frame& frame);

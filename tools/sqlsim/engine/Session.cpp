@@ -1,10 +1,12 @@
 #include "Collation.h"
 #include "Parser.h"
+#include "ServerFiles.h"
 #include "ServerImpl.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStorageInfo>
 #include <QSysInfo>
 #include <cstdlib>
 #include <limits>
@@ -1611,6 +1613,32 @@ Value SessionImpl::databaseName(qint64 id)
     return e->files.name;
 }
 
+Value SessionImpl::volumeStat(qint64 databaseId, qint64 fileId, int which)
+{
+    const auto e = m_server.databaseById(int(databaseId));
+    if (!e || (fileId != 1 && fileId != 2))
+        return {};
+    const QString path = fileId == 1 ? e->files.dataFile : e->files.logFile;
+    if (!QFileInfo::exists(path))
+        return {};
+    if (!serverfiles::hasRoot()) {
+        const QStorageInfo volume(path);
+        if (which == 0)
+            return volume.rootPath();
+        return which == 1 ? volume.bytesTotal() : volume.bytesAvailable();
+    }
+    // Under a root the volume is the drive: "C:\" for C:\Data\x.mdf.
+    const QString shown = serverfiles::shown(path);
+    for (const serverfiles::Drive& d : serverfiles::drives(m_server.options().dataDir)) {
+        if (!shown.startsWith(d.name + u":\\"_s, Qt::CaseInsensitive))
+            continue;
+        if (which == 0)
+            return d.name + u":\\"_s;
+        return which == 1 ? d.totalBytes : d.availableBytes;
+    }
+    return {};
+}
+
 Value SessionImpl::serverProperty(const QString& raw)
 {
     const QString p = raw.trimmed().toLower();
@@ -1640,6 +1668,12 @@ Value SessionImpl::serverProperty(const QString& raw)
         return qint64(0);
     if (p == u"processid")
         return qint64(QCoreApplication::applicationPid());
+    // learn.microsoft.com/sql/t-sql/functions/serverproperty-transact-sql: the default folders,
+    // each with a trailing separator.
+    if (p == u"instancedefaultdatapath" || p == u"instancedefaultlogpath")
+        return serverfiles::defaultDataPath(m_server.options().dataDir);
+    if (p == u"instancedefaultbackuppath")
+        return serverfiles::defaultBackupPath(m_server.options().dataDir);
     return {};
 }
 

@@ -1035,6 +1035,18 @@ void fnServerProperty(sqlite3_context* ctx, int, sqlite3_value** argv)
     resultValue(ctx, hostOf(ctx)->serverProperty(property));
 }
 
+void fnVolumeStat(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    const std::optional<qint64> database = intArg(argv[0]);
+    const std::optional<qint64> file = intArg(argv[1]);
+    const std::optional<qint64> which = intArg(argv[2]);
+    if (!database || !file || !which) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    resultValue(ctx, hostOf(ctx)->volumeStat(*database, *file, int(*which)));
+}
+
 void fnDatabaseProperty(sqlite3_context* ctx, int, sqlite3_value** argv)
 {
     const QString database = textArg(argv[0]);
@@ -1480,6 +1492,7 @@ void registerFunctions(sqlite3* db, FunctionHost* host)
         {"tsql_db_id", 1, fnDbId, false},
         {"tsql_db_name", 1, fnDbName, false},
         {"tsql_serverproperty", 1, fnServerProperty, false},
+        {"tsql_volume_stat", 3, fnVolumeStat, false},
         {"tsql_databasepropertyex", 2, fnDatabaseProperty, false},
         {"tsql_collationproperty", 2, fnCollationProperty, true},
         {"tsql_ident_current", 1, fnIdentCurrent, false},

@@ -17,6 +17,8 @@ public:
     virtual std::optional<qint64> databaseId(const QString& name) = 0;
     virtual Value databaseName(qint64 id) = 0;
     virtual Value serverProperty(const QString& name) = 0;
+    // A database file's volume: 0 its mount point, 1 its size, 2 its free bytes (null: no file).
+    virtual Value volumeStat(qint64 databaseId, qint64 fileId, int which) = 0;
     virtual Value databaseProperty(const QString& database, const QString& property) = 0;
     virtual Value identCurrent(const QString& table) = 0;
 };

@@ -1,3 +1,4 @@
+#include "ServerFiles.h"
 #include "ServerImpl.h"
 
 #include <QDir>
@@ -582,9 +583,8 @@ void SessionImpl::runCreateDatabase(const Stmt& s, Frame& frame)
         const QString taken = QFileInfo::exists(files.dataFile) ? files.dataFile : files.logFile;
         Message first;
         first.number = 5170;
-        first.text =
-            u"Cannot create file '%1' because it already exists. Change the file path or "
-            "the file name, and retry the operation."_s.arg(QDir::toNativeSeparators(taken));
+        first.text = u"Cannot create file '%1' because it already exists. Change the file path or "
+                     "the file name, and retry the operation."_s.arg(serverfiles::shown(taken));
         sendError(first, &s, frame);
         throw SqlError(1802, u"CREATE DATABASE failed. Some file names listed could not be "
                              "created. Check related errors."_s);

@@ -1,10 +1,12 @@
 #include "Collation.h"
 #include "Parser.h"
+#include "ServerFiles.h"
 #include "ServerImpl.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <sqlite3.h>
 
 using namespace Qt::StringLiterals;
@@ -577,6 +579,26 @@ SessionImpl::CallResult SessionImpl::callSystemProcedure(const QString& lower, Q
         spHelpText(args, frame);
         return result;
     }
+    if (lower == u"xp_fixeddrives") {
+        xpFixedDrives(frame);
+        return result;
+    }
+    if (lower == u"xp_dirtree") {
+        xpDirTree(args, frame);
+        return result;
+    }
+    if (lower == u"xp_fileexist") {
+        // With an OUTPUT argument it sets "File Exists" there and returns no rows.
+        const CallArg* out = handleArg(1);
+        const std::optional<int> exists = xpFileExist(args, frame, out && out->output);
+        if (exists)
+            handleOutput(out, *exists);
+        return result;
+    }
+    if (lower == u"xp_create_subdir") {
+        xpCreateSubdir(args);
+        return result;
+    }
     throw SqlError(2812, u"Could not find stored procedure '%1'."_s.arg(lower));
 }
 
@@ -618,6 +640,12 @@ void SessionImpl::spAttachDb(QList<CallArg>& args, bool singleFile)
             1801, u"Database '%1' already exists. Choose a different database name."_s.arg(*name));
     for (const QString& f : given) {
         const QString local = localPath(f);
+        // Windows tells a missing folder (3) from a missing file (2).
+        if (serverfiles::missingFolderError() == 3 &&
+            !QFileInfo(QFileInfo(local).absolutePath()).isDir())
+            throw SqlError(5120,
+                           u"Unable to open the physical file \"%1\". Operating system "
+                           "error 3: \"3(The system cannot find the path specified.)\"."_s.arg(f));
         if (!QFileInfo(local).isFile())
             throw SqlError(5120,
                            u"Unable to open the physical file \"%1\". Operating system "
@@ -640,7 +668,7 @@ void SessionImpl::spAttachDb(QList<CallArg>& args, bool singleFile)
             throw SqlError(5120, u"Unable to open the physical file \"%1\". Operating system "
                                  "error 32: \"32(The process cannot access the file because it is "
                                  "being used by another process.)\"."_s.arg(
-                                     QDir::toNativeSeparators(files.logFile)));
+                                     serverfiles::shown(files.logFile)));
     }
     const catalog::DataFileInfo info = catalog::prepareDataFile(files.dataFile, *name);
     files.dataLogicalName = info.dataLogicalName;
@@ -648,10 +676,9 @@ void SessionImpl::spAttachDb(QList<CallArg>& args, bool singleFile)
     if (given.size() < 2) {
         catalog::writeLogFile(files.logFile, *name);
         if (!singleFile)
-            sendInfo(
-                5105,
-                u"New log file '%1' was created."_s.arg(QDir::toNativeSeparators(files.logFile)),
-                10);
+            sendInfo(5105,
+                     u"New log file '%1' was created."_s.arg(serverfiles::shown(files.logFile)),
+                     10);
     }
     m_server.registerDatabase(files, false);
 }
@@ -837,7 +864,7 @@ void SessionImpl::spHelpDb(QList<CallArg>& args, Frame& frame)
         QList<QList<Value>> files;
         files << QList<Value>{e.files.dataLogicalName,
                               qint64(1),
-                              QDir::toNativeSeparators(e.files.dataFile),
+                              serverfiles::shown(e.files.dataFile),
                               u"PRIMARY"_s,
                               kilobytes(QFileInfo(e.files.dataFile).size()),
                               u"Unlimited"_s,
@@ -845,7 +872,7 @@ void SessionImpl::spHelpDb(QList<CallArg>& args, Frame& frame)
                               u"data only"_s};
         files << QList<Value>{e.files.logLogicalName,
                               qint64(2),
-                              QDir::toNativeSeparators(e.files.logFile),
+                              serverfiles::shown(e.files.logFile),
                               Value(),
                               kilobytes(QFileInfo(e.files.logFile).size()),
                               u"2147483648 KB"_s,
@@ -1328,6 +1355,94 @@ void SessionImpl::spHelpText(QList<CallArg>& args, Frame& frame)
         start = end;
     }
     sendRows({col(u"Text"_s, nvarchar(255))}, rows, frame);
+}
+
+// ---- the server's file system
+
+void SessionImpl::xpFixedDrives(Frame& frame)
+{
+    // One row a drive: its letter and its free space in whole megabytes.
+    QList<QList<Value>> rows;
+    for (const serverfiles::Drive& d : serverfiles::drives(m_server.options().dataDir))
+        rows << QList<Value>{d.name, qint64(d.availableBytes / (1024 * 1024))};
+    sendRows({col(u"drive"_s, TypeInfo::of(BaseType::Char, 1)), col(u"MB free"_s, intType())}, rows,
+             frame);
+}
+
+void SessionImpl::xpDirTree(QList<CallArg>& args, Frame& frame)
+{
+    // xp_dirtree 'folder', depth (0: all levels), file (non-zero: files too, with a "file"
+    // column that is 1 for them). A folder that cannot be found gives no rows and no error.
+    const QString folder = textArg(args, u"@dir"_s, 0).value_or(QString());
+    const qint64 depth = intArgument(args, u"@depth"_s, 1).value_or(0);
+    const bool withFiles = intArgument(args, u"@file"_s, 2).value_or(0) != 0;
+    QList<QList<Value>> rows;
+    const std::function<void(const QString&, qint64)> walk = [&](const QString& local,
+                                                                 qint64 level) {
+        const QFileInfoList entries = QDir(local).entryInfoList(
+            QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name | QDir::IgnoreCase);
+        for (const QFileInfo& e : entries) {
+            if (!e.isDir() && !withFiles)
+                continue;
+            QList<Value> row{e.fileName(), level};
+            if (withFiles)
+                row << qint64(e.isDir() ? 0 : 1);
+            rows << row;
+            if (e.isDir() && (depth <= 0 || level < depth))
+                walk(e.filePath(), level + 1);
+        }
+    };
+    if (!folder.isEmpty() && serverfiles::reachable(folder))
+        walk(serverfiles::toLocal(folder), 1);
+    QList<Column> columns{col(u"subdirectory"_s, nvarchar(512)), col(u"depth"_s, intType())};
+    if (withFiles)
+        columns << col(u"file"_s, intType());
+    sendRows(columns, rows, frame);
+}
+
+std::optional<int> SessionImpl::xpFileExist(QList<CallArg>& args, Frame& frame, bool toOutput)
+{
+    const std::optional<QString> path = textArg(args, u"@filename"_s, 0);
+    if (!path)
+        throw SqlError(22027, u"Usage:  EXECUTE xp_fileexist <filename> [, <file_exists INT> "
+                              "OUTPUT]"_s);
+    const QFileInfo info(serverfiles::toLocal(*path));
+    const bool reachable = serverfiles::reachable(*path);
+    const bool isDir = reachable && info.isDir();
+    const bool isFile = reachable && info.exists() && !isDir;
+    const bool parent = reachable && QFileInfo(info.absolutePath()).isDir();
+    if (toOutput)
+        return isFile ? 1 : 0;
+    sendRows({col(u"File Exists"_s, intType()), col(u"File is a Directory"_s, intType()),
+              col(u"Parent Directory Exists"_s, intType())},
+             {{qint64(isFile), qint64(isDir), qint64(parent)}}, frame);
+    return std::nullopt;
+}
+
+void SessionImpl::xpCreateSubdir(QList<CallArg>& args)
+{
+    // Every missing level is made. A failure is error 22048 with the operating system's code.
+    const std::optional<QString> path = textArg(args, u"@dir"_s, 0);
+    if (!path || path->isEmpty())
+        throw SqlError(22027, u"Usage:  EXECUTE xp_create_subdir <path>"_s);
+    const QString local = serverfiles::toLocal(*path);
+    if (QFileInfo(local).isDir())
+        return;
+    int code = 0;
+    if (!serverfiles::reachable(*path))
+        code = 3;
+    else if (QFileInfo::exists(local))
+        code = 183;
+    else if (!QDir().mkpath(local))
+        code = 5;
+    if (code == 3)
+        throw SqlError(22048, u"xp_create_subdir() returned error 3, 'The system cannot find the "
+                              "path specified.'"_s);
+    if (code == 183)
+        throw SqlError(22048, u"xp_create_subdir() returned error 183, 'Cannot create a file when "
+                              "that file already exists.'"_s);
+    if (code == 5)
+        throw SqlError(22048, u"xp_create_subdir() returned error 5, 'Access is denied.'"_s);
 }
 
 } // namespace sqlsim

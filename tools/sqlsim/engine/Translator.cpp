@@ -787,10 +787,42 @@ QString Translator::coreSql(const Select& s, Scope& scope, bool topLevel, bool,
     return out;
 }
 
+// sys.dm_os_volume_stats(database_id, file_id): the volume a database file lies on, no row for a
+// file that does not exist (learn.microsoft.com/sql/relational-databases/
+// system-dynamic-management-views/sys-dm-os-volume-stats-transact-sql).
+QString Translator::volumeStatsSql(const TableSource& t, Scope& scope)
+{
+    if (t.functionArgs.size() != 2)
+        fail(t.functionArgs.size() < 2 ? 313 : 8144,
+             t.functionArgs.size() < 2
+                 ? u"An insufficient number of arguments were supplied for the procedure or "
+                   "function sys.dm_os_volume_stats."_s
+                 : u"Procedure or function sys.dm_os_volume_stats has too many arguments "
+                   "specified."_s);
+    const QString database = expr(*t.functionArgs[0], &scope);
+    const QString file = expr(*t.functionArgs[1], &scope);
+    const QString alias = t.alias.isEmpty() ? t.name.name : t.alias;
+    Source src;
+    src.alias = alias.toLower();
+    src.derived.insert(u"database_id"_s, TypeInfo::of(BaseType::Int));
+    src.derived.insert(u"file_id"_s, TypeInfo::of(BaseType::Int));
+    src.derived.insert(u"volume_mount_point"_s, TypeInfo::of(BaseType::NVarChar, 512));
+    src.derived.insert(u"total_bytes"_s, TypeInfo::of(BaseType::BigInt));
+    src.derived.insert(u"available_bytes"_s, TypeInfo::of(BaseType::BigInt));
+    scope.sources.push_back(src);
+    return u"(SELECT d AS database_id, f AS file_id, tsql_volume_stat(d, f, 0) AS "
+           "volume_mount_point, tsql_volume_stat(d, f, 1) AS total_bytes, "
+           "tsql_volume_stat(d, f, 2) AS available_bytes FROM (SELECT (%1) AS d, (%2) AS f) "
+           "WHERE tsql_volume_stat(d, f, 0) IS NOT NULL) AS "_s.arg(database, file) +
+           quote(alias);
+}
+
 QString Translator::fromSql(const TableSource& t, Scope& scope)
 {
     switch (t.kind) {
     case TableSource::Table:
+        if (t.isFunction)
+            return volumeStatsSql(t, scope);
         return tableSql(t.name, t.alias, scope);
     case TableSource::Derived: {
         std::vector<std::optional<TypeInfo>> types;

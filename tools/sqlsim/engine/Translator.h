@@ -121,6 +121,7 @@ private:
                     std::vector<std::optional<TypeInfo>>* itemTypes);
     QString ctesSql(const std::vector<Cte>& ctes, Scope* scope);
     QString fromSql(const TableSource& t, Scope& scope);
+    QString volumeStatsSql(const TableSource& t, Scope& scope);
     QString tableSql(const ObjectName& name, const QString& alias, Scope& scope);
     QString expr(const Expr& e, Scope* scope);
     QString compareSql(const Expr& e, Scope* scope);

@@ -3,6 +3,7 @@
 #include "BackupMedia.h"
 #include "Collation.h"
 #include "Crc32.h"
+#include "ServerFiles.h"
 #include "TransferMessages.h"
 
 #include <QDir>
@@ -399,9 +400,7 @@ ColumnType of(SqlType type)
 
 QString localPath(const QString& statementPath)
 {
-    QString path = statementPath;
-    path.replace(u'\\', u'/');
-    return path;
+    return serverfiles::toLocal(statementPath);
 }
 
 void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& reply)
@@ -466,14 +465,16 @@ void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& repl
         const QString dataCopy = snapshots.filePath(u"data"_s);
         if (const auto failed = snapshotDatabase(db->dataFile, dataCopy))
             return failWith({readFailed(db->dataFile, failed->osCode)});
-        header.files.append({db->dataLogicalName, db->dataFile, 'D', QFileInfo(dataCopy).size()});
+        header.files.append({db->dataLogicalName, serverfiles::shown(db->dataFile), 'D',
+                             QFileInfo(dataCopy).size()});
         sources.append(dataCopy);
     }
     if (!db->logFile.isEmpty()) {
         const QString logCopy = snapshots.filePath(u"log"_s);
         if (!QFile::copy(db->logFile, logCopy))
             return failWith({readFailed(db->logFile, readErrorCode(db->logFile))});
-        header.files.append({db->logLogicalName, db->logFile, 'L', QFileInfo(logCopy).size()});
+        header.files.append(
+            {db->logLogicalName, serverfiles::shown(db->logFile), 'L', QFileInfo(logCopy).size()});
         sources.append(logCopy);
     }
 
@@ -560,8 +561,8 @@ void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& repl
     reportPages(reply, db->name, header.files, position);
     reply.message(info(3014, u"BACKUP DATABASE successfully processed "_s +
                                  throughput(totalPages(header.files), clock.elapsed())));
-    host.recordBackup({db->name, header.name, header.description, disk, header.startDate,
-                       header.finishDate, setSize});
+    host.recordBackup({db->name, header.name, header.description, serverfiles::shown(disk),
+                       header.startDate, header.finishDate, setSize});
     reply.done(DoneKind::Statement, std::nullopt, false);
 }
 
@@ -847,7 +848,8 @@ void runRestore(const RestoreRequest& request, TransferHost& host, ReplySink& re
         }
         const QFileInfo info(target);
         if (!folderExists(target) || info.isDir()) {
-            problems.append(directoryLookupFailed(target, info.isDir() ? 5 : 2));
+            problems.append(directoryLookupFailed(
+                target, info.isDir() ? 5 : serverfiles::missingFolderError()));
             problems.append(cannotRestoreTo(logical, target));
             continue;
         }

@@ -82,8 +82,7 @@ void runRestoreFileListOnly(const QString& disk, int file, TransferHost& host, R
 void runRestoreHeaderOnly(const QString& disk, TransferHost& host, ReplySink& reply);
 void runRestore(const RestoreRequest& request, TransferHost& host, ReplySink& reply);
 
-// A path from a statement as a path of this machine: "\" is accepted as a separator, as SQL
-// Server on Linux accepts it.
+// A path from a statement as a path of this machine (see ServerFiles.h).
 QString localPath(const QString& statementPath);
 
 } // namespace sqlsim

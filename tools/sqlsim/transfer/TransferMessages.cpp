@@ -1,5 +1,7 @@
 #include "TransferMessages.h"
 
+#include "ServerFiles.h"
+
 namespace sqlsim::transfer {
 
 using namespace Qt::StringLiterals;
@@ -101,13 +103,13 @@ Message masterNeedsSingleUser()
 Message cannotOpenDevice(const QString& disk, int osCode)
 {
     return error(3201, u"Cannot open backup device '%1'. Operating system error %2."_s.arg(
-                           disk, osError(osCode)));
+                           serverfiles::shown(disk), osError(osCode)));
 }
 
 Message badMediaFamily(const QString& disk)
 {
     return error(3241, u"The media family on device '%1' is incorrectly formed. SQL Server cannot "
-                       u"process this media family."_s.arg(disk));
+                       u"process this media family."_s.arg(serverfiles::shown(disk)));
 }
 
 Message aborted()
@@ -117,18 +119,20 @@ Message aborted()
 
 Message readFailed(const QString& path, int osCode)
 {
-    return error(3203, u"Read on \"%1\" failed: %2"_s.arg(path, osError(osCode)));
+    return error(3203,
+                 u"Read on \"%1\" failed: %2"_s.arg(serverfiles::shown(path), osError(osCode)));
 }
 
 Message writeFailed(const QString& path, int osCode)
 {
-    return error(3202, u"Write on \"%1\" failed: %2"_s.arg(path, osError(osCode)));
+    return error(3202,
+                 u"Write on \"%1\" failed: %2"_s.arg(serverfiles::shown(path), osError(osCode)));
 }
 
 Message noSuchBackupSet(int file, const QString& disk)
 {
-    return error(4038,
-                 u"Cannot find file ID %1 on device '%2'."_s.arg(QString::number(file), disk));
+    return error(4038, u"Cannot find file ID %1 on device '%2'."_s.arg(QString::number(file),
+                                                                       serverfiles::shown(disk)));
 }
 
 Message inUseBySession(const QString& database)
@@ -158,35 +162,36 @@ Message notInDatabase(const QString& logical, const QString& database)
 Message fileClaimedTwice(const QString& path, const QString& first, int firstId,
                          const QString& second, int secondId)
 {
-    return error(
-        3176, u"File '%1' is claimed by '%2'(%3) and '%4'(%5). The WITH MOVE clause can "
-              u"be used to relocate one or more files."_s.arg(path, first, QString::number(firstId),
-                                                              second, QString::number(secondId)));
+    return error(3176, u"File '%1' is claimed by '%2'(%3) and '%4'(%5). The WITH MOVE clause can "
+                       u"be used to relocate one or more files."_s.arg(
+                           serverfiles::shown(path), first, QString::number(firstId), second,
+                           QString::number(secondId)));
 }
 
 Message directoryLookupFailed(const QString& path, int osCode)
 {
     return error(5133, u"Directory lookup for the file \"%1\" failed with the operating system "
-                       u"error %2."_s.arg(path, osError(osCode)));
+                       u"error %2."_s.arg(serverfiles::shown(path), osError(osCode)));
 }
 
 Message cannotRestoreTo(const QString& logical, const QString& path)
 {
     return error(3156, u"File '%1' cannot be restored to '%2'. Use WITH MOVE to identify a valid "
-                       u"location for the file."_s.arg(logical, path));
+                       u"location for the file."_s.arg(logical, serverfiles::shown(path)));
 }
 
 Message fileInUse(const QString& path, const QString& database)
 {
     return error(1834, u"The file '%1' cannot be overwritten.  It is being used by database "
-                       u"'%2'."_s.arg(path, database));
+                       u"'%2'."_s.arg(serverfiles::shown(path), database));
 }
 
 Message wouldOverwrite(const QString& logical, const QString& path)
 {
     return error(3142, u"File \"%1\" cannot be restored over the existing \"%2\". Reissue the "
                        u"RESTORE statement using WITH REPLACE to overwrite pre-existing files, or "
-                       u"WITH MOVE to identify an alternate location."_s.arg(logical, path));
+                       u"WITH MOVE to identify an alternate location."_s.arg(
+                           logical, serverfiles::shown(path)));
 }
 
 Message planningFailed()
