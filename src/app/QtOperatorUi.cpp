@@ -93,6 +93,11 @@ std::optional<QString> QtOperatorUi::chooseFolder(const QString& title, const QS
     return QDir::toNativeSeparators(chosen);
 }
 
+std::optional<QString> QtOperatorUi::chooseOnServer(ServerChoice, const FileDialog&, ServerFolders&)
+{
+    return std::nullopt; // the server browser comes next
+}
+
 void QtOperatorUi::openFolder(const QString& path)
 {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));

@@ -15,6 +15,8 @@ public:
     std::optional<QString> chooseSaveFile(const FileDialog& dialog) override;
     std::optional<QString> chooseOpenFile(const FileDialog& dialog) override;
     std::optional<QString> chooseFolder(const QString& title, const QString& folder) override;
+    std::optional<QString> chooseOnServer(ServerChoice kind, const FileDialog& dialog,
+                                          ServerFolders& server) override;
     void openFolder(const QString& path) override;
     void startOperation(const QString& title) override;
     void finishOperation() override;

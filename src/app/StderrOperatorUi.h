@@ -17,6 +17,10 @@ public:
     {
         return std::nullopt;
     }
+    std::optional<QString> chooseOnServer(ServerChoice, const FileDialog&, ServerFolders&) override
+    {
+        return std::nullopt;
+    }
     void openFolder(const QString&) override {}
     void startOperation(const QString& title) override;
     void finishOperation() override {}

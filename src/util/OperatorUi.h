@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <exception>
 #include <optional>
 
@@ -44,6 +46,34 @@ public:
     virtual std::optional<QString> chooseSaveFile(const FileDialog& dialog) = 0;
     virtual std::optional<QString> chooseOpenFile(const FileDialog& dialog) = 0;
     virtual std::optional<QString> chooseFolder(const QString& title, const QString& folder) = 0;
+
+    // The disks of a server on another machine, as a dialog over them lists them. Paths are the
+    // server's own ("C:\Backup\"); a listing the server refuses throws with the server's error.
+    class ServerFolders
+    {
+    public:
+        struct Entry
+        {
+            QString name;
+            bool isFile = false;
+        };
+        virtual ~ServerFolders() = default;
+        // The roots of the server's drives ("C:\", "D:\").
+        virtual QStringList drives() = 0;
+        // The folders and files directly in a folder: folders first, each group in name order.
+        virtual QList<Entry> entries(const QString& folder) = 0;
+    };
+    enum class ServerChoice
+    {
+        OpenFile,
+        SaveFile,
+        Folder
+    };
+    // The same dialogs over the server's disks: the title, filter and default extension as above,
+    // the starting folder and the answer the server's paths (fileName unused for a folder). A
+    // typed path is taken as the server will read it.
+    virtual std::optional<QString> chooseOnServer(ServerChoice kind, const FileDialog& dialog,
+                                                  ServerFolders& server) = 0;
 
     // The folder in the system's file browser.
     virtual void openFolder(const QString& path) = 0;

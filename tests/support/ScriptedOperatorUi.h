@@ -46,6 +46,17 @@ public:
         dialogs.append({title, {}, {}, folder, {}});
         return fileAnswers.isEmpty() ? std::nullopt : fileAnswers.takeFirst();
     }
+    // Lists what the dialog would show when it opens: the drives, then the starting folder.
+    std::optional<QString> chooseOnServer(ServerChoice kind, const FileDialog& dialog,
+                                          ServerFolders& server) override
+    {
+        serverDialogs.append({kind, dialog});
+        serverDrives = server.drives();
+        serverListing.clear();
+        for (const ServerFolders::Entry& entry : server.entries(dialog.folder))
+            serverListing << (entry.isFile ? entry.name : entry.name + QLatin1Char('\\'));
+        return fileAnswers.isEmpty() ? std::nullopt : fileAnswers.takeFirst();
+    }
     void openFolder(const QString& path) override { openedFolders.append(path); }
     void startOperation(const QString& title) override
     {
@@ -64,6 +75,14 @@ public:
     QStringList notes;
     QList<FileDialog> dialogs;
     QList<std::optional<QString>> fileAnswers; // chosen paths in order; nullopt: cancelled
+    struct ServerDialog
+    {
+        ServerChoice kind;
+        FileDialog dialog;
+    };
+    QList<ServerDialog> serverDialogs; // dialogs over the server's disks, answered from fileAnswers
+    QStringList serverDrives;          // what the last of them listed: the drives,
+    QStringList serverListing;         // and its starting folder ("name\\" for a folder)
     QStringList openedFolders;
     QStringList operations;    // "start: <title>" and "finish", in order
     int runningOperations = 0; // started and not finished
