@@ -82,7 +82,7 @@ public:
     };
     QList<ServerDialog> serverDialogs; // dialogs over the server's disks, answered from fileAnswers
     QStringList serverDrives;          // what the last of them listed: the drives,
-    QStringList serverListing;         // and its starting folder ("name\\" for a folder)
+    QStringList serverListing;         // and its starting folder ("name\" for a folder)
     QStringList openedFolders;
     QStringList operations;    // "start: <title>" and "finish", in order
     int runningOperations = 0; // started and not finished
