@@ -7,6 +7,7 @@
 #include "MyException.h"
 #include "OperatorUi.h"
 #include "PathMacros.h"
+#include "ServerDisk.h"
 
 #include <cmath>
 
@@ -51,6 +52,24 @@ std::optional<quint64> freeBytesAt(const FlowContext& context, const QString& pa
     return context.freeBytes ? context.freeBytes(path) : platform::freeBytes(path);
 }
 
+// The context's disk, or one of the flow's own.
+class FlowDisk
+{
+public:
+    explicit FlowDisk(FlowContext& context)
+    {
+        if (context.disk == nullptr)
+            m_own.emplace(context.connection);
+        m_disk = context.disk != nullptr ? context.disk : &*m_own;
+    }
+    ServerDisk& operator*() const { return *m_disk; }
+    ServerDisk* operator->() const { return m_disk; }
+
+private:
+    std::optional<ServerDisk> m_own;
+    ServerDisk* m_disk = nullptr;
+};
+
 } // namespace
 
 void BackupDB(FlowContext& context, const QString& databaseName, const QString& installDir,
@@ -90,22 +109,23 @@ void BackupDB(FlowContext& context, const QString& databaseName, const QString& 
     // backup gets a new one, in the database being backed up.
     if (!connection.isOpen())
         connection.open();
-    // The server writes the file; the space is checked where the program can see it.
+    // The server writes the file: the space is the free space of the disk it writes to.
+    const FlowDisk disk(context);
     const qint64 size = GetDBSize(connection);
-    if (!IsServerSidePath(backupFile)) {
-        const std::optional<quint64> free = freeBytesAt(context, backupFile);
-        if (free && *free < static_cast<quint64>(std::max<qint64>(size, 0))) {
-            const long double megabytes =
-                std::round(static_cast<long double>(size) / 1024.0L / 1024.0L);
-            throw MyException(u"На диске не хватает свободного места для сохранения "
-                              u"бэкап-файла.\r\nРазмер бэкапа-файла "_s +
-                              FloatToStrDot(u'.', megabytes) + u" MБ ."_s);
-        }
+    const std::optional<quint64> free = disk->isServerPath(backupFile)
+                                            ? disk->freeBytes(backupFile)
+                                            : freeBytesAt(context, backupFile);
+    if (free && *free < static_cast<quint64>(std::max<qint64>(size, 0))) {
+        const long double megabytes =
+            std::round(static_cast<long double>(size) / 1024.0L / 1024.0L);
+        throw MyException(u"На диске не хватает свободного места для сохранения "
+                          u"бэкап-файла.\r\nРазмер бэкапа-файла "_s +
+                          FloatToStrDot(u'.', megabytes) + u" MБ ."_s);
     }
 
     const QString description =
         IsRemovableDrive(backupFile, context.apprNamePathName, GetSystemDir());
-    MSSQLBackupDB(databaseName, backupFile, description, connection, context.progress);
+    MSSQLBackupDB(databaseName, backupFile, description, connection, *disk, context.progress);
 
     operation.finish();
     if (showProgress)
@@ -122,7 +142,9 @@ void RestoreDB(FlowContext& context, const QString& databaseName, const QString&
     Operation operation(context, showProgress, u"Восстанавливается резервная копия базы данных."_s);
     db::Connection& connection = context.connection;
     connection.setDefaultDatabase(u"master"_s);
-    MSSQLRestoreDB(databaseName, backupFile, restoreFolder, replace, connection, context.progress);
+    const FlowDisk disk(context);
+    MSSQLRestoreDB(databaseName, backupFile, restoreFolder, replace, connection, *disk,
+                   context.progress);
 
     if (extractFiles) {
         connection.setDefaultDatabase(databaseName);

@@ -12,6 +12,7 @@ class Connection;
 }
 class OperatorUi;
 class QIODevice;
+class ServerDisk;
 
 // What the backup and restore flows work with, handed over by the window or the batch mode.
 struct FlowContext
@@ -28,6 +29,9 @@ struct FlowContext
     std::function<std::unique_ptr<QIODevice>(QIODevice& file)> wrapOutput = {};
     // A batch run: application files that could not be written fail the restore.
     bool failOnUnwrittenFiles = false;
+    // Where the server's files are; the window keeps one for its connection. Without one, the
+    // flow asks the server itself.
+    ServerDisk* disk = nullptr;
 };
 
 // A full backup, the application's files stored in the database first when addFiles is set.

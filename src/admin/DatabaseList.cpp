@@ -18,11 +18,12 @@ const QString listQuery = u"SELECT * FROM master.dbo.sysdatabases where name not
                           u"'model','msdb', 'Northwind', 'pubs', 'tempdb')"_s;
 constexpr int listTimeoutSeconds = 3600;
 
-QString catalogueChoice(const QString& preferred, const QString& fallback)
+QString catalogueChoice(const QString& preferred, const QString& fallback,
+                        const std::function<bool(const QString&)>& folderExists)
 {
     const QString path = ExpandMacros(preferred);
     const QString folder = FolderOf(path);
-    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+    if (!folder.isEmpty() && (folderExists ? folderExists(folder) : QFileInfo(folder).isDir()))
         return path;
     return ExpandMacros(fallback);
 }
@@ -50,8 +51,9 @@ QString FileStoreProbeStatement(const QString& dbNameFileAdd)
            sqltext::literalBody(dbNameFileAdd) + u"'"_s;
 }
 
-std::optional<CatalogueFiles> FilesFromCatalogue(const NameValueList& catalogue,
-                                                 const QString& name)
+std::optional<CatalogueFiles>
+FilesFromCatalogue(const NameValueList& catalogue, const QString& name,
+                   const std::function<bool(const QString& folder)>& folderExists)
 {
     const std::optional<QString> value = catalogue.value(name);
     if (!value)
@@ -59,8 +61,8 @@ std::optional<CatalogueFiles> FilesFromCatalogue(const NameValueList& catalogue,
     // Four fields, each followed by a TAB: data file, its default, log file, its default.
     QStringList fields = value->split(u'\t');
     fields.resize(std::max<qsizetype>(fields.size(), 4));
-    return CatalogueFiles{catalogueChoice(fields[0], fields[1]),
-                          catalogueChoice(fields[2], fields[3])};
+    return CatalogueFiles{catalogueChoice(fields[0], fields[1], folderExists),
+                          catalogueChoice(fields[2], fields[3], folderExists)};
 }
 
 QString FolderOf(const QString& path)

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -28,14 +29,16 @@ QList<AttachedDatabase> ReadAttachedDatabases(db::Connection& connection);
 QString FileStoreProbeStatement(const QString& dbNameFileAdd);
 
 // The data and log file of a catalogue entry for a database name (case ignored): each the first
-// path when its folder exists, otherwise the default path. Nothing for an unknown name.
+// path when its folder exists (asked of folderExists; by default on this machine), otherwise the
+// default path. Nothing for an unknown name.
 struct CatalogueFiles
 {
     QString dataFile;
     QString logFile;
 };
-std::optional<CatalogueFiles> FilesFromCatalogue(const NameValueList& catalogue,
-                                                 const QString& name);
+std::optional<CatalogueFiles>
+FilesFromCatalogue(const NameValueList& catalogue, const QString& name,
+                   const std::function<bool(const QString& folder)>& folderExists = {});
 
 // The folder part of a path: everything before its last separator ("" when there is none).
 QString FolderOf(const QString& path);

@@ -7,6 +7,7 @@
 #include "PathMacros.h"
 #include "PathText.h"
 #include "PreviousBackup.h"
+#include "ServerDisk.h"
 #include "StatementText.h"
 #include "TextDecoding.h"
 
@@ -47,6 +48,25 @@ db::Connection::MessageHandler percentHandler(const ServerProgress& progress)
 QString folderError(const QString& folder)
 {
     return u"Не удалось создать путь \""_s + folder + u"\"."_s;
+}
+
+// The operator's message, then whose disk or rights are at fault when the server's error says.
+QString withHint(QString message, ServerDisk& disk, const std::exception& error,
+                 const QString& path)
+{
+    if (const QString hint = disk.accessHint(error, path); !hint.isEmpty())
+        message += u"\r\n"_s + hint;
+    return message;
+}
+
+// Makes a folder on the server's disk; its refusal throws the folder error with the server's.
+void makeServerFolder(ServerDisk& disk, const QString& folder, const QString& shown)
+{
+    try {
+        disk.makeFolder(folder);
+    } catch (const db::DbError& error) {
+        throw MyException({}, withHint(folderError(shown), disk, error, folder), &error);
+    }
 }
 
 QString withoutTrailingSeparator(QString folder)
@@ -99,13 +119,17 @@ QString BackupStatement(const QString& databaseName, const QString& backupFile,
 }
 
 void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
-                   const QString& description, db::Connection& connection,
+                   const QString& description, db::Connection& connection, ServerDisk& disk,
                    const ServerProgress& progress)
 {
     const qsizetype cut = pathtext::lastSeparator(backupFile);
     const QString folder = cut < 0 ? QString() : backupFile.left(cut + 1);
-    // A folder on a Windows server is the server's to make.
-    if (!IsServerSidePath(backupFile) && !ForceDirs(folder))
+    // A folder on the server's disk is the server's to make: one made here would be the
+    // operator's, on the wrong machine or out of the service's reach.
+    const bool onServer = disk.isServerPath(backupFile);
+    if (onServer && !folder.isEmpty())
+        makeServerFolder(disk, folder, withoutTrailingSeparator(folder));
+    else if (!onServer && !ForceDirs(folder))
         throw MyException(folderError(withoutTrailingSeparator(folder)));
     const QString sql =
         BackupStatement(databaseName, backupFile, description, QDateTime::currentDateTime());
@@ -115,7 +139,7 @@ void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
         // The server overwrites a file in place from its start, so a backup that fails part-way
         // would take the operator's previous one with it. A file only the server sees is the
         // server's to keep.
-        if (!IsServerSidePath(backupFile))
+        if (!onServer)
             previous.emplace(backupFile);
         connection.executeAsync(sql, percentHandler(progress));
         waitForServer(connection, progress);
@@ -123,7 +147,7 @@ void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
         QString message = u"Не удалось создать резервную копию базы \""_s + databaseName + u"\"."_s;
         if (const QString kept = previous ? previous->restore() : QString(); !kept.isEmpty())
             message += u"\r\n"_s + kept;
-        throw MyException({}, message, &error);
+        throw MyException({}, withHint(message, disk, error, backupFile), &error);
     }
     if (previous)
         previous->discard();
@@ -204,29 +228,41 @@ QString RestoreStatement(const QString& databaseName, const QString& backupFile,
 
 void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
                     const QString& restoreFolder, bool replace, db::Connection& connection,
-                    const ServerProgress& progress)
+                    ServerDisk& disk, const ServerProgress& progress)
 {
+    if (!connection.isOpen())
+        connection.open();
     const QString file = ExpandMacros(backupFile);
-    if (!IsServerSidePath(file) && !QFileInfo(file).isFile())
+    const bool fileOnServer = disk.isServerPath(file);
+    if (fileOnServer ? !disk.fileExists(file).value_or(true) : !QFileInfo(file).isFile())
         throw MyException(u"Файл резервной копии \""_s + file + u"\" не найден."_s);
     QString folder = ExpandMacros(restoreFolder);
     // The whole text names the folder, a dot in its last part included.
-    if (!IsServerSidePath(folder) &&
-        (folder.isEmpty() || !ForceDirs(pathtext::withTrailingSeparator(folder))))
+    const bool folderOnServer = disk.isServerPath(folder);
+    if (folder.isEmpty() ||
+        (!folderOnServer && !ForceDirs(pathtext::withTrailingSeparator(folder))))
         throw MyException(folderError(folder));
-    if (IsServerSidePath(folder) && !folder.endsWith(u'\\'))
-        folder += u'\\';
-    else if (!folder.isEmpty() && !pathtext::isSeparator(folder.back()))
+    if (folderOnServer) {
+        makeServerFolder(disk, folder, folder);
+        folder = ServerFolderWithSeparator(folder);
+    } else if (!pathtext::isSeparator(folder.back())) {
         folder += pathtext::nativeSeparator();
+    }
 
     QList<BackupFileEntry> files;
-    if (!connection.isOpen())
-        connection.open();
-    const auto list = connection.openRecordSet(u"RESTORE FILELISTONLY FROM disk=N'"_s +
-                                                   sqltext::literalBody(file) + u"'"_s,
-                                               fileListTimeoutSeconds);
-    for (list->first(); !list->eof(); list->next())
-        files.append({list->fieldText(u"LogicalName"_s), list->fieldText(u"PhysicalName"_s)});
+    try {
+        const auto list = connection.openRecordSet(u"RESTORE FILELISTONLY FROM disk=N'"_s +
+                                                       sqltext::literalBody(file) + u"'"_s,
+                                                   fileListTimeoutSeconds);
+        for (list->first(); !list->eof(); list->next())
+            files.append({list->fieldText(u"LogicalName"_s), list->fieldText(u"PhysicalName"_s)});
+    } catch (const db::DbError& error) {
+        // The server could not read the file: say whose rights or disk, else pass it on as it is.
+        const QString hint = disk.accessHint(error, file);
+        if (hint.isEmpty())
+            throw;
+        throw MyException({}, hint, &error);
+    }
     // Reading the file list of a large backup takes a while: the window paints before the
     // restore starts.
     if (progress.pump)
@@ -239,12 +275,13 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
         connection.executeAsync(sql, percentHandler(progress));
         waitForServer(connection, progress);
     } catch (const std::exception& error) {
-        throw MyException({}, u"Не удалось восстановить базу."_s, &error);
+        throw MyException({}, withHint(u"Не удалось восстановить базу."_s, disk, error, folder),
+                          &error);
     }
 }
 
 void MSSQLAttachDB(const QString& databaseName, const QString& dataFile, const QString& logFile,
-                   db::Connection& connection)
+                   db::Connection& connection, ServerDisk* disk)
 {
     try {
         if (!logFile.isEmpty())
@@ -255,7 +292,8 @@ void MSSQLAttachDB(const QString& databaseName, const QString& dataFile, const Q
             connection.callProcedure(u"sp_attach_single_file_db;1"_s,
                                      {{u"@DBName"_s, databaseName}, {u"@physname"_s, dataFile}});
     } catch (const db::DbError& error) {
-        throw MyException({}, u"Ошибка подключение базы данных."_s, &error);
+        const QString message = u"Ошибка подключение базы данных."_s;
+        throw MyException({}, disk ? withHint(message, *disk, error, dataFile) : message, &error);
     }
     MSSQLCreateAutoExec(databaseName, connection);
 }
@@ -306,10 +344,11 @@ void MSSQLDetachDB(const QString& databaseName, db::Connection& connection)
 }
 
 void AddUserToDBUsers(db::Connection& connection, const QString& databaseName,
-                      const QString& dataFile, bool windowsLogin, const QString& logFile)
+                      const QString& dataFile, bool windowsLogin, const QString& logFile,
+                      ServerDisk* disk)
 {
     connection.setDefaultDatabase(u"master"_s);
-    MSSQLAttachDB(databaseName, dataFile, logFile, connection);
+    MSSQLAttachDB(databaseName, dataFile, logFile, connection, disk);
     if (!windowsLogin)
         return;
     try {

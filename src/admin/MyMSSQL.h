@@ -8,6 +8,7 @@
 namespace db {
 class Connection;
 }
+class ServerDisk;
 
 // Server operations on whole databases. Each takes the connection and works on it alone.
 
@@ -29,10 +30,11 @@ QString DefaultBackupFileName(const QString& databaseName, const QDate& today);
 // The BACKUP statement for a database, file and description at the given local time.
 QString BackupStatement(const QString& databaseName, const QString& backupFile,
                         const QString& description, const QDateTime& now);
-// Creates the backup file's folder, then backs up asynchronously. Throws MyException with the
-// folder or backup error (the server's error attached).
+// Creates the backup file's folder (here, or through the server when the file is the server's),
+// then backs up asynchronously. Throws MyException with the folder or backup error (the server's
+// error attached, and whose disk or rights are at fault when the server says).
 void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
-                   const QString& description, db::Connection& connection,
+                   const QString& description, db::Connection& connection, ServerDisk& disk,
                    const ServerProgress& progress);
 
 // Size of the connection's current database from sp_spaceused ("2.75 MB", "1024.00 KB").
@@ -58,20 +60,22 @@ struct BackupFileEntry
 QString RestoreStatement(const QString& databaseName, const QString& backupFile,
                          const QString& restoreFolder, const QList<BackupFileEntry>& files,
                          bool replace);
-// Checks the backup file and the folder, reads the file list, restores asynchronously. Throws
-// MyException with the backup-file, folder or restore error; the file list's error unchanged.
+// Checks the backup file and the folder where they are (here, or through the server), reads the
+// file list, restores asynchronously. Throws MyException with the backup-file, folder or restore
+// error; the file list's error unchanged unless it says whose disk or rights are at fault.
 void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
                     const QString& restoreFolder, bool replace, db::Connection& connection,
-                    const ServerProgress& progress);
+                    ServerDisk& disk, const ServerProgress& progress);
 
 // The percentage of a server message "N percent processed.", if it is one.
 std::optional<int> ProgressPercent(const QString& message);
 
 // Attaches a database from its data file and, when logFile is not empty, its log file; then
 // registers its start-up procedure. A server refusal throws MyException "Ошибка подключение базы
-// данных." with the server's error; other failures pass on unchanged.
+// данных." with the server's error (and whose disk or rights are at fault when it says so, when
+// disk is given); other failures pass on unchanged.
 void MSSQLAttachDB(const QString& databaseName, const QString& dataFile, const QString& logFile,
-                   db::Connection& connection);
+                   db::Connection& connection, ServerDisk* disk = nullptr);
 // When the database has an AutoExecute object: "<name>_AutoExec" in master, run at server
 // start-up. Failures after the existence query are swallowed (the transaction rolled back while
 // it is open).
@@ -80,4 +84,5 @@ void MSSQLCreateAutoExec(const QString& databaseName, db::Connection& connection
 void MSSQLDetachDB(const QString& databaseName, db::Connection& connection);
 // Attaches from master, then, for a Windows login, gives the login a DBUsers row copied from "sa".
 void AddUserToDBUsers(db::Connection& connection, const QString& databaseName,
-                      const QString& dataFile, bool windowsLogin, const QString& logFile);
+                      const QString& dataFile, bool windowsLogin, const QString& logFile,
+                      ServerDisk* disk = nullptr);

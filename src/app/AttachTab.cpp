@@ -195,7 +195,9 @@ QString TAttachTab::rowFileName(int row) const
 void TAttachTab::ListDBDblClick()
 {
     const QString folder = FolderOf(rowFileName(currentRow()));
-    if (!folder.isEmpty() && QFileInfo(folder).isDir() && m_form != nullptr)
+    // The folder of a server on another machine is not this machine's to open.
+    if (!folder.isEmpty() && QFileInfo(folder).isDir() && m_form != nullptr &&
+        !m_form->serverDisk().isRemote())
         m_form->operatorUi().openFolder(folder);
 }
 
@@ -222,7 +224,14 @@ void TAttachTab::DBNameChange(const QString& text)
 {
     if (m_form == nullptr)
         return;
-    if (const auto files = FilesFromCatalogue(m_form->_ListDBPath, text)) {
+    // The catalogue's folders are the server's: a server on another machine is asked for them.
+    ServerDisk& disk = m_form->serverDisk();
+    const auto folderExists = [&disk](const QString& folder) {
+        if (disk.isServerPath(folder))
+            return disk.folderExists(folder).value_or(false);
+        return QFileInfo(folder).isDir();
+    };
+    if (const auto files = FilesFromCatalogue(m_form->_ListDBPath, text, folderExists)) {
         ui->DBFileName->setText(files->dataFile);
         ui->DBLogFileName->setText(files->logFile);
     }
@@ -236,9 +245,19 @@ void TAttachTab::BBackupDBClick()
     const QString name = rowName(row);
     if (name.isEmpty())
         return;
-    const std::optional<QString> file = m_form->operatorUi().chooseSaveFile(
-        {u"Укажите имя файла для резервной копии"_s, u"Файл резервной копии|*.bak|Все файлы|*.*"_s,
-         u"bak"_s, m_form->_InstallDir, DefaultBackupFileName(name, QDate::currentDate())});
+    OperatorUi::FileDialog dialog{
+        u"Укажите имя файла для резервной копии"_s, u"Файл резервной копии|*.bak|Все файлы|*.*"_s,
+        u"bak"_s, m_form->_InstallDir, DefaultBackupFileName(name, QDate::currentDate())};
+    ServerDisk& disk = m_form->serverDisk();
+    std::optional<QString> file;
+    if (disk.isRemote()) {
+        // The server writes the file: the dialog shows its disks, from its backup folder.
+        dialog.folder = disk.defaultBackupFolder();
+        file =
+            m_form->operatorUi().chooseOnServer(OperatorUi::ServerChoice::SaveFile, dialog, disk);
+    } else {
+        file = m_form->operatorUi().chooseSaveFile(dialog);
+    }
     if (!file)
         return;
     m_form->BackupDB(name, m_form->_InstallDir, *file, ui->isFileInDB->isChecked(), true);
@@ -249,8 +268,19 @@ void TAttachTab::browse(QLineEdit* field, const QString& filter)
     if (m_form == nullptr)
         return;
     // The default extension is the one the data-file dialog has always had.
-    const std::optional<QString> file = m_form->operatorUi().chooseOpenFile(
-        {{}, filter, u"sql"_s, FolderOf(field->text()), field->text()});
+    OperatorUi::FileDialog dialog{{}, filter, u"sql"_s, FolderOf(field->text()), field->text()};
+    ServerDisk& disk = m_form->serverDisk();
+    std::optional<QString> file;
+    if (disk.isRemote()) {
+        // The server opens the files: the dialog shows its disks, from the field's folder when
+        // the server has it, else from its data folder.
+        if (dialog.folder.isEmpty() || !disk.folderExists(dialog.folder).value_or(false))
+            dialog.folder = disk.defaultDataFolder();
+        file =
+            m_form->operatorUi().chooseOnServer(OperatorUi::ServerChoice::OpenFile, dialog, disk);
+    } else {
+        file = m_form->operatorUi().chooseOpenFile(dialog);
+    }
     if (file)
         field->setText(*file);
 }

@@ -193,7 +193,29 @@ void TFormDB::FormCreate()
 
 bool TFormDB::ConnectServer()
 {
-    return m_server.ConnectServer();
+    const bool connected = m_server.ConnectServer();
+    if (connected)
+        adaptToServerDisk();
+    return connected;
+}
+
+void TFormDB::adaptToServerDisk()
+{
+    QLineEdit* folder = restoreTab()->ui->RestoreToDirectory;
+    const QString startUpFolder = _InstallDir + u"Data"_s;
+    const QString key = Connection.provider() + u'\n' + Connection.connectionString();
+    if (key != m_diskAdaptedFor) {
+        m_diskAdaptedFor = key;
+        const QString previous = m_serverRestoreFolder;
+        // The installation folder is on this machine, not on a server on another one.
+        m_serverRestoreFolder = m_disk.isRemote() ? m_disk.defaultDataFolder() : QString();
+        if (!previous.isEmpty() && folder->text() == previous)
+            folder->setText(m_serverRestoreFolder.isEmpty() ? startUpFolder
+                                                            : m_serverRestoreFolder);
+    }
+    // Start-up may fill the field after the first connection.
+    if (!m_serverRestoreFolder.isEmpty() && folder->text() == startUpFolder)
+        folder->setText(m_serverRestoreFolder);
 }
 
 void TFormDB::RefreshListDB()
@@ -307,7 +329,7 @@ void TFormDB::AddUserToDBUsers(const QString& databaseName, const QString& dataF
                                bool windowsLogin, const QString& logFile)
 {
     ReleaseConsoleSession();
-    ::AddUserToDBUsers(Connection, databaseName, dataFile, windowsLogin, logFile);
+    ::AddUserToDBUsers(Connection, databaseName, dataFile, windowsLogin, logFile, &m_disk);
 }
 
 FlowContext TFormDB::flowContext()
@@ -322,7 +344,9 @@ FlowContext TFormDB::flowContext()
                                           showServerPercent(percent);
                                       }},
                        freeBytes,
-                       wrapOutput};
+                       wrapOutput,
+                       false,
+                       &m_disk};
 }
 
 void TFormDB::PumpMessages()

@@ -7,6 +7,7 @@
 #include "PathMacros.h"
 #include "QueryResult.h"
 #include "ServerConnection.h"
+#include "ServerDisk.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -72,6 +73,10 @@ public:
     void MakeCommonQueryEditable(const QString& database, const QString& sql);
     // Tidies the restore tab's backup file name half a second after it was set.
     QTimer Timer1;
+
+    // The disk the server's files are on: this machine's, or the server's own when it runs on
+    // another machine (then the browse buttons show the server's disks).
+    ServerDisk& serverDisk() { return m_disk; }
 
     OperatorUi& operatorUi() const { return m_operator; }
     // While a console statement runs off the GUI thread: the panel and the other tabs are
@@ -139,6 +144,9 @@ private:
                             const QString& connectionString);
     // The console's session leaves whatever database it is in (closed when it cannot).
     void leaveConsoleDatabase();
+    // After a connection to another server: a server on another machine gets its own default
+    // restore folder in place of the one under the installation folder, and back.
+    void adaptToServerDisk();
     // The server's progress of a backup or restore ("Выполнено 40%"); < 0 clears it.
     void showServerPercent(int percent);
 
@@ -160,6 +168,9 @@ private:
     int m_commonQueryTimeout = 0;
     QString m_programDir;
     ServerConnection m_server;
+    ServerDisk m_disk{Connection};
+    QString m_diskAdaptedFor;      // the connection adaptToServerDisk last looked at
+    QString m_serverRestoreFolder; // the restore folder it put in place of the start-up one
     bool m_starting = false;
     bool m_closing = false;
     bool m_busy = false;

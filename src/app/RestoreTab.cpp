@@ -2,6 +2,7 @@
 
 #include "AttachTab.h"
 #include "DBWorkU.h"
+#include "DatabaseList.h"
 #include "FileDrop.h"
 #include "TextDecoding.h"
 #include "TextFieldKeys.h"
@@ -55,12 +56,24 @@ void TRestoreTab::TabRestoreDBShow()
 
 void TRestoreTab::BackupFileNameAfterDialog()
 {
-    const std::optional<QString> file =
-        m_form->operatorUi().chooseOpenFile({{},
-                                             u"Резервная копия базы|*.BAK|Все файлы (*.*)|*.*"_s,
-                                             u"bak"_s,
-                                             {},
-                                             ui->BackupFileName->text()});
+    OperatorUi::FileDialog dialog{{},
+                                  u"Резервная копия базы|*.BAK|Все файлы (*.*)|*.*"_s,
+                                  u"bak"_s,
+                                  {},
+                                  ui->BackupFileName->text()};
+    ServerDisk& disk = m_form->serverDisk();
+    std::optional<QString> file;
+    if (disk.isRemote()) {
+        // The server reads the backup: its disks, from the named file's folder when the server
+        // has it, else from its backup folder.
+        dialog.folder = FolderOf(dialog.fileName);
+        if (dialog.folder.isEmpty() || !disk.folderExists(dialog.folder).value_or(false))
+            dialog.folder = disk.defaultBackupFolder();
+        file =
+            m_form->operatorUi().chooseOnServer(OperatorUi::ServerChoice::OpenFile, dialog, disk);
+    } else {
+        file = m_form->operatorUi().chooseOpenFile(dialog);
+    }
     // When the dialog closes, chosen or not, a name already in the field gets tidied.
     if (!ui->BackupFileName->text().isEmpty())
         m_form->Timer1.start();
@@ -70,8 +83,19 @@ void TRestoreTab::BackupFileNameAfterDialog()
 
 void TRestoreTab::browseRestoreFolder()
 {
-    const std::optional<QString> folder = m_form->operatorUi().chooseFolder(
-        u"Восстановить базу в папку"_s, ui->RestoreToDirectory->text());
+    const QString title = u"Восстановить базу в папку"_s;
+    ServerDisk& disk = m_form->serverDisk();
+    std::optional<QString> folder;
+    if (disk.isRemote()) {
+        // The server writes the database's files: a folder on its disks.
+        QString start = ui->RestoreToDirectory->text();
+        if (start.isEmpty() || !disk.folderExists(start).value_or(false))
+            start = disk.defaultDataFolder();
+        folder = m_form->operatorUi().chooseOnServer(OperatorUi::ServerChoice::Folder,
+                                                     {title, {}, {}, start, {}}, disk);
+    } else {
+        folder = m_form->operatorUi().chooseFolder(title, ui->RestoreToDirectory->text());
+    }
     if (folder)
         ui->RestoreToDirectory->setText(*folder);
 }

@@ -32,6 +32,8 @@ const char usage[] =
     "                        are Windows accounts (NTLM)\n"
     "  --version-year Y      the SQL Server version to play: 2019 (default), 2017, 2016, ...\n"
     "  --throttle BYTES      slows BACKUP and RESTORE to this many bytes a second\n"
+    "  --disk-free BYTES     the server's disks have only this much free space: reported\n"
+    "                        so, and a larger backup fails as on a full disk\n"
     "  --log FILE            appends every batch and RPC received (passwords masked)\n"
     "  --fail-next-transfer  drops the connection half way through the next BACKUP or RESTORE\n"
     "  --drop-connection T   closes the connection of the next batch or RPC whose log entry\n"
@@ -106,6 +108,7 @@ int main(int argc, char** argv)
                                                  u"--logins"_s,
                                                  u"--version-year"_s,
                                                  u"--throttle"_s,
+                                                 u"--disk-free"_s,
                                                  u"--log"_s,
                                                  u"--drop-connection"_s,
                                                  u"--drop-after-rows"_s,
@@ -136,6 +139,10 @@ int main(int argc, char** argv)
         } else if (option == u"--throttle"_s) {
             options.throttleBytesPerSecond = value.toLongLong(&ok);
             ok = ok && options.throttleBytesPerSecond >= 0;
+        } else if (option == u"--disk-free"_s) {
+            const qint64 bytes = value.toLongLong(&ok);
+            ok = ok && bytes >= 0;
+            sqlsim::serverfiles::setFreeSpaceLimit(bytes);
         } else if (option == u"--drop-connection"_s) {
             ok = !value.isEmpty();
             options.connectionFaults.append({value, 0});

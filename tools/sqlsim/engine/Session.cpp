@@ -1625,7 +1625,8 @@ Value SessionImpl::volumeStat(qint64 databaseId, qint64 fileId, int which)
         const QStorageInfo volume(path);
         if (which == 0)
             return volume.rootPath();
-        return which == 1 ? volume.bytesTotal() : volume.bytesAvailable();
+        return which == 1 ? volume.bytesTotal()
+                          : serverfiles::reportedFreeBytes(volume.bytesAvailable());
     }
     // Under a root the volume is the drive: "C:\" for C:\Data\x.mdf.
     const QString shown = serverfiles::shown(path);
@@ -1672,8 +1673,12 @@ Value SessionImpl::serverProperty(const QString& raw)
     // each with a trailing separator.
     if (p == u"instancedefaultdatapath" || p == u"instancedefaultlogpath")
         return serverfiles::defaultDataPath(m_server.options().dataDir);
-    if (p == u"instancedefaultbackuppath")
+    // InstanceDefaultBackupPath came with SQL Server 2019; older servers answer NULL.
+    if (p == u"instancedefaultbackuppath") {
+        if (m_server.options().versionYear < 2019)
+            return {};
         return serverfiles::defaultBackupPath(m_server.options().dataDir);
+    }
     return {};
 }
 

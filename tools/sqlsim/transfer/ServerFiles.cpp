@@ -81,14 +81,50 @@ QString setRoot(const QString& root)
     return {};
 }
 
+qint64& freeSpaceLimit()
+{
+    static qint64 limit = -1;
+    return limit;
+}
+
+void setFreeSpaceLimit(qint64 bytes)
+{
+    freeSpaceLimit() = bytes;
+}
+
+qint64 reportedFreeBytes(qint64 realBytes)
+{
+    return freeSpaceLimit() < 0 ? realBytes : std::min(realBytes, freeSpaceLimit());
+}
+
+bool exceedsFreeSpace(qint64 bytes)
+{
+    return freeSpaceLimit() >= 0 && bytes > freeSpaceLimit();
+}
+
 bool hasRoot()
 {
     return !rootPath().isEmpty();
 }
 
+namespace {
+// The folder of the drive a Windows path names, when the server has that drive.
+std::optional<QString> driveFolder(const std::optional<std::pair<QChar, QStringList>>& split)
+{
+    if (!split)
+        return std::nullopt;
+    const QString folder = rootPath() + u'/' + matchEntry(rootPath(), QString(split->first));
+    if (!QFileInfo(folder).isDir())
+        return std::nullopt;
+    return folder;
+}
+} // namespace
+
 bool reachable(const QString& statementPath)
 {
-    return !hasRoot() || splitWindowsPath(statementPath).has_value();
+    // A drive letter the machine has no drive for is a path it cannot find (error 3), like a
+    // path on no drive at all.
+    return !hasRoot() || driveFolder(splitWindowsPath(statementPath)).has_value();
 }
 
 QString toLocal(const QString& statementPath)
@@ -99,11 +135,12 @@ QString toLocal(const QString& statementPath)
         return path;
     }
     const auto split = splitWindowsPath(statementPath);
-    if (!split) {
+    const std::optional<QString> drive = driveFolder(split);
+    if (!drive) {
         return rootPath() + u'/' + nowhere + u'/' +
                QString::fromLatin1(QUrl::toPercentEncoding(statementPath));
     }
-    QString local = rootPath() + u'/' + matchEntry(rootPath(), QString(split->first));
+    QString local = *drive;
     for (const QString& part : split->second)
         local += u'/' + matchEntry(local, part);
     return local;
@@ -151,7 +188,7 @@ QList<Drive> drives(const QString& dataDir)
     QList<Drive> out;
     const auto add = [&](const QString& name, const QString& local) {
         const QStorageInfo volume(local);
-        out.append({name, local, volume.bytesTotal(), volume.bytesAvailable()});
+        out.append({name, local, volume.bytesTotal(), reportedFreeBytes(volume.bytesAvailable())});
     };
     if (!hasRoot()) {
         add(u"/"_s, QDir(dataDir).absolutePath());

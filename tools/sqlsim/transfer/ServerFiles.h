@@ -44,6 +44,15 @@ struct Drive
 };
 QList<Drive> drives(const QString& dataDir);
 
+// A nearly full disk: every drive reports at most this many free bytes (xp_fixeddrives,
+// sys.dm_os_volume_stats), and a backup larger than that fails as a full disk does. Negative: the
+// real free space.
+void setFreeSpaceLimit(qint64 bytes);
+// The free bytes of a volume as the server reports them, the limit applied.
+qint64 reportedFreeBytes(qint64 realBytes);
+// Whether a file of this size would not fit under the limit.
+bool exceedsFreeSpace(qint64 bytes);
+
 // Where CREATE DATABASE puts files that it is not told where to put, as a path of this machine.
 QString newDatabaseFolder(const QString& dataDir);
 

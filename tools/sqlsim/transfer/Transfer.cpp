@@ -483,6 +483,10 @@ void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& repl
     // fails part-way leaves a damaged file where the old one was; an appended set goes after
     // the sets already there, which a failure leaves as they were ("BACKUP (Transact-SQL)",
     // INIT and NOINIT, learn.microsoft.com).
+    // A disk without room: SQL Server stops with 3202 "There is not enough space on the disk."
+    // (here before the first byte, so an old file stays as it was).
+    if (serverfiles::exceedsFreeSpace(header.payloadSize()))
+        return failWith({writeFailed(disk, 112)});
     const bool existed = target.exists();
     QFile file(disk);
     if (!file.open(QIODevice::ReadWrite))
