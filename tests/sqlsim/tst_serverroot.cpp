@@ -50,6 +50,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_root.isValid());
+        // The machine has drives C: (made by the server) and D:, and no other.
+        QVERIFY(QDir(m_root.path()).mkpath(u"D"_s));
         QVERIFY2(m_sim.start({u"--server-root"_s, m_root.path()}), m_sim.stderrText().constData());
         QVERIFY2(m_admin.connect(m_sim.port(), u"sa"_s, m_sim.password()),
                  qPrintable(m_admin.lastError()));
@@ -155,6 +157,14 @@ private slots:
             << QList<int>{5133, 1802}
             << u"Directory lookup for the file \"/tmp/lx.mdf\" failed with the operating system "
                "error %1."_s.arg(notFound);
+        QTest::newRow("backup onto a drive the machine lacks")
+            << u"BACKUP DATABASE src TO DISK = N'Q:\\src.bak'"_s << QList<int>{3201, 3013}
+            << u"Cannot open backup device 'Q:\\src.bak'. Operating system error %1."_s.arg(
+                   notFound);
+        QTest::newRow("a subfolder on a drive the machine lacks")
+            << u"EXEC xp_create_subdir N'Q:\\Backup'"_s << QList<int>{22048}
+            << u"xp_create_subdir() returned error 3, 'The system cannot find the path "
+               "specified.'"_s;
         QTest::newRow("create a subfolder on a Linux path")
             << u"EXEC xp_create_subdir N'%1'"_s.arg(local(u"outside"_s)) << QList<int>{22048}
             << u"xp_create_subdir() returned error 3, 'The system cannot find the path "
@@ -404,6 +414,49 @@ private slots:
         QCOMPARE(flatten(r.resultSets[0]), QStringList{folder + u'|' + folder + u'|' + folder});
         client.disconnect();
         plain.stop();
+    }
+
+    // SQL Server 2017 has no default backup path to tell.
+    void olderServerHasNoDefaultBackupPath()
+    {
+        SqlsimProcess older;
+        QTemporaryDir root;
+        QVERIFY2(older.start({u"--server-root"_s, root.path(), u"--version-year"_s, u"2017"_s}),
+                 older.stderrText().constData());
+        OdbcClient client;
+        QVERIFY(client.connect(older.port(), u"sa"_s, older.password()));
+        const OdbcResult r = client.exec(
+            u"SELECT ISNULL(CAST(SERVERPROPERTY('InstanceDefaultBackupPath') AS nvarchar(10)), "
+            "'NULL')"_s);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(flatten(r.resultSets[0]), QStringList{u"NULL"_s});
+    }
+
+    // A nearly full disk: reported so, and a backup that does not fit is a write failure.
+    void nearlyFullDisk()
+    {
+        SqlsimProcess full;
+        QTemporaryDir root;
+        QVERIFY2(full.start({u"--server-root"_s, root.path(), u"--disk-free"_s, u"3145728"_s}),
+                 full.stderrText().constData());
+        OdbcClient client;
+        QVERIFY(client.connect(full.port(), u"sa"_s, full.password()));
+        OdbcResult r = client.exec(u"EXEC xp_fixeddrives"_s);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(flatten(r.resultSets[0]), QStringList{u"C|3"_s});
+        QVERIFY(client
+                    .exec(u"CREATE DATABASE big; CREATE TABLE big.dbo.t (b varbinary(max)); "
+                          "INSERT INTO big.dbo.t VALUES (CAST(REPLICATE(CAST('x' AS "
+                          "varchar(max)), 4000000) AS varbinary(max)))"_s)
+                    .ok);
+        r = client.exec(u"SELECT available_bytes FROM sys.dm_os_volume_stats(DB_ID('big'), 1)"_s);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(flatten(r.resultSets[0]), QStringList{u"3145728"_s});
+        r = client.exec(u"BACKUP DATABASE big TO DISK = N'C:\\big.bak'"_s);
+        QVERIFY(!r.ok);
+        QCOMPARE(serverText(r.error), u"Write on \"C:\\big.bak\" failed: 112(There is not enough "
+                                      "space on the disk.)"_s);
+        QVERIFY(!QFileInfo::exists(root.filePath(u"C/big.bak"_s)));
     }
 };
 

@@ -74,6 +74,10 @@ QString setRoot(const QString& root)
     if (!dir.exists() && !QDir().mkpath(root))
         return u"cannot create the server root %1"_s.arg(root);
     rootPath() = QDir::cleanPath(dir.absolutePath());
+    // Drive C: is always there; other drives are the folders the test made.
+    if (!QFileInfo(rootPath() + u"/C"_s).isDir() && !QFileInfo(rootPath() + u"/c"_s).isDir() &&
+        !QDir().mkpath(rootPath() + u"/C"_s))
+        return u"cannot create drive C: in the server root"_s;
     for (const QString& folder : {defaultDataPath({}), defaultBackupPath({})}) {
         if (!QDir().mkpath(toLocal(folder)))
             return u"cannot create %1 in the server root"_s.arg(folder);
