@@ -112,15 +112,22 @@ void BackupDB(FlowContext& context, const QString& databaseName, const QString& 
     // The server writes the file: the space is the free space of the disk it writes to.
     const FlowDisk disk(context);
     const qint64 size = GetDBSize(connection);
-    const std::optional<quint64> free = disk->isServerPath(backupFile)
-                                            ? disk->freeBytes(backupFile)
-                                            : freeBytesAt(context, backupFile);
+    const bool onServer = disk->isServerPath(backupFile);
+    const std::optional<quint64> free =
+        onServer ? disk->freeBytes(backupFile) : freeBytesAt(context, backupFile);
     if (free && *free < static_cast<quint64>(std::max<qint64>(size, 0))) {
-        const long double megabytes =
-            std::round(static_cast<long double>(size) / 1024.0L / 1024.0L);
-        throw MyException(u"На диске не хватает свободного места для сохранения "
+        const auto megabytes = [](quint64 bytes) {
+            return FloatToStrDot(u'.',
+                                 std::round(static_cast<long double>(bytes) / 1024.0L / 1024.0L));
+        };
+        QString message = u"На диске не хватает свободного места для сохранения "
                           u"бэкап-файла.\r\nРазмер бэкапа-файла "_s +
-                          FloatToStrDot(u'.', megabytes) + u" MБ ."_s);
+                          megabytes(static_cast<quint64>(size)) + u" MБ ."_s;
+        // Whose disk: the operator cannot see the server's from here.
+        if (onServer)
+            message += u"\r\nСвободно на диске сервера "_s + backupFile.left(2) + u" "_s +
+                       megabytes(*free) + u" MБ."_s;
+        throw MyException(message);
     }
 
     const QString description =

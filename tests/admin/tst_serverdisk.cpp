@@ -283,6 +283,8 @@ private slots:
         QVERIFY2(message.startsWith(u"На диске не хватает свободного места для сохранения "
                                     u"бэкап-файла.\r\nРазмер бэкапа-файла "_s),
                  qPrintable(message));
+        QVERIFY2(message.endsWith(u" MБ .\r\nСвободно на диске сервера C: 0 MБ."_s),
+                 qPrintable(message));
         QVERIFY(!QFileInfo::exists(fullRoot.filePath(u"C/shop.bak"_s)));
     }
 
