@@ -1,5 +1,5 @@
 // A second client, not FreeTDS: tedious against bin/sqlsim. Usage:
-//   node client.js PORT PASSWORD plain|forced BACKUP_FOLDER
+//   node client.js PORT PASSWORD plain|forced|remote BACKUP_FOLDER
 // Exits non-zero with the reason on the first thing that goes wrong.
 'use strict';
 
@@ -44,6 +44,9 @@ function run(connection, tag, sql, params = []) {
       else resolve(rows);
     });
     for (const [name, type, value] of params) request.addParameter(name, type, value);
+    request.on('columnMetadata', (columns) => {
+      connection.lastColumns = (Array.isArray(columns) ? columns : Object.values(columns)).map((c) => c.colName);
+    });
     request.on('row', (columns) => rows.push(columns.map((c) => c.value)));
     if (params.length > 0) connection.execSql(request); // sp_executesql by RPC
     else connection.execSqlBatch(request);
@@ -114,7 +117,37 @@ async function forcedServer() {
   await assert.rejects(connect(false), 'a client without encryption logged in to a forced server');
 }
 
-(serverKind === 'forced' ? forcedServer() : plainServer()).then(
+// A Windows server on another machine (--server-root with drives C: and D:): what the program asks
+// of its disks, read by a client that is not FreeTDS.
+async function remoteServer() {
+  const c = await connect(false);
+  let rows = await run(c, 'fileexist', "EXEC master.dbo.xp_fileexist N'C:\\Program Files'");
+  assert.deepEqual(c.lastColumns, ['File Exists', 'File is a Directory', 'Parent Directory Exists']);
+  assert.deepEqual(rows, [[0, 1, 1]], 'xp_fileexist of a folder');
+  await run(c, 'create_subdir', "EXEC master.dbo.xp_create_subdir N'D:\\Wire\\Deep'");
+  rows = await run(c, 'dirtree', "EXEC master.dbo.xp_dirtree N'D:\\', 1, 1");
+  assert.deepEqual(c.lastColumns, ['subdirectory', 'depth', 'file']);
+  assert.deepEqual(rows, [['Wire', 1, 0]], 'xp_dirtree of D:\\');
+  rows = await run(c, 'fixeddrives', 'EXEC master.dbo.xp_fixeddrives');
+  assert.deepEqual(c.lastColumns, ['drive', 'MB free']);
+  assert.deepEqual(rows.map((r) => r[0]), ['C', 'D'], 'the drives');
+  assert.ok(rows.every((r) => Number.isInteger(r[1]) && r[1] >= 0), `free megabytes: ${JSON.stringify(rows)}`);
+  rows = await run(c, 'paths', "SELECT CAST(SERVERPROPERTY('InstanceDefaultDataPath') AS nvarchar(260)), " +
+    "CAST(SERVERPROPERTY('InstanceDefaultBackupPath') AS nvarchar(260))");
+  const instance = 'C:\\Program Files\\Microsoft SQL Server\\MSSQL15.MSSQLSERVER\\MSSQL\\';
+  assert.deepEqual(rows, [[instance + 'DATA\\', instance + 'Backup\\']], 'the default folders');
+  rows = await run(c, 'service', "SELECT service_account FROM sys.dm_server_services WHERE servicename LIKE N'SQL Server (%'");
+  assert.deepEqual(rows, [['NT Service\\MSSQLSERVER']], 'the service account');
+  await assert.rejects(run(c, 'no drive', "EXEC master.dbo.xp_create_subdir N'Q:\\X'"), /returned error 3/);
+  await run(c, 'create', 'CREATE DATABASE wiredb');
+  await withProgress(c, 'backup', "BACKUP DATABASE wiredb TO DISK = N'D:\\Wire\\Deep\\wiredb.bak' WITH STATS = 10");
+  rows = await run(c, 'exists', "EXEC master.dbo.xp_fileexist N'd:\\wire\\deep\\WIREDB.BAK'");
+  assert.deepEqual(rows, [[1, 0, 1]], 'the backup on the server');
+  await close(c);
+}
+
+const servers = { plain: plainServer, forced: forcedServer, remote: remoteServer };
+servers[serverKind]().then(
   () => console.log(`tedious against the ${serverKind} server: ok`),
   (error) => {
     console.error(`tedious against the ${serverKind} server: ${error.stack || error}`);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs tests/wire/client.js (Node's tedious) against bin/sqlsim: once against a default server,
-# once against one started with --force-encryption, and checks how the server took each login.
+# once against one started with --force-encryption, and checks how the server took each login;
+# then against a Windows server on another machine (--server-root).
 #   run-tedious.sh SQLSIM_BINARY WORK_FOLDER
 # tedious is installed from the npm registry into WORK_FOLDER (not into the source tree); a
 # registry that cannot be reached fails the test.
@@ -67,4 +68,7 @@ expect_logins "$SQLSIM_WORK/plain.log" 'login: sa encryption=none|login: sa encr
 run_against forced --force-encryption
 expect_logins "$SQLSIM_WORK/forced.log" \
     'login: sa encryption=all|login refused: the client cannot encrypt and the server requires it'
+mkdir -p "$SQLSIM_WORK/remote-disks/D"
+run_against remote --server-root "$SQLSIM_WORK/remote-disks"
+[[ -f $SQLSIM_WORK/remote-disks/D/Wire/Deep/wiredb.bak ]] || { echo "FAIL: no backup on the server's drive D:" >&2; exit 1; }
 echo "tedious: all passed"
