@@ -164,20 +164,25 @@ std::optional<quint64> ServerDisk::freeBytes(const QString& path)
     return std::nullopt;
 }
 
-QString ServerDisk::serverProperty(const QString& name)
+QString ServerDisk::firstValue(const QString& sql)
 {
     try {
-        const auto rows = m_connection.openRecordSet(u"SELECT CAST(SERVERPROPERTY('"_s + name +
-                                                         u"') AS nvarchar(260)) AS value"_s,
-                                                     askTimeoutSeconds);
+        const auto rows = m_connection.openRecordSet(sql, askTimeoutSeconds);
         if (rows->isEmpty())
             return {};
         return platform::trimBlanks(rows->value(0, 0).toString()).toString();
     } catch (const db::DbError& error) {
+        // A server that will not say (no right, no such view on an older version) says nothing.
         if (error.isConnectionLoss())
             throw;
         return {};
     }
+}
+
+QString ServerDisk::serverProperty(const QString& name)
+{
+    return firstValue(u"SELECT CAST(SERVERPROPERTY('"_s + name +
+                      u"') AS nvarchar(260)) AS value"_s);
 }
 
 QString ServerDisk::defaultDataFolder()
@@ -204,20 +209,9 @@ QString ServerDisk::defaultBackupFolder()
 
 QString ServerDisk::serviceAccount()
 {
-    try {
-        const auto rows = m_connection.openRecordSet(
-            u"SELECT service_account FROM sys.dm_server_services WHERE servicename LIKE "
-            u"N'SQL Server (%'"_s,
-            askTimeoutSeconds);
-        if (rows->isEmpty())
-            return {};
-        return platform::trimBlanks(rows->value(0, 0).toString()).toString();
-    } catch (const db::DbError& error) {
-        // VIEW SERVER STATE is needed; older servers have no such view.
-        if (error.isConnectionLoss())
-            throw;
-        return {};
-    }
+    // VIEW SERVER STATE is needed to read it.
+    return firstValue(u"SELECT service_account FROM sys.dm_server_services WHERE servicename LIKE "
+                      u"N'SQL Server (%'"_s);
 }
 
 QString ServerDisk::accessHint(const std::exception& error, const QString& path)

@@ -54,6 +54,8 @@ public:
 private:
     std::optional<bool> askSeesThisMachine();
     std::optional<int> fileExistColumn(const QString& path, int column);
+    // The first value of a query's first row, trimmed; empty when the server will not answer.
+    QString firstValue(const QString& sql);
     QString serverProperty(const QString& name);
 
     db::Connection& m_connection;

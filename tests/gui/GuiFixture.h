@@ -96,6 +96,39 @@ inline QStringList listedNames(const QObject& form)
     return out;
 }
 
+// A control of the window by its object name; a test cannot go on without it.
+template <typename T> T* control(const QObject& form, const QString& name)
+{
+    auto* found = form.findChild<T*>(name);
+    if (found == nullptr)
+        qFatal("no control %s", qPrintable(name));
+    return found;
+}
+
+inline void clickControl(const QObject& form, const QString& button)
+{
+    QTest::mouseClick(control<QAbstractButton>(form, button), Qt::LeftButton);
+}
+
+// Makes the named row of the attach tab's list current, as the operator's click does.
+inline bool selectListedRow(const QObject& form, const QString& name)
+{
+    const int row = static_cast<int>(listedNames(form).indexOf(name));
+    if (row < 0)
+        return false;
+    form.findChild<QTableWidget*>(QStringLiteral("ListDB"))->setCurrentCell(row, 0);
+    return true;
+}
+
+// The texts of the messages and questions the operator was shown, in order.
+inline QStringList shownTexts(const ScriptedOperatorUi& ui)
+{
+    QStringList out;
+    for (const ScriptedOperatorUi::Shown& shown : ui.shown)
+        out << shown.text;
+    return out;
+}
+
 inline DbSetupApplication* dbsetupApp()
 {
     return static_cast<DbSetupApplication*>(QCoreApplication::instance());

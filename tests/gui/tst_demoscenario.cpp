@@ -19,41 +19,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-template <typename T> T* child(const QObject& form, const QString& name)
-{
-    auto* found = form.findChild<T*>(name);
-    if (found == nullptr)
-        qFatal("no control %s", qPrintable(name));
-    return found;
-}
-
-void click(const QObject& form, const QString& button)
-{
-    QTest::mouseClick(child<QAbstractButton>(form, button), Qt::LeftButton);
-}
-
-// Makes the named row of the attach tab's list current, as the operator's click does.
-bool selectRow(const QObject& form, const QString& name)
-{
-    const int row = static_cast<int>(listedNames(form).indexOf(name));
-    if (row < 0)
-        return false;
-    child<QTableWidget>(form, u"ListDB"_s)->setCurrentCell(row, 0);
-    return true;
-}
-
-QStringList texts(const ScriptedOperatorUi& ui)
-{
-    QStringList out;
-    for (const ScriptedOperatorUi::Shown& shown : ui.shown)
-        out << shown.text;
-    return out;
-}
-
-} // namespace
-
 class TestDemoScenario : public QObject
 {
     Q_OBJECT
@@ -89,27 +54,27 @@ class TestDemoScenario : public QObject
 
     static void consoleRun(TFormDB& form, const QString& database, const QString& sql)
     {
-        child<QTabWidget>(form, u"Page"_s)->setCurrentIndex(2);
-        auto* chooser = child<QComboBox>(form, u"DBNameSQL"_s);
+        control<QTabWidget>(form, u"Page"_s)->setCurrentIndex(2);
+        auto* chooser = control<QComboBox>(form, u"DBNameSQL"_s);
         chooser->setCurrentIndex(chooser->findText(database));
-        child<QPlainTextEdit>(form, u"SQLText"_s)->setPlainText(sql);
-        click(form, u"BOpenSQL"_s);
+        control<QPlainTextEdit>(form, u"SQLText"_s)->setPlainText(sql);
+        clickControl(form, u"BOpenSQL"_s);
     }
 
     // Restores the demo's backup from the restore tab; returns what the operator was shown.
     QStringList restore(TFormDB& form, ScriptedOperatorUi& ui, const QString& name,
                         const QString& folder, bool replace)
     {
-        child<QTabWidget>(form, u"Page"_s)->setCurrentIndex(1);
-        child<QLineEdit>(form, u"BackupFileName"_s)->setText(m_backup);
-        child<QLineEdit>(form, u"RestoreDBName"_s)->setText(name);
-        child<QLineEdit>(form, u"RestoreToDirectory"_s)->setText(folder);
-        child<QCheckBox>(form, u"isReplaceDB"_s)->setChecked(replace);
+        control<QTabWidget>(form, u"Page"_s)->setCurrentIndex(1);
+        control<QLineEdit>(form, u"BackupFileName"_s)->setText(m_backup);
+        control<QLineEdit>(form, u"RestoreDBName"_s)->setText(name);
+        control<QLineEdit>(form, u"RestoreToDirectory"_s)->setText(folder);
+        control<QCheckBox>(form, u"isReplaceDB"_s)->setChecked(replace);
         ui.shown.clear();
         ui.answers = {true};
-        click(form, u"BRestoreDB"_s);
-        child<QTabWidget>(form, u"Page"_s)->setCurrentIndex(0);
-        return texts(ui).mid(1);
+        clickControl(form, u"BRestoreDB"_s);
+        control<QTabWidget>(form, u"Page"_s)->setCurrentIndex(0);
+        return shownTexts(ui).mid(1);
     }
 
 private slots:
@@ -135,49 +100,49 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = openWindow(ui);
         QVERIFY(form);
-        QVERIFY2(ui.shown.isEmpty(), qPrintable(texts(ui).join(u'\n')));
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(shownTexts(ui).join(u'\n')));
         QCOMPARE(listedNames(*form),
                  (QStringList{u"ostrel_ts"_s, u"ostrel_ts_2023"_s, u"sklad"_s}));
-        auto* fileInDB = child<QCheckBox>(*form, u"isFileInDB"_s);
+        auto* fileInDB = control<QCheckBox>(*form, u"isFileInDB"_s);
         QVERIFY2(fileInDB->isEnabled(), "the identity probe of the sample database");
 
         // Select a row (the probe runs there), detach it.
-        QVERIFY(selectRow(*form, u"sklad"_s));
+        QVERIFY(selectListedRow(*form, u"sklad"_s));
         QVERIFY(!fileInDB->isEnabled()); // sklad has no DB_PROPERTY
         ui.answers = {true};
-        click(*form, u"BDeleteDB"_s);
-        QCOMPARE(texts(ui), QStringList{u"Вы действительно хотете отключить базу данных "
-                                        u"\"sklad\"?"_s});
+        clickControl(*form, u"BDeleteDB"_s);
+        QCOMPARE(shownTexts(ui), QStringList{u"Вы действительно хотете отключить базу данных "
+                                             u"\"sklad\"?"_s});
         QCOMPARE(listedNames(*form), (QStringList{u"ostrel_ts"_s, u"ostrel_ts_2023"_s}));
         QCOMPARE(serverDatabases(), (QStringList{u"ostrel_ts"_s, u"ostrel_ts_2023"_s}));
 
         // Attach it back from the catalogue: the file fields fill in from dbs.xml.
         ui.shown.clear();
-        child<QComboBox>(*form, u"DBName"_s)->setEditText(u"sklad"_s);
+        control<QComboBox>(*form, u"DBName"_s)->setEditText(u"sklad"_s);
         const QString data = m_folder.path() + u"app/Data/"_s;
-        QCOMPARE(child<QLineEdit>(*form, u"DBFileName"_s)->text(), data + u"sklad.mdf"_s);
-        QCOMPARE(child<QLineEdit>(*form, u"DBLogFileName"_s)->text(), data + u"sklad_log.ldf"_s);
-        click(*form, u"bAttachDB"_s);
-        QCOMPARE(texts(ui), QStringList{u"База подключена"_s});
-        QCOMPARE(child<QTableWidget>(*form, u"ListDB"_s)->currentRow(), 2);
+        QCOMPARE(control<QLineEdit>(*form, u"DBFileName"_s)->text(), data + u"sklad.mdf"_s);
+        QCOMPARE(control<QLineEdit>(*form, u"DBLogFileName"_s)->text(), data + u"sklad_log.ldf"_s);
+        clickControl(*form, u"bAttachDB"_s);
+        QCOMPARE(shownTexts(ui), QStringList{u"База подключена"_s});
+        QCOMPARE(control<QTableWidget>(*form, u"ListDB"_s)->currentRow(), 2);
 
         // Reconnect the selected row.
         ui.shown.clear();
-        click(*form, u"BReConnectDB"_s);
-        QCOMPARE(texts(ui), QStringList{u"База переподключена"_s});
+        clickControl(*form, u"BReConnectDB"_s);
+        QCOMPARE(shownTexts(ui), QStringList{u"База переподключена"_s});
         QVERIFY(serverDatabases().contains(u"sklad"_s));
         QCOMPARE(query(u"sklad"_s, u"SELECT count(*) FROM stock"_s), QStringList{u"5"_s});
 
         // Back up the sample database with the application's files.
-        QVERIFY(selectRow(*form, u"ostrel_ts"_s));
+        QVERIFY(selectListedRow(*form, u"ostrel_ts"_s));
         QVERIFY(fileInDB->isEnabled());
         fileInDB->setChecked(true);
         ui.shown.clear();
         ui.fileAnswers = {m_backup};
-        click(*form, u"BBackupDB"_s);
-        QCOMPARE(texts(ui), QStringList{u"Резервное копирование базы \"ostrel_ts\" успешно "
-                                        u"завершено.\r\nФайл копии: "_s +
-                                        m_backup});
+        clickControl(*form, u"BBackupDB"_s);
+        QCOMPARE(shownTexts(ui), QStringList{u"Резервное копирование базы \"ostrel_ts\" успешно "
+                                             u"завершено.\r\nФайл копии: "_s +
+                                             m_backup});
         QVERIFY(query(u"ostrel_ts"_s, u"SELECT rtrim(path) FROM backup_files"_s)
                     .contains(u"ostrel.ini"_s));
 
@@ -197,33 +162,33 @@ private slots:
         // A console query, an edited row posted, the result exported.
         ui.shown.clear();
         consoleRun(*form, u"ostrel_ts"_s, u"select id, name, city from clients order by id"_s);
-        QVERIFY2(ui.shown.isEmpty(), qPrintable(texts(ui).join(u'\n')));
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(shownTexts(ui).join(u'\n')));
         QueryResult& result = form->CommonQuery;
         QCOMPARE(result.rowCount(), 12);
         QVERIFY(result.isEditable());
         QVERIFY(result.setData(result.index(2, 2), u"Климовск"_s));
-        click(*form, u"NavPost"_s);
-        QVERIFY2(ui.shown.isEmpty(), qPrintable(texts(ui).join(u'\n')));
+        clickControl(*form, u"NavPost"_s);
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(shownTexts(ui).join(u'\n')));
         QCOMPARE(query(u"ostrel_ts"_s, u"SELECT city FROM clients WHERE id = 3"_s),
                  QStringList{u"Климовск"_s});
         QGuiApplication::clipboard()->clear();
-        click(*form, u"BCopyBuffer"_s);
+        clickControl(*form, u"BCopyBuffer"_s);
         const QStringList lines = QGuiApplication::clipboard()->text().split(u"\r\n"_s);
         QCOMPARE(lines.value(0), u"id\tname\tcity"_s);
         QCOMPARE(lines.value(3), u"3\tИП Соколова Анна Викторовна\tКлимовск"_s);
         QCOMPARE(lines.size(), 14); // header, 12 records, and the empty text after the last CR LF
         const QString exported = m_folder.path() + u"clients.xls"_s;
         ui.fileAnswers = {exported};
-        click(*form, u"BSaveExcel"_s);
-        QVERIFY2(ui.shown.isEmpty(), qPrintable(texts(ui).join(u'\n')));
+        clickControl(*form, u"BSaveExcel"_s);
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(shownTexts(ui).join(u'\n')));
         QCOMPARE(readFile(exported), platform::encodeWindows1251(lines.join(u"\r\n"_s)));
 
         // And the first job works again after all of it.
-        child<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(0);
-        QVERIFY(selectRow(*form, u"ostrel_ts_2023"_s));
+        control<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(0);
+        QVERIFY(selectListedRow(*form, u"ostrel_ts_2023"_s));
         ui.shown.clear();
         ui.answers = {true};
-        click(*form, u"BDeleteDB"_s);
+        clickControl(*form, u"BDeleteDB"_s);
         QCOMPARE(ui.shown.size(), 1);
         QVERIFY(!serverDatabases().contains(u"ostrel_ts_2023"_s));
         QCOMPARE(ui.unexpectedQuestions, 0);
@@ -240,8 +205,8 @@ private slots:
         const auto session = [&form] {
             return form->QueryConnection.defaultDatabase();
         };
-        QVERIFY(selectRow(*form, u"sklad"_s));
-        QVERIFY(selectRow(*form, u"ostrel_ts"_s));
+        QVERIFY(selectListedRow(*form, u"sklad"_s));
+        QVERIFY(selectListedRow(*form, u"ostrel_ts"_s));
         QVERIFY(form->CommonQuery.isOpen()); // the probe's result
         QCOMPARE(session(), u"master"_s);
         consoleRun(*form, u"ostrel_ts"_s, u"select * from orders"_s);
@@ -282,46 +247,47 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = openWindow(ui);
         QVERIFY(form);
-        QVERIFY(selectRow(*form, u"sklad"_s));
+        QVERIFY(selectListedRow(*form, u"sklad"_s));
 
         // Restore over it with "Заменить", straight after the query (the restore tab does not
         // touch the console's result).
         consoleRun(*form, u"sklad"_s, sql);
-        QVERIFY2(ui.shown.isEmpty(), qPrintable(texts(ui).join(u'\n')));
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(shownTexts(ui).join(u'\n')));
         QCOMPARE(form->CommonQuery.isComplete(), complete);
-        child<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(1);
-        child<QLineEdit>(*form, u"BackupFileName"_s)->setText(skladBackup);
-        child<QLineEdit>(*form, u"RestoreDBName"_s)->setText(u"sklad"_s);
-        child<QLineEdit>(*form, u"RestoreToDirectory"_s)->setText(m_folder.path() + u"app/Data"_s);
-        child<QCheckBox>(*form, u"isReplaceDB"_s)->setChecked(true);
+        control<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(1);
+        control<QLineEdit>(*form, u"BackupFileName"_s)->setText(skladBackup);
+        control<QLineEdit>(*form, u"RestoreDBName"_s)->setText(u"sklad"_s);
+        control<QLineEdit>(*form, u"RestoreToDirectory"_s)
+            ->setText(m_folder.path() + u"app/Data"_s);
+        control<QCheckBox>(*form, u"isReplaceDB"_s)->setChecked(true);
         ui.answers = {true};
-        click(*form, u"BRestoreDB"_s);
-        QCOMPARE(texts(ui).mid(1), QStringList{u"База восстановлена."_s});
+        clickControl(*form, u"BRestoreDB"_s);
+        QCOMPARE(shownTexts(ui).mid(1), QStringList{u"База восстановлена."_s});
 
         // Query again, then reconnect the selected row.
         ui.shown.clear();
         consoleRun(*form, u"sklad"_s, sql);
         QCOMPARE(form->CommonQuery.isComplete(), complete);
-        child<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(0);
-        QVERIFY(selectRow(*form, u"sklad"_s));
-        click(*form, u"BReConnectDB"_s);
-        QCOMPARE(texts(ui), QStringList{u"База переподключена"_s});
+        control<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(0);
+        QVERIFY(selectListedRow(*form, u"sklad"_s));
+        clickControl(*form, u"BReConnectDB"_s);
+        QCOMPARE(shownTexts(ui), QStringList{u"База переподключена"_s});
 
         // Query again, then detach it.
         ui.shown.clear();
         consoleRun(*form, u"sklad"_s, sql);
-        child<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(0);
-        QVERIFY(selectRow(*form, u"sklad"_s));
+        control<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(0);
+        QVERIFY(selectListedRow(*form, u"sklad"_s));
         ui.answers = {true};
-        click(*form, u"BDeleteDB"_s);
+        clickControl(*form, u"BDeleteDB"_s);
         QCOMPARE(ui.shown.size(), 1); // the question, and no error after it
         QVERIFY(!serverDatabases().contains(u"sklad"_s));
 
         // Attached again for the next row.
         ui.shown.clear();
-        child<QComboBox>(*form, u"DBName"_s)->setEditText(u"sklad"_s);
-        click(*form, u"bAttachDB"_s);
-        QCOMPARE(texts(ui), QStringList{u"База подключена"_s});
+        control<QComboBox>(*form, u"DBName"_s)->setEditText(u"sklad"_s);
+        clickControl(*form, u"bAttachDB"_s);
+        QCOMPARE(shownTexts(ui), QStringList{u"База подключена"_s});
     }
 };
 

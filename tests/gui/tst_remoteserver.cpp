@@ -23,36 +23,6 @@ const QString dataFolder =
 const QString backupFolder =
     u"C:\\Program Files\\Microsoft SQL Server\\MSSQL15.MSSQLSERVER\\MSSQL\\Backup\\"_s;
 
-template <typename T> T* child(const QObject& form, const QString& name)
-{
-    auto* found = form.findChild<T*>(name);
-    if (found == nullptr)
-        qFatal("no control %s", qPrintable(name));
-    return found;
-}
-
-void click(const QObject& form, const QString& button)
-{
-    QTest::mouseClick(child<QAbstractButton>(form, button), Qt::LeftButton);
-}
-
-bool selectRow(const QObject& form, const QString& name)
-{
-    const int row = static_cast<int>(listedNames(form).indexOf(name));
-    if (row < 0)
-        return false;
-    child<QTableWidget>(form, u"ListDB"_s)->setCurrentCell(row, 0);
-    return true;
-}
-
-QStringList texts(const ScriptedOperatorUi& ui)
-{
-    QStringList out;
-    for (const ScriptedOperatorUi::Shown& shown : ui.shown)
-        out << shown.text;
-    return out;
-}
-
 } // namespace
 
 class TestRemoteServer : public QObject
@@ -94,30 +64,31 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = openForm(m_folder, ui, QString());
         QVERIFY(form);
-        QVERIFY2(ui.shown.isEmpty(), qPrintable(texts(ui).join(u'\n')));
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(shownTexts(ui).join(u'\n')));
         QCOMPARE(listedNames(*form),
                  (QStringList{u"ostrel_ts"_s, u"ostrel_ts_2023"_s, u"sklad"_s}));
-        auto* fileInDB = child<QCheckBox>(*form, u"isFileInDB"_s);
+        auto* fileInDB = control<QCheckBox>(*form, u"isFileInDB"_s);
         QVERIFY2(fileInDB->isEnabled(), "the identity probe of the sample database");
         // The installation folder is not on the server: the restore folder is the server's.
-        QCOMPARE(child<QLineEdit>(*form, u"RestoreToDirectory"_s)->text(), dataFolder);
+        QCOMPARE(control<QLineEdit>(*form, u"RestoreToDirectory"_s)->text(), dataFolder);
 
         // Detach, then attach back from the catalogue, whose paths the server confirms.
-        QVERIFY(selectRow(*form, u"sklad"_s));
+        QVERIFY(selectListedRow(*form, u"sklad"_s));
         ui.answers = {true};
-        click(*form, u"BDeleteDB"_s);
+        clickControl(*form, u"BDeleteDB"_s);
         QCOMPARE(listedNames(*form), (QStringList{u"ostrel_ts"_s, u"ostrel_ts_2023"_s}));
-        child<QComboBox>(*form, u"DBName"_s)->setEditText(u"sklad"_s);
-        QCOMPARE(child<QLineEdit>(*form, u"DBFileName"_s)->text(), u"D:\\Data\\sklad.mdf"_s);
-        QCOMPARE(child<QLineEdit>(*form, u"DBLogFileName"_s)->text(), u"D:\\Data\\sklad_log.ldf"_s);
+        control<QComboBox>(*form, u"DBName"_s)->setEditText(u"sklad"_s);
+        QCOMPARE(control<QLineEdit>(*form, u"DBFileName"_s)->text(), u"D:\\Data\\sklad.mdf"_s);
+        QCOMPARE(control<QLineEdit>(*form, u"DBLogFileName"_s)->text(),
+                 u"D:\\Data\\sklad_log.ldf"_s);
         ui.shown.clear();
-        click(*form, u"bAttachDB"_s);
-        QCOMPARE(texts(ui), QStringList{u"База подключена"_s});
+        clickControl(*form, u"bAttachDB"_s);
+        QCOMPARE(shownTexts(ui), QStringList{u"База подключена"_s});
 
         // The data file's button browses the server, from the field's folder.
-        child<QComboBox>(*form, u"DBName"_s)->setEditText(u"ostrel_ts_test"_s);
+        control<QComboBox>(*form, u"DBName"_s)->setEditText(u"ostrel_ts_test"_s);
         ui.fileAnswers = {u"D:\\Data\\ostrel_ts_test.mdf"_s};
-        click(*form, u"DBFileNameBrowse"_s);
+        clickControl(*form, u"DBFileNameBrowse"_s);
         QCOMPARE(ui.serverDialogs.size(), 1);
         QCOMPARE(ui.serverDialogs[0].kind, OperatorUi::ServerChoice::OpenFile);
         QCOMPARE(ui.serverDialogs[0].dialog.filter, u"Файл данных|*.MDF|All files (*.*)|*.*"_s);
@@ -125,47 +96,47 @@ private slots:
         QCOMPARE(ui.serverDrives, (QStringList{u"C:\\"_s, u"D:\\"_s}));
         QVERIFY2(ui.serverListing.contains(u"ostrel_ts_test.mdf"_s),
                  qPrintable(ui.serverListing.join(u' ')));
-        child<QLineEdit>(*form, u"DBLogFileName"_s)->clear();
+        control<QLineEdit>(*form, u"DBLogFileName"_s)->clear();
         ui.shown.clear();
-        click(*form, u"bAttachDB"_s);
-        QCOMPARE(texts(ui), QStringList{u"База подключена"_s});
+        clickControl(*form, u"bAttachDB"_s);
+        QCOMPARE(shownTexts(ui), QStringList{u"База подключена"_s});
         QVERIFY(query(u"SELECT name FROM sysdatabases"_s).contains(u"ostrel_ts_test"_s));
 
         // A backup from the server's backup folder into a folder it does not have yet.
-        QVERIFY(selectRow(*form, u"ostrel_ts"_s));
+        QVERIFY(selectListedRow(*form, u"ostrel_ts"_s));
         fileInDB->setChecked(true);
         const QString backup = u"D:\\Backups\\Nightly\\ostrel_ts.bak"_s;
         ui.shown.clear();
         ui.fileAnswers = {backup};
-        click(*form, u"BBackupDB"_s);
+        clickControl(*form, u"BBackupDB"_s);
         QCOMPARE(ui.serverDialogs.last().kind, OperatorUi::ServerChoice::SaveFile);
         QCOMPARE(ui.serverDialogs.last().dialog.title, u"Укажите имя файла для резервной копии"_s);
         QCOMPARE(ui.serverDialogs.last().dialog.folder, backupFolder);
         QVERIFY(ui.serverDialogs.last().dialog.fileName.startsWith(u"ostrel_ts_"_s));
-        QCOMPARE(texts(ui), QStringList{u"Резервное копирование базы \"ostrel_ts\" успешно "
-                                        u"завершено.\r\nФайл копии: "_s +
-                                        backup});
+        QCOMPARE(shownTexts(ui), QStringList{u"Резервное копирование базы \"ostrel_ts\" успешно "
+                                             u"завершено.\r\nФайл копии: "_s +
+                                             backup});
         QVERIFY(QFileInfo(onServer(u"D/Backups/Nightly/ostrel_ts.bak"_s)).isFile());
 
         // The restore tab: the backup chosen on the server, restored into a new server folder.
-        child<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(1);
-        child<QLineEdit>(*form, u"BackupFileName"_s)->setText(backup);
+        control<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(1);
+        control<QLineEdit>(*form, u"BackupFileName"_s)->setText(backup);
         ui.fileAnswers = {backup};
-        click(*form, u"BackupFileNameBrowse"_s);
+        clickControl(*form, u"BackupFileNameBrowse"_s);
         QCOMPARE(ui.serverDialogs.last().kind, OperatorUi::ServerChoice::OpenFile);
         QCOMPARE(ui.serverDialogs.last().dialog.folder, u"D:\\Backups\\Nightly\\"_s);
         QCOMPARE(ui.serverListing, QStringList{u"ostrel_ts.bak"_s});
         ui.fileAnswers = {u"D:\\Copies\\Two"_s};
-        click(*form, u"RestoreToDirectoryBrowse"_s);
+        clickControl(*form, u"RestoreToDirectoryBrowse"_s);
         QCOMPARE(ui.serverDialogs.last().kind, OperatorUi::ServerChoice::Folder);
         QCOMPARE(ui.serverDialogs.last().dialog.title, u"Восстановить базу в папку"_s);
         QCOMPARE(ui.serverDialogs.last().dialog.folder, dataFolder);
-        QCOMPARE(child<QLineEdit>(*form, u"RestoreToDirectory"_s)->text(), u"D:\\Copies\\Two"_s);
-        child<QLineEdit>(*form, u"RestoreDBName"_s)->setText(u"ostrel_copy"_s);
+        QCOMPARE(control<QLineEdit>(*form, u"RestoreToDirectory"_s)->text(), u"D:\\Copies\\Two"_s);
+        control<QLineEdit>(*form, u"RestoreDBName"_s)->setText(u"ostrel_copy"_s);
         ui.shown.clear();
         ui.answers = {true};
-        click(*form, u"BRestoreDB"_s);
-        QCOMPARE(texts(ui).mid(1), QStringList{u"База восстановлена."_s});
+        clickControl(*form, u"BRestoreDB"_s);
+        QCOMPARE(shownTexts(ui).mid(1), QStringList{u"База восстановлена."_s});
         QVERIFY(QFileInfo(onServer(u"D/Copies/Two/ostrel_ts.mdf"_s)).isFile());
         QCOMPARE(query(u"SELECT count(*) FROM ostrel_copy.dbo.orders"_s), QStringList{u"14"_s});
 
@@ -179,9 +150,9 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = openForm(m_folder, ui, QString());
         QVERIFY(form);
-        QVERIFY(selectRow(*form, u"ostrel_ts"_s));
+        QVERIFY(selectListedRow(*form, u"ostrel_ts"_s));
         ui.fileAnswers = {m_folder.path() + u"backups/ostrel_ts.bak"_s};
-        click(*form, u"BBackupDB"_s);
+        clickControl(*form, u"BBackupDB"_s);
         QCOMPARE(ui.shown.size(), 1);
         QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Error);
         const QString text = ui.shown[0].text;
