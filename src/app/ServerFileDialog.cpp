@@ -347,7 +347,8 @@ void ServerFileDialog::buildLayout(const QString& acceptText)
     layout->addLayout(bottom);
     resize(560, 380);
 
-    // Return in the folder field or the list acts there rather than on the default button.
+    // Return in the folder field or the list acts there rather than on the default button; a
+    // single click only selects, whatever the style says about activating items.
     m_folderEdit->installEventFilter(this);
     m_list->installEventFilter(this);
 
@@ -357,7 +358,7 @@ void ServerFileDialog::buildLayout(const QString& acceptText)
         if (index >= 0 && index < m_drives.size())
             showFolder(m_drives[index]);
     });
-    connect(m_list, &QListWidget::itemActivated, this,
+    connect(m_list, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { activateItem(item); });
     connect(m_list, &QListWidget::currentItemChanged, this,
             [this](QListWidgetItem* item) { selectItem(item); });
