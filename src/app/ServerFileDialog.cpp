@@ -3,7 +3,6 @@
 #include "MyException.h"
 #include "PathText.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -260,16 +259,11 @@ ServerFileDialog::ServerFileDialog(OperatorUi::ServerChoice kind,
 
     if (!isFolderChoice())
         m_nameEdit->setText(request.fileName);
-    if (serverpath::normalFolder(request.folder.trimmed()).isEmpty())
-        showDrives({});
-    else
-        showFolder(request.folder.trimmed());
+    showFolder(request.folder.trimmed());
     if (drivesError && m_errorLabel->isHidden())
         showError(*drivesError);
     m_nameEdit->setFocus();
 }
-
-ServerFileDialog::~ServerFileDialog() = default;
 
 std::optional<QString> ServerFileDialog::choose(OperatorUi::ServerChoice kind,
                                                 const OperatorUi::FileDialog& request,

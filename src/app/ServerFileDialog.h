@@ -72,7 +72,6 @@ class ServerFileDialog : public QDialog
 public:
     ServerFileDialog(OperatorUi::ServerChoice kind, const OperatorUi::FileDialog& request,
                      OperatorUi::ServerFolders& server, QWidget* parent = nullptr);
-    ~ServerFileDialog() override;
 
     // Runs the dialog modally; nothing when the operator cancels.
     static std::optional<QString> choose(OperatorUi::ServerChoice kind,
