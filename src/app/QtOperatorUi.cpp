@@ -1,6 +1,7 @@
 #include "QtOperatorUi.h"
 
 #include "FStatus.h"
+#include "ServerFileDialog.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -93,9 +94,10 @@ std::optional<QString> QtOperatorUi::chooseFolder(const QString& title, const QS
     return QDir::toNativeSeparators(chosen);
 }
 
-std::optional<QString> QtOperatorUi::chooseOnServer(ServerChoice, const FileDialog&, ServerFolders&)
+std::optional<QString> QtOperatorUi::chooseOnServer(ServerChoice kind, const FileDialog& dialog,
+                                                    ServerFolders& server)
 {
-    return std::nullopt; // the server browser comes next
+    return ServerFileDialog::choose(kind, dialog, server, owner());
 }
 
 void QtOperatorUi::openFolder(const QString& path)
