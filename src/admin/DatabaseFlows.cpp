@@ -35,6 +35,9 @@ public:
 
     void finish()
     {
+        if (m_finished)
+            return;
+        m_finished = true;
         if (m_open)
             m_context.ui.finishOperation();
         m_open = false;
@@ -45,6 +48,7 @@ public:
 private:
     FlowContext& m_context;
     bool m_open = false;
+    bool m_finished = false;
 };
 
 std::optional<quint64> freeBytesAt(const FlowContext& context, const QString& path)

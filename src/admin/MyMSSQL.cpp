@@ -223,7 +223,8 @@ QString RestoreStatement(const QString& databaseName, const QString& backupFile,
         sql += u" Replace"_s;
     else
         sql.chop(1);
-    return sql;
+    // The server reports its progress as it does for a backup.
+    return sql + u", STATS = 10"_s;
 }
 
 void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,

@@ -357,6 +357,7 @@ void TFormDB::PumpMessages()
 void TFormDB::showServerPercent(int percent)
 {
     QLabel* label = attachTab()->ui->LProgress;
+    m_operator.operationProgress(percent);
     if (percent < 0) {
         label->clear();
         return;

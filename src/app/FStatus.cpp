@@ -49,6 +49,7 @@ void TFormStatus::StartOperation(const QString& title, QWidget* mainForm)
         return;
     _MainForm = mainForm;
     _isClose = false;
+    ShowPercent(-1);
     LayoutTitle(title);
     PlaceForm(mainForm, this);
     show();
@@ -67,6 +68,20 @@ void TFormStatus::FinishOperation()
         return;
     }
     close();
+}
+
+void TFormStatus::ShowPercent(int percent)
+{
+    QProgressBar* bar = ui->ProgressBar;
+    if (percent < 0) {
+        bar->setRange(0, 0);
+        bar->setTextVisible(false);
+        return;
+    }
+    bar->setRange(0, 100);
+    bar->setValue(std::clamp(percent, 0, 100));
+    bar->setFormat(u"Выполнено %p%"_s);
+    bar->setTextVisible(true);
 }
 
 void TFormStatus::closeEvent(QCloseEvent* event)

@@ -25,6 +25,9 @@ public:
     void StartOperation(const QString& title, QWidget* mainForm);
     // Allows closing and closes (hides); closing enables the recorded main window again.
     void FinishOperation();
+    // The server's progress in the bar ("Выполнено 60%"); a negative percentage, and every new
+    // operation, bring back the endless bar.
+    void ShowPercent(int percent);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -124,3 +124,9 @@ void QtOperatorUi::finishOperation()
     if (m_progress != nullptr)
         m_progress->FinishOperation();
 }
+
+void QtOperatorUi::operationProgress(int percent)
+{
+    if (m_progress != nullptr)
+        m_progress->ShowPercent(percent);
+}

@@ -20,6 +20,7 @@ public:
     void openFolder(const QString& path) override;
     void startOperation(const QString& title) override;
     void finishOperation() override;
+    void operationProgress(int percent) override;
 
     // The main window: parent of the boxes, disabled while an operation runs.
     void setParentWindow(QWidget* window) { m_parent = window; }

@@ -27,6 +27,14 @@ TRestoreTab::TRestoreTab(QWidget* parent) : QWidget(parent), ui(std::make_unique
             [this] { guarded([this] { BackupFileNameAfterDialog(); }); });
     connect(ui->RestoreToDirectoryBrowse, &QToolButton::clicked, this,
             [this] { guarded([this] { browseRestoreFolder(); }); });
+    // The stored application files can be written back from the window too, once there is a
+    // backup to take them from; never ticked on its own.
+    connect(ui->BackupFileName, &QLineEdit::textChanged, this, [this](const QString& text) {
+        const bool chosen = !text.trimmed().isEmpty();
+        ui->isRestoreFromDB->setEnabled(chosen);
+        if (!chosen)
+            ui->isRestoreFromDB->setChecked(false);
+    });
 }
 
 void TRestoreTab::guarded(const std::function<void()>& handler)

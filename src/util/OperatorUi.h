@@ -82,6 +82,9 @@ public:
     // until finishOperation. Every start is followed by a finish on every path.
     virtual void startOperation(const QString& title) = 0;
     virtual void finishOperation() = 0;
+    // The server's progress of the running operation, shown in its progress window; a negative
+    // percentage clears it.
+    virtual void operationProgress(int /*percent*/) {}
 };
 
 // The application's title: the caption of error reports and the task bar entry.

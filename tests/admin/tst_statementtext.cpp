@@ -111,17 +111,17 @@ private slots:
             << u"ostrel"_s << true
             << u"restore database ostrel from disk=N'D:\\b.bak' with \r\n"
                u" move N'ostrel' to N'C:\\Data\\ostrel.mdf', move N'ostrel_log' to "
-               u"N'C:\\Data\\ostrel_log.ldf', Replace"_s;
-        QTest::newRow("no replace: no comma at the end")
+               u"N'C:\\Data\\ostrel_log.ldf', Replace, STATS = 10"_s;
+        QTest::newRow("no replace: the progress right after the last file")
             << u"ostrel"_s << false
             << u"restore database ostrel from disk=N'D:\\b.bak' with \r\n"
                u" move N'ostrel' to N'C:\\Data\\ostrel.mdf', move N'ostrel_log' to "
-               u"N'C:\\Data\\ostrel_log.ldf'"_s;
+               u"N'C:\\Data\\ostrel_log.ldf', STATS = 10"_s;
         QTest::newRow("a name that is no identifier")
             << u"it's]"_s << false
             << u"restore database [it's]]] from disk=N'D:\\b.bak' with \r\n"
                u" move N'ostrel' to N'C:\\Data\\ostrel.mdf', move N'ostrel_log' to "
-               u"N'C:\\Data\\ostrel_log.ldf'"_s;
+               u"N'C:\\Data\\ostrel_log.ldf', STATS = 10"_s;
     }
     void restoreStatement()
     {

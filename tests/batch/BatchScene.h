@@ -43,6 +43,15 @@ struct RunResult
     }
 };
 
+// The server's progress of a backup or restore (STATS = 10), a line each.
+inline QStringList percentLines()
+{
+    QStringList lines;
+    for (int percent = 10; percent <= 100; percent += 10)
+        lines.append(u"Выполнено %1%"_s.arg(percent));
+    return lines;
+}
+
 // The stored form of a relative path: Windows separators, and "\" and '"' doubled.
 inline QString storedPath(const QString& relative)
 {

@@ -19,14 +19,6 @@ QString successLine(const QString& database, const QString& file)
            u"\" успешно завершено. Файл копии: "_s + file;
 }
 
-QStringList percentLines()
-{
-    QStringList lines;
-    for (int percent = 10; percent <= 100; percent += 10)
-        lines.append(u"Выполнено %1%"_s.arg(percent));
-    return lines;
-}
-
 QByteArray windows1251(const QString& text)
 {
     // Only the letters these tests use.

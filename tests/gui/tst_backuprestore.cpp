@@ -76,6 +76,8 @@ private slots:
                  (QStringList{u"start: Создается резервная копия базы данных."_s, u"finish"_s}));
         QVERIFY(ui.notes.contains(u"Выполнено 100%"_s));
         QCOMPARE(form.findChild<QLabel*>(u"LProgress"_s)->text(), QString());
+        // The progress window showed the server's steps, and was cleared at the end.
+        QCOMPARE(ui.percents, (QList<int>{10, 20, 30, 40, 50, 60, 70, 80, 90, 100, -1}));
 
         // The installation changes: one file edited (and made read-only), one deleted, one added.
         QVERIFY(writeFile(install + u"bin/tool.dll"_s, "newer"));
@@ -90,8 +92,11 @@ private slots:
         form.findChild<QLineEdit*>(u"RestoreToDirectory"_s)->setText(data);
         form.findChild<QCheckBox*>(u"isRestoreFromDB"_s)->setChecked(true);
         ui.shown.clear();
+        ui.percents.clear();
         ui.answers = {true};
         QTest::mouseClick(form.findChild<QPushButton*>(u"BRestoreDB"_s), Qt::LeftButton);
+        // The restore reports its progress as the backup does.
+        QCOMPARE(ui.percents, (QList<int>{10, 20, 30, 40, 50, 60, 70, 80, 90, 100, -1}));
         QCOMPARE(ui.shown.size(), 2);
         QCOMPARE(ui.shown[0].text, u"Вы хотите восстановить базу данных \"app_copy\"\r\nиз файла "
                                    u"резервной копии \""_s +

@@ -167,6 +167,25 @@ private slots:
         QCOMPARE(field(form, u"Password"_s)->echoMode(), QLineEdit::Password);
     }
 
+    // "Извлечь файлы из базы" is there once a backup file is named, unticked; gone without one.
+    void extractionNeedsABackupFile()
+    {
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        TFormDB form(ui, folder.path());
+        auto* box = form.findChild<QCheckBox*>(u"isRestoreFromDB"_s);
+        QLineEdit* file = field(form, u"BackupFileName"_s);
+        file->setText(u"/srv/backup/ostrel_ts.bak"_s);
+        QVERIFY(box->isEnabled());
+        QVERIFY(!box->isChecked());
+        box->setChecked(true);
+        file->setText(u"/srv/backup/other.bak"_s);
+        QVERIFY(box->isChecked()); // the operator's tick stays while a file is named
+        file->setText(u"  "_s);
+        QVERIFY(!box->isEnabled());
+        QVERIFY(!box->isChecked());
+    }
+
     // No settings.ini and nothing listening: every default, and start-up completes.
     void startWithoutSettings()
     {

@@ -242,6 +242,31 @@ private slots:
         delete form.data();
     }
 
+    // The server's percentage in the bar; cleared back to the endless bar, also by the next
+    // operation.
+    void serverPercentInTheBar()
+    {
+        QWidget mainForm;
+        TFormStatus form;
+        form.StartOperation(restoreTitle, &mainForm);
+        auto* bar = form.findChild<QProgressBar*>(u"ProgressBar"_s);
+        QCOMPARE(bar->maximum(), 0); // endless until the server says
+        form.ShowPercent(60);
+        QCOMPARE(bar->maximum(), 100);
+        QCOMPARE(bar->value(), 60);
+        QVERIFY(bar->isTextVisible());
+        QCOMPARE(bar->text(), u"Выполнено 60%"_s);
+        form.ShowPercent(-1);
+        QCOMPARE(bar->maximum(), 0);
+        QVERIFY(!bar->isTextVisible());
+        form.ShowPercent(100);
+        form.FinishOperation();
+        form.StartOperation(backupTitle, &mainForm);
+        QCOMPARE(bar->maximum(), 0);
+        QVERIFY(!bar->isTextVisible());
+        form.FinishOperation();
+    }
+
     void twoOperationsReuseAndRelayout()
     {
         QWidget mainForm;

@@ -63,6 +63,7 @@ public:
         operations.append(QStringLiteral("start: ") + title);
         ++runningOperations;
     }
+    void operationProgress(int percent) override { percents.append(percent); }
     void finishOperation() override
     {
         operations.append(QStringLiteral("finish"));
@@ -86,4 +87,5 @@ public:
     QStringList openedFolders;
     QStringList operations;    // "start: <title>" and "finish", in order
     int runningOperations = 0; // started and not finished
+    QList<int> percents;       // the server's progress as the progress window got it
 };
