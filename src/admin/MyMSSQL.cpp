@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 #include <optional>
 #include <thread>
 
@@ -216,9 +217,12 @@ QString RestoreStatement(const QString& databaseName, const QString& backupFile,
 {
     QString sql = u"restore database "_s + sqltext::identifier(databaseName) + u" from disk=N'"_s +
                   sqltext::literalBody(backupFile) + u"' with \r\n"_s;
-    for (const BackupFileEntry& file : files)
+    for (const BackupFileEntry& file : files) {
+        const QString name =
+            file.targetName.isEmpty() ? fileNamePart(file.physicalName) : file.targetName;
         sql += u" move N'"_s + sqltext::literalBody(file.logicalName) + u"' to N'"_s +
-               sqltext::literalBody(restoreFolder + fileNamePart(file.physicalName)) + u"',"_s;
+               sqltext::literalBody(restoreFolder + name) + u"',"_s;
+    }
     if (replace)
         sql += u" Replace"_s;
     else
@@ -226,6 +230,70 @@ QString RestoreStatement(const QString& databaseName, const QString& backupFile,
     // The server reports its progress as it does for a backup.
     return sql + u", STATS = 10"_s;
 }
+
+QStringList CopyFileNames(const QString& databaseName, const QList<BackupFileEntry>& files)
+{
+    static const QRegularExpression notInFileNames(u"[<>:\"/\\\\|?*\\x00-\\x1f]"_s);
+    QString base = databaseName;
+    base.replace(notInFileNames, u"_"_s);
+    QStringList names;
+    int data = 0;
+    int logs = 0;
+    for (const BackupFileEntry& file : files) {
+        if (file.type == u'L')
+            names << (logs++ == 0 ? base + u"_log.ldf"_s
+                                  : base + u"_log_"_s + QString::number(logs - 1) + u".ldf"_s);
+        else
+            names << (data++ == 0 ? base + u".mdf"_s
+                                  : base + u'_' + QString::number(data - 1) + u".ndf"_s);
+    }
+    return names;
+}
+
+namespace {
+
+// Paths compare as Windows compares them: without regard to case or to the separator.
+QString comparablePath(QString path)
+{
+    path.replace(u'/', u'\\');
+    return path.toCaseFolded();
+}
+
+// When a file of the restore would land on a file that is there already and is not the
+// replaced database's own (a copy restored beside its original), every file gets a name made
+// from the new database's name instead, as the server's own tools propose.
+void nameCopyFiles(const QString& databaseName, const QString& folder, bool replace,
+                   QList<BackupFileEntry>& files, db::Connection& connection, ServerDisk& disk)
+{
+    bool replacingItself = false;
+    QSet<QString> othersFiles;
+    const auto rows = connection.openRecordSet(
+        u"SELECT name, filename FROM master.dbo.sysdatabases"_s, fileListTimeoutSeconds);
+    for (rows->first(); !rows->eof(); rows->next()) {
+        const QString name = platform::trimBlanks(rows->fieldText(u"name"_s)).toString();
+        if (name.compare(databaseName, Qt::CaseInsensitive) == 0)
+            replacingItself = replace;
+        else
+            othersFiles.insert(
+                comparablePath(platform::trimBlanks(rows->fieldText(u"filename"_s)).toString()));
+    }
+    const bool onServer = disk.isServerPath(folder);
+    const bool taken = std::any_of(files.begin(), files.end(), [&](const BackupFileEntry& file) {
+        const QString target = folder + fileNamePart(file.physicalName);
+        if (othersFiles.contains(comparablePath(target)))
+            return true;
+        if (replacingItself)
+            return false;
+        return onServer ? disk.fileExists(target).value_or(false) : QFileInfo::exists(target);
+    });
+    if (!taken)
+        return;
+    const QStringList names = CopyFileNames(databaseName, files);
+    for (qsizetype i = 0; i < files.size(); ++i)
+        files[i].targetName = names[i];
+}
+
+} // namespace
 
 void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
                     const QString& restoreFolder, bool replace, db::Connection& connection,
@@ -255,8 +323,11 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
         const auto list = connection.openRecordSet(u"RESTORE FILELISTONLY FROM disk=N'"_s +
                                                        sqltext::literalBody(file) + u"'"_s,
                                                    fileListTimeoutSeconds);
-        for (list->first(); !list->eof(); list->next())
-            files.append({list->fieldText(u"LogicalName"_s), list->fieldText(u"PhysicalName"_s)});
+        for (list->first(); !list->eof(); list->next()) {
+            const QString type = list->fieldText(u"Type"_s).trimmed();
+            files.append({list->fieldText(u"LogicalName"_s), list->fieldText(u"PhysicalName"_s),
+                          type.isEmpty() ? QChar(u'D') : type.at(0).toUpper(), {}});
+        }
     } catch (const db::DbError& error) {
         // The server could not read the file: say whose rights or disk, else pass it on as it is.
         const QString hint = disk.accessHint(error, file);
@@ -268,6 +339,7 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
     // restore starts.
     if (progress.pump)
         progress.pump();
+    nameCopyFiles(databaseName, folder, replace, files, connection, disk);
 
     const QString sql = RestoreStatement(databaseName, file, folder, files, replace);
     try {

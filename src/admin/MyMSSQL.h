@@ -51,12 +51,19 @@ QString DrivePart(const QString& path);
 // runs elsewhere: local checks on it mean nothing.
 bool IsServerSidePath(const QString& path);
 
-// The RESTORE statement: every file of the backup moved into the restore folder.
+// The RESTORE statement: every file of the backup moved into the restore folder, under the
+// file name it had where the backup was taken, or under targetName when one is given.
 struct BackupFileEntry
 {
     QString logicalName;
     QString physicalName;
+    QChar type = u'D'; // "D" data, "L" log, as RESTORE FILELISTONLY says
+    QString targetName;
 };
+// The names a copy's files get beside its original: "<name>.mdf", "<name>_log.ldf", further
+// data files "<name>_<n>.ndf" and logs "<name>_log_<n>.ldf"; characters no file name may hold
+// become "_".
+QStringList CopyFileNames(const QString& databaseName, const QList<BackupFileEntry>& files);
 QString RestoreStatement(const QString& databaseName, const QString& backupFile,
                          const QString& restoreFolder, const QList<BackupFileEntry>& files,
                          bool replace);

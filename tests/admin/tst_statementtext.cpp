@@ -129,10 +129,40 @@ private slots:
         QFETCH(bool, replace);
         QFETCH(QString, statement);
         const QList<BackupFileEntry> files = {
-            {u"ostrel"_s, u"E:\\Old\\ostrel.mdf"_s},
-            {u"ostrel_log"_s, u"/var/opt/mssql/data/ostrel_log.ldf"_s}};
+            {u"ostrel"_s, u"E:\\Old\\ostrel.mdf"_s, u'D', {}},
+            {u"ostrel_log"_s, u"/var/opt/mssql/data/ostrel_log.ldf"_s, u'L', {}}};
         QCOMPARE(RestoreStatement(name, u"D:\\b.bak"_s, u"C:\\Data\\"_s, files, replace),
                  statement);
+    }
+
+    void copyFileNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("types");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("data and log")
+            << u"ostrel_copy"_s << u"DL"_s
+            << QStringList{u"ostrel_copy.mdf"_s, u"ostrel_copy_log.ldf"_s};
+        QTest::newRow("further files")
+            << u"big"_s << u"DDLDL"_s
+            << QStringList{u"big.mdf"_s, u"big_1.ndf"_s, u"big_log.ldf"_s, u"big_2.ndf"_s,
+                           u"big_log_1.ldf"_s};
+        QTest::newRow("log listed first")
+            << u"x"_s << u"LD"_s << QStringList{u"x_log.ldf"_s, u"x.mdf"_s};
+        QTest::newRow("characters no file name holds")
+            << u"a/b\\c:d*e?f\"g<h>i|j"_s << u"D"_s << QStringList{u"a_b_c_d_e_f_g_h_i_j.mdf"_s};
+        QTest::newRow("quotes and brackets stay")
+            << u"it's [x]"_s << u"D"_s << QStringList{u"it's [x].mdf"_s};
+    }
+    void copyFileNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, types);
+        QFETCH(QStringList, names);
+        QList<BackupFileEntry> files;
+        for (const QChar type : types)
+            files.append({u"logical"_s, u"C:\\Old\\old.mdf"_s, type, {}});
+        QCOMPARE(CopyFileNames(name, files), names);
     }
 
     void databaseSize_data()

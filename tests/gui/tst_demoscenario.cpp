@@ -158,6 +158,16 @@ private slots:
         QCOMPARE(restore(*form, ui, u"ostrel_copy"_s, copies, false),
                  QStringList{u"База восстановлена."_s});
         QCOMPARE(query(u"ostrel_copy"_s, u"SELECT count(*) FROM orders"_s), QStringList{u"14"_s});
+        QVERIFY(QFile::exists(copies + u"/ostrel_ts.mdf"_s)); // a folder of its own: the names stay
+
+        // A copy beside its original, in the folder the restore tab offers: its files are named
+        // after the copy, the original's stay in use.
+        QCOMPARE(restore(*form, ui, u"ostrel_beside"_s, data, false),
+                 QStringList{u"База восстановлена."_s});
+        QVERIFY(QFile::exists(data + u"ostrel_beside.mdf"_s));
+        QVERIFY(QFile::exists(data + u"ostrel_beside_log.ldf"_s));
+        QCOMPARE(query(u"ostrel_beside"_s, u"SELECT count(*) FROM orders"_s), QStringList{u"14"_s});
+        QCOMPARE(query(u"ostrel_ts"_s, u"SELECT count(*) FROM orders"_s), QStringList{u"14"_s});
 
         // A console query, an edited row posted, the result exported.
         ui.shown.clear();
