@@ -4,11 +4,16 @@
 #include "DBWorkU.h"
 #include "DatabaseList.h"
 #include "FileDrop.h"
+#include "StatementText.h"
 #include "TextDecoding.h"
 #include "TextFieldKeys.h"
 #include "ui_RestoreTab.h"
 
 #include <QShowEvent>
+
+namespace {
+constexpr int headerTimeoutSeconds = 600;
+}
 
 using namespace Qt::StringLiterals;
 
@@ -34,7 +39,51 @@ TRestoreTab::TRestoreTab(QWidget* parent) : QWidget(parent), ui(std::make_unique
         ui->isRestoreFromDB->setEnabled(chosen);
         if (!chosen)
             ui->isRestoreFromDB->setChecked(false);
+        // A name put there by a dialog, a drop or start-up; a typed one once typing ends.
+        if (!ui->BackupFileName->hasFocus())
+            showBackupInfo();
     });
+    connect(ui->BackupFileName, &QLineEdit::editingFinished, this, [this] { showBackupInfo(); });
+}
+
+void TRestoreTab::showBackupInfo()
+{
+    QLabel* info = ui->LBackupInfo;
+    const QString file = ui->BackupFileName->text().trimmed();
+    info->clear();
+    info->setToolTip({});
+    if (file.isEmpty() || m_form == nullptr || !m_form->Connection.isOpen() || m_form->isBusy())
+        return;
+    QPalette palette = info->palette();
+    try {
+        const auto sets = m_form->Connection.openRecordSet(u"RESTORE HEADERONLY FROM DISK = N'"_s +
+                                                               sqltext::literalBody(file) + u'\'',
+                                                           headerTimeoutSeconds);
+        if (sets->isEmpty())
+            return;
+        sets->first();
+        const auto field = [&sets](const QString& column) {
+            return platform::trimBlanks(sets->fieldText(column)).toString();
+        };
+        const QDateTime made =
+            sets->value(0, sets->columnIndex(u"BackupFinishDate"_s)).toDateTime();
+        QString text = u"База \""_s + field(u"DatabaseName"_s) + u"\", копия от "_s +
+                       made.toString(u"dd.MM.yyyy HH:mm"_s) + u", сервер "_s +
+                       field(u"ServerName"_s) + u", версия "_s + field(u"SoftwareVersionMajor"_s) +
+                       u'.' + field(u"SoftwareVersionMinor"_s) + u'.' +
+                       field(u"SoftwareVersionBuild"_s);
+        // A restore takes the first of several backups in one file.
+        if (sets->recordCount() > 1)
+            text += u" (первая из %1 копий в файле)"_s.arg(sets->recordCount());
+        palette.setColor(QPalette::WindowText, palette.color(QPalette::Active, QPalette::Text));
+        info->setText(text);
+    } catch (const std::exception& error) {
+        // Only information: the restore itself reports what is wrong with the file.
+        palette.setColor(QPalette::WindowText, Qt::red);
+        info->setText(u"Сервер не может прочитать копию: "_s + errorMessage(error));
+    }
+    info->setPalette(palette);
+    info->setToolTip(info->text());
 }
 
 void TRestoreTab::guarded(const std::function<void()>& handler)

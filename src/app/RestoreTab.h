@@ -34,6 +34,9 @@ private:
     // The browse dialog of the backup file field; the timer tidies the name afterwards.
     void BackupFileNameAfterDialog();
     void browseRestoreFolder();
+    // The line under the backup file field: which database the backup holds, when and on which
+    // server it was made (RESTORE HEADERONLY), or why the server cannot read it.
+    void showBackupInfo();
 
     TFormDB* m_form = nullptr;
 };

@@ -138,6 +138,47 @@ private slots:
         QCOMPARE(m_sim.log().size(), before);
     }
 
+    // The line under the file field says what the named backup holds, or why the server cannot
+    // read it; typing asks the server only once the field is left.
+    void backupInfoLine()
+    {
+        ProgramFolder folder;
+        folder.write(u"settings.ini"_s, m_sim.settings());
+        const QString backup = folder.path() + u"app.bak"_s;
+        QVERIFY(m_sim.exec(u"BACKUP DATABASE app TO DISK = N'"_s + backup + u"' WITH INIT"_s));
+        ScriptedOperatorUi ui;
+        dbsetupApp()->setErrorReporter(&ui);
+        TFormDB form(ui, folder.path());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto* field = form.findChild<QLineEdit*>(u"BackupFileName"_s);
+        auto* info = form.findChild<QLabel*>(u"LBackupInfo"_s);
+
+        field->setText(backup);
+        const QString made = QDate::currentDate().toString(u"dd.MM.yyyy"_s);
+        QVERIFY2(info->text().startsWith(u"База \"app\", копия от "_s + made),
+                 qPrintable(info->text()));
+        QVERIFY2(info->text().contains(u", версия 15."_s), qPrintable(info->text()));
+
+        field->setText(folder.path() + u"none.bak"_s);
+        QVERIFY2(info->text().startsWith(u"Сервер не может прочитать копию: "_s),
+                 qPrintable(info->text()));
+        QVERIFY2(info->text().contains(u"Cannot open backup device"_s), qPrintable(info->text()));
+
+        field->clear();
+        QCOMPARE(info->text(), QString());
+
+        // Typed: nothing is asked until the operator leaves the field.
+        field->setFocus();
+        const qsizetype before = m_sim.count(u"batch: RESTORE HEADERONLY"_s);
+        QTest::keyClicks(field, backup);
+        QCOMPARE(m_sim.count(u"batch: RESTORE HEADERONLY"_s), before);
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(m_sim.count(u"batch: RESTORE HEADERONLY"_s), before + 1);
+        QVERIFY2(info->text().startsWith(u"База \"app\""_s), qPrintable(info->text()));
+        QVERIFY(ui.shown.isEmpty());
+    }
+
     // A file dropped from the desktop replaces the field's text with its full path.
     void droppedFile()
     {
