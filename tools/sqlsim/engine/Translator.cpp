@@ -226,6 +226,32 @@ ResolvedTable Translator::resolveTable(const ObjectName& name, bool mustExist)
     ResolvedTable r;
     QString table = name.name;
     const QString schema = name.schema.toLower();
+    // The sessions live in the server, not in a database file: each statement that reads them
+    // gets a fresh copy in this connection's temp schema. sys.sysprocesses and
+    // sys.dm_exec_sessions exist in every database; dbo.sysprocesses only in master ("To access
+    // sysprocesses, you must be in the master database context, or you must use the
+    // master.dbo.sysprocesses three-part name.", learn.microsoft.com/sql/relational-databases/
+    // system-compatibility-views/sys-sysprocesses-transact-sql).
+    {
+        const QString t = table.toLower();
+        const QString db =
+            name.database.isEmpty() ? m_host.currentDatabase().toLower() : name.database.toLower();
+        const bool sessions =
+            (t == u"dm_exec_sessions" && schema == u"sys") ||
+            (t == u"sysprocesses" &&
+             (schema == u"sys" || ((schema.isEmpty() || schema == u"dbo") && db == u"master")));
+        if (sessions && !name.isTemp()) {
+            if (!name.database.isEmpty() && !m_host.schemaFor(name.database))
+                fail(208, u"Invalid object name '%1'."_s.arg(name.text));
+            m_host.sessionViewsWanted();
+            r.schema = u"temp"_s;
+            r.database = u"master"_s;
+            r.table = u"sqlsim_"_s + t;
+            r.sql = quote(r.schema) + u'.' + quote(r.table);
+            m_out.tableNames.insert(r.schema + u'.' + r.table, name.text);
+            return r;
+        }
+    }
     if (schema == u"sys" || schema == u"information_schema") {
         const QString t = table.toLower();
         if (schema == u"information_schema")
