@@ -337,6 +337,11 @@ private slots:
             m_admin.exec(u"BACKUP DATABASE sessdb TO DISK = N'%1' WITH INIT"_s.arg(file));
         QVERIFY2(r.ok, qPrintable(r.error));
         backToMultiUser();
+        r = m_admin.exec(u"RESTORE HEADERONLY FROM DISK = N'%1'"_s.arg(file));
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const ResultSet& header = r.resultSets.first();
+        QCOMPARE(header.rows.first().at(header.columns.indexOf(u"IsSingleUser"_s)).toInt(),
+                 backupSingleUser ? 1 : 0);
 
         OdbcClient holder;
         QVERIFY2(connect(holder, u"sessdb"_s), qPrintable(holder.lastError()));

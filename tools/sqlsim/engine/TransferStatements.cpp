@@ -65,6 +65,11 @@ public:
         return m_session.m_server.options().throttleBytesPerSecond;
     }
     bool takeTransferFault() override { return m_session.m_server.takeTransferFault(); }
+    bool isSingleUser(const QString& database) override
+    {
+        const auto e = m_session.m_server.database(database);
+        return e && e->singleUser;
+    }
     SoftwareVersion softwareVersion() override
     {
         // "15.0.2000" for 2019 and so on.

@@ -460,6 +460,7 @@ void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& repl
                                       ? QFileInfo(db->dataFile).birthTime().toUTC()
                                       : QFileInfo(db->dataFile).lastModified().toUTC();
     header.setGuid = QUuid::createUuid();
+    header.singleUser = host.isSingleUser(db->name);
     QStringList sources;
     {
         const QString dataCopy = snapshots.filePath(u"data"_s);
@@ -757,7 +758,7 @@ void runRestoreHeaderOnly(const QString& disk, TransferHost& host, ReplySink& re
             qint64(0),
             qint64(0),
             qint64(0),
-            qint64(0),
+            qint64(h.singleUser ? 1 : 0),
             qint64(1),
             qint64(0),
             qint64(0),

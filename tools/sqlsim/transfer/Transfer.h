@@ -84,6 +84,12 @@ public:
     // True once: the next backup or restore is to drop the connection half way.
     virtual bool takeTransferFault() = 0;
     virtual SoftwareVersion softwareVersion() { return {}; }
+    // ALTER DATABASE ... SET SINGLE_USER is in force (HEADERONLY's IsSingleUser).
+    virtual bool isSingleUser(const QString& database)
+    {
+        Q_UNUSED(database);
+        return false;
+    }
 };
 
 // Each answers on reply with SQL Server's messages (3211 progress, 3014 at the end, the errors
