@@ -166,7 +166,7 @@ private slots:
         QCOMPARE(r.resultSets.first().sqlTypes, types);
     }
 
-    void sysprocessesOnlyInMaster_data()
+    void sessionViewAccess_data()
     {
         QTest::addColumn<QString>("sql");
         QTest::addColumn<int>("error");
@@ -180,11 +180,17 @@ private slots:
             << u"USE sessdb; SELECT COUNT(*) FROM sys.sysprocesses"_s << 0;
         QTest::newRow("three-part name, in a user database")
             << u"USE sessdb; SELECT COUNT(*) FROM master.dbo.sysprocesses"_s << 0;
+        QTest::newRow("DELETE from sysprocesses")
+            << u"DELETE FROM master.dbo.sysprocesses WHERE spid = @@SPID"_s << 259;
+        QTest::newRow("UPDATE of sys.dm_exec_sessions")
+            << u"UPDATE sys.dm_exec_sessions SET host_name = N'x'"_s << 259;
+        QTest::newRow("INSERT into sys.sysprocesses")
+            << u"INSERT INTO sys.sysprocesses (spid) VALUES (1)"_s << 259;
     }
 
     // "To access sysprocesses, you must be in the master database context, or you must use
-    // the master.dbo.sysprocesses three-part name."
-    void sysprocessesOnlyInMaster()
+    // the master.dbo.sysprocesses three-part name." Nobody writes to the session views.
+    void sessionViewAccess()
     {
         QFETCH(QString, sql);
         QFETCH(int, error);

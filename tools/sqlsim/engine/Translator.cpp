@@ -178,6 +178,15 @@ bool isInternalTable(const QString& name)
            n.startsWith(u"sqlite_"_s);
 }
 
+// The session views are the server's own: "Ad hoc updates to system catalogs are not allowed."
+// (error 259, as for every catalogue view).
+static void refuseSessionViewTarget(const ResolvedTable& target)
+{
+    if (target.schema == u"temp" &&
+        (target.table == u"sqlsim_sysprocesses" || target.table == u"sqlsim_dm_exec_sessions"))
+        throw SqlError(259, u"Ad hoc updates to system catalogs are not allowed."_s);
+}
+
 Translator::Translator(TranslatorHost& host) : m_host(host) {}
 
 QString Translator::quote(const QString& identifier)
@@ -324,6 +333,7 @@ Translation Translator::insert(const Stmt& s)
 {
     reset();
     const ResolvedTable target = resolveTable(s.table);
+    refuseSessionViewTarget(target);
     const QList<TableColumn> cols = columnsOf(target.schema, target.table);
     if (cols.isEmpty())
         fail(208, u"Invalid object name '%1'."_s.arg(s.table.text));
@@ -493,6 +503,7 @@ Translation Translator::update(const Stmt& s)
         }
     }
     const ResolvedTable target = resolveTable(targetName);
+    refuseSessionViewTarget(target);
     const QList<TableColumn> cols = columnsOf(target.schema, target.table);
     if (cols.isEmpty())
         fail(208, u"Invalid object name '%1'."_s.arg(targetName.text));
@@ -560,6 +571,7 @@ Translation Translator::remove(const Stmt& s)
         prefix = ctesSql(s.ctes, &scope);
     if (s.from.empty()) {
         const ResolvedTable target = resolveTable(s.table, true);
+        refuseSessionViewTarget(target);
         m_out.target = target.database + u".dbo."_s + target.table;
         Scope inner;
         inner.parent = &scope;
@@ -618,6 +630,7 @@ Translation Translator::remove(const Stmt& s)
         }
     }
     const ResolvedTable target = resolveTable(realName, true);
+    refuseSessionViewTarget(target);
     m_out.target = target.database + u".dbo."_s + target.table;
     if (rowidOf.isEmpty()) {
         rowidOf = quote(u"__target"_s);
