@@ -408,6 +408,7 @@ private:
 class FakeServer final : public Server
 {
 public:
+    using Server::login;
     std::variant<std::unique_ptr<Session>, Message>
     login(const QString& user, const QString& password, const QString& database) override
     {

@@ -480,6 +480,46 @@ private slots:
         }
     }
 
+    void setHeaderVersions_data()
+    {
+        QTest::addColumn<bool>("singleUser");
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<int>("expected"); // -1: refused, else the single-user flag read
+        QTest::newRow("current, multi-user") << false << u"none"_s << 0;
+        QTest::newRow("current, single-user") << true << u"none"_s << 1;
+        QTest::newRow("older, without the flags byte") << false << u"older"_s << 0;
+        QTest::newRow("current, flags byte missing") << true << u"cut"_s << -1;
+        QTest::newRow("older, with a byte too many") << true << u"older-long"_s << -1;
+    }
+
+    // Backups written before the header carried the user access still read as multi-user.
+    void setHeaderVersions()
+    {
+        QFETCH(bool, singleUser);
+        QFETCH(QString, edit);
+        QFETCH(int, expected);
+        media::SetHeader header;
+        header.databaseName = u"db"_s;
+        header.files.append({u"db"_s, u"/db.mdf"_s, 'D', 8192});
+        header.singleUser = singleUser;
+        QByteArray bytes = media::encodeSetHeader(header);
+        if (edit == u"older" || edit == u"older-long") {
+            bytes[0] = 1; // version 1, little-endian
+            bytes[1] = 0;
+            if (edit == u"older")
+                bytes.chop(1);
+        } else if (edit == u"cut") {
+            bytes.chop(1);
+        }
+        const std::optional<media::SetHeader> read = media::decodeSetHeader(bytes);
+        QCOMPARE(read.has_value(), expected >= 0);
+        if (read) {
+            QCOMPARE(read->singleUser, expected == 1);
+            QCOMPARE(read->databaseName, u"db"_s);
+            QCOMPARE(read->files.size(), 1);
+        }
+    }
+
     void progress_data()
     {
         QTest::addColumn<bool>("restore");

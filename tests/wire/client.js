@@ -104,8 +104,29 @@ async function plainServer() {
   const secure = await connect(true);
   await batchAndParameters(secure, 'encrypted');
   await withProgress(secure, 'restore', `RESTORE DATABASE wiredb FROM DISK = N'${file}' WITH REPLACE, STATS = 10`);
-  const rows = await run(secure, 'restored', 'SELECT id, DATALENGTH(v) FROM wiredb.dbo.t');
+  let rows = await run(secure, 'restored', 'SELECT id, DATALENGTH(v) FROM wiredb.dbo.t');
   assert.deepEqual(rows, [[7, 400 * 1024]], 'the restored row');
+
+  // RESTORE VERIFYONLY: its progress, then 3262.
+  await withProgress(secure, 'verify', `RESTORE VERIFYONLY FROM DISK = N'${file}' WITH STATS = 50`);
+  assert.ok(secure.messages.some((m) => m.number === 3262 && m.text === 'The backup set on file 1 is valid.'),
+    `verify: ${JSON.stringify(secure.messages)}`);
+
+  // Another session in the database: listed with its program, then ended by SINGLE_USER WITH
+  // ROLLBACK IMMEDIATE, which closes its connection.
+  const other = await connect(false);
+  other.on('error', () => {}); // the server ends it below
+  await run(other, 'enter', 'USE wiredb');
+  const [[spid]] = await run(other, 'spid', 'SELECT @@SPID');
+  const listed = await run(secure, 'sysprocesses',
+    `SELECT RTRIM(program_name), DB_NAME(dbid) FROM master.dbo.sysprocesses WHERE spid = ${spid}`);
+  assert.deepEqual(listed, [['Tedious', 'wiredb']], 'the other session in sysprocesses');
+  const ended = new Promise((resolve) => other.once('end', resolve));
+  await run(secure, 'single', 'ALTER DATABASE wiredb SET SINGLE_USER WITH ROLLBACK IMMEDIATE');
+  await ended;
+  rows = await run(secure, 'access', "SELECT user_access_desc FROM sys.databases WHERE name = 'wiredb'");
+  assert.deepEqual(rows, [['SINGLE_USER']], 'single-user');
+  await run(secure, 'multi', 'ALTER DATABASE wiredb SET MULTI_USER');
   await close(secure);
 }
 

@@ -64,7 +64,7 @@ expect_logins() {
 }
 
 run_against plain
-expect_logins "$SQLSIM_WORK/plain.log" 'login: sa encryption=none|login: sa encryption=all'
+expect_logins "$SQLSIM_WORK/plain.log" 'login: sa encryption=none|login: sa encryption=all|login: sa encryption=none'
 run_against forced --force-encryption
 expect_logins "$SQLSIM_WORK/forced.log" \
     'login: sa encryption=all|login refused: the client cannot encrypt and the server requires it'

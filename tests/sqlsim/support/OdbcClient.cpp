@@ -202,7 +202,10 @@ bool OdbcClient::connect(quint16 port, const QString& user, const QString& passw
                          const QString& database, TextSize textSize)
 {
     disconnect();
-    std::vector<SQLWCHAR> text = wide(connectionString(port, user, password, database));
+    QString connection = connectionString(port, user, password, database);
+    if (!m_appName.isEmpty())
+        connection += u"APP="_s + braced(m_appName) + u';';
+    std::vector<SQLWCHAR> text = wide(connection);
     SQLSetConnectAttr(m_dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(15), 0);
     const SQLRETURN rc = SQLDriverConnectW(m_dbc, nullptr, text.data(), SQL_NTS, nullptr, 0,
                                            nullptr, SQL_DRIVER_NOPROMPT);

@@ -71,6 +71,8 @@ public:
     QString currentCatalog();
 
     void* dbc() const { return m_dbc; }
+    // The application name the next connect() tells the server (APP=; none by default).
+    void setAppName(const QString& name) { m_appName = name; }
 
     // The connection string for a simulator on this port (values braced as ODBC wants).
     static QString connectionString(quint16 port, const QString& user, const QString& password,
@@ -82,4 +84,5 @@ private:
     QString m_lastError;
     int m_lastNative = 0;
     QString m_lastState;
+    QString m_appName;
 };

@@ -244,6 +244,7 @@ struct Stmt
         DropDatabase,
         Backup,
         Restore,
+        AlterDatabase, // name ("" for CURRENT); value: the option; words: the termination
         Unsupported,
     };
     Kind kind = Unsupported;

@@ -26,6 +26,24 @@ QString q(const QString& s)
     return u'\'' + t + u'\'';
 }
 
+// sysdatabases.status 4096: single user ("sys.sysdatabases", learn.microsoft.com/sql/
+// relational-databases/system-compatibility-views/sys-sysdatabases-transact-sql); sys.databases
+// shows it as user_access 1 SINGLE_USER ("sys.databases", same site).
+constexpr int singleUserStatus = 4096;
+
+QString sysDatabasesView()
+{
+    return u"SELECT name, "
+           "dbid AS database_id, NULL AS source_database_id, sid AS owner_sid, "
+           "crdate AS create_date, cmptlevel AS compatibility_level, "
+           "tsql_serverproperty('Collation') AS collation_name, "
+           "CAST(CASE WHEN status & 4096 THEN 1 ELSE 0 END AS tinyint) AS user_access, "
+           "CAST(CASE WHEN status & 4096 THEN 'SINGLE_USER' ELSE 'MULTI_USER' END "
+           "AS nvarchar(60)) AS user_access_desc, 0 AS is_read_only, 0 AS state, "
+           "'ONLINE' AS state_desc, 3 AS recovery_model, "
+           "'SIMPLE' AS recovery_model_desc FROM sysdatabases"_s;
+}
+
 QString now()
 {
     return storageDateTime(QDateTime::currentDateTime(), BaseType::DateTime);
@@ -172,13 +190,7 @@ void createDatabaseFiles(const DatabaseFiles& files, DatabaseKind kind)
                           "crdate datetime NOT NULL, reserved datetime, category int, "
                           "cmptlevel tinyint NOT NULL, filename nvarchar(260) COLLATE TSQL, "
                           "version smallint)"_s
-                       << u"CREATE VIEW IF NOT EXISTS sys_databases AS SELECT name, "
-                          "dbid AS database_id, NULL AS source_database_id, sid AS owner_sid, "
-                          "crdate AS create_date, cmptlevel AS compatibility_level, "
-                          "tsql_serverproperty('Collation') AS collation_name, 0 AS user_access, "
-                          "'MULTI_USER' AS user_access_desc, 0 AS is_read_only, 0 AS state, "
-                          "'ONLINE' AS state_desc, 3 AS recovery_model, "
-                          "'SIMPLE' AS recovery_model_desc FROM sysdatabases"_s;
+                       << u"CREATE VIEW IF NOT EXISTS sys_databases AS "_s + sysDatabasesView();
         }
         if (kind == DatabaseKind::Msdb) {
             statements
@@ -323,7 +335,7 @@ void writeSysdatabases(const QString& masterFile, const QList<SysdatabasesRow>& 
     try {
         db.exec(u"DELETE FROM sysdatabases"_s);
         for (const SysdatabasesRow& r : rows) {
-            const int status = r.system ? 65544 : 65536;
+            const int status = (r.system ? 65544 : 65536) | (r.singleUser ? singleUserStatus : 0);
             const QStringList values = {q(r.name),
                                         QString::number(r.dbid),
                                         QString::number(status),
@@ -343,6 +355,44 @@ void writeSysdatabases(const QString& masterFile, const QList<SysdatabasesRow>& 
         sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
     }
+}
+
+void refreshMasterViews(const QString& masterFile)
+{
+    Connection db(masterFile);
+    db.exec(u"BEGIN IMMEDIATE"_s);
+    try {
+        db.exec(u"DROP VIEW IF EXISTS sys_databases"_s);
+        db.exec(u"CREATE VIEW sys_databases AS "_s + sysDatabasesView());
+        db.exec(u"COMMIT"_s);
+    } catch (...) {
+        sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+bool readSingleUser(const QString& dataFile)
+{
+    Connection db(dataFile);
+    sqlite3_stmt* st = nullptr;
+    bool on = false;
+    if (sqlite3_prepare_v2(db.handle(),
+                           "SELECT value FROM sqlsim_options WHERE name = 'user_access'", -1, &st,
+                           nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+        on = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) ==
+             u"SINGLE_USER";
+    sqlite3_finalize(st);
+    return on;
+}
+
+void writeSingleUser(const QString& dataFile, bool on)
+{
+    Connection db(dataFile);
+    db.exec(u"CREATE TABLE IF NOT EXISTS sqlsim_options (name TEXT NOT NULL PRIMARY KEY, "
+            "value TEXT)"_s);
+    db.exec(u"INSERT OR REPLACE INTO sqlsim_options (name, value) VALUES ('user_access', %1)"_s.arg(
+        q(on ? u"SINGLE_USER"_s : u"MULTI_USER"_s)));
 }
 
 void recordBackup(const QString& msdbFile, const BackupRecord& r, const QString& userName,

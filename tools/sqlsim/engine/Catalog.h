@@ -47,6 +47,7 @@ struct SysdatabasesRow
     int cmptlevel = 150;
     int version = 904;
     bool system = false;
+    bool singleUser = false;
 };
 
 // A new, empty database: the data file with its catalogue and the companion log file. Throws
@@ -70,6 +71,14 @@ void writeLogicalNames(const QString& dataFile, const QString& dataLogical,
                        const QString& logLogical);
 
 void writeSysdatabases(const QString& masterFile, const QList<SysdatabasesRow>& rows);
+// Brings master's sys.databases view up to this version's definition (a master made by an
+// older simulator keeps its old one otherwise).
+void refreshMasterViews(const QString& masterFile);
+
+// The database's user access (ALTER DATABASE ... SET SINGLE_USER), kept in its data file as
+// SQL Server keeps it in the database: a backup carries it to the restored database.
+bool readSingleUser(const QString& dataFile);
+void writeSingleUser(const QString& dataFile, bool on);
 void recordBackup(const QString& msdbFile, const BackupRecord& record, const QString& userName,
                   const QString& serverName);
 

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <variant>
@@ -34,6 +35,15 @@ struct ServerOptions
 
 class Session;
 
+// What a client tells about itself in LOGIN7, shown in sysprocesses and sys.dm_exec_sessions.
+struct ClientInfo
+{
+    QString hostName;
+    QString appName;
+    QString libraryName; // CltIntName: client_interface_name
+    quint32 processId = 0;
+};
+
 class Server
 {
 public:
@@ -47,6 +57,15 @@ public:
     // for a database that cannot be opened).
     virtual std::variant<std::unique_ptr<Session>, Message>
     login(const QString& user, const QString& password, const QString& database) = 0;
+    // The same, with what the client told about itself.
+    virtual std::variant<std::unique_ptr<Session>, Message> login(const QString& user,
+                                                                  const QString& password,
+                                                                  const QString& database,
+                                                                  const ClientInfo& client)
+    {
+        Q_UNUSED(client);
+        return login(user, password, database);
+    }
 
     // The version SQL Server reports in LOGINACK: 15.0.2000 for 2019 and so on.
     virtual quint32 programVersion() const = 0;
@@ -67,6 +86,9 @@ public:
     virtual ~Session() = default;
 
     virtual QString currentDatabase() const = 0;
+    // How the server ends this session's connection (KILL, ALTER DATABASE ... WITH ROLLBACK
+    // IMMEDIATE): safe to call from any thread.
+    virtual void setTerminator(std::function<void()> terminate) { Q_UNUSED(terminate); }
     // A SQL batch: every statement in it, each answered with its results and a done().
     virtual void executeBatch(const QString& sql, ReplySink& reply) = 0;
     // An RPC: a procedure by name (the wire layer turns the well-known ids into names:

@@ -745,10 +745,45 @@ private:
             }
             return s;
         }
-        if (what.isWord(u"database")) {
-            return unsupported(t, false);
-        }
+        if (what.isWord(u"database") && peek(3).isWord(u"set") &&
+            (peek(4).isWord(u"single_user") || peek(4).isWord(u"multi_user") ||
+             peek(4).isWord(u"restricted_user")))
+            return alterDatabaseUserAccess(t);
         return unsupported(t, false);
+    }
+
+    // ALTER DATABASE { name | CURRENT } SET { SINGLE_USER | RESTRICTED_USER | MULTI_USER }
+    //     [ WITH { ROLLBACK AFTER n [ SECONDS ] | ROLLBACK IMMEDIATE | NO_WAIT } ]
+    // (learn.microsoft.com/sql/t-sql/statements/alter-database-transact-sql-set-options)
+    StmtPtr alterDatabaseUserAccess(const Token& t)
+    {
+        next(); // ALTER
+        next(); // DATABASE
+        auto s = make(Stmt::AlterDatabase, t);
+        if (peek().kind == Token::Word && peek().isWord(u"current"))
+            next();
+        else
+            s->name = anyName();
+        expectWord(u"set");
+        s->value = next().text.toUpper();
+        if (acceptWord(u"with")) {
+            if (acceptWord(u"no_wait")) {
+                s->words << u"NO_WAIT"_s;
+            } else {
+                expectWord(u"rollback");
+                if (acceptWord(u"immediate")) {
+                    s->words << u"ROLLBACK IMMEDIATE"_s;
+                } else {
+                    expectWord(u"after");
+                    s->words << u"ROLLBACK AFTER"_s;
+                    s->expr = std::make_shared<Expr>();
+                    s->expr->kind = Expr::Integer;
+                    s->expr->text = QString::number(signedInteger());
+                    acceptWord(u"seconds");
+                }
+            }
+        }
+        return s;
     }
 
     StmtPtr unsupportedRest(StmtPtr s)

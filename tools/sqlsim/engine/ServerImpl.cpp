@@ -224,6 +224,8 @@ void ServerImpl::initialize()
             e.dbid = s.dbid;
             e.system = true;
             const auto existing = m_databases.find(f.name);
+            if (existing != m_databases.end())
+                e.singleUser = existing->singleUser;
             e.created = existing != m_databases.end() && existing->created.isValid()
                             ? existing->created
                             : QDateTime::currentDateTime();
@@ -235,6 +237,7 @@ void ServerImpl::initialize()
             std::lock_guard lock(m_mutex);
             saveState();
         }
+        catalog::refreshMasterViews(m_databases.value(u"master"_s).files.dataFile);
         syncSysdatabases();
     } catch (const SqlError& e) {
         throw std::runtime_error(e.message.text.toStdString());
@@ -261,6 +264,7 @@ void ServerImpl::loadState()
         e.dbid = o.value(u"dbid"_s).toInt();
         e.created = QDateTime::fromString(o.value(u"created"_s).toString(), Qt::ISODateWithMs);
         e.system = o.value(u"system"_s).toBool();
+        e.singleUser = o.value(u"singleUser"_s).toBool();
         if (e.files.name.isEmpty() || e.dbid <= 0)
             continue;
         m_databases.insert(e.files.name.toLower(), e);
@@ -286,6 +290,8 @@ void ServerImpl::saveState() const
         o.insert(u"logLogicalName"_s, e.files.logLogicalName);
         o.insert(u"created"_s, isoDate(e.created));
         o.insert(u"system"_s, e.system);
+        if (e.singleUser)
+            o.insert(u"singleUser"_s, true);
         dbs.append(o);
     }
     root.insert(u"databases"_s, dbs);
@@ -326,6 +332,7 @@ void ServerImpl::syncSysdatabases() const
         r.cmptlevel = compatibilityLevel();
         r.version = databaseVersion();
         r.system = e.system;
+        r.singleUser = e.singleUser;
         rows << r;
     }
     catalog::writeSysdatabases(masterFile, rows);
@@ -376,6 +383,14 @@ void ServerImpl::runStartupProcedures()
 std::variant<std::unique_ptr<Session>, Message>
 ServerImpl::login(const QString& user, const QString& password, const QString& database)
 {
+    return login(user, password, database, ClientInfo{});
+}
+
+std::variant<std::unique_ptr<Session>, Message> ServerImpl::login(const QString& user,
+                                                                  const QString& password,
+                                                                  const QString& database,
+                                                                  const ClientInfo& client)
+{
     Message refusal;
     refusal.number = 18456;
     refusal.severity = 14;
@@ -403,9 +418,12 @@ ServerImpl::login(const QString& user, const QString& password, const QString& d
         dbName = entry->files.name;
     }
     try {
-        auto session = std::make_unique<SessionImpl>(*this, name, dbName);
+        auto session = std::make_unique<SessionImpl>(*this, name, dbName, client);
         return std::unique_ptr<Session>(std::move(session));
-    } catch (const SqlError&) {
+    } catch (const SqlError& e) {
+        // A single-user database that someone else is in refuses the login with 924.
+        if (e.message.number == 924)
+            return e.message;
         // The database is registered but its files cannot be opened.
         Message m;
         m.number = 4060;
@@ -481,6 +499,12 @@ void ServerImpl::registerDatabase(const DatabaseFiles& files, bool replace)
     }
     e.files = files;
     e.created = QDateTime::currentDateTime();
+    // Created, attached or restored: the user access is what the data file says.
+    try {
+        e.singleUser = catalog::readSingleUser(files.dataFile);
+    } catch (const SqlError&) {
+        e.singleUser = false;
+    }
     m_databases.insert(key, e);
     saveState();
     lock.unlock();
@@ -523,13 +547,117 @@ QStringList ServerImpl::startupProcedures() const
 void ServerImpl::addSession(SessionImpl* session)
 {
     std::lock_guard lock(m_mutex);
+    checkSingleUserEntry(session->currentDatabase(), session);
     m_sessions.push_back(session);
 }
 
 void ServerImpl::removeSession(SessionImpl* session)
 {
+    {
+        std::lock_guard lock(m_mutex);
+        m_sessions.erase(std::remove(m_sessions.begin(), m_sessions.end(), session),
+                         m_sessions.end());
+    }
+    sessionsChanged();
+}
+
+void ServerImpl::sessionsChanged()
+{
+    {
+        std::lock_guard lock(m_changeMutex);
+        ++m_changes;
+    }
+    m_changed.notify_all();
+}
+
+QList<SessionSnapshot> ServerImpl::sessionSnapshots() const
+{
     std::lock_guard lock(m_mutex);
-    m_sessions.erase(std::remove(m_sessions.begin(), m_sessions.end(), session), m_sessions.end());
+    QList<SessionSnapshot> out;
+    for (const SessionImpl* s : m_sessions)
+        out << s->snapshot();
+    std::sort(out.begin(), out.end(),
+              [](const SessionSnapshot& a, const SessionSnapshot& b) { return a.spid < b.spid; });
+    return out;
+}
+
+void ServerImpl::checkSingleUserEntry(const QString& database, SessionImpl* entering)
+{
+    const auto entry = this->database(database);
+    if (!entry || !entry->singleUser)
+        return;
+    const QString key = database.toLower();
+    // Only one connection at a time may use a single-user database ("ALTER DATABASE SET
+    // Options", SINGLE_USER, learn.microsoft.com/sql/t-sql/statements/
+    // alter-database-transact-sql-set-options); the next one gets 924. Idle sessions merely
+    // holding the file open for an earlier three-part name are not in it.
+    releaseEverywhere(database, entering);
+    std::lock_guard lock(m_mutex);
+    for (SessionImpl* s : m_sessions)
+        if (s != entering && s->uses(key))
+            throw SqlError(Message{924,
+                                   1,
+                                   14,
+                                   u"Database '%1' is already open and can only have one user at "
+                                   "a time."_s.arg(entry->files.name),
+                                   {},
+                                   1});
+}
+
+int ServerImpl::terminateUsers(const QString& database, SessionImpl* except)
+{
+    const QString key = database.toLower();
+    releaseEverywhere(database, except);
+    std::lock_guard lock(m_mutex);
+    int ended = 0;
+    for (SessionImpl* s : m_sessions) {
+        if (s != except && s->uses(key)) {
+            s->terminate();
+            ++ended;
+        }
+    }
+    return ended;
+}
+
+bool ServerImpl::waitUntilUnused(const QString& database, SessionImpl* except,
+                                 std::optional<std::chrono::steady_clock::time_point> until,
+                                 const std::function<bool()>& stop)
+{
+    // Wakes on every session change; the slice only lets an attention or a kill be noticed.
+    constexpr auto slice = std::chrono::milliseconds(50);
+    for (;;) {
+        quint64 seen;
+        {
+            std::lock_guard lock(m_changeMutex);
+            seen = m_changes;
+        }
+        releaseEverywhere(database, except);
+        if (!usedByOtherSession(database, except))
+            return true;
+        if (stop())
+            return false;
+        auto wake = std::chrono::steady_clock::now() + slice;
+        if (until) {
+            if (std::chrono::steady_clock::now() >= *until)
+                return false;
+            wake = std::min(wake, *until);
+        }
+        std::unique_lock lock(m_changeMutex);
+        m_changed.wait_until(lock, wake, [&] { return m_changes != seen; });
+    }
+}
+
+void ServerImpl::setSingleUser(const QString& database, bool on)
+{
+    std::unique_lock lock(m_mutex);
+    const auto it = m_databases.find(database.toLower());
+    if (it == m_databases.end())
+        return;
+    catalog::writeSingleUser(it->files.dataFile, on);
+    it->singleUser = on;
+    saveState();
+    lock.unlock();
+    syncSysdatabases();
 }
 
 bool ServerImpl::usedByOtherSession(const QString& database, const SessionImpl* except) const

@@ -11,6 +11,8 @@
 #include <QHash>
 #include <QMap>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 
@@ -27,6 +29,21 @@ struct DatabaseEntry
     int dbid = 0;
     QDateTime created;
     bool system = false;
+    // ALTER DATABASE ... SET SINGLE_USER: kept in the data file too, so that a backup carries it.
+    bool singleUser = false;
+};
+
+// One row of sysprocesses / sys.dm_exec_sessions.
+struct SessionSnapshot
+{
+    int spid = 0;
+    QString login;
+    ClientInfo client;
+    int dbid = 0;
+    QDateTime loginTime;
+    QDateTime lastBatch;
+    bool running = false;
+    int openTransactions = 0;
 };
 
 class ServerImpl : public Server
@@ -39,6 +56,10 @@ public:
 
     std::variant<std::unique_ptr<Session>, Message>
     login(const QString& user, const QString& password, const QString& database) override;
+    std::variant<std::unique_ptr<Session>, Message> login(const QString& user,
+                                                          const QString& password,
+                                                          const QString& database,
+                                                          const ClientInfo& client) override;
     quint32 programVersion() const override;
     std::optional<ConnectionFault> takeConnectionFault(const QString& requestEntry) override;
     bool takeLoginFault() override;
@@ -74,6 +95,20 @@ public:
     void removeSession(SessionImpl* session);
     bool usedByOtherSession(const QString& database, const SessionImpl* except) const;
     void releaseEverywhere(const QString& database, SessionImpl* except);
+    // Every session, ordered by spid.
+    QList<SessionSnapshot> sessionSnapshots() const;
+    // Throws 924 when the database is single-user and some other session is in it.
+    void checkSingleUserEntry(const QString& database, SessionImpl* entering);
+    // Ends the connection of every other session in the database; how many were ended.
+    int terminateUsers(const QString& database, SessionImpl* except);
+    // Waits until no other session is in the database: true, or false once `until` has passed
+    // or `stop` says so.
+    bool waitUntilUnused(const QString& database, SessionImpl* except,
+                         std::optional<std::chrono::steady_clock::time_point> until,
+                         const std::function<bool()>& stop);
+    // Wakes the waits above: a session left a database or ended.
+    void sessionsChanged();
+    void setSingleUser(const QString& database, bool on);
     int nextSpid() { return m_nextSpid++; }
     quint64 nextTransactionDescriptor() { return m_nextDescriptor++; }
 
@@ -89,6 +124,9 @@ private:
     QStringList m_startup;
     int m_nextDbid = 5;
     std::vector<SessionImpl*> m_sessions;
+    std::mutex m_changeMutex;
+    std::condition_variable m_changed;
+    quint64 m_changes = 0;
     QHash<QString, std::pair<QString, QString>> m_logins; // lower name -> (name, password)
     std::atomic<int> m_nextSpid{51};
     std::atomic<quint64> m_nextDescriptor{1};
@@ -115,10 +153,12 @@ struct BatchAborted
 class SessionImpl final : public Session, public TranslatorHost, public FunctionHost
 {
 public:
-    SessionImpl(ServerImpl& server, const QString& login, const QString& database);
+    SessionImpl(ServerImpl& server, const QString& login, const QString& database,
+                const ClientInfo& client = {});
     ~SessionImpl() override;
 
     QString currentDatabase() const override;
+    void setTerminator(std::function<void()> terminate) override;
     void executeBatch(const QString& sql, ReplySink& reply) override;
     void executeRpc(const QString& procedure, const QList<Param>& params,
                     ReplySink& reply) override;
@@ -131,6 +171,11 @@ public:
     bool tryRelease(const QString& databaseLower); // from another thread: when idle
     int spid() const { return m_spid; }
     QString loginName() const { return m_login; }
+    // Its current database is this one (lower case): what "in the database" means.
+    bool isIn(const QString& databaseLower) const;
+    SessionSnapshot snapshot() const;
+    // Ends its connection; its transaction is rolled back as the session closes. From any thread.
+    void terminate();
 
     // TranslatorHost
     std::optional<QString> schemaFor(const QString& database) override;
@@ -140,6 +185,7 @@ public:
     int resultColumnCount(const QString& sql, const QList<Value>& binds) override;
     bool identityInsert(const QString& schema, const QString& table) const override;
     QString constantFunction(const QString& name) override;
+    void sessionViewsWanted() override;
 
     // FunctionHost
     std::optional<qint64> objectId(const QString& name, const QString& type) override;
@@ -198,6 +244,14 @@ private:
     ServerImpl& m_server;
     int m_spid = 0;
     QString m_login;
+    ClientInfo m_client;
+    QDateTime m_loginTime;
+    QDateTime m_lastBatch; // guarded by m_published
+    std::atomic<bool> m_running{false};
+    std::atomic<int> m_openTransactions{0};
+    std::atomic<bool> m_killed{false};
+    std::function<void()> m_terminate; // guarded by m_published
+    bool m_sessionViewsMade = false;
     sqlite3* m_db = nullptr;
     QHash<QString, QString> m_attached; // lower database name -> schema alias
     int m_nextAlias = 1;
@@ -317,6 +371,7 @@ private:
     void runBackup(const Stmt& s, Frame& frame);
     void runRestore(const Stmt& s, Frame& frame);
     void runExec(const Stmt& s, Frame& frame);
+    void runAlterDatabase(const Stmt& s, Frame& frame);
     void commitAll();
     void rollbackAll();
 

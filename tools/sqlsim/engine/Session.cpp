@@ -4,6 +4,7 @@
 #include "ServerImpl.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStorageInfo>
@@ -130,8 +131,10 @@ TypeInfo inferType(const QList<QList<Value>>& rows, int column)
 
 // ---- life cycle
 
-SessionImpl::SessionImpl(ServerImpl& server, const QString& login, const QString& database)
-    : m_server(server), m_spid(server.nextSpid()), m_login(login)
+SessionImpl::SessionImpl(ServerImpl& server, const QString& login, const QString& database,
+                         const ClientInfo& client)
+    : m_server(server), m_spid(server.nextSpid()), m_login(login), m_client(client),
+      m_loginTime(QDateTime::currentDateTime()), m_lastBatch(m_loginTime)
 {
     if (sqlite3_open_v2(":memory:", &m_db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
@@ -151,7 +154,7 @@ SessionImpl::SessionImpl(ServerImpl& server, const QString& login, const QString
         m_db, 200000,
         [](void* self) -> int {
             auto* session = static_cast<SessionImpl*>(self);
-            return session->m_reply && session->m_reply->cancelled() ? 1 : 0;
+            return session->m_killed || (session->m_reply && session->m_reply->cancelled()) ? 1 : 0;
         },
         this);
     applyBusyTimeout();
@@ -173,7 +176,13 @@ SessionImpl::SessionImpl(ServerImpl& server, const QString& login, const QString
         std::lock_guard lock(m_published);
         m_currentDb = entry->files.name;
     }
-    m_server.addSession(this);
+    try {
+        m_server.addSession(this);
+    } catch (...) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw;
+    }
 }
 
 SessionImpl::~SessionImpl()
@@ -189,6 +198,145 @@ QString SessionImpl::currentDatabase() const
 {
     std::lock_guard lock(m_published);
     return m_currentDb;
+}
+
+void SessionImpl::setTerminator(std::function<void()> terminate)
+{
+    std::lock_guard lock(m_published);
+    m_terminate = std::move(terminate);
+}
+
+void SessionImpl::terminate()
+{
+    m_killed = true;
+    std::function<void()> terminate;
+    {
+        std::lock_guard lock(m_published);
+        terminate = m_terminate;
+    }
+    if (terminate)
+        terminate();
+}
+
+bool SessionImpl::isIn(const QString& databaseLower) const
+{
+    std::lock_guard lock(m_published);
+    return m_currentDb.toLower() == databaseLower;
+}
+
+SessionSnapshot SessionImpl::snapshot() const
+{
+    SessionSnapshot out;
+    out.spid = m_spid;
+    out.login = m_login;
+    out.client = m_client;
+    out.loginTime = m_loginTime;
+    out.running = m_running;
+    out.openTransactions = m_openTransactions;
+    QString database;
+    {
+        std::lock_guard lock(m_published);
+        out.lastBatch = m_lastBatch;
+        database = m_currentDb;
+    }
+    if (const auto entry = m_server.database(database))
+        out.dbid = entry->dbid;
+    return out;
+}
+
+void SessionImpl::sessionViewsWanted()
+{
+    const auto run = [this](const char* sql) {
+        if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw SqlError(40001, u"sqlsim catalogue error: %1"_s.arg(
+                                      QString::fromUtf8(sqlite3_errmsg(m_db))));
+    };
+    if (!m_sessionViewsMade) {
+        // Columns and types of "sys.sysprocesses" and "sys.dm_exec_sessions"
+        // (learn.microsoft.com/sql/relational-databases/system-compatibility-views/
+        // sys-sysprocesses-transact-sql, .../system-dynamic-management-views/
+        // sys-dm-exec-sessions-transact-sql).
+        run("CREATE TEMP TABLE IF NOT EXISTS sqlsim_sysprocesses (spid smallint NOT NULL, "
+            "kpid smallint NOT NULL, blocked smallint NOT NULL, waittype binary(2) NOT NULL, "
+            "waittime bigint NOT NULL, lastwaittype nchar(32) NOT NULL, "
+            "waitresource nchar(256) NOT NULL, dbid smallint NOT NULL, uid smallint, "
+            "cpu int NOT NULL, physical_io bigint NOT NULL, memusage int NOT NULL, "
+            "login_time datetime NOT NULL, last_batch datetime NOT NULL, ecid smallint NOT NULL, "
+            "open_tran smallint NOT NULL, status nchar(30) NOT NULL, sid binary(86) NOT NULL, "
+            "hostname nchar(128) NOT NULL, program_name nchar(128) NOT NULL, "
+            "hostprocess nchar(10) NOT NULL, cmd nchar(26) NOT NULL, "
+            "nt_domain nchar(128) NOT NULL, nt_username nchar(128) NOT NULL, "
+            "net_address nchar(12) NOT NULL, net_library nchar(12) NOT NULL, "
+            "loginame nchar(128) NOT NULL, context_info binary(128) NOT NULL, "
+            "sql_handle binary(20) NOT NULL, stmt_start int NOT NULL, stmt_end int NOT NULL, "
+            "request_id int NOT NULL, page_resource binary(8))");
+        run("CREATE TEMP TABLE IF NOT EXISTS sqlsim_dm_exec_sessions (session_id smallint NOT "
+            "NULL, login_time datetime NOT NULL, host_name nvarchar(128), "
+            "program_name nvarchar(128), host_process_id int, client_version int, "
+            "client_interface_name nvarchar(32), security_id varbinary(85) NOT NULL, "
+            "login_name nvarchar(128) NOT NULL, nt_domain nvarchar(128), "
+            "nt_user_name nvarchar(128), status nvarchar(30) NOT NULL, "
+            "cpu_time int NOT NULL, memory_usage int NOT NULL, total_scheduled_time int NOT NULL, "
+            "total_elapsed_time int NOT NULL, endpoint_id int NOT NULL, "
+            "last_request_start_time datetime NOT NULL, last_request_end_time datetime, "
+            "reads bigint NOT NULL, writes bigint NOT NULL, logical_reads bigint NOT NULL, "
+            "is_user_process bit NOT NULL, text_size int NOT NULL, language nvarchar(128), "
+            "date_format nvarchar(3), lock_timeout int NOT NULL, row_count bigint NOT NULL, "
+            "prev_error int NOT NULL, original_login_name nvarchar(128) NOT NULL, "
+            "database_id smallint NOT NULL, authenticating_database_id int, "
+            "open_transaction_count int NOT NULL)");
+        m_sessionViewsMade = true;
+    }
+    run("DELETE FROM temp.sqlsim_sysprocesses; DELETE FROM temp.sqlsim_dm_exec_sessions");
+    const QList<SessionSnapshot> sessions = m_server.sessionSnapshots();
+    const auto insert = [this](const char* sql, const QList<Value>& values) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql, -1, &st, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(st);
+            throw SqlError(40001, u"sqlsim catalogue error: %1"_s.arg(
+                                      QString::fromUtf8(sqlite3_errmsg(m_db))));
+        }
+        bindAll(st, values);
+        const int rc = sqlite3_step(st);
+        sqlite3_finalize(st);
+        if (rc != SQLITE_DONE)
+            throw SqlError(40001, u"sqlsim catalogue error: %1"_s.arg(
+                                      QString::fromUtf8(sqlite3_errmsg(m_db))));
+    };
+    for (SessionSnapshot row : sessions) {
+        const bool self = row.spid == m_spid;
+        if (self) {
+            // This thread runs the statement: its own figures are at hand.
+            row.openTransactions = m_trancount;
+            row.running = true;
+        }
+        // A Windows login is "DOMAIN\user"; SQL logins leave both NT columns empty.
+        const qsizetype slash = row.login.indexOf(u'\\');
+        const QString ntDomain = slash > 0 ? row.login.left(slash) : QString(u""_s);
+        const QString ntUser = slash > 0 ? row.login.mid(slash + 1) : QString(u""_s);
+        const QByteArray sid =
+            row.login.compare(u"sa"_s, Qt::CaseInsensitive) == 0
+                ? QByteArray(1, '\x01')
+                : QCryptographicHash::hash(row.login.toLower().toUtf8(), QCryptographicHash::Md5);
+        const Value login = storageDateTime(row.loginTime, BaseType::DateTime);
+        const Value last = storageDateTime(row.lastBatch, BaseType::DateTime);
+        const QString hostProcess = QString::number(row.client.processId);
+        insert("INSERT INTO temp.sqlsim_sysprocesses VALUES (?1, ?2, 0, X'0000', 0, "
+               "'MISCELLANEOUS', '', ?3, 1, 0, 0, 0, ?4, ?5, 0, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+               "?13, ?14, '', 'TCP/IP', ?15, zeroblob(128), zeroblob(20), 0, 0, 0, NULL)",
+               {qint64(row.spid), qint64(row.running ? 1 : 0), qint64(row.dbid), login, last,
+                qint64(row.openTransactions), row.running ? u"runnable"_s : u"sleeping"_s, sid,
+                row.client.hostName, row.client.appName, hostProcess,
+                row.running ? u"SELECT"_s : u"AWAITING COMMAND"_s, ntDomain, ntUser, row.login});
+        insert("INSERT INTO temp.sqlsim_dm_exec_sessions VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+               "?8, ?9, ?10, ?11, ?12, 0, 0, 0, 0, 4, ?13, ?14, 0, 0, 0, 1, ?15, 'us_english', "
+               "'mdy', -1, 0, 0, ?9, ?16, 1, ?17)",
+               {qint64(row.spid), login, row.client.hostName, row.client.appName,
+                qint64(row.client.processId), qint64(0x74000004), row.client.libraryName, sid,
+                row.login, ntDomain, ntUser, row.running ? u"running"_s : u"sleeping"_s, last,
+                row.running ? Value{} : last, qint64(defaultTextSize), qint64(row.dbid),
+                qint64(row.openTransactions)});
+    }
 }
 
 bool SessionImpl::uses(const QString& databaseLower) const
@@ -288,8 +436,11 @@ void SessionImpl::releaseDatabase(const QString& name)
 
 void SessionImpl::setCurrentDatabase(const QString& name)
 {
-    std::lock_guard lock(m_published);
-    m_currentDb = name;
+    {
+        std::lock_guard lock(m_published);
+        m_currentDb = name;
+    }
+    m_server.sessionsChanged();
 }
 
 std::optional<QString> SessionImpl::schemaFor(const QString& database)
@@ -304,6 +455,7 @@ std::optional<QString> SessionImpl::schemaFor(const QString& database)
     const auto entry = m_server.database(database);
     if (!entry)
         return std::nullopt;
+    m_server.checkSingleUserEntry(entry->files.name, this);
     return attachDatabase(*entry);
 }
 
@@ -311,6 +463,11 @@ std::optional<QString> SessionImpl::schemaFor(const QString& database)
 
 void SessionImpl::beginRequest(ReplySink& reply)
 {
+    m_running = true;
+    {
+        std::lock_guard lock(m_published);
+        m_lastBatch = QDateTime::currentDateTime();
+    }
     m_reply = &reply;
     setThreadDateFormat(m_dateFormat);
     setTextSize(m_textSize);
@@ -334,6 +491,8 @@ void SessionImpl::endRequest()
     detachIdle();
     m_reply = nullptr;
     m_frame = nullptr;
+    m_openTransactions = m_trancount;
+    m_running = false;
 }
 
 void SessionImpl::executeBatch(const QString& sql, ReplySink& reply)
@@ -374,7 +533,7 @@ void SessionImpl::executeBatch(const QString& sql, ReplySink& reply)
 
 void SessionImpl::checkCancel()
 {
-    if (m_reply && m_reply->cancelled())
+    if ((m_reply && m_reply->cancelled()) || m_killed)
         throw Cancelled();
 }
 
@@ -564,6 +723,9 @@ SessionImpl::Flow SessionImpl::runStatementInner(const Stmt& s, Frame& frame)
         return Flow::Next;
     case Stmt::Restore:
         runRestore(s, frame);
+        return Flow::Next;
+    case Stmt::AlterDatabase:
+        runAlterDatabase(s, frame);
         return Flow::Next;
     case Stmt::Unsupported:
         throw SqlError(40000, u"sqlsim does not support '%1'."_s.arg(s.name));
@@ -1074,6 +1236,7 @@ void SessionImpl::runUse(const Stmt& s, Frame& frame)
     if (!entry)
         throw SqlError(911, u"Database '%1' does not exist. Make sure that the name is entered "
                             "correctly."_s.arg(s.name));
+    m_server.checkSingleUserEntry(entry->files.name, this);
     if (!schemaFor(entry->files.name))
         throw SqlError(911, u"Database '%1' does not exist. Make sure that the name is entered "
                             "correctly."_s.arg(s.name));
@@ -1695,8 +1858,10 @@ Value SessionImpl::databaseProperty(const QString& database, const QString& raw)
         return sqlsim::serverCollation().name;
     if (p == u"updateability")
         return u"READ_WRITE"_s;
+    // DATABASEPROPERTYEX 'UserAccess': SINGLE_USER, RESTRICTED_USER or MULTI_USER
+    // (learn.microsoft.com/sql/t-sql/functions/databasepropertyex-transact-sql).
     if (p == u"useraccess")
-        return u"MULTI_USER"_s;
+        return m_server.database(database)->singleUser ? u"SINGLE_USER"_s : u"MULTI_USER"_s;
     if (p == u"version")
         return qint64(m_server.databaseVersion());
     if (p == u"isautoshrink" || p == u"isautoclose")

@@ -65,6 +65,18 @@ public:
         return m_session.m_server.options().throttleBytesPerSecond;
     }
     bool takeTransferFault() override { return m_session.m_server.takeTransferFault(); }
+    bool isSingleUser(const QString& database) override
+    {
+        const auto e = m_session.m_server.database(database);
+        return e && e->singleUser;
+    }
+    SoftwareVersion softwareVersion() override
+    {
+        // "15.0.2000" for 2019 and so on.
+        const quint32 v = m_session.m_server.programVersion();
+        return {int(v >> 24), int((v >> 16) & 0xFF), int(v & 0xFFFF),
+                m_session.m_server.compatibilityLevel(), m_session.m_server.databaseVersion()};
+    }
 
 private:
     SessionImpl& m_session;
@@ -186,8 +198,9 @@ void SessionImpl::runRestore(const Stmt& s, Frame& frame)
     const QString kind = s.restoreKind;
     const QString terminating = kind == u"DATABASE"       ? u"RESTORE DATABASE"_s
                                 : kind == u"FILELISTONLY" ? u"RESTORE FILELIST"_s
+                                : kind == u"VERIFYONLY"   ? u"VERIFY DATABASE"_s
                                                           : u"RESTORE "_s + kind;
-    if (kind == u"VERIFYONLY" || kind == u"LABELONLY")
+    if (kind == u"LABELONLY")
         throw SqlError(40000, u"sqlsim does not support 'RESTORE %1'."_s.arg(kind));
     if (m_trancount > 0) {
         Message m;
@@ -246,6 +259,10 @@ void SessionImpl::runRestore(const Stmt& s, Frame& frame)
         runRestoreFileListOnly(disk, file, host, watch);
     } else if (kind == u"HEADERONLY") {
         runRestoreHeaderOnly(disk, host, watch);
+    } else if (kind == u"VERIFYONLY") {
+        request.disk = disk;
+        request.file = file;
+        runRestoreVerifyOnly(request, host, watch);
     } else {
         request.database = text(s.database);
         request.disk = disk;

@@ -178,6 +178,15 @@ bool isInternalTable(const QString& name)
            n.startsWith(u"sqlite_"_s);
 }
 
+// The session views are the server's own: "Ad hoc updates to system catalogs are not allowed."
+// (error 259, as for every catalogue view).
+static void refuseSessionViewTarget(const ResolvedTable& target)
+{
+    if (target.schema == u"temp" &&
+        (target.table == u"sqlsim_sysprocesses" || target.table == u"sqlsim_dm_exec_sessions"))
+        throw SqlError(259, u"Ad hoc updates to system catalogs are not allowed."_s);
+}
+
 Translator::Translator(TranslatorHost& host) : m_host(host) {}
 
 QString Translator::quote(const QString& identifier)
@@ -226,6 +235,32 @@ ResolvedTable Translator::resolveTable(const ObjectName& name, bool mustExist)
     ResolvedTable r;
     QString table = name.name;
     const QString schema = name.schema.toLower();
+    // The sessions live in the server, not in a database file: each statement that reads them
+    // gets a fresh copy in this connection's temp schema. sys.sysprocesses and
+    // sys.dm_exec_sessions exist in every database; dbo.sysprocesses only in master ("To access
+    // sysprocesses, you must be in the master database context, or you must use the
+    // master.dbo.sysprocesses three-part name.", learn.microsoft.com/sql/relational-databases/
+    // system-compatibility-views/sys-sysprocesses-transact-sql).
+    {
+        const QString t = table.toLower();
+        const QString db =
+            name.database.isEmpty() ? m_host.currentDatabase().toLower() : name.database.toLower();
+        const bool sessions =
+            (t == u"dm_exec_sessions" && schema == u"sys") ||
+            (t == u"sysprocesses" &&
+             (schema == u"sys" || ((schema.isEmpty() || schema == u"dbo") && db == u"master")));
+        if (sessions && !name.isTemp()) {
+            if (!name.database.isEmpty() && !m_host.schemaFor(name.database))
+                fail(208, u"Invalid object name '%1'."_s.arg(name.text));
+            m_host.sessionViewsWanted();
+            r.schema = u"temp"_s;
+            r.database = u"master"_s;
+            r.table = u"sqlsim_"_s + t;
+            r.sql = quote(r.schema) + u'.' + quote(r.table);
+            m_out.tableNames.insert(r.schema + u'.' + r.table, name.text);
+            return r;
+        }
+    }
     if (schema == u"sys" || schema == u"information_schema") {
         const QString t = table.toLower();
         if (schema == u"information_schema")
@@ -298,6 +333,7 @@ Translation Translator::insert(const Stmt& s)
 {
     reset();
     const ResolvedTable target = resolveTable(s.table);
+    refuseSessionViewTarget(target);
     const QList<TableColumn> cols = columnsOf(target.schema, target.table);
     if (cols.isEmpty())
         fail(208, u"Invalid object name '%1'."_s.arg(s.table.text));
@@ -467,6 +503,7 @@ Translation Translator::update(const Stmt& s)
         }
     }
     const ResolvedTable target = resolveTable(targetName);
+    refuseSessionViewTarget(target);
     const QList<TableColumn> cols = columnsOf(target.schema, target.table);
     if (cols.isEmpty())
         fail(208, u"Invalid object name '%1'."_s.arg(targetName.text));
@@ -534,6 +571,7 @@ Translation Translator::remove(const Stmt& s)
         prefix = ctesSql(s.ctes, &scope);
     if (s.from.empty()) {
         const ResolvedTable target = resolveTable(s.table, true);
+        refuseSessionViewTarget(target);
         m_out.target = target.database + u".dbo."_s + target.table;
         Scope inner;
         inner.parent = &scope;
@@ -592,6 +630,7 @@ Translation Translator::remove(const Stmt& s)
         }
     }
     const ResolvedTable target = resolveTable(realName, true);
+    refuseSessionViewTarget(target);
     m_out.target = target.database + u".dbo."_s + target.table;
     if (rowidOf.isEmpty()) {
         rowidOf = quote(u"__target"_s);

@@ -44,6 +44,9 @@ public:
     virtual int resultColumnCount(const QString& sql, const QList<Value>& binds) = 0;
     virtual bool identityInsert(const QString& schema, const QString& table) const = 0;
     virtual QString constantFunction(const QString& name) = 0; // suser_sname(), db_name() ...
+    // A statement reads sysprocesses or sys.dm_exec_sessions: temp.sqlsim_sysprocesses and
+    // temp.sqlsim_dm_exec_sessions must hold the sessions as they are now.
+    virtual void sessionViewsWanted() {}
 };
 
 struct ResolvedTable

@@ -174,9 +174,11 @@ bool TdsConnection::login(const QByteArray& payload)
 {
     const Login7 request = parseLogin7(payload);
     m_tdsVersion = negotiatedTdsVersion(request.tdsVersion);
+    const ClientInfo client{request.hostName, request.appName, request.libraryName,
+                            request.clientPid};
     if (!request.integratedSecurity())
-        return finishLogin(request.userName, request.password, request.database,
-                           request.packetSize);
+        return finishLogin(request.userName, request.password, request.database, request.packetSize,
+                           client);
     QString account;
     const std::optional<QString> password = integratedLogin(request.sspi, &account);
     if (!password) {
@@ -198,7 +200,7 @@ bool TdsConnection::login(const QByteArray& payload)
         }
         return false;
     }
-    return finishLogin(account, *password, request.database, request.packetSize);
+    return finishLogin(account, *password, request.database, request.packetSize, client);
 }
 
 std::optional<QString> TdsConnection::integratedLogin(const QByteArray& negotiate, QString* user)
@@ -228,7 +230,8 @@ std::optional<QString> TdsConnection::integratedLogin(const QByteArray& negotiat
 }
 
 bool TdsConnection::finishLogin(const QString& user, const QString& password,
-                                const QString& database, quint32 packetSize)
+                                const QString& database, quint32 packetSize,
+                                const ClientInfo& client)
 {
     static const char* const encryptionNames[] = {"none", "login", "all"};
     log(u"login: %1%2 encryption=%3"_s.arg(
@@ -236,7 +239,7 @@ bool TdsConnection::finishLogin(const QString& user, const QString& password,
         QString::fromLatin1(encryptionNames[static_cast<int>(m_encryption)])));
     std::variant<std::unique_ptr<Session>, Message> result;
     try {
-        result = m_server.login(user, password, database);
+        result = m_server.login(user, password, database, client);
     } catch (const std::exception& e) {
         result = Message{18456, 1, 14, QString::fromUtf8(e.what()), {}, 1};
     }
@@ -250,6 +253,9 @@ bool TdsConnection::finishLogin(const QString& user, const QString& password,
     m_session = std::move(std::get<std::unique_ptr<Session>>(result));
     if (!m_session)
         return false;
+    // A session ended by the server loses its connection at once; the client learns it on its
+    // next request.
+    m_session->setTerminator([this] { m_channel.shutdown(); });
     const int size = packetSize == 0
                          ? PacketChannel::defaultPacketSize
                          : static_cast<int>(std::clamp<quint32>(packetSize, 512, 32767));

@@ -54,7 +54,7 @@ private:
     bool preLogin(const QByteArray& payload);
     bool login(const QByteArray& payload);
     bool finishLogin(const QString& user, const QString& password, const QString& database,
-                     quint32 packetSize);
+                     quint32 packetSize, const ClientInfo& client);
     std::optional<QString> integratedLogin(const QByteArray& negotiate, QString* user);
     void batch(const QByteArray& payload);
     void rpc(const QByteArray& payload);

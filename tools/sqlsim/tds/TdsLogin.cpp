@@ -45,8 +45,10 @@ Login7 parseLogin7(const QByteArray& payload)
     Login7 login;
     login.tdsVersion = in.u32();
     login.packetSize = in.u32();
-    in.skip(4 + 4 + 4); // client program version, process id, connection id
-    in.u8();            // option flags 1
+    in.skip(4); // client program version
+    login.clientPid = in.u32();
+    in.skip(4); // connection id
+    in.u8();    // option flags 1
     login.optionFlags2 = in.u8();
     in.skip(1 + 1 + 4 + 4); // type flags, option flags 3, time zone, LCID
     struct Field

@@ -14,6 +14,7 @@ struct Login7
 {
     quint32 tdsVersion = 0;
     quint32 packetSize = 0;
+    quint32 clientPid = 0; // the client's process, shown as hostprocess / host_process_id
     quint8 optionFlags2 = 0;
     QString hostName;
     QString userName;

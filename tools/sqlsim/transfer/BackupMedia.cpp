@@ -8,7 +8,10 @@ namespace {
 
 constexpr char mediaMagic[8] = {'S', 'Q', 'S', 'I', 'M', 'B', 'A', 'K'};
 constexpr char setMarker[4] = {'B', 'S', 'E', 'T'};
-constexpr quint16 headerVersion = 1;
+// 2 adds a flags byte at the end (1: the database was single-user); 1 is still read.
+constexpr quint16 headerVersion = 2;
+constexpr quint16 headerVersionWithoutFlags = 1;
+constexpr quint8 singleUserFlag = 0x01;
 constexpr quint32 nullString = 0xFFFFFFFFu;
 constexpr quint32 maxStringBytes = 64 * 1024;
 constexpr qint64 noDate = std::numeric_limits<qint64>::min();
@@ -199,13 +202,15 @@ QByteArray encodeSetHeader(const SetHeader& header)
         w.u8(static_cast<quint8>(file.type));
         w.i64(file.size);
     }
+    w.u8(header.singleUser ? singleUserFlag : 0);
     return w.bytes();
 }
 
 std::optional<SetHeader> decodeSetHeader(const QByteArray& bytes)
 {
     Reader r(bytes);
-    if (r.u16() != headerVersion)
+    const quint16 version = r.u16();
+    if (version != headerVersion && version != headerVersionWithoutFlags)
         return std::nullopt;
     SetHeader header;
     header.name = r.string();
@@ -231,6 +236,8 @@ std::optional<SetHeader> decodeSetHeader(const QByteArray& bytes)
             return std::nullopt;
         header.files.append(file);
     }
+    if (version == headerVersion)
+        header.singleUser = (r.u8() & singleUserFlag) != 0;
     if (!r.ok() || !r.atEnd() || header.databaseName.isNull())
         return std::nullopt;
     return header;

@@ -55,6 +55,7 @@ struct SetHeader
     QDateTime databaseCreationDate;
     QUuid setGuid;
     QList<FileEntry> files;
+    bool singleUser = false; // the database's user access when it was backed up
 
     qint64 payloadSize() const;
 };

@@ -460,6 +460,7 @@ void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& repl
                                       ? QFileInfo(db->dataFile).birthTime().toUTC()
                                       : QFileInfo(db->dataFile).lastModified().toUTC();
     header.setGuid = QUuid::createUuid();
+    header.singleUser = host.isSingleUser(db->name);
     QStringList sources;
     {
         const QString dataCopy = snapshots.filePath(u"data"_s);
@@ -643,7 +644,8 @@ void runRestoreFileListOnly(const QString& disk, int file, TransferHost& host, R
 
 void runRestoreHeaderOnly(const QString& disk, TransferHost& host, ReplySink& reply)
 {
-    Q_UNUSED(host);
+    // SoftwareVersionMajor/Minor/Build: the server that wrote the set, here this one.
+    const SoftwareVersion version = host.softwareVersion();
     QFile device;
     QList<Message> errors;
     const std::optional<media::Media> media = openMedia(disk, device, errors);
@@ -729,7 +731,7 @@ void runRestoreHeaderOnly(const QString& disk, TransferHost& host, ReplySink& re
             h.userName,
             h.serverName,
             h.databaseName,
-            qint64(904),
+            qint64(version.databaseVersion),
             localTime(h.databaseCreationDate),
             QString::number(size),
             lsn(set.position, 1),
@@ -742,11 +744,11 @@ void runRestoreHeaderOnly(const QString& disk, TransferHost& host, ReplySink& re
             qint64(0),
             qint64(1033),
             qint64(196609),
-            qint64(150),
+            qint64(version.compatibilityLevel),
             qint64(4608),
-            qint64(15),
-            qint64(0),
-            qint64(2000),
+            qint64(version.major),
+            qint64(version.minor),
+            qint64(version.build),
             h.serverName,
             qint64(512),
             bindingId,
@@ -756,7 +758,7 @@ void runRestoreHeaderOnly(const QString& disk, TransferHost& host, ReplySink& re
             qint64(0),
             qint64(0),
             qint64(0),
-            qint64(0),
+            qint64(h.singleUser ? 1 : 0),
             qint64(1),
             qint64(0),
             qint64(0),
@@ -778,6 +780,63 @@ void runRestoreHeaderOnly(const QString& disk, TransferHost& host, ReplySink& re
         });
     }
     reply.done(DoneKind::Statement, qint64(media->sets.size()), false);
+}
+
+void runRestoreVerifyOnly(const RestoreRequest& request, TransferHost& host, ReplySink& reply)
+{
+    // "Verifies the backup but does not restore it, and checks to see that the backup set is
+    // complete and the entire backup is readable" ("RESTORE VERIFYONLY (Transact-SQL)",
+    // learn.microsoft.com/sql/t-sql/statements/restore-statements-verifyonly-transact-sql):
+    // here every header and both CRCs, the same checks RESTORE makes before it writes.
+    const auto failWith = [&](const QList<Message>& messages) {
+        fail(reply, Statement::VerifyOnly, messages);
+    };
+    QFile device;
+    QList<Message> errors;
+    const std::optional<media::Media> media = openMedia(request.disk, device, errors);
+    if (!media)
+        return failWith(errors);
+    if (request.file < 1 || request.file > media->sets.size())
+        return failWith({noSuchBackupSet(request.file, request.disk)});
+    const media::SetLocation& set = media->sets[request.file - 1];
+    const QList<media::FileEntry>& files = set.header.files;
+    if (std::count_if(files.begin(), files.end(), [](auto& f) { return f.type == 'D'; }) != 1 ||
+        std::count_if(files.begin(), files.end(), [](auto& f) { return f.type == 'L'; }) > 1)
+        return failWith({badMediaFamily(request.disk)});
+    if (!device.seek(set.payloadOffset))
+        return failWith({badMediaFamily(request.disk)});
+    // Read to nowhere: the bytes only feed the CRC.
+    class Discard : public QIODevice
+    {
+    protected:
+        qint64 readData(char*, qint64) override { return -1; }
+        qint64 writeData(const char*, qint64 size) override { return size; }
+    } sink;
+    sink.open(QIODevice::WriteOnly);
+    Copier copier(reply, set.header.payloadSize(), request.stats, host.throttleBytesPerSecond(),
+                  false, [] {});
+    Crc32 crc;
+    for (const media::FileEntry& file : files) {
+        switch (copier.copy(device, sink, file.size, crc)) {
+        case Copier::Result::Done:
+            break;
+        case Copier::Result::Cancelled:
+            return failWith({aborted()});
+        case Copier::Result::ReadFailed:
+            // The set ends before its files do: a cut file.
+            return failWith({readFailed(request.disk, 38)});
+        case Copier::Result::WriteFailed:
+            return failWith({badMediaFamily(request.disk)});
+        }
+    }
+    copier.finish();
+    const QByteArray stored = device.read(media::crcSize);
+    if (stored.size() != media::crcSize)
+        return failWith({readFailed(request.disk, 38)});
+    if (media::decodeU32(stored.constData()) != crc.value())
+        return failWith({badMediaFamily(request.disk)});
+    reply.message(info(3262, u"The backup set on file %1 is valid."_s.arg(request.file)));
+    reply.done(DoneKind::Statement, std::nullopt, false);
 }
 
 void runRestore(const RestoreRequest& request, TransferHost& host, ReplySink& reply)

@@ -53,6 +53,16 @@ struct BackupRecord
     qint64 backupSize = 0;
 };
 
+// The server's version as RESTORE HEADERONLY shows it (SoftwareVersionMajor, ...).
+struct SoftwareVersion
+{
+    int major = 15;
+    int minor = 0;
+    int build = 2000;
+    int compatibilityLevel = 150;
+    int databaseVersion = 904;
+};
+
 class TransferHost
 {
 public:
@@ -73,6 +83,13 @@ public:
     virtual qint64 throttleBytesPerSecond() = 0;
     // True once: the next backup or restore is to drop the connection half way.
     virtual bool takeTransferFault() = 0;
+    virtual SoftwareVersion softwareVersion() { return {}; }
+    // ALTER DATABASE ... SET SINGLE_USER is in force (HEADERONLY's IsSingleUser).
+    virtual bool isSingleUser(const QString& database)
+    {
+        Q_UNUSED(database);
+        return false;
+    }
 };
 
 // Each answers on reply with SQL Server's messages (3211 progress, 3014 at the end, the errors
@@ -81,6 +98,9 @@ void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& repl
 void runRestoreFileListOnly(const QString& disk, int file, TransferHost& host, ReplySink& reply);
 void runRestoreHeaderOnly(const QString& disk, TransferHost& host, ReplySink& reply);
 void runRestore(const RestoreRequest& request, TransferHost& host, ReplySink& reply);
+// RESTORE VERIFYONLY: reads backup set `request.file` to its end and checks it as RESTORE would,
+// writing nothing; 3262 "The backup set on file N is valid." when it is.
+void runRestoreVerifyOnly(const RestoreRequest& request, TransferHost& host, ReplySink& reply);
 
 // A path from a statement as a path of this machine (see ServerFiles.h).
 QString localPath(const QString& statementPath);

@@ -42,6 +42,10 @@ void fail(ReplySink& reply, Statement statement, const QList<Message>& messages)
     case Statement::HeaderOnly:
         what = u"RESTORE HEADERONLY"_s;
         break;
+    case Statement::VerifyOnly:
+        // RESTORE VERIFYONLY names itself so in its last message.
+        what = u"VERIFY DATABASE"_s;
+        break;
     }
     reply.message(error(3013, what + u" is terminating abnormally."_s));
     reply.done(DoneKind::Statement, std::nullopt, true);
@@ -70,6 +74,9 @@ QString osError(int code)
     case 33:
         text = u"The process cannot access the file because another process has locked a "
                u"portion of the file."_s;
+        break;
+    case 38:
+        text = u"Reached the end of the file."_s;
         break;
     case 112:
         text = u"There is not enough space on the disk."_s;

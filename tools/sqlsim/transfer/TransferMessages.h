@@ -15,7 +15,8 @@ enum class Statement
     Backup,
     Restore,
     FileList,
-    HeaderOnly
+    HeaderOnly,
+    VerifyOnly
 };
 
 Message info(int number, const QString& text);
