@@ -1,6 +1,7 @@
 #include "DatabaseFlows.h"
 
 #include "Connection.h"
+#include "DatabaseSessions.h"
 #include "DiskSpace.h"
 #include "FileHelpers.h"
 #include "FileStore.h"
@@ -154,8 +155,23 @@ void RestoreDB(FlowContext& context, const QString& databaseName, const QString&
     db::Connection& connection = context.connection;
     connection.setDefaultDatabase(u"master"_s);
     const FlowDisk disk(context);
-    MSSQLRestoreDB(databaseName, backupFile, restoreFolder, replace, connection, *disk,
-                   context.progress);
+    // Replacing a database others are in: with consent they are ended first, and the database
+    // is open to all again afterwards, whatever happens.
+    QList<DatabaseSession> others;
+    std::unique_ptr<SingleUserDatabase> alone;
+    if (replace)
+        alone = TakeDatabase(connection, context.ui, databaseName, context.closeSessions, others);
+    try {
+        MSSQLRestoreDB(databaseName, backupFile, restoreFolder, replace, connection, *disk,
+                       context.progress);
+    } catch (const std::exception& error) {
+        if (alone || others.isEmpty())
+            throw;
+        throw MyException(errorMessage(error) + u"\r\nБазу используют другие подключения: "_s +
+                          SessionsText(others) + u'.');
+    }
+    if (alone)
+        alone->release();
 
     if (extractFiles) {
         connection.setDefaultDatabase(databaseName);

@@ -32,6 +32,9 @@ struct FlowContext
     // Where the server's files are; the window keeps one for its connection. Without one, the
     // flow asks the server itself.
     ServerDisk* disk = nullptr;
+    // Other sessions in a database about to be restored over: ended (true), left to make the
+    // restore fail and be named in its error (false), or the operator asked (empty).
+    std::optional<bool> closeSessions = std::nullopt;
 };
 
 // A full backup, the application's files stored in the database first when addFiles is set.

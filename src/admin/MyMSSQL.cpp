@@ -262,7 +262,7 @@ QString comparablePath(QString path)
 // When a file of the restore would land on a file that is there already and is not the
 // replaced database's own (a copy restored beside its original), every file gets a name made
 // from the new database's name instead, as the server's own tools propose.
-void nameCopyFiles(const QString& databaseName, const QString& folder, bool replace,
+void nameCopyFiles(const QString& databaseName, const QString& folder,
                    QList<BackupFileEntry>& files, db::Connection& connection, ServerDisk& disk)
 {
     bool replacingItself = false;
@@ -271,8 +271,10 @@ void nameCopyFiles(const QString& databaseName, const QString& folder, bool repl
         u"SELECT name, filename FROM master.dbo.sysdatabases"_s, fileListTimeoutSeconds);
     for (rows->first(); !rows->eof(); rows->next()) {
         const QString name = platform::trimBlanks(rows->fieldText(u"name"_s)).toString();
+        // Restoring over an existing database (replaced, or refused without Replace): the
+        // files there are its own.
         if (name.compare(databaseName, Qt::CaseInsensitive) == 0)
-            replacingItself = replace;
+            replacingItself = true;
         else
             othersFiles.insert(
                 comparablePath(platform::trimBlanks(rows->fieldText(u"filename"_s)).toString()));
@@ -325,8 +327,10 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
                                                    fileListTimeoutSeconds);
         for (list->first(); !list->eof(); list->next()) {
             const QString type = list->fieldText(u"Type"_s).trimmed();
-            files.append({list->fieldText(u"LogicalName"_s), list->fieldText(u"PhysicalName"_s),
-                          type.isEmpty() ? QChar(u'D') : type.at(0).toUpper(), {}});
+            files.append({list->fieldText(u"LogicalName"_s),
+                          list->fieldText(u"PhysicalName"_s),
+                          type.isEmpty() ? QChar(u'D') : type.at(0).toUpper(),
+                          {}});
         }
     } catch (const db::DbError& error) {
         // The server could not read the file: say whose rights or disk, else pass it on as it is.
@@ -339,7 +343,7 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
     // restore starts.
     if (progress.pump)
         progress.pump();
-    nameCopyFiles(databaseName, folder, replace, files, connection, disk);
+    nameCopyFiles(databaseName, folder, files, connection, disk);
 
     const QString sql = RestoreStatement(databaseName, file, folder, files, replace);
     try {

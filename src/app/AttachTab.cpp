@@ -2,6 +2,7 @@
 
 #include "DBWorkU.h"
 #include "DatabaseList.h"
+#include "DatabaseSessions.h"
 #include "FileDrop.h"
 #include "MyMSSQL.h"
 #include "TextFieldKeys.h"
@@ -328,6 +329,10 @@ void TAttachTab::BDeleteDBClick()
     m_form->ReleaseConsoleSession();
     m_form->Connection.setDefaultDatabase(u"master"_s);
     try {
+        // Others in the database: ended with the operator's consent, else the server refuses.
+        QList<DatabaseSession> others;
+        const auto alone =
+            TakeDatabase(m_form->Connection, m_form->operatorUi(), name, std::nullopt, others);
         MSSQLDetachDB(name, m_form->Connection);
     } catch (...) {
         refreshAndSelect(row);
@@ -345,10 +350,15 @@ void TAttachTab::BReConnectDBClick()
     const QString dataFile = rowFileName(row);
     m_form->ReleaseConsoleSession();
     m_form->Connection.setDefaultDatabase(u"master"_s);
-    try {
-        MSSQLDetachDB(name, m_form->Connection);
-    } catch (const std::exception&) {
-        // Attached or not, the attach below decides.
+    {
+        QList<DatabaseSession> others;
+        const auto alone =
+            TakeDatabase(m_form->Connection, m_form->operatorUi(), name, std::nullopt, others);
+        try {
+            MSSQLDetachDB(name, m_form->Connection);
+        } catch (const std::exception&) {
+            // Attached or not, the attach below decides.
+        }
     }
     const bool windowsLogin = m_form->windowsLogin();
     try {

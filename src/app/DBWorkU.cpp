@@ -443,6 +443,8 @@ void TFormDB::RunRestoreCommand(const QStringList& arguments)
     // not get fail it: a script sees only the exit code.
     FlowContext context = flowContext();
     context.failOnUnwrittenFiles = true;
+    // Nobody to ask: other sessions are left alone, and a restore they block names them.
+    context.closeSessions = false;
     ::RestoreDB(context, databaseName, o.file, o.pathDb, installDir, o.replace, o.extractFiles,
                 o.showProgress, false);
 }

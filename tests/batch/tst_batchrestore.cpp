@@ -194,6 +194,34 @@ private slots:
 
     // A backup made without the files: the database is restored, and a script that asked for
     // the files is told there were none.
+    // A script cannot be asked: sessions in the database stay, the restore fails, and its error
+    // line says who holds the database.
+    void otherSessionsNamed()
+    {
+        BatchScene scene;
+        BATCH_STEP(scene.setUp());
+        const QString backupFile = scene.path(u"backups/plain.bak"_s);
+        QVERIFY(QDir().mkpath(scene.path(u"backups"_s)));
+        QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(backupFile)));
+        OdbcClient other;
+        other.setAppName(u"nightly-report"_s);
+        QVERIFY(other.connect(scene.port(), u"sa"_s, scene.password(), u"ostrel_ts"_s));
+        RunResult r;
+        BATCH_STEP(scene.run({u"-restore_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + backupFile,
+                              u"/path_db:"_s + scene.path(u"restored"_s), u"/replace_db"_s,
+                              u"/not_show_form"_s},
+                             r));
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.exceptionLines().size(), 1);
+        const QString line = r.exceptionLines().constFirst();
+        QVERIFY2(line.startsWith(exceptionPrefix + u"Не удалось восстановить базу."_s),
+                 qPrintable(r.err));
+        QVERIFY2(line.contains(u" Базу используют другие подключения: 1 (sa — "_s),
+                 qPrintable(r.err));
+        QVERIFY2(line.contains(u", nightly-report)."_s), qPrintable(r.err));
+        QVERIFY(other.exec(u"SELECT 1"_s).ok); // nobody was thrown out
+    }
+
     void restoreWithoutStore_data()
     {
         QTest::addColumn<QStringList>("options");

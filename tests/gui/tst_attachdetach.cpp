@@ -250,6 +250,7 @@ private slots:
     {
         QVERIFY(m_sim.exec(u"CREATE DATABASE busy"_s));
         OdbcClient other;
+        other.setAppName(u"other-client"_s);
         QVERIFY(other.connect(m_sim.port(), u"sa"_s, m_sim.password(), u"busy"_s));
         ProgramFolder folder;
         ScriptedOperatorUi ui;
@@ -257,13 +258,42 @@ private slots:
         auto* list = form->findChild<QTableWidget*>(u"ListDB"_s);
         list->setCurrentCell(int(listedNames(*form).indexOf(u"busy"_s)), 0);
         const qsizetype lists = m_sim.count(u"batch: SELECT * FROM master.dbo.sysdatabases"_s);
-        ui.answers = {true};
+        // Yes to the detach, No to ending the other session.
+        ui.answers = {true, false};
         click(*form, u"BDeleteDB"_s);
-        QCOMPARE(ui.shown.size(), 2);
-        QCOMPARE(ui.shown[1].icon, OperatorUi::Icon::Error);
-        QVERIFY2(ui.shown[1].text.contains(u"busy"_s), qPrintable(ui.shown[1].text));
+        QCOMPARE(ui.shown.size(), 3);
+        QCOMPARE(ui.shown[1].icon, OperatorUi::Icon::Question);
+        QVERIFY2(
+            ui.shown[1].text.startsWith(u"База используется другими подключениями: 1 (sa — "_s),
+            qPrintable(ui.shown[1].text));
+        QVERIFY2(ui.shown[1].text.endsWith(u", other-client). Отключить их?"_s),
+                 qPrintable(ui.shown[1].text));
+        QCOMPARE(ui.shown[2].icon, OperatorUi::Icon::Error);
+        QVERIFY2(ui.shown[2].text.contains(u"busy"_s), qPrintable(ui.shown[2].text));
         QCOMPARE(m_sim.count(u"batch: SELECT * FROM master.dbo.sysdatabases"_s), lists + 1);
         QVERIFY(listedNames(*form).contains(u"busy"_s));
+        QVERIFY(other.exec(u"SELECT 1"_s).ok);
+    }
+
+    // With the operator's consent the other sessions are ended and the database detached.
+    void detachEndingOtherSessions()
+    {
+        QVERIFY(m_sim.exec(u"CREATE DATABASE busy_ended"_s));
+        OdbcClient other;
+        other.setAppName(u"other-client"_s);
+        QVERIFY(other.connect(m_sim.port(), u"sa"_s, m_sim.password(), u"busy_ended"_s));
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        form->findChild<QTableWidget*>(u"ListDB"_s)
+            ->setCurrentCell(int(listedNames(*form).indexOf(u"busy_ended"_s)), 0);
+        ui.answers = {true, true};
+        click(*form, u"BDeleteDB"_s);
+        QCOMPARE(ui.shown.size(), 2);
+        QVERIFY(ui.shown[1].text.startsWith(u"База используется другими подключениями: 1"_s));
+        QVERIFY(!databases().contains(u"busy_ended"_s));
+        QVERIFY(!listedNames(*form).contains(u"busy_ended"_s));
+        QVERIFY(!other.exec(u"SELECT 1"_s).ok); // its session was ended
     }
 
     void reconnect_data()

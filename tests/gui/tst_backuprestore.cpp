@@ -20,6 +20,7 @@ class TestBackupRestore : public QObject
     Q_OBJECT
 
     LoggedSqlsim m_sim;
+    QTemporaryDir m_restored; // files of databases restored here outlive each test's folders
 
 private slots:
     void initTestCase()
@@ -136,6 +137,65 @@ private slots:
         QCOMPARE(ui.shown[1].text, u"База данных \"APP\" существует.\r\nДля ее замены поставьте "
                                    u"галочку заменить\r\n"_s);
         QCOMPARE(m_sim.log().size(), before);
+    }
+
+    // A restore over a database others are in: with consent they are ended and the database is
+    // open to all afterwards, also when the restore fails; without it the server's refusal.
+    void restoreOverDatabaseInUse_data()
+    {
+        QTest::addColumn<bool>("consent");
+        QTest::addColumn<bool>("damaged");
+        QTest::newRow("ended, restored") << true << false;
+        QTest::newRow("ended, the restore fails") << true << true;
+        QTest::newRow("left alone") << false << false;
+    }
+    void restoreOverDatabaseInUse()
+    {
+        QFETCH(bool, consent);
+        QFETCH(bool, damaged);
+        ProgramFolder folder;
+        folder.write(u"settings.ini"_s, m_sim.settings());
+        const QString backup = folder.path() + u"app.bak"_s;
+        QVERIFY(m_sim.exec(u"BACKUP DATABASE app TO DISK = N'"_s + backup + u"' WITH INIT"_s));
+        if (damaged) {
+            QFile file(backup);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.resize(file.size() / 2));
+        }
+        OdbcClient other;
+        other.setAppName(u"other-client"_s);
+        QVERIFY(other.connect(m_sim.port(), u"sa"_s, m_sim.password(), u"app"_s));
+        ScriptedOperatorUi ui;
+        dbsetupApp()->setErrorReporter(&ui);
+        TFormDB form(ui, folder.path());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.findChild<QLineEdit*>(u"BackupFileName"_s)->setText(backup);
+        form.findChild<QLineEdit*>(u"RestoreDBName"_s)->setText(u"app"_s);
+        form.findChild<QLineEdit*>(u"RestoreToDirectory"_s)->setText(m_restored.path());
+        form.findChild<QCheckBox*>(u"isReplaceDB"_s)->setChecked(true);
+        ui.answers = {true, consent};
+        QTest::mouseClick(form.findChild<QPushButton*>(u"BRestoreDB"_s), Qt::LeftButton);
+        QCOMPARE(ui.shown.size(), 3);
+        QVERIFY2(
+            ui.shown[1].text.startsWith(u"База используется другими подключениями: 1 (sa — "_s),
+            qPrintable(ui.shown[1].text));
+        if (consent && !damaged) {
+            QCOMPARE(ui.shown[2].text, u"База восстановлена."_s);
+        } else {
+            // The server's refusal: the file list of a damaged backup, or the database in use.
+            QCOMPARE(ui.shown[2].icon, OperatorUi::Icon::Error);
+            const QString expected = damaged ? u"incorrectly formed"_s : u"in use"_s;
+            QVERIFY2(ui.shown[2].text.contains(expected), qPrintable(ui.shown[2].text));
+        }
+        QCOMPARE(other.exec(u"SELECT 1"_s).ok, !consent);
+        OdbcClient check;
+        QVERIFY(check.connect(m_sim.port(), u"sa"_s, m_sim.password()));
+        QCOMPARE(flatten(check
+                             .exec(u"SELECT user_access_desc FROM sys.databases WHERE name = "
+                                   u"'app'"_s)
+                             .resultSets.value(0)),
+                 QStringList{u"MULTI_USER"_s});
     }
 
     // The line under the file field says what the named backup holds, or why the server cannot
