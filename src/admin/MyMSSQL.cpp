@@ -154,6 +154,22 @@ void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
         previous->discard();
 }
 
+void MSSQLVerifyBackup(const QString& backupFile, db::Connection& connection,
+                       const ServerProgress& progress)
+{
+    try {
+        if (!connection.isOpen())
+            connection.open();
+        connection.executeAsync(u"RESTORE VERIFYONLY FROM DISK = N'"_s +
+                                    sqltext::literalBody(backupFile) + u"' WITH STATS = 10"_s,
+                                percentHandler(progress));
+        waitForServer(connection, progress);
+    } catch (const std::exception& error) {
+        throw MyException({}, u"Резервная копия \""_s + backupFile + u"\" не прошла проверку."_s,
+                          &error);
+    }
+}
+
 qint64 DatabaseSizeBytes(const QString& spaceUsedText)
 {
     const QString unit = spaceUsedText.right(2);
@@ -325,8 +341,10 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
                                                    fileListTimeoutSeconds);
         for (list->first(); !list->eof(); list->next()) {
             const QString type = list->fieldText(u"Type"_s).trimmed();
-            files.append({list->fieldText(u"LogicalName"_s), list->fieldText(u"PhysicalName"_s),
-                          type.isEmpty() ? QChar(u'D') : type.at(0).toUpper(), {}});
+            files.append({list->fieldText(u"LogicalName"_s),
+                          list->fieldText(u"PhysicalName"_s),
+                          type.isEmpty() ? QChar(u'D') : type.at(0).toUpper(),
+                          {}});
         }
     } catch (const db::DbError& error) {
         // The server could not read the file: say whose rights or disk, else pass it on as it is.
