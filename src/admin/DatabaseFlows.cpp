@@ -78,7 +78,7 @@ private:
 } // namespace
 
 void BackupDB(FlowContext& context, const QString& databaseName, const QString& installDir,
-              const QString& backupFile, bool addFiles, bool showProgress)
+              const QString& backupFile, bool addFiles, bool showProgress, bool verify)
 {
     if (databaseName.isEmpty())
         return;
@@ -138,13 +138,18 @@ void BackupDB(FlowContext& context, const QString& databaseName, const QString& 
     const QString description =
         IsRemovableDrive(backupFile, context.apprNamePathName, GetSystemDir());
     MSSQLBackupDB(databaseName, backupFile, description, connection, *disk, context.progress);
+    const QString verified = u"Резервная копия проверена."_s;
+    if (verify) {
+        MSSQLVerifyBackup(backupFile, connection, context.progress);
+        context.ui.note(verified);
+    }
 
     operation.finish();
     if (showProgress)
         context.ui.showMessage(OperatorUi::Icon::Plain, applicationTitle(),
                                u"Резервное копирование базы \""_s + databaseName +
                                    u"\" успешно завершено."_s + u"\r\n"_s + u"Файл копии: "_s +
-                                   backupFile);
+                                   backupFile + (verify ? u"\r\n"_s + verified : QString()));
 }
 
 void RestoreDB(FlowContext& context, const QString& databaseName, const QString& backupFile,

@@ -37,11 +37,12 @@ struct FlowContext
     std::optional<bool> closeSessions = std::nullopt;
 };
 
-// A full backup, the application's files stored in the database first when addFiles is set.
+// A full backup, the application's files stored in the database first when addFiles is set,
+// and the file read back by the server (RESTORE VERIFYONLY) when verify is set.
 // Returns normally after a backup, after the operator declined to go on without the files, and
 // at once for an empty name; every other failure throws, after the progress window is closed.
 void BackupDB(FlowContext& context, const QString& databaseName, const QString& installDir,
-              const QString& backupFile, bool addFiles, bool showProgress);
+              const QString& backupFile, bool addFiles, bool showProgress, bool verify = false);
 
 // Restores under a name into a folder, then writes the stored application files back into the
 // installation folder when extractFiles is set.

@@ -154,6 +154,22 @@ void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
         previous->discard();
 }
 
+void MSSQLVerifyBackup(const QString& backupFile, db::Connection& connection,
+                       const ServerProgress& progress)
+{
+    try {
+        if (!connection.isOpen())
+            connection.open();
+        connection.executeAsync(u"RESTORE VERIFYONLY FROM DISK = N'"_s +
+                                    sqltext::literalBody(backupFile) + u"' WITH STATS = 10"_s,
+                                percentHandler(progress));
+        waitForServer(connection, progress);
+    } catch (const std::exception& error) {
+        throw MyException({}, u"Резервная копия \""_s + backupFile + u"\" не прошла проверку."_s,
+                          &error);
+    }
+}
+
 qint64 DatabaseSizeBytes(const QString& spaceUsedText)
 {
     const QString unit = spaceUsedText.right(2);

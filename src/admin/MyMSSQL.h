@@ -37,6 +37,11 @@ void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
                    const QString& description, db::Connection& connection, ServerDisk& disk,
                    const ServerProgress& progress);
 
+// Has the server read the backup file whole and check it (RESTORE VERIFYONLY). Throws
+// MyException naming the file, with the server's error, when the backup is not sound.
+void MSSQLVerifyBackup(const QString& backupFile, db::Connection& connection,
+                       const ServerProgress& progress);
+
 // Size of the connection's current database from sp_spaceused ("2.75 MB", "1024.00 KB").
 qint64 GetDBSize(db::Connection& connection);
 qint64 DatabaseSizeBytes(const QString& spaceUsedText);

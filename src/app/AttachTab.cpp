@@ -58,6 +58,10 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
             browse(ui->DBLogFileName, u"Журнал транзакций|*.LDF|All files (*.*)|*.*"_s);
         });
     });
+    // The operator's choice holds for the next start; start-up's own setting is no click.
+    connect(ui->isVerifyBackup, &QCheckBox::clicked, this, [this](bool on) {
+        guarded([this, on] { m_form->rememberSetting(u"verify_backup"_s, on ? u"1"_s : u"0"_s); });
+    });
     new FileDrop(ui->DBFileName);
     new FileDrop(ui->DBLogFileName);
     connect(ui->DBName, &QComboBox::editTextChanged, this,
@@ -261,7 +265,8 @@ void TAttachTab::BBackupDBClick()
     }
     if (!file)
         return;
-    m_form->BackupDB(name, m_form->_InstallDir, *file, ui->isFileInDB->isChecked(), true);
+    m_form->BackupDB(name, m_form->_InstallDir, *file, ui->isFileInDB->isChecked(), true,
+                     ui->isVerifyBackup->isChecked());
 }
 
 void TAttachTab::browse(QLineEdit* field, const QString& filter)

@@ -4,6 +4,7 @@
 #include "BackupFileName.h"
 #include "CommandLine.h"
 #include "FormPlacement.h"
+#include "IniFile.h"
 #include "MyException.h"
 #include "MyMSSQL.h"
 #include "ProgramVersion.h"
@@ -15,6 +16,7 @@
 #include "ui_RestoreTab.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QSignalBlocker>
@@ -367,11 +369,20 @@ void TFormDB::showServerPercent(int percent)
 }
 
 void TFormDB::BackupDB(const QString& databaseName, const QString& installDir,
-                       const QString& backupFile, bool addFiles, bool showProgress)
+                       const QString& backupFile, bool addFiles, bool showProgress, bool verify)
 {
     ReleaseConsoleSession();
     FlowContext context = flowContext();
-    ::BackupDB(context, databaseName, installDir, backupFile, addFiles, showProgress);
+    ::BackupDB(context, databaseName, installDir, backupFile, addFiles, showProgress, verify);
+}
+
+void TFormDB::rememberSetting(const QString& key, const QString& value)
+{
+    const QString path = m_programDir + u"settings.ini"_s;
+    if (!platform::writeIniValue(path, u"other"_s, key, value))
+        m_operator.showMessage(OperatorUi::Icon::Warning, u"Внимание"_s,
+                               u"Не удалось сохранить настройку в файле \""_s +
+                                   QDir::toNativeSeparators(path) + u"\"."_s);
 }
 
 void TFormDB::RestoreDB(const QString& databaseName, const QString& backupFile,

@@ -103,7 +103,10 @@ public:
 
     // Backup and restore with the window's state (the flows themselves live in src/admin).
     void BackupDB(const QString& databaseName, const QString& installDir, const QString& backupFile,
-                  bool addFiles, bool showProgress);
+                  bool addFiles, bool showProgress, bool verify = false);
+    // Keeps one of the operator's choices in settings.ini for the next start; a file that cannot
+    // be written is said once, and the choice holds for this run.
+    void rememberSetting(const QString& key, const QString& value);
     void RestoreDB(const QString& databaseName, const QString& backupFile,
                    const QString& restoreFolder, const QString& installDir, bool replace,
                    bool extractFiles, bool showProgress, bool askVersion);

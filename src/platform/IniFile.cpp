@@ -2,6 +2,12 @@
 
 #include "TextDecoding.h"
 
+#include <QFileInfo>
+#include <QSaveFile>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
 namespace platform {
 
 namespace {
@@ -125,6 +131,118 @@ QStringList IniFile::keys(const QString& section) const
     for (const Entry& e : m_sections[*s].entries)
         names.append(e.key);
     return names;
+}
+
+namespace {
+
+enum class IniEncoding
+{
+    Utf16,
+    Utf8Bom,
+    Utf8,
+    Windows1251
+};
+
+IniEncoding encodingOf(const QByteArray& bytes)
+{
+    if (bytes.startsWith("\xff\xfe"))
+        return IniEncoding::Utf16;
+    if (bytes.startsWith("\xef\xbb\xbf"))
+        return IniEncoding::Utf8Bom;
+    // The reader's own rule: valid UTF-8 is UTF-8, anything else Windows-1251.
+    return QString::fromUtf8(bytes).toUtf8() == bytes ? IniEncoding::Utf8
+                                                      : IniEncoding::Windows1251;
+}
+
+QByteArray encode(const QString& text, IniEncoding encoding)
+{
+    switch (encoding) {
+    case IniEncoding::Utf16: {
+        QByteArray bytes("\xff\xfe", 2);
+        bytes.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+        return bytes;
+    }
+    case IniEncoding::Utf8Bom:
+        return QByteArray("\xef\xbb\xbf") + text.toUtf8();
+    case IniEncoding::Utf8:
+        return text.toUtf8();
+    case IniEncoding::Windows1251:
+        return encodeWindows1251(text);
+    }
+    return text.toUtf8();
+}
+
+// "[name]" of a line, as the reader takes it; nothing for any other line.
+std::optional<QString> sectionName(QStringView line)
+{
+    line = trimBlanks(line);
+    if (line.isEmpty() || line.front() != u'[')
+        return std::nullopt;
+    const qsizetype close = line.indexOf(u']');
+    if (close < 0)
+        return std::nullopt;
+    return trimBlanks(line.sliced(1, close - 1)).toString();
+}
+
+// The key of a "key=value" line, as the reader takes it; empty for any other line.
+QString keyName(QStringView line)
+{
+    line = trimBlanks(line);
+    if (line.isEmpty() || line.front() == u';')
+        return {};
+    const qsizetype eq = line.indexOf(u'=');
+    return eq < 0 ? QString() : trimBlanks(line.first(eq)).toString();
+}
+
+} // namespace
+
+bool writeIniValue(const QString& path, const QString& section, const QString& key,
+                   const QString& value)
+{
+    const std::optional<QByteArray> bytes = readConfigFile(path);
+    if (!bytes && QFileInfo::exists(path))
+        return false; // there, but not a file this reader would take: left alone
+    const IniEncoding encoding = bytes ? encodingOf(*bytes) : IniEncoding::Utf8;
+    const QString text = bytes ? decodeConfigText(*bytes) : QString();
+    const QString lineEnd = text.isEmpty() || text.contains(u"\r\n"_s) ? u"\r\n"_s : u"\n"_s;
+
+    QStringList lines = text.split(lineEnd);
+    if (!lines.isEmpty() && lines.back().isEmpty())
+        lines.removeLast(); // the file's last line end
+    const QString entry = key + u'=' + value;
+
+    bool inSection = false;
+    bool firstSectionPassed = false;
+    qsizetype insertAt = -1; // after the last non-blank line of the section's first occurrence
+    bool replaced = false;
+    for (qsizetype i = 0; i < lines.size() && !replaced; ++i) {
+        if (const std::optional<QString> name = sectionName(lines[i])) {
+            firstSectionPassed = firstSectionPassed || (inSection && insertAt >= 0);
+            inSection = name->compare(section, Qt::CaseInsensitive) == 0;
+            if (inSection && !firstSectionPassed)
+                insertAt = i + 1;
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (keyName(lines[i]).compare(key, Qt::CaseInsensitive) == 0) {
+            lines[i] = entry;
+            replaced = true;
+        } else if (!firstSectionPassed && !trimBlanks(lines[i]).isEmpty()) {
+            insertAt = i + 1;
+        }
+    }
+    if (!replaced && insertAt >= 0) {
+        lines.insert(insertAt, entry);
+    } else if (!replaced) {
+        if (!lines.isEmpty() && !trimBlanks(lines.back()).isEmpty())
+            lines.append(QString());
+        lines.append(u'[' + section + u']');
+        lines.append(entry);
+    }
+    QSaveFile out(path);
+    return out.open(QIODevice::WriteOnly) &&
+           out.write(encode(lines.join(lineEnd) + lineEnd, encoding)) >= 0 && out.commit();
 }
 
 } // namespace platform

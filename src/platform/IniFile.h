@@ -48,4 +48,12 @@ private:
     QHash<QString, qsizetype> m_index; // folded section name -> position in m_sections
 };
 
+// Sets one value of an INI file as the program's reader will find it: the first such key of the
+// section is rewritten in place, a missing key is added at the end of the section's first
+// occurrence, a missing section at the end of the file. The file keeps its encoding (UTF-16LE,
+// UTF-8, Windows-1251), its line ends and every other line; a new file is UTF-8 with CR LF.
+// The file is replaced whole or not at all; false when it cannot be written.
+bool writeIniValue(const QString& path, const QString& section, const QString& key,
+                   const QString& value);
+
 } // namespace platform

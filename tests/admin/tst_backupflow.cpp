@@ -3,6 +3,7 @@
 // connection lost half-way.
 #include "Connection.h"
 #include "DatabaseFlows.h"
+#include "MyException.h"
 #include "MyMSSQL.h"
 #include "OdbcClient.h"
 #include "ScriptedOperatorUi.h"
@@ -77,6 +78,41 @@ private slots:
         QVERIFY2(m_sim.start(), m_sim.stderrText().constData());
         QVERIFY(exec(u"CREATE DATABASE shop"_s));
         QVERIFY(exec(u"CREATE TABLE shop.dbo.t (a int); INSERT INTO shop.dbo.t VALUES (1)"_s));
+    }
+
+    // Verification reads the new backup back: said in the success message (and to a script);
+    // a backup the server finds damaged names the file, with the server's words.
+    void verifiedBackup()
+    {
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        const QString file = path(u"verified/shop.bak"_s);
+        BackupDB(ctx, u"shop"_s, QString(), file, false, true, true);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].text, u"Резервное копирование базы \"shop\" успешно завершено.\r\n"
+                                   u"Файл копии: "_s +
+                                       file + u"\r\nРезервная копия проверена."_s);
+        QVERIFY(ui.notes.contains(u"Резервная копия проверена."_s));
+        QVERIFY(ui.percents.contains(100));
+
+        // Cut short, as a copy to a full stick would leave it.
+        const QString damaged = path(u"verified/damaged.bak"_s);
+        QVERIFY(QFile::copy(file, damaged));
+        QFile cut(damaged);
+        QVERIFY(cut.open(QIODevice::ReadWrite) && cut.resize(cut.size() - 100));
+        cut.close();
+        QString message;
+        try {
+            MSSQLVerifyBackup(damaged, *c, {});
+        } catch (const std::exception& error) {
+            message = errorMessage(error);
+        }
+        QVERIFY2(message.startsWith(u"Резервная копия \""_s + damaged +
+                                    u"\" не прошла проверку.\r\n\r\n"_s),
+                 qPrintable(message));
+        QVERIFY2(message.contains(u"3241"_s) || message.contains(u"incorrectly formed"_s),
+                 qPrintable(message));
     }
 
     void emptyNameDoesNothing()

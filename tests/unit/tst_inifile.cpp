@@ -1,7 +1,9 @@
 #include "IniFile.h"
 #include "TextDecoding.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,6 +38,9 @@ private slots:
 
     void value_data();
     void value();
+    void writeValue_data();
+    void writeValue();
+    void writeValueRefusesWhatItCannotWrite();
     void containsAndDefault();
     void sectionsAndKeysKeepFileOrder();
     void longValueIsCut_data();
@@ -323,6 +328,80 @@ void TestIniFile::missingFileIsEmpty()
         QCOMPARE(ini.value(u"s"_s, u"k"_s, u"d"_s), u"d"_s);
         QVERIFY(!ini.contains(u"s"_s, u"k"_s));
     }
+}
+
+// The bytes of a text in one of the encodings a settings file may have.
+static QByteArray encoded(const QString& text, const QString& encoding)
+{
+    if (encoding == u"utf-16"_s) {
+        QByteArray bytes("\xff\xfe", 2);
+        bytes.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+        return bytes;
+    }
+    if (encoding == u"utf-8 bom"_s)
+        return QByteArray("\xef\xbb\xbf") + text.toUtf8();
+    if (encoding == u"windows-1251"_s)
+        return platform::encodeWindows1251(text);
+    return text.toUtf8();
+}
+
+void TestIniFile::writeValue_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QString>("after");
+
+    const QString db = u"[db]\r\nserver=.\\sqlexpress\r\n"_s;
+    QTest::newRow("replaced in place, other lines kept")
+        << db + u"[other]\r\n; a comment\r\nVERIFY_BACKUP = 0\r\ninstall_dir=C:\\Программа\r\n"_s
+        << u"utf-8"_s
+        << db + u"[other]\r\n; a comment\r\nverify_backup=1\r\ninstall_dir=C:\\Программа\r\n"_s;
+    QTest::newRow("added at the end of its section")
+        << u"[other]\r\ninstall_dir=C:\\App\r\n\r\n[db]\r\nserver=x\r\n"_s << u"windows-1251"_s
+        << u"[other]\r\ninstall_dir=C:\\App\r\nverify_backup=1\r\n\r\n[db]\r\nserver=x\r\n"_s;
+    QTest::newRow("section added at the end")
+        << db << u"utf-16"_s << db + u"\r\n[other]\r\nverify_backup=1\r\n"_s;
+    QTest::newRow("only the first of equal keys, as the reader takes it")
+        << u"[Other]\nverify_backup=0\nverify_backup=0\n"_s << u"utf-8 bom"_s
+        << u"[Other]\nverify_backup=1\nverify_backup=0\n"_s;
+    QTest::newRow("the key in a second part of the section")
+        << u"[other]\r\na=1\r\n[db]\r\nb=2\r\n[other]\r\nverify_backup=0\r\n"_s << u"utf-8"_s
+        << u"[other]\r\na=1\r\n[db]\r\nb=2\r\n[other]\r\nverify_backup=1\r\n"_s;
+    QTest::newRow("a file without its last line end")
+        << u"[other]\r\na=1"_s << u"utf-8"_s << u"[other]\r\na=1\r\nverify_backup=1\r\n"_s;
+    QTest::newRow("no file: a new one")
+        << QString() << QString() << u"[other]\r\nverify_backup=1\r\n"_s;
+}
+
+void TestIniFile::writeValue()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, encoding);
+    QFETCH(QString, after);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"settings.ini"_s);
+    if (!encoding.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(encoded(before, encoding));
+    }
+    QVERIFY(platform::writeIniValue(path, u"other"_s, u"verify_backup"_s, u"1"_s));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), encoded(after, encoding.isEmpty() ? u"utf-8"_s : encoding));
+    QCOMPARE(IniFile::load(path).value(u"other"_s, u"verify_backup"_s), u"1"_s);
+}
+
+void TestIniFile::writeValueRefusesWhatItCannotWrite()
+{
+    QTemporaryDir dir;
+    // A folder where the file should be: left alone.
+    QVERIFY(QDir(dir.path()).mkdir(u"settings.ini"_s));
+    QVERIFY(!platform::writeIniValue(dir.filePath(u"settings.ini"_s), u"other"_s, u"k"_s, u"1"_s));
+    QVERIFY(QFileInfo(dir.filePath(u"settings.ini"_s)).isDir());
+    // A folder that does not exist.
+    QVERIFY(
+        !platform::writeIniValue(dir.filePath(u"none/settings.ini"_s), u"other"_s, u"k"_s, u"1"_s));
 }
 
 QTEST_GUILESS_MAIN(TestIniFile)
