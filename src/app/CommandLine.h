@@ -20,6 +20,7 @@ struct BackupOptions
 {
     bool showProgress = true;
     bool addFiles = true;
+    bool verify = false; // read the written backup back with RESTORE VERIFYONLY
     QString dbName;
     QString file;
     QString fileUdl;
@@ -32,6 +33,7 @@ struct RestoreOptions
     bool showProgress = true;
     bool extractFiles = false;
     bool replace = true;
+    bool closeConnections = false; // end other sessions of the database before restoring
     QString dbName;
     QString file;
     QString pathDb;
@@ -43,3 +45,17 @@ struct RestoreOptions
 BackupOptions parseBackupOptions(const QStringList& arguments);
 // "/restore_file" turns extraction on, as its name says; "/not_restore_file" off.
 RestoreOptions parseRestoreOptions(const QStringList& arguments);
+
+// Requests answered on stdout without a window or a server: the usage and the version.
+enum class InfoRequest
+{
+    None,
+    Help,    // "--help", "-help", "-h", "-?", "/?", "/help", "/h" (any case)
+    Version, // "--version", "-version", "-v", "/version", "/v" (any case)
+};
+
+// Only the first argument after the program counts, as for the batch modes.
+InfoRequest infoRequestOf(const QStringList& arguments);
+
+// The usage of both batch modes: every option, the exit codes and examples.
+QString usageText();

@@ -442,7 +442,12 @@ void TFormDB::RunBackupCommand(const QStringList& arguments)
     // The flow does nothing for an empty name; a script must not read that as a backup made.
     if (databaseName.isEmpty())
         throw MyException(u"Не задано имя базы данных для резервного копирования."_s);
-    BackupDB(databaseName, installDir, o.file, o.addFiles, o.showProgress);
+    BackupDB(databaseName, installDir, o.file, o.addFiles, o.showProgress, o.verify);
+    // A script's log names what was made, whatever the progress flag; a window's operator has
+    // the message box. Only the window's operator can decline the files question, which makes no
+    // backup, and its notes are shown nowhere.
+    m_operator.note(u"Резервная копия базы \""_s + databaseName + u"\" записана в файл \""_s +
+                    o.file + u"\"."_s);
 }
 
 void TFormDB::RunRestoreCommand(const QStringList& arguments)
@@ -450,14 +455,31 @@ void TFormDB::RunRestoreCommand(const QStringList& arguments)
     const RestoreOptions o = parseRestoreOptions(arguments);
     const QString installDir = o.installDir.isEmpty() ? _InstallDir : o.installDir;
     const QString databaseName = connectForBatch(o.dbName, o.fileUdl, o.connectionString);
+    // Whether the restore replaced a database is the first thing a script's log is read for; an
+    // unanswered question leaves it unsaid rather than failing a restore that can go on.
+    std::optional<bool> existed;
+    try {
+        const auto found = Connection.openRecordSet(
+            u"SELECT DB_ID(N'"_s + QString(databaseName).replace(u"'"_s, u"''"_s) + u"') AS id"_s,
+            Connection.commandTimeout());
+        if (!found->isEmpty())
+            existed = !found->isNull(u"id"_s);
+    } catch (const std::exception&) {
+    }
     // A batch run never asks about program versions, and application files it asked for and did
     // not get fail it: a script sees only the exit code.
     FlowContext context = flowContext();
     context.failOnUnwrittenFiles = true;
-    // Nobody to ask: other sessions are left alone, and a restore they block names them.
-    context.closeSessions = false;
+    // Nobody to ask: other sessions are ended only when the script says so; otherwise they are
+    // left alone, and a restore they block names them.
+    context.closeSessions = o.closeConnections;
     ::RestoreDB(context, databaseName, o.file, o.pathDb, installDir, o.replace, o.extractFiles,
                 o.showProgress, false);
+    QString summary =
+        u"База \""_s + databaseName + u"\" восстановлена из файла \""_s + o.file + u"\""_s;
+    if (existed)
+        summary += *existed ? u" (заменена существующая база)"_s : u" (новая база)"_s;
+    m_operator.note(summary + u'.');
 }
 
 void TFormDB::ServerExit()

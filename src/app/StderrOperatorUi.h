@@ -2,6 +2,9 @@
 
 #include "OperatorUi.h"
 
+#include <QStringList>
+#include <exception>
+
 // The operator of a batch run on a machine without a display: every message is a stderr line,
 // questions are answered on their own (Yes: a nightly backup goes on), nothing is chosen in a
 // dialog.
@@ -31,5 +34,21 @@ public:
 // cuts the line short or reaches the terminal as a command.
 void printStderrLine(const QString& text);
 
-// Whether this process has no display to show windows on.
-bool hasNoDisplay();
+// The platform the program was told to use: "-platform NAME" among the arguments (arguments[0]
+// is the program), else QT_QPA_PLATFORM; empty when Qt is left to choose.
+QString chosenPlatform(const QStringList& arguments);
+
+// Whether this process has no display to show windows on: a platform without one ("offscreen",
+// "minimal") was chosen, or none was chosen and neither an X display (DISPLAY) nor a Wayland
+// display (WAYLAND_DISPLAY) accepts a connection. The display is asked, not only named: Qt ends
+// the process when it cannot open the display it was given, and a stale DISPLAY after ssh ended
+// still names one.
+bool hasNoDisplay(const QStringList& arguments);
+
+// The one line a window run without a display ends with (exit code 2).
+QString noDisplayText();
+
+// The report of an error that ended a run without a display, as stderr lines: the unhandled-error
+// line, and for a refused connection the server's or driver's reason on a line of its own after
+// it, so that a script's log says why.
+QStringList unattendedErrorLines(const std::exception& error, const QString& module);

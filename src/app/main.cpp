@@ -3,6 +3,7 @@
 #include "DbSetupApplication.h"
 #include "FStatus.h"
 #include "FormPlacement.h"
+#include "ProgramVersion.h"
 #include "QtOperatorUi.h"
 #include "StderrOperatorUi.h"
 
@@ -12,6 +13,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -48,25 +50,55 @@ void scheduleReviewHooks(QWidget& window)
     });
 }
 
-bool isBatchRun(int argc, char* argv[])
+// The arguments before Qt has seen them: whether there will be a window decides how Qt starts.
+QStringList rawArguments(int argc, char* argv[])
 {
     QStringList arguments;
-    for (int i = 0; i < std::min(argc, 2); ++i)
+    for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    return batchModeOf(arguments) != BatchMode::None;
+    return arguments;
+}
+
+void printStdout(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+// --help and --version need neither a display nor a server.
+std::optional<int> answerInfoRequest(int argc, char* argv[], const QStringList& arguments)
+{
+    switch (infoRequestOf(arguments)) {
+    case InfoRequest::Help:
+        printStdout(usageText());
+        return 0;
+    case InfoRequest::Version: {
+        // The version resource is read from the program's own file, which Qt locates.
+        const QCoreApplication core(argc, argv);
+        const QString version = ProgramVersionText();
+        printStdout(u"dbsetup "_s +
+                    (version.isEmpty() ? QStringLiteral(DBSETUP_VERSION) : version) + u'\n');
+        return 0;
+    }
+    case InfoRequest::None:
+        break;
+    }
+    return std::nullopt;
 }
 
 // An error that ended a batch run: a stop box titled "Application Error", or one stderr line
 // without a display; the exit code says the rest.
 void reportUnhandled(const std::exception& error, bool unattended)
 {
-    const QString text =
-        applicationErrorText(error, QCoreApplication::applicationFilePath().section(u'/', -1));
+    const QString module = QCoreApplication::applicationFilePath().section(u'/', -1);
     if (unattended) {
-        printStderrLine(text);
+        for (const QString& line : unattendedErrorLines(error, module))
+            printStderrLine(line);
         return;
     }
-    QMessageBox box(QMessageBox::Critical, u"Application Error"_s, text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, u"Application Error"_s,
+                    applicationErrorText(error, module), QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }
@@ -75,10 +107,20 @@ void reportUnhandled(const std::exception& error, bool unattended)
 
 int main(int argc, char* argv[])
 {
+    const QStringList arguments = rawArguments(argc, argv);
+    if (const std::optional<int> exitCode = answerInfoRequest(argc, argv, arguments))
+        return *exitCode;
+
     // A nightly batch run has no display: it runs on the offscreen platform and talks on stderr.
-    const bool batch = isBatchRun(argc, argv);
-    const bool unattended = batch && hasNoDisplay();
-    if (unattended && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // The window cannot do without one; Qt would abort, so the operator is told what to run.
+    const bool batch = batchModeOf(arguments) != BatchMode::None;
+    const bool noDisplay = hasNoDisplay(arguments);
+    if (noDisplay && !batch && chosenPlatform(arguments).isEmpty()) {
+        printStderrLine(noDisplayText());
+        return 2;
+    }
+    const bool unattended = batch && noDisplay;
+    if (unattended && chosenPlatform(arguments).isEmpty())
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     DbSetupApplication app(argc, argv);

@@ -30,12 +30,21 @@ quint16 deadPort()
     return port;
 }
 
-// What a failing run must end with: the error as the one and last "Exception" line.
+// What a failing run must end with: the error as the one and last "Exception" line; a refused
+// connection's reason follows it on a line of its own.
 void checkFailure(const RunResult& r, const QString& message, bool withCause)
 {
     QVERIFY2(r.exitCode == 1, qPrintable(r.err));
     const QStringList exceptions = r.exceptionLines();
     QVERIFY2(exceptions.size() == 1, qPrintable(r.err));
+    if (message == noConnection && withCause) {
+        const QStringList lines = r.errLines();
+        QCOMPARE(lines.size() >= 2 ? lines.at(lines.size() - 2) : QString(),
+                 exceptionPrefix + message);
+        QVERIFY2(!lines.constLast().startsWith(u"Exception "_s), qPrintable(r.err));
+        QVERIFY(r.out.isEmpty());
+        return;
+    }
     QCOMPARE(r.errLines().constLast(), exceptions.first());
     if (withCause) {
         // The server's error follows the text, after the line breaks that became blanks.

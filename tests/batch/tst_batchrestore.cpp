@@ -9,6 +9,9 @@ namespace {
 
 const QString progressTitle = u"Восстанавливается резервная копия базы данных."_s;
 const QString successLine = u"Настройка базы данных: База восстановлена."_s;
+// A run without a display names what it restored, whatever the progress flag.
+const QString newCopySummary =
+    u"База \"ostrel_copy\" восстановлена из файла \"%1\" (новая база)."_s;
 const QString noFilesWarning = u"Внимание: Восстановление базы прошло успешно. Резервная копия не "
                                u"содержала файлы программы."_s;
 
@@ -66,8 +69,8 @@ private slots:
         RunResult r;
         BATCH_STEP(scene.run(arguments, r));
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-        QCOMPARE(r.errLines(),
-                 QStringList{progressTitle} + percentLines() + QStringList{successLine});
+        QCOMPARE(r.errLines(), QStringList{progressTitle} + percentLines() +
+                                   QStringList{successLine, newCopySummary.arg(backupFile)});
 
         QMap<QString, QByteArray> stored;
         for (const AppFile& file : appFiles()) {
@@ -132,8 +135,8 @@ private slots:
                                  options,
                              r));
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-        QCOMPARE(r.errLines(),
-                 QStringList{progressTitle} + percentLines() + QStringList{successLine});
+        QCOMPARE(r.errLines(), QStringList{progressTitle} + percentLines() +
+                                   QStringList{successLine, newCopySummary.arg(backupFile)});
         QVERIFY(scene.databases().contains(u"ostrel_copy"_s));
         QCOMPARE(fileTree(app), extracted ? backedUp : changed);
         QCOMPARE(scene.log().contains(u"FROM backup_files"_s), extracted);
@@ -260,7 +263,7 @@ private slots:
                                  options,
                              r));
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-        QCOMPARE(r.errLines(), lines);
+        QCOMPARE(r.errLines(), lines + QStringList{newCopySummary.arg(backupFile)});
         QCOMPARE(scene.clients(u"ostrel_copy"_s), scene.clients(u"ostrel_ts"_s));
         QCOMPARE(fileTree(scene.installDir()), installed);
     }

@@ -31,6 +31,69 @@ private slots:
         QCOMPARE(int(batchModeOf(arguments)), mode);
     }
 
+    // Only the first word asks for the usage or the version, in any case; anything else is the
+    // window or a batch mode.
+    void infoRequest_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("request");
+        const auto row = [](const char* name, const QStringList& words, InfoRequest request) {
+            QTest::newRow(name) << QStringList{u"dbsetup"_s} + words << int(request);
+        };
+        row("--help", {u"--help"_s}, InfoRequest::Help);
+        row("-H", {u"-H"_s}, InfoRequest::Help);
+        row("/?", {u"/?"_s}, InfoRequest::Help);
+        row("-help", {u"-help"_s}, InfoRequest::Help);
+        row("--VERSION", {u"--VERSION"_s}, InfoRequest::Version);
+        row("-v", {u"-v"_s}, InfoRequest::Version);
+        row("nothing", {}, InfoRequest::None);
+        row("a batch mode", {u"-backup_db"_s}, InfoRequest::None);
+        row("--help as an option", {u"-backup_db"_s, u"--help"_s}, InfoRequest::None);
+        row("shortened", {u"--hel"_s}, InfoRequest::None);
+        row("with a value", {u"--help:all"_s}, InfoRequest::None);
+        row("an empty word", {QString()}, InfoRequest::None);
+    }
+    void infoRequest()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, request);
+        QCOMPARE(int(infoRequestOf(arguments)), request);
+    }
+
+    // /verify and /close_connections: off unless given, in any case, a value ignored, the later
+    // one winning.
+    void addedFlags_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("verify");
+        QTest::addColumn<bool>("closeConnections");
+        QTest::newRow("defaults") << QStringList() << false << false;
+        QTest::newRow("both on") << QStringList{u"/verify"_s, u"/close_connections"_s} << true
+                                 << true;
+        QTest::newRow("capitals, a value ignored")
+            << QStringList{u"/VERIFY:no"_s, u"/Close_Connections:0"_s} << true << true;
+        QTest::newRow("the later off wins")
+            << QStringList{u"/verify"_s, u"/not_verify"_s, u"/close_connections"_s,
+                           u"/not_close_connections"_s}
+            << false << false;
+        QTest::newRow("the later on wins")
+            << QStringList{u"/not_verify"_s, u"/verify"_s, u"/not_close_connections"_s,
+                           u"/close_connections"_s}
+            << true << true;
+    }
+    void addedFlags()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(bool, verify);
+        QFETCH(bool, closeConnections);
+        const BackupOptions backup =
+            parseBackupOptions(QStringList{u"dbsetup"_s, u"-backup_db"_s} + options);
+        const RestoreOptions restore =
+            parseRestoreOptions(QStringList{u"dbsetup"_s, u"-restore_db"_s} + options);
+        QCOMPARE(backup.verify, verify);
+        QCOMPARE(restore.closeConnections, closeConnections);
+    }
+
     void backupOptions()
     {
         const BackupOptions o = parseBackupOptions(
