@@ -204,19 +204,35 @@ bool writeIniValue(const QString& path, const QString& section, const QString& k
         return false; // there, but not a file this reader would take: left alone
     const IniEncoding encoding = bytes ? encodingOf(*bytes) : IniEncoding::Utf8;
     const QString text = bytes ? decodeConfigText(*bytes) : QString();
-    const QString lineEnd = text.isEmpty() || text.contains(u"\r\n"_s) ? u"\r\n"_s : u"\n"_s;
 
-    QStringList lines = text.split(lineEnd);
-    if (!lines.isEmpty() && lines.back().isEmpty())
-        lines.removeLast(); // the file's last line end
-    const QString entry = key + u'=' + value;
+    // Lines with their own ends, as the reader splits them ("\r\n", "\n" or "\r"); new lines
+    // take CR LF unless the file uses LF alone.
+    struct Line
+    {
+        QString text;
+        QString end;
+    };
+    QList<Line> lines;
+    for (qsizetype pos = 0; pos < text.size();) {
+        qsizetype end = pos;
+        while (end < text.size() && text[end] != u'\r' && text[end] != u'\n')
+            ++end;
+        qsizetype next = end;
+        if (next < text.size())
+            next +=
+                text[next] == u'\r' && next + 1 < text.size() && text[next + 1] == u'\n' ? 2 : 1;
+        lines.append({text.sliced(pos, end - pos), text.sliced(end, next - end)});
+        pos = next;
+    }
+    const QString lineEnd = text.contains(u'\n') && !text.contains(u"\r\n"_s) ? u"\n"_s : u"\r\n"_s;
+    const Line entry{key + u'=' + value, lineEnd};
 
     bool inSection = false;
     bool firstSectionPassed = false;
     qsizetype insertAt = -1; // after the last non-blank line of the section's first occurrence
     bool replaced = false;
     for (qsizetype i = 0; i < lines.size() && !replaced; ++i) {
-        if (const std::optional<QString> name = sectionName(lines[i])) {
+        if (const std::optional<QString> name = sectionName(lines[i].text)) {
             firstSectionPassed = firstSectionPassed || (inSection && insertAt >= 0);
             inSection = name->compare(section, Qt::CaseInsensitive) == 0;
             if (inSection && !firstSectionPassed)
@@ -225,24 +241,31 @@ bool writeIniValue(const QString& path, const QString& section, const QString& k
         }
         if (!inSection)
             continue;
-        if (keyName(lines[i]).compare(key, Qt::CaseInsensitive) == 0) {
-            lines[i] = entry;
+        if (keyName(lines[i].text).compare(key, Qt::CaseInsensitive) == 0) {
+            lines[i].text = entry.text;
             replaced = true;
-        } else if (!firstSectionPassed && !trimBlanks(lines[i]).isEmpty()) {
+        } else if (!firstSectionPassed && !trimBlanks(lines[i].text).isEmpty()) {
             insertAt = i + 1;
         }
     }
-    if (!replaced && insertAt >= 0) {
+    if (!replaced) {
+        if (insertAt < 0) {
+            if (!lines.isEmpty() && !trimBlanks(lines.back().text).isEmpty())
+                lines.append({QString(), lineEnd});
+            lines.append({u'[' + section + u']', lineEnd});
+            insertAt = lines.size();
+        }
+        // The line before the new one must end, also the file's last.
+        if (insertAt > 0 && lines[insertAt - 1].end.isEmpty())
+            lines[insertAt - 1].end = lineEnd;
         lines.insert(insertAt, entry);
-    } else if (!replaced) {
-        if (!lines.isEmpty() && !trimBlanks(lines.back()).isEmpty())
-            lines.append(QString());
-        lines.append(u'[' + section + u']');
-        lines.append(entry);
     }
-    QSaveFile out(path);
-    return out.open(QIODevice::WriteOnly) &&
-           out.write(encode(lines.join(lineEnd) + lineEnd, encoding)) >= 0 && out.commit();
+    QString out;
+    for (const Line& line : std::as_const(lines))
+        out += line.text + line.end;
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(encode(out, encoding)) >= 0 &&
+           file.commit();
 }
 
 } // namespace platform

@@ -247,6 +247,40 @@ private slots:
         QCOMPARE(storedFiles(scene, u"check_copy"_s), expected);
     }
 
+    // /verify has the server read the new backup back; a verification the server cannot finish
+    // fails the run with exit code 1, though the backup was written.
+    void verifiedBackup_data()
+    {
+        QTest::addColumn<bool>("broken");
+        QTest::newRow("verified") << false;
+        QTest::newRow("the verification breaks off") << true;
+    }
+    void verifiedBackup()
+    {
+        QFETCH(bool, broken);
+        BatchScene scene;
+        BATCH_STEP(
+            scene.setUp(true, broken ? QStringList{u"--drop-connection"_s, u"RESTORE VERIFYONLY"_s}
+                                     : QStringList{}));
+        const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
+        RunResult r;
+        BATCH_STEP(scene.run({u"-backup_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + backupFile,
+                              u"/not_add_file"_s, u"/verify"_s, u"/not_show_form"_s},
+                             r));
+        QVERIFY(scene.log().contains(u"RESTORE VERIFYONLY FROM DISK = N'"_s + backupFile));
+        QVERIFY(QFileInfo(backupFile).isFile());
+        if (!broken) {
+            QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+            QVERIFY2(r.errHasLine(u"Резервная копия проверена."_s), qPrintable(r.err));
+            return;
+        }
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.exceptionLines().value(0).startsWith(exceptionPrefix + u"Резервная копия \""_s +
+                                                        backupFile + u"\" не прошла проверку."_s),
+                 qPrintable(r.err));
+        QVERIFY(!r.errHasLine(u"Резервная копия проверена."_s));
+    }
+
     // Without an operator the question whether to go on without the files is answered Yes, and
     // the nightly backup is made.
     void addFilesQuestion_data()

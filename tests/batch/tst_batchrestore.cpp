@@ -69,8 +69,8 @@ private slots:
         RunResult r;
         BATCH_STEP(scene.run(arguments, r));
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-        QCOMPARE(r.errLines(), QStringList{progressTitle} + percentLines() +
-                                   QStringList{successLine, newCopySummary.arg(backupFile)});
+        QCOMPARE(r.errLines(), (QStringList{progressTitle} + percentLines() +
+                                QStringList{successLine, newCopySummary.arg(backupFile)}));
 
         QMap<QString, QByteArray> stored;
         for (const AppFile& file : appFiles()) {
@@ -135,8 +135,8 @@ private slots:
                                  options,
                              r));
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
-        QCOMPARE(r.errLines(), QStringList{progressTitle} + percentLines() +
-                                   QStringList{successLine, newCopySummary.arg(backupFile)});
+        QCOMPARE(r.errLines(), (QStringList{progressTitle} + percentLines() +
+                                QStringList{successLine, newCopySummary.arg(backupFile)}));
         QVERIFY(scene.databases().contains(u"ostrel_copy"_s));
         QCOMPARE(fileTree(app), extracted ? backedUp : changed);
         QCOMPARE(scene.log().contains(u"FROM backup_files"_s), extracted);
@@ -198,9 +198,17 @@ private slots:
     // A backup made without the files: the database is restored, and a script that asked for
     // the files is told there were none.
     // A script cannot be asked: sessions in the database stay, the restore fails, and its error
-    // line says who holds the database.
-    void otherSessionsNamed()
+    // line says who holds the database; with /close_connections they are ended and the restore
+    // goes on, the database open to all again afterwards.
+    void otherSessions_data()
     {
+        QTest::addColumn<bool>("close");
+        QTest::newRow("named") << false;
+        QTest::newRow("/close_connections") << true;
+    }
+    void otherSessions()
+    {
+        QFETCH(bool, close);
         BatchScene scene;
         BATCH_STEP(scene.setUp());
         const QString backupFile = scene.path(u"backups/plain.bak"_s);
@@ -210,10 +218,22 @@ private slots:
         other.setAppName(u"nightly-report"_s);
         QVERIFY(other.connect(scene.port(), u"sa"_s, scene.password(), u"ostrel_ts"_s));
         RunResult r;
-        BATCH_STEP(scene.run({u"-restore_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + backupFile,
-                              u"/path_db:"_s + scene.path(u"restored"_s), u"/replace_db"_s,
-                              u"/not_show_form"_s},
-                             r));
+        QStringList arguments{u"-restore_db"_s,         u"/db_name:ostrel_ts"_s,
+                              u"/file:"_s + backupFile, u"/path_db:"_s + scene.path(u"restored"_s),
+                              u"/replace_db"_s,         u"/not_show_form"_s};
+        if (close)
+            arguments << u"/close_connections"_s;
+        BATCH_STEP(scene.run(arguments, r));
+        if (close) {
+            QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+            QVERIFY(!other.exec(u"SELECT 1"_s).ok);
+            QCOMPARE(flatten(scene
+                                 .query(u"SELECT user_access_desc FROM sys.databases WHERE name "
+                                        u"= 'ostrel_ts'"_s)
+                                 .resultSets.value(0)),
+                     QStringList{u"MULTI_USER"_s});
+            return;
+        }
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.exceptionLines().size(), 1);
         const QString line = r.exceptionLines().constFirst();

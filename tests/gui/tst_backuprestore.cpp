@@ -2,6 +2,7 @@
 // the operator's answers scripted, against bin/sqlsim.
 #include "DBWorkU.h"
 #include "GuiFixture.h"
+#include "IniFile.h"
 
 #include <QCheckBox>
 #include <QDirIterator>
@@ -137,6 +138,44 @@ private slots:
         QCOMPARE(ui.shown[1].text, u"База данных \"APP\" существует.\r\nДля ее замены поставьте "
                                    u"галочку заменить\r\n"_s);
         QCOMPARE(m_sim.log().size(), before);
+    }
+
+    // "Проверить копию": read from settings.ini, kept there when the operator clicks it, and a
+    // ticked backup is read back by the server and said to be so.
+    void verifyTick()
+    {
+        ProgramFolder folder;
+        folder.write(u"settings.ini"_s, m_sim.settings(u"[other]\r\nverify_backup=1\r\n"_s));
+        ScriptedOperatorUi ui;
+        dbsetupApp()->setErrorReporter(&ui);
+        TFormDB form(ui, folder.path());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto* tick = form.findChild<QCheckBox*>(u"isVerifyBackup"_s);
+        QVERIFY(tick->isChecked());
+        const auto stored = [&] {
+            return platform::IniFile::load(folder.file(u"settings.ini"_s))
+                .value(u"other"_s, u"verify_backup"_s);
+        };
+        QTest::mouseClick(tick, Qt::LeftButton);
+        QVERIFY(!tick->isChecked());
+        QCOMPARE(stored(), u"0"_s);
+        QTest::mouseClick(tick, Qt::LeftButton);
+        QCOMPARE(stored(), u"1"_s);
+        // The connection settings around it are kept.
+        QCOMPARE(
+            platform::IniFile::load(folder.file(u"settings.ini"_s)).value(u"db"_s, u"password"_s),
+            m_sim.password());
+
+        const QString backup = folder.path() + u"verified.bak"_s;
+        ui.fileAnswers = {backup};
+        const qsizetype verifications = m_sim.count(u"batch: RESTORE VERIFYONLY"_s);
+        QTest::mouseClick(form.findChild<QPushButton*>(u"BBackupDB"_s), Qt::LeftButton);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].text, u"Резервное копирование базы \"app\" успешно завершено.\r\n"
+                                   u"Файл копии: "_s +
+                                       backup + u"\r\nРезервная копия проверена."_s);
+        QCOMPARE(m_sim.count(u"batch: RESTORE VERIFYONLY"_s), verifications + 1);
     }
 
     // A restore over a database others are in: with consent they are ended and the database is

@@ -369,6 +369,11 @@ void TestIniFile::writeValue_data()
         << u"[other]\r\na=1\r\n[db]\r\nb=2\r\n[other]\r\nverify_backup=1\r\n"_s;
     QTest::newRow("a file without its last line end")
         << u"[other]\r\na=1"_s << u"utf-8"_s << u"[other]\r\na=1\r\nverify_backup=1\r\n"_s;
+    QTest::newRow("mixed line ends, each kept")
+        << u"[db]\nserver=x\n[other]\r\nverify_backup=0\r\n"_s << u"utf-8"_s
+        << u"[db]\nserver=x\n[other]\r\nverify_backup=1\r\n"_s;
+    QTest::newRow("a lone CR ends a line as the reader sees it")
+        << u"[other]\ra=1\r"_s << u"utf-8"_s << u"[other]\ra=1\rverify_backup=1\r\n"_s;
     QTest::newRow("no file: a new one")
         << QString() << QString() << u"[other]\r\nverify_backup=1\r\n"_s;
 }
