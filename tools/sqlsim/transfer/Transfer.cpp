@@ -782,6 +782,33 @@ void runRestoreHeaderOnly(const QString& disk, TransferHost& host, ReplySink& re
     reply.done(DoneKind::Statement, qint64(media->sets.size()), false);
 }
 
+namespace {
+
+// The backup set a RESTORE statement names (WITH FILE = n), its media open on device; nothing,
+// with the server's errors, for a missing or damaged file, a set that is not there, or a set
+// that is no database backup of one data file and at most one log.
+std::optional<media::SetLocation> openBackupSet(const RestoreRequest& request, QFile& device,
+                                                QList<Message>& errors)
+{
+    const std::optional<media::Media> media = openMedia(request.disk, device, errors);
+    if (!media)
+        return std::nullopt;
+    if (request.file < 1 || request.file > media->sets.size()) {
+        errors = {noSuchBackupSet(request.file, request.disk)};
+        return std::nullopt;
+    }
+    const media::SetLocation& set = media->sets[request.file - 1];
+    const QList<media::FileEntry>& files = set.header.files;
+    if (std::count_if(files.begin(), files.end(), [](auto& f) { return f.type == 'D'; }) != 1 ||
+        std::count_if(files.begin(), files.end(), [](auto& f) { return f.type == 'L'; }) > 1) {
+        errors = {badMediaFamily(request.disk)};
+        return std::nullopt;
+    }
+    return set;
+}
+
+} // namespace
+
 void runRestoreVerifyOnly(const RestoreRequest& request, TransferHost& host, ReplySink& reply)
 {
     // "Verifies the backup but does not restore it, and checks to see that the backup set is
@@ -793,16 +820,11 @@ void runRestoreVerifyOnly(const RestoreRequest& request, TransferHost& host, Rep
     };
     QFile device;
     QList<Message> errors;
-    const std::optional<media::Media> media = openMedia(request.disk, device, errors);
-    if (!media)
+    const std::optional<media::SetLocation> chosen = openBackupSet(request, device, errors);
+    if (!chosen)
         return failWith(errors);
-    if (request.file < 1 || request.file > media->sets.size())
-        return failWith({noSuchBackupSet(request.file, request.disk)});
-    const media::SetLocation& set = media->sets[request.file - 1];
+    const media::SetLocation& set = *chosen;
     const QList<media::FileEntry>& files = set.header.files;
-    if (std::count_if(files.begin(), files.end(), [](auto& f) { return f.type == 'D'; }) != 1 ||
-        std::count_if(files.begin(), files.end(), [](auto& f) { return f.type == 'L'; }) > 1)
-        return failWith({badMediaFamily(request.disk)});
     if (!device.seek(set.payloadOffset))
         return failWith({badMediaFamily(request.disk)});
     // Read to nowhere: the bytes only feed the CRC.
@@ -854,16 +876,11 @@ void runRestore(const RestoreRequest& request, TransferHost& host, ReplySink& re
 
     QFile device;
     QList<Message> errors;
-    const std::optional<media::Media> media = openMedia(request.disk, device, errors);
-    if (!media)
+    const std::optional<media::SetLocation> chosen = openBackupSet(request, device, errors);
+    if (!chosen)
         return failWith(errors);
-    if (request.file < 1 || request.file > media->sets.size())
-        return failWith({noSuchBackupSet(request.file, request.disk)});
-    const media::SetLocation& set = media->sets[request.file - 1];
+    const media::SetLocation& set = *chosen;
     const QList<media::FileEntry>& files = set.header.files;
-    if (std::count_if(files.begin(), files.end(), [](auto& f) { return f.type == 'D'; }) != 1 ||
-        std::count_if(files.begin(), files.end(), [](auto& f) { return f.type == 'L'; }) > 1)
-        return failWith({badMediaFamily(request.disk)});
 
     // Another RESTORE of the same database, or into the same files, is under way.
     Claims claims;
