@@ -10,6 +10,7 @@
 #include "ProgramVersion.h"
 #include "RestoreTab.h"
 #include "SqlQueryTab.h"
+#include "StatementText.h"
 #include "XMLUtils.h"
 #include "ui_AttachTab.h"
 #include "ui_DBWorkU.h"
@@ -460,7 +461,7 @@ void TFormDB::RunRestoreCommand(const QStringList& arguments)
     std::optional<bool> existed;
     try {
         const auto found = Connection.openRecordSet(
-            u"SELECT DB_ID(N'"_s + QString(databaseName).replace(u"'"_s, u"''"_s) + u"') AS id"_s,
+            u"SELECT DB_ID(N'"_s + sqltext::literalBody(databaseName) + u"') AS id"_s,
             Connection.commandTimeout());
         if (!found->isEmpty())
             existed = !found->isNull(u"id"_s);
