@@ -78,10 +78,9 @@ Columns describe(const Statement& stmt, SQLSMALLINT count)
                    u"SQLDescribeCol"_s);
         columns.names.append(fromWide(name, std::clamp<qsizetype>(nameLength, 0, 511)));
         columns.types.append(type);
+        columns.sizes.append(size);
     }
     return columns;
 }
-
-// Runs rc's statement to its end: every result, SQLMoreResults until SQL_NO_DATA. The rows of the
 
 } // namespace db::odbc

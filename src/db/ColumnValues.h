@@ -44,6 +44,7 @@ struct Columns
 {
     QStringList names;
     QList<SQLSMALLINT> types;
+    QList<SQLULEN> sizes; // as SQLDescribeCol gives them: characters, digits or bytes
 };
 
 Columns describe(const Statement& stmt, SQLSMALLINT count);

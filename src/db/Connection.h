@@ -3,9 +3,11 @@
 #include "DbError.h"
 #include "RecordSet.h"
 
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 #include <QVariant>
 #include <functional>
 #include <memory>
@@ -108,6 +110,20 @@ public:
         // refuses bytes.
         virtual bool copyTo(int column, QIODevice& out) = 0;
     };
+    // The values of the row a cursor has just read, as the driver gave them; valid only while
+    // they are handed over.
+    class RowValues
+    {
+    public:
+        virtual bool isNull(int column) const = 0;
+        // The value's text (see ColumnKind), for every kind of column but Binary.
+        virtual QStringView text(int column) const = 0;
+        // The value's bytes, for a Binary column.
+        virtual QByteArrayView bytes(int column) const = 0;
+
+    protected:
+        ~RowValues() = default;
+    };
     // A result read as the reader asks for it, page by page; nothing is kept here. Until it is at
     // its end or destroyed, the connection is busy with it and refuses other statements.
     class Cursor
@@ -119,9 +135,12 @@ public:
         virtual QList<bool> binaryColumns() const = 0;
         // The kind of each column, from the type the server declared for it.
         virtual QList<ColumnKind> columnKinds() const = 0;
-        // Up to count more rows (text, integers as qint64, binary as QByteArray, NULL as a null
-        // QVariant); fewer, or none, at the end.
-        virtual QList<QList<QVariant>> fetch(qsizetype count) = 0;
+        // Reads up to count more rows, handing each to onRow as it comes; fewer, or none, at the
+        // end. Gives the number of rows read.
+        virtual qsizetype read(qsizetype count,
+                               const std::function<void(const RowValues& row)>& onRow) = 0;
+        // Up to count more rows as values (text, binary as QByteArray, NULL as a null QVariant).
+        QList<QList<QVariant>> fetch(qsizetype count);
         virtual bool atEnd() const = 0;
     };
     // Runs the statement and opens its first result with columns; throws Error when the

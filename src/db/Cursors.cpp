@@ -11,10 +11,10 @@ using namespace odbc;
 
 namespace {
 
-class FetchedRow : public Connection::RowCursor
+class CurrentRow : public Connection::RowCursor
 {
 public:
-    FetchedRow(const Statement& stmt, const Columns& columns) : m_stmt(stmt), m_columns(columns) {}
+    CurrentRow(const Statement& stmt, const Columns& columns) : m_stmt(stmt), m_columns(columns) {}
     const QStringList& columnNames() const override { return m_columns.names; }
     int columnIndex(const QString& name) const override
     {
@@ -64,11 +64,62 @@ private:
 
 namespace {
 
-class PagedCursor : public Connection::Cursor
+// How a column of a block cursor is read: bound, a block of values at a time, or one value at a
+// time with SQLGetData after the row has been fetched (long values, unknown types).
+struct ColumnReading
+{
+    SQLSMALLINT cType = 0; // SQL_C_WCHAR or SQL_C_BINARY
+    SQLLEN width = 0;      // bytes of one value in a bound buffer; 0: read with SQLGetData
+};
+
+// Longer values are read with SQLGetData: a bound buffer holds every value at its longest.
+constexpr SQLULEN longestBoundCharacters = 4000;
+constexpr SQLULEN longestBoundBytes = 8000;
+// The text of a number, date, time or identifier fits in this many characters (a decimal of 38
+// digits with sign and point; "2024-02-05 10:15:00.1234567 +03:00").
+constexpr SQLLEN fixedTextCharacters = 64;
+
+ColumnReading readingFor(SQLSMALLINT type, SQLULEN size)
+{
+    const auto textOf = [](SQLULEN characters) {
+        return ColumnReading{SQL_C_WCHAR, static_cast<SQLLEN>((characters + 1) * sizeof(SQLWCHAR))};
+    };
+    switch (type) {
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+        if (size > 0 && size <= longestBoundCharacters)
+            return textOf(size);
+        return {SQL_C_WCHAR, 0};
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+        if (size > 0 && size <= longestBoundBytes)
+            return {SQL_C_BINARY, static_cast<SQLLEN>(size)};
+        return {SQL_C_BINARY, 0};
+    case SQL_GUID:
+        return textOf(fixedTextCharacters);
+    default:
+        break;
+    }
+    switch (columnKind(type)) {
+    case ColumnKind::Text:
+        return {SQL_C_WCHAR, 0}; // long text, xml, sql_variant, types not known here
+    case ColumnKind::Binary:
+        return {SQL_C_BINARY, 0};
+    default:
+        return textOf(fixedTextCharacters);
+    }
+}
+
+// Rows in blocks: the leading columns that can be bound are, and the driver fills a block of
+// rows with one SQLFetch; the columns from the first long one on are read with SQLGetData (in
+// order, after the bound ones, as ODBC allows without extensions), one row at a time.
+class BlockCursor : public Connection::Cursor, private Connection::RowValues
 {
 public:
-    PagedCursor(Connection::Impl& owner, std::unique_ptr<Statement> stmt, Columns columns);
-    ~PagedCursor() override { release(); }
+    BlockCursor(Connection::Impl& owner, std::unique_ptr<Statement> stmt, Columns columns);
+    ~BlockCursor() override { release(); }
     const QStringList& columnNames() const override { return m_columns.names; }
     QList<bool> binaryColumns() const override
     {
@@ -84,29 +135,114 @@ public:
             kinds << columnKind(type);
         return kinds;
     }
-    QList<QList<QVariant>> fetch(qsizetype count) override;
-    bool atEnd() const override { return m_stmt == nullptr; }
+    qsizetype read(qsizetype count, const std::function<void(const RowValues&)>& onRow) override;
+    bool atEnd() const override { return m_stmt == nullptr && m_next >= m_fetched; }
     // Stops reading: the server is told to drop the rest, the statement freed.
     void release();
 
 private:
+    // RowValues of row m_next of the block.
+    bool isNull(int column) const override { return indicator(column) == SQL_NULL_DATA; }
+    QStringView text(int column) const override
+    {
+        const auto [data, length] = value(column);
+        return {reinterpret_cast<const char16_t*>(data),
+                static_cast<qsizetype>(length / static_cast<SQLLEN>(sizeof(SQLWCHAR)))};
+    }
+    QByteArrayView bytes(int column) const override
+    {
+        const auto [data, length] = value(column);
+        return {data, static_cast<qsizetype>(length)};
+    }
+
+    SQLLEN indicator(int column) const
+    {
+        const auto at = static_cast<size_t>(column);
+        return at < m_bound ? m_indicators[at][m_next] : m_unbound[at - m_bound].indicator;
+    }
+    std::pair<const char*, SQLLEN> value(int column) const
+    {
+        const auto at = static_cast<size_t>(column);
+        if (at < m_bound)
+            return {m_buffers[at].get() + m_next * static_cast<size_t>(m_readings[at].width),
+                    std::max<SQLLEN>(m_indicators[at][m_next], 0)};
+        const QByteArray& bytes = m_unbound[at - m_bound].bytes;
+        return {bytes.constData(), static_cast<SQLLEN>(bytes.size())};
+    }
+
+    // Fetches the next block; false at the end of the result.
+    bool fetchBlock();
+    void readUnbound();
+
     Connection::Impl* m_owner;
     std::unique_ptr<Statement> m_stmt;
     Columns m_columns;
+    std::vector<ColumnReading> m_readings;
+    size_t m_bound = 0; // the leading columns bound to the buffers
+    SQLULEN m_arraySize = 1;
+    std::vector<std::unique_ptr<char[]>> m_buffers;
+    std::vector<std::vector<SQLLEN>> m_indicators;
+    std::vector<SQLUSMALLINT> m_rowStatus;
+    SQLULEN m_fetched = 0; // rows in the block
+    SQLULEN m_next = 0;    // the row handed over next
+    struct Unbound
+    {
+        SQLLEN indicator = SQL_NULL_DATA;
+        QByteArray bytes;
+    };
+    std::vector<Unbound> m_unbound; // the current row's values of the columns not bound
 };
+
+// A block of about this many bytes: big enough that fetching costs little per row, small enough
+// for the processor's cache; never more rows than this.
+constexpr SQLLEN blockBytes = 256 * 1024;
+constexpr SQLULEN mostRowsInBlock = 512;
 
 } // namespace
 
-PagedCursor::PagedCursor(Connection::Impl& owner, std::unique_ptr<Statement> stmt, Columns columns)
+BlockCursor::BlockCursor(Connection::Impl& owner, std::unique_ptr<Statement> stmt, Columns columns)
     : m_owner(&owner), m_stmt(std::move(stmt)), m_columns(std::move(columns))
 {
+    const auto count = static_cast<size_t>(m_columns.names.size());
+    SQLLEN rowBytes = 0;
+    for (size_t c = 0; c < count; ++c) {
+        m_readings.push_back(readingFor(m_columns.types[static_cast<qsizetype>(c)],
+                                        m_columns.sizes[static_cast<qsizetype>(c)]));
+        if (m_readings.back().width == 0 || m_bound < c)
+            continue;
+        m_bound = c + 1;
+        rowBytes += m_readings.back().width + static_cast<SQLLEN>(sizeof(SQLLEN));
+    }
+    m_unbound.resize(count - m_bound);
+    // SQLGetData needs the row it reads to be the only one fetched.
+    if (m_bound == count && rowBytes > 0)
+        m_arraySize =
+            std::clamp<SQLULEN>(static_cast<SQLULEN>(blockBytes / rowBytes), 1, mostRowsInBlock);
+    const SQLHSTMT h = m_stmt->get();
+    m_rowStatus.resize(m_arraySize);
+    m_stmt->check(
+        SQLSetStmtAttr(h, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(m_arraySize), 0),
+        u"SQL_ATTR_ROW_ARRAY_SIZE"_s);
+    m_stmt->check(SQLSetStmtAttr(h, SQL_ATTR_ROWS_FETCHED_PTR, &m_fetched, 0),
+                  u"SQL_ATTR_ROWS_FETCHED_PTR"_s);
+    m_stmt->check(SQLSetStmtAttr(h, SQL_ATTR_ROW_STATUS_PTR, m_rowStatus.data(), 0),
+                  u"SQL_ATTR_ROW_STATUS_PTR"_s);
+    for (size_t c = 0; c < m_bound; ++c) {
+        const ColumnReading& reading = m_readings[c];
+        m_buffers.push_back(
+            std::make_unique<char[]>(static_cast<size_t>(reading.width) * m_arraySize));
+        m_indicators.emplace_back(m_arraySize, 0);
+        m_stmt->check(SQLBindCol(h, static_cast<SQLUSMALLINT>(c + 1), reading.cType,
+                                 m_buffers.back().get(), reading.width, m_indicators.back().data()),
+                      u"SQLBindCol"_s);
+    }
     m_owner->cursorOpen = true;
     m_owner->releaseCursor = [this] {
         release();
     };
 }
 
-void PagedCursor::release()
+void BlockCursor::release()
 {
     if (m_stmt) {
         SQLCancel(m_stmt->get());
@@ -119,29 +255,85 @@ void PagedCursor::release()
     }
 }
 
-QList<QList<QVariant>> PagedCursor::fetch(qsizetype count)
+bool BlockCursor::fetchBlock()
+{
+    m_fetched = 0;
+    m_next = 0;
+    if (!m_stmt)
+        return false;
+    Running running(*m_owner, m_stmt->get());
+    const SQLRETURN rc = m_stmt->check(SQLFetch(m_stmt->get()), u"SQLFetch"_s);
+    if (rc == SQL_NO_DATA) {
+        m_fetched = 0;
+        // The rest of the batch (row counts, messages) is read so that it ends cleanly.
+        drain(*m_stmt, SQLMoreResults(m_stmt->get()));
+        running.clear();
+        m_stmt.reset();
+        release();
+        return false;
+    }
+    // A value the driver could not convert, or one longer than its buffer, must not pass as a
+    // shorter one.
+    for (SQLULEN row = 0; row < m_fetched; ++row) {
+        if (m_rowStatus[row] == SQL_ROW_ERROR)
+            throwDiagnostics(SQL_HANDLE_STMT, m_stmt->get(), u"SQLFetch"_s);
+        for (size_t c = 0; c < m_bound; ++c) {
+            const SQLLEN length = m_indicators[c][row];
+            const SQLLEN room =
+                m_readings[c].width - (m_readings[c].cType == SQL_C_WCHAR ? sizeof(SQLWCHAR) : 0);
+            if (length == SQL_NO_TOTAL || length > room)
+                throw DbError(
+                    u"Значение столбца \"%1\" длиннее, чем сервер объявил для него."_s.arg(
+                        m_columns.names[static_cast<qsizetype>(c)]));
+        }
+    }
+    if (m_bound < m_readings.size())
+        readUnbound();
+    return m_fetched > 0;
+}
+
+void BlockCursor::readUnbound()
+{
+    for (size_t c = m_bound; c < m_readings.size(); ++c) {
+        Unbound& value = m_unbound[c - m_bound];
+        value.bytes.resize(0);
+        const bool notNull =
+            readLong(*m_stmt, static_cast<SQLUSMALLINT>(c + 1), m_readings[c].cType,
+                     [&value](const char* data, qsizetype n) { value.bytes.append(data, n); });
+        value.indicator = notNull ? value.bytes.size() : SQL_NULL_DATA;
+    }
+}
+
+qsizetype BlockCursor::read(qsizetype count, const std::function<void(const RowValues&)>& onRow)
+{
+    qsizetype done = 0;
+    while (done < count) {
+        if (m_next >= m_fetched && !fetchBlock())
+            break;
+        onRow(*this);
+        ++m_next;
+        ++done;
+    }
+    return done;
+}
+
+QList<QList<QVariant>> Connection::Cursor::fetch(qsizetype count)
 {
     QList<QList<QVariant>> rows;
-    if (!m_stmt)
-        return rows;
-    Running running(*m_owner, m_stmt->get());
-    rows.reserve(count);
-    const auto columns = static_cast<SQLUSMALLINT>(m_columns.names.size());
-    while (rows.size() < count) {
-        if (m_stmt->check(SQLFetch(m_stmt->get()), u"SQLFetch"_s) == SQL_NO_DATA) {
-            // The rest of the batch (row counts, messages) is read so that it ends cleanly.
-            drain(*m_stmt, SQLMoreResults(m_stmt->get()));
-            running.clear();
-            m_stmt.reset();
-            release();
-            break;
-        }
+    const QList<bool> binary = binaryColumns();
+    read(count, [&](const RowValues& values) {
         QList<QVariant> row;
-        row.reserve(columns);
-        for (SQLUSMALLINT c = 1; c <= columns; ++c)
-            row.append(readValue(*m_stmt, c, m_columns.types[c - 1]));
+        row.reserve(binary.size());
+        for (int c = 0; c < binary.size(); ++c) {
+            if (values.isNull(c))
+                row.append(QVariant());
+            else if (binary[c])
+                row.append(values.bytes(c).toByteArray());
+            else
+                row.append(values.text(c).toString());
+        }
         rows.append(std::move(row));
-    }
+    });
     return rows;
 }
 
@@ -160,7 +352,7 @@ std::unique_ptr<Connection::Cursor> Connection::openCursor(const QString& sql, i
         SQLNumResultCols(stmt->get(), &count);
         if (count > 0) {
             Columns columns = describe(*stmt, count);
-            return std::make_unique<PagedCursor>(*d, std::move(stmt), std::move(columns));
+            return std::make_unique<BlockCursor>(*d, std::move(stmt), std::move(columns));
         }
         rc = SQLMoreResults(stmt->get());
     }
@@ -175,7 +367,7 @@ void Connection::forEachRow(const QString& sql, int timeoutSeconds,
     bool stopped = false;
     const auto rows = [&](SQLSMALLINT count) {
         const Columns columns = describe(stmt, count);
-        FetchedRow row(stmt, columns);
+        CurrentRow row(stmt, columns);
         while (!stopped && stmt.check(SQLFetch(stmt.get()), u"SQLFetch"_s) != SQL_NO_DATA)
             stopped = !onRow(row);
         if (stopped)
