@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QPointer>
 #include <QSaveFile>
 #include <QScopeGuard>
@@ -75,6 +76,7 @@ void TSqlQueryTab::bindGrid()
     connect(ui->ListLRecord->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [&result](const QModelIndex& current) { result.setCurrentRow(current.row()); });
     connect(&result, &QueryResult::currentRowChanged, this, &TSqlQueryTab::followCurrentRecord);
+    connect(&result, &QAbstractItemModel::modelReset, this, &TSqlQueryTab::showExportNote);
     connect(ui->NavFirst, &QToolButton::clicked, &result, &QueryResult::first);
     connect(ui->NavPrior, &QToolButton::clicked, &result, &QueryResult::prior);
     connect(ui->NavNext, &QToolButton::clicked, &result, &QueryResult::next);
@@ -194,6 +196,24 @@ void TSqlQueryTab::TabSQLQueryResize()
     copy->move(save->x() - copy->width() - 5, h - copy->height() - 5);
     QWidget* grid = ui->ListLRecord;
     grid->resize(w - grid->x() - 10, std::max(save->y() - 5 - grid->y(), 0));
+    QLabel* note = ui->LExportNote;
+    note->setGeometry(grid->x(), copy->y(), std::max(copy->x() - 5 - grid->x(), 0), copy->height());
+}
+
+void TSqlQueryTab::showExportNote()
+{
+    const QueryResult& result = m_form->CommonQuery;
+    QString note;
+    if (result.unkeptCount() > 0) {
+        const qsizetype kept = result.fetchedCount();
+        note = u"В таблице %1 %2 из %3: остальные выгружены без сохранения. Выполните запрос "
+               u"снова, чтобы увидеть их."_s.arg(kept)
+                   .arg(PluralForm(u"записей"_s, u"запись"_s, u"записи"_s,
+                                   static_cast<double>(kept), false, u' '))
+                   .arg(kept + result.unkeptCount());
+    }
+    ui->LExportNote->setText(note);
+    ui->LExportNote->setToolTip(note);
 }
 
 void TSqlQueryTab::DBNameDropDown()
@@ -317,6 +337,7 @@ void TSqlQueryTab::runStatement(db::Connection& connection, const std::function<
 
 void TSqlQueryTab::BCopyBufferClick()
 {
+    const auto note = qScopeGuard([this] { showExportNote(); });
     QGuiApplication::clipboard()->setText(ExportText(m_form->CommonQuery));
 }
 
@@ -331,6 +352,7 @@ void TSqlQueryTab::BSaveExcelClick()
     if (!file)
         return;
     m_lastExportFile = *file;
+    const auto note = qScopeGuard([this] { showExportNote(); });
     QString path = *file;
     if (QFileInfo(path).suffix().isEmpty())
         path += u".xls"_s;

@@ -66,6 +66,8 @@ private:
     void insertRecord();
     void deleteRecord();
     void followCurrentRecord(int row);
+    // Says, after an export, how many of the result's rows the grid still has.
+    void showExportNote();
 
     TFormDB* m_form = nullptr;
     BackgroundCall m_call;

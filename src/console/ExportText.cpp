@@ -11,6 +11,7 @@
 #include <QTime>
 #include <array>
 #include <charconv>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -78,22 +79,22 @@ void appendWindows1251(QByteArray& out, QStringView text, const Windows1251Table
     out.resize(next - out.constData());
 }
 
-void appendLine(QString& text, const QStringList& fields)
+void appendLine(QString& text, RecordFields fields)
 {
-    for (qsizetype i = 0; i < fields.size(); ++i) {
+    for (size_t i = 0; i < fields.size(); ++i) {
         if (i > 0)
             text += u'\t';
-        text += fields.at(i);
+        text += fields[i];
     }
     text += u"\r\n"_s;
 }
 
-void appendLine(QByteArray& bytes, const QStringList& fields, const Windows1251Table& table)
+void appendLine(QByteArray& bytes, RecordFields fields, const Windows1251Table& table)
 {
-    for (qsizetype i = 0; i < fields.size(); ++i) {
+    for (size_t i = 0; i < fields.size(); ++i) {
         if (i > 0)
             bytes += '\t';
-        appendWindows1251(bytes, fields.at(i), table);
+        appendWindows1251(bytes, fields[i], table);
     }
     bytes += "\r\n";
 }
@@ -118,6 +119,11 @@ QString writeFailure(const QIODevice& out)
         return u"Не удалось записать файл \"%1\": %2"_s.arg(
             QDir::toNativeSeparators(file->fileName()), out.errorString());
     return u"Не удалось записать данные: %1"_s.arg(out.errorString());
+}
+
+std::vector<QStringView> viewsOf(const QStringList& texts)
+{
+    return {texts.cbegin(), texts.cend()};
 }
 
 // An export with nothing to read must fail rather than hand over an empty text.
@@ -172,8 +178,9 @@ QString ExportText(ResultRows& rows)
 {
     requireResult(rows);
     QString text;
-    appendLine(text, rows.fieldNames());
-    rows.forEachRecord([&text](const QStringList& fields) {
+    const QStringList names = rows.fieldNames();
+    appendLine(text, viewsOf(names));
+    rows.forEachRecord([&text](RecordFields fields) {
         appendLine(text, fields);
         return true;
     });
@@ -194,9 +201,10 @@ void WriteExportFile(ResultRows& rows, QIODevice& out)
         return failure.isEmpty();
     };
 
-    appendLine(block, rows.fieldNames(), table);
+    const QStringList names = rows.fieldNames();
+    appendLine(block, viewsOf(names), table);
     // After a refusal the rest of the result is not worth reading: the walk stops there.
-    rows.forEachRecord([&](const QStringList& fields) {
+    rows.forEachRecord([&](RecordFields fields) {
         if (!failure.isEmpty())
             return false;
         appendLine(block, fields, table);

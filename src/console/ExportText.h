@@ -3,8 +3,13 @@
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 #include <QVariant>
 #include <functional>
+#include <span>
+
+// The fields of one record in export form; valid only during the call that hands them over.
+using RecordFields = std::span<const QStringView>;
 
 // What export reads: the whole result, from the first record to the last, whatever the grid shows.
 class ResultRows
@@ -16,7 +21,8 @@ public:
     virtual QStringList fieldNames() const = 0;
     // Calls onRecord with the field texts of every record, first to last; onRecord returns false
     // to stop. Texts are already in their export form, the grid's (see console::FieldFormat).
-    virtual void forEachRecord(const std::function<bool(const QStringList& fields)>& onRecord) = 0;
+    // Throws Error before the first record when the whole result can no longer be read.
+    virtual void forEachRecord(const std::function<bool(RecordFields fields)>& onRecord) = 0;
 };
 
 // A value in the one form it is kept in, the same on every machine whatever its regional

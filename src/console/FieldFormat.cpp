@@ -25,9 +25,22 @@ bool invisible(QChar c)
     return c.category() == QChar::Other_Format; // the bidi marks of some locales' patterns
 }
 
+// Appends value in decimal, with leading zeros to width digits; no allocation.
+void appendPadded(QString& out, int value, int width)
+{
+    std::array<char, 16> digits{};
+    const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+    const auto length = static_cast<int>(written.ptr - digits.data());
+    for (int i = length; i < width; ++i)
+        out += u'0';
+    out += QLatin1StringView(digits.data(), length);
+}
+
 QString padded(int value, int width)
 {
-    return QString::number(value).rightJustified(width, u'0');
+    QString out;
+    appendPadded(out, value, width);
+    return out;
 }
 
 // Qt's date-format notation as tokens; nullopt for what is not written here (names of days and
@@ -256,10 +269,10 @@ bool readServerTime(QStringView s, qsizetype at, qsizetype end, Moment& m)
     for (qsizetype k = i + 1; k < end; ++k)
         if (s[k] < u'0' || s[k] > u'9')
             return false;
-    QString fraction = s.mid(i + 1, end - i - 1).toString();
+    QStringView fraction = s.mid(i + 1, end - i - 1);
     while (fraction.endsWith(u'0'))
         fraction.chop(1);
-    m.fraction = fraction;
+    m.fraction = fraction.toString(); // no allocation when the fraction is zero
     return true;
 }
 
@@ -349,20 +362,29 @@ bool isServerDecimal(QStringView s)
     return true;
 }
 
-// The shortest digits that read back as the same value.
-template <typename Float> std::optional<QString> shortestText(const QString& serverText)
+// The shortest digits that read back as the same value, appended to out; false when the text is
+// not a number.
+template <typename Float> bool appendShortest(QStringView serverText, QString& out)
 {
-    const QByteArray ascii = serverText.toLatin1();
+    std::array<char, 64> in{};
+    if (serverText.size() >= static_cast<qsizetype>(in.size()))
+        return false;
+    for (qsizetype i = 0; i < serverText.size(); ++i) {
+        if (serverText[i].unicode() > 0x7f)
+            return false;
+        in[static_cast<size_t>(i)] = static_cast<char>(serverText[i].unicode());
+    }
+    const char* end = in.data() + serverText.size();
     Float value{};
-    const auto [end, error] = std::from_chars(ascii.constData(), ascii.constData() + ascii.size(),
-                                              value, std::chars_format::general);
-    if (error != std::errc() || end != ascii.constData() + ascii.size())
-        return std::nullopt;
-    std::array<char, 64> out{};
-    const auto written = std::to_chars(out.data(), out.data() + out.size(), value);
+    const auto [read, error] = std::from_chars(in.data(), end, value, std::chars_format::general);
+    if (error != std::errc() || read != end)
+        return false;
+    std::array<char, 64> digits{};
+    const auto written = std::to_chars(digits.data(), digits.data() + digits.size(), value);
     if (written.ec != std::errc())
-        return std::nullopt;
-    return QString::fromLatin1(out.data(), written.ptr - out.data());
+        return false;
+    out += QLatin1StringView(digits.data(), written.ptr - digits.data());
+    return true;
 }
 
 } // namespace
@@ -370,8 +392,9 @@ template <typename Float> std::optional<QString> shortestText(const QString& ser
 FieldFormat::FieldFormat(const QLocale& locale)
     : m_verbatim(locale.language() == QLocale::C), m_decimalPoint(locale.decimalPoint()),
       m_minus(locale.negativeSign()), m_am(locale.amText()), m_pm(locale.pmText()),
-      m_date(console::datePattern(locale)), m_time(console::timePattern(locale)),
-      m_timeNoSeconds(withoutSeconds(m_time))
+      m_amUpper(m_am.toUpper()), m_amLower(m_am.toLower()), m_pmUpper(m_pm.toUpper()),
+      m_pmLower(m_pm.toLower()), m_date(console::datePattern(locale)),
+      m_time(console::timePattern(locale)), m_timeNoSeconds(withoutSeconds(m_time))
 {}
 
 QString FieldFormat::datePattern() const
@@ -384,16 +407,18 @@ QString FieldFormat::timePattern() const
     return patternText(m_time);
 }
 
-QString FieldFormat::localNumber(const QString& digits) const
+// The first "." in out from from on becomes the locale's decimal separator.
+void FieldFormat::localiseDecimalPoint(QString& out, qsizetype from) const
 {
     if (m_decimalPoint == u"."_s)
-        return digits;
-    return QString(digits).replace(u'.', m_decimalPoint);
+        return;
+    const qsizetype point = out.indexOf(u'.', from);
+    if (point >= 0)
+        out.replace(point, 1, m_decimalPoint);
 }
 
-QString FieldFormat::localText(ColumnKind kind, const Moment& m) const
+void FieldFormat::appendLocalText(ColumnKind kind, const Moment& m, QString& out) const
 {
-    QString out;
     const auto append = [&](const QList<Token>& tokens) {
         for (const Token& t : tokens) {
             switch (t.kind) {
@@ -401,68 +426,92 @@ QString FieldFormat::localText(ColumnKind kind, const Moment& m) const
                 out += t.text;
                 break;
             case Token::Day:
-                out += padded(m.day, t.width);
+                appendPadded(out, m.day, t.width);
                 break;
             case Token::Month:
-                out += padded(m.month, t.width);
+                appendPadded(out, m.month, t.width);
                 break;
             case Token::Year:
-                out += padded(m.year, 4);
+                appendPadded(out, m.year, 4);
                 break;
             case Token::Hour24:
-                out += padded(m.hour, t.width);
+                appendPadded(out, m.hour, t.width);
                 break;
             case Token::Hour12:
-                out += padded(m.hour % 12 == 0 ? 12 : m.hour % 12, t.width);
+                appendPadded(out, m.hour % 12 == 0 ? 12 : m.hour % 12, t.width);
                 break;
             case Token::Minute:
-                out += padded(m.minute, t.width);
+                appendPadded(out, m.minute, t.width);
                 break;
             case Token::Second:
-                out += padded(m.second, t.width);
-                if (!m.fraction.isEmpty())
-                    out += m_decimalPoint + m.fraction;
+                appendPadded(out, m.second, t.width);
+                if (!m.fraction.isEmpty()) {
+                    out += m_decimalPoint;
+                    out += m.fraction;
+                }
                 break;
-            case Token::AmPm: {
-                const QString& text = m.hour < 12 ? m_am : m_pm;
-                out += t.upper ? text.toUpper() : text.toLower();
+            case Token::AmPm:
+                out += t.upper ? (m.hour < 12 ? m_amUpper : m_pmUpper)
+                               : (m.hour < 12 ? m_amLower : m_pmLower);
                 break;
-            }
             }
         }
     };
     if (kind != ColumnKind::Time)
         append(m_date);
     if (kind == ColumnKind::Date)
-        return out;
+        return;
     if (kind != ColumnKind::Time)
         out += u' ';
     append(m_time);
-    if (kind == ColumnKind::DateTimeOffset)
-        out += u' ' + m.offset;
-    return out;
+    if (kind == ColumnKind::DateTimeOffset) {
+        out += u' ';
+        out += m.offset;
+    }
 }
 
 QString FieldFormat::display(ColumnKind kind, const QString& serverText) const
 {
     if (m_verbatim || serverText.isEmpty())
         return serverText;
+    QString out;
+    appendDisplay(kind, serverText, out);
+    return out;
+}
+
+void FieldFormat::appendDisplay(ColumnKind kind, QStringView serverText, QString& out) const
+{
+    const qsizetype start = out.size();
+    if (m_verbatim || serverText.isEmpty()) {
+        out += serverText;
+        return;
+    }
     switch (kind) {
     case ColumnKind::Decimal:
-        return isServerDecimal(serverText) ? localNumber(serverText) : serverText;
+        out += serverText;
+        if (isServerDecimal(serverText))
+            localiseDecimalPoint(out, start);
+        return;
     case ColumnKind::Float:
-        return localNumber(shortestText<double>(serverText).value_or(serverText));
     case ColumnKind::Real:
-        return localNumber(shortestText<float>(serverText).value_or(serverText));
+        if (kind == ColumnKind::Float ? appendShortest<double>(serverText, out)
+                                      : appendShortest<float>(serverText, out))
+            localiseDecimalPoint(out, start);
+        else
+            out += serverText;
+        return;
     case ColumnKind::Date:
     case ColumnKind::DateTime:
     case ColumnKind::Time:
     case ColumnKind::DateTimeOffset:
         if (const auto moment = parseServer(kind, serverText))
-            return localText(kind, *moment);
-        return serverText;
+            appendLocalText(kind, *moment, out);
+        else
+            out += serverText;
+        return;
     default:
-        return serverText;
+        out += serverText;
+        return;
     }
 }
 

@@ -36,6 +36,9 @@ public:
 
     // The text shown for a value in the server's form.
     QString display(db::ColumnKind kind, const QString& serverText) const;
+    // The same appended to out, without allocating when out has room (a fraction of a second
+    // that is not zero, or an offset, costs one small allocation).
+    void appendDisplay(db::ColumnKind kind, QStringView serverText, QString& out) const;
 
     // What the operator typed, in the locale's form, as the server's form; a text the locale's
     // form cannot read goes as it is, so that the server's own error tells what is wrong. Also
@@ -86,14 +89,19 @@ public:
 
 private:
     std::optional<Moment> parseLocal(db::ColumnKind kind, const QString& text) const;
-    QString localText(db::ColumnKind kind, const Moment& moment) const;
-    QString localNumber(const QString& digits) const;
+    void appendLocalText(db::ColumnKind kind, const Moment& moment, QString& out) const;
+    // The locale's decimal separator for the first "." in out from from on.
+    void localiseDecimalPoint(QString& out, qsizetype from) const;
 
     bool m_verbatim = false; // the C locale: texts as the server sends them
     QString m_decimalPoint;
     QString m_minus;
     QString m_am;
     QString m_pm;
+    QString m_amUpper;
+    QString m_amLower;
+    QString m_pmUpper;
+    QString m_pmLower;
     QList<Token> m_date;
     QList<Token> m_time;
     QList<Token> m_timeNoSeconds;

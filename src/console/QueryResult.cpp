@@ -1,5 +1,7 @@
 #include "QueryResult.h"
 
+#include "MyException.h"
+
 #include <cstring>
 
 using namespace Qt::StringLiterals;
@@ -35,6 +37,7 @@ void QueryResult::close()
     m_blocks.clear();
     m_blockUsed.clear();
     m_rowStart.clear();
+    m_unkept = 0;
     m_open = false;
     endResetModel();
     setCurrentRow(-1);
@@ -73,33 +76,79 @@ void QueryResult::show(FirstPage page)
     setCurrentRow(fetchedCount() > 0 ? 0 : -1);
 }
 
-void QueryResult::append(const QList<QVariant>& row)
+template <typename FieldAt> QueryResult::RowStart QueryResult::storeRow(FieldAt fieldAt)
 {
-    qsizetype need = 0;
-    QList<QByteArray> texts;
-    texts.reserve(row.size());
-    for (const QVariant& value : row) {
-        texts.append(value.isNull() ? QByteArray() : FieldText(value).toUtf8());
-        need += qsizetype(sizeof(qint32)) + texts.back().size();
+    // Room for the longest the row can be: a UTF-16 unit is at most three UTF-8 bytes.
+    const auto columns = static_cast<int>(m_columns.size());
+    qsizetype most = 0;
+    for (int c = 0; c < columns; ++c) {
+        const FieldSource f = fieldAt(c);
+        most += qsizetype(sizeof(qint32)) + (f.null      ? 0
+                                             : f.isBytes ? 2 + 2 * f.bytes.size()
+                                                         : 3 * f.text.size());
     }
-    if (m_blocks.empty() || m_blockUsed.back() + need > blockSize) {
+    if (m_blocks.empty() || m_blockUsed.back() + most > blockSize) {
         m_blocks.push_back(
-            std::make_unique<char[]>(static_cast<size_t>(std::max(need, blockSize))));
+            std::make_unique<char[]>(static_cast<size_t>(std::max(most, blockSize))));
         m_blockUsed.push_back(0);
     }
-    char* out = m_blocks.back().get() + m_blockUsed.back();
-    m_rowStart.emplace_back(static_cast<quint32>(m_blocks.size() - 1),
-                            static_cast<quint32>(m_blockUsed.back()));
-    for (qsizetype i = 0; i < row.size(); ++i) {
-        const qint32 length = row[i].isNull() ? -1 : static_cast<qint32>(texts[i].size());
-        std::memcpy(out, &length, sizeof length);
-        out += sizeof length;
-        if (length > 0) {
-            std::memcpy(out, texts[i].constData(), static_cast<size_t>(length));
-            out += length;
+    char* const start = m_blocks.back().get() + m_blockUsed.back();
+    const RowStart stored{static_cast<quint32>(m_blocks.size() - 1),
+                          static_cast<quint32>(m_blockUsed.back())};
+    char* out = start;
+    for (int c = 0; c < columns; ++c) {
+        const FieldSource f = fieldAt(c);
+        char* const lengthAt = out;
+        out += sizeof(qint32);
+        qint32 length = -1;
+        if (f.isBytes) { // "0x" and upper-case hexadecimal, as FieldText gives bytes
+            static constexpr char hex[] = "0123456789ABCDEF";
+            *out++ = '0';
+            *out++ = 'x';
+            for (const char byte : f.bytes) {
+                const auto b = static_cast<unsigned char>(byte);
+                *out++ = hex[b >> 4];
+                *out++ = hex[b & 15];
+            }
+            length = static_cast<qint32>(out - lengthAt - sizeof(qint32));
+        } else if (!f.null) {
+            out = m_toUtf8.appendToBuffer(out, f.text);
+            length = static_cast<qint32>(out - lengthAt - sizeof(qint32));
         }
+        std::memcpy(lengthAt, &length, sizeof length);
     }
-    m_blockUsed.back() += need;
+    m_blockUsed.back() += out - start;
+    return stored;
+}
+
+void QueryResult::append(const QList<QVariant>& row)
+{
+    // Edits and the first page: texts as FieldText gives them, bytes as bytes.
+    QList<QString> texts(row.size());
+    for (qsizetype c = 0; c < row.size(); ++c)
+        if (!row[c].isNull() && row[c].typeId() != QMetaType::QByteArray)
+            texts[c] = FieldText(row[c]);
+    m_rowStart.push_back(storeRow([&](int c) {
+        const QVariant& value = row.at(c);
+        if (value.isNull())
+            return FieldSource{};
+        if (value.typeId() == QMetaType::QByteArray) {
+            const auto* bytes = static_cast<const QByteArray*>(value.constData());
+            return FieldSource{false, true, {}, *bytes};
+        }
+        return FieldSource{false, false, texts.at(c), {}};
+    }));
+}
+
+QueryResult::RowStart QueryResult::store(const db::Connection::RowValues& row)
+{
+    return storeRow([&](int c) {
+        if (row.isNull(c))
+            return FieldSource{};
+        if (isBinary(c))
+            return FieldSource{false, true, {}, row.bytes(c)};
+        return FieldSource{false, false, row.text(c), {}};
+    });
 }
 
 const char* QueryResult::rowData(qsizetype row) const
@@ -160,20 +209,28 @@ bool QueryResult::fetchRows(qsizetype count)
 {
     if (!m_cursor)
         return false;
-    const QList<QList<QVariant>> rows = m_cursor->fetch(count);
-    const bool ended = m_cursor->atEnd();
-    if (ended)
-        m_cursor.reset(); // the connection is free again
-    if (!rows.isEmpty()) {
+    // The rows go into the blocks as they are read; the views learn of them after.
+    std::vector<RowStart> added;
+    added.reserve(static_cast<size_t>(std::min<qsizetype>(count, 100000)));
+    m_cursor->read(count,
+                   [&](const db::Connection::RowValues& row) { added.push_back(store(row)); });
+    if (!added.empty()) {
         const auto first = static_cast<int>(fetchedCount());
-        beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
-        for (const QList<QVariant>& row : rows)
-            append(row);
+        beginInsertRows({}, first, first + static_cast<int>(added.size()) - 1);
+        m_rowStart.insert(m_rowStart.end(), added.begin(), added.end());
         endInsertRows();
     }
-    if (ended)
-        emit readWhole();
-    return !rows.isEmpty();
+    if (m_cursor->atEnd())
+        endCursor();
+    return !added.empty();
+}
+
+void QueryResult::endCursor()
+{
+    if (!m_cursor)
+        return;
+    m_cursor.reset(); // the connection is free again
+    emit readWhole();
 }
 
 void QueryResult::setCurrentRow(int row)
@@ -249,15 +306,111 @@ void QueryResult::fetchMore(const QModelIndex& parent)
         fetchRows(pageSize);
 }
 
-void QueryResult::forEachRecord(const std::function<bool(const QStringList& fields)>& onRecord)
+// The fields of one record in export form, built in one text kept from record to record, so
+// that a million records cost no allocation each.
+class QueryResult::RecordLine
 {
-    qsizetype row = 0;
-    for (;;) {
-        for (; row < fetchedCount(); ++row)
-            if (!onRecord(record(row)))
-                return;
-        if (!fetchRows(pageSize * 20))
+public:
+    void clear()
+    {
+        m_text.resize(0);
+        m_ends.clear();
+    }
+    QString& text() { return m_text; }
+    // Room for one field's stored text on its way to text().
+    QString& scratch() { return m_scratch; }
+    void endField() { m_ends.push_back(m_text.size()); }
+    RecordFields fields()
+    {
+        m_views.clear();
+        qsizetype from = 0;
+        for (const qsizetype end : m_ends) {
+            m_views.emplace_back(m_text.constData() + from, end - from);
+            from = end;
+        }
+        return m_views;
+    }
+
+private:
+    QString m_text;
+    QString m_scratch;
+    std::vector<qsizetype> m_ends;
+    std::vector<QStringView> m_views;
+};
+
+void QueryResult::keptFields(qsizetype row, RecordLine& line)
+{
+    line.clear();
+    QString& text = line.text();
+    const char* p = rowData(row);
+    for (int c = 0; c < m_columns.size(); ++c) {
+        const qint32 length = readLength(p);
+        p += sizeof length;
+        if (length > 0) {
+            QString& stored = line.scratch();
+            stored.resize(length); // a UTF-8 byte is at most one UTF-16 unit
+            const QChar* end = m_fromUtf8.appendToBuffer(stored.data(), {p, length});
+            stored.resize(end - stored.constData());
+            m_format.appendDisplay(m_kinds.value(c), stored, text);
+            p += length;
+        }
+        line.endField();
+    }
+}
+
+void QueryResult::readFields(const db::Connection::RowValues& row, RecordLine& line) const
+{
+    line.clear();
+    QString& text = line.text();
+    for (int c = 0; c < m_columns.size(); ++c) {
+        if (!row.isNull(c)) {
+            if (isBinary(c)) {
+                static constexpr char16_t hex[] = u"0123456789ABCDEF";
+                text += u"0x"_s;
+                for (const char byte : row.bytes(c)) {
+                    const auto b = static_cast<unsigned char>(byte);
+                    text += QChar(hex[b >> 4]);
+                    text += QChar(hex[b & 15]);
+                }
+            } else {
+                m_format.appendDisplay(m_kinds.value(c), row.text(c), text);
+            }
+        }
+        line.endField();
+    }
+}
+
+void QueryResult::forEachRecord(const std::function<bool(RecordFields fields)>& onRecord)
+{
+    // The rows an earlier export passed on are gone: a second one would quietly lack them.
+    if (m_unkept > 0)
+        throw Error(u"Этот результат уже выгружен: записи, которых нет в таблице, при выгрузке "
+                    u"не сохранялись. Выполните запрос снова, чтобы выгрузить его целиком."_s);
+    RecordLine line;
+    for (qsizetype row = 0; row < fetchedCount(); ++row) {
+        keptFields(row, line);
+        if (!onRecord(line.fields()))
             return;
+    }
+    if (!m_cursor)
+        return;
+    // The rest goes from the server straight to onRecord. Once a row has gone by unkept, no
+    // later row may join the grid after the gap: whatever ends the walk (its end, onRecord, an
+    // error) ends the reading too.
+    struct EndReading
+    {
+        QueryResult& result;
+        ~EndReading() { result.endCursor(); }
+    } endReading{*this};
+    constexpr qsizetype rowsPerRead = 4096;
+    bool stopped = false;
+    while (!stopped && !m_cursor->atEnd()) {
+        m_unkept += m_cursor->read(rowsPerRead, [&](const db::Connection::RowValues& row) {
+            if (stopped)
+                return;
+            readFields(row, line);
+            stopped = !onRecord(line.fields());
+        });
     }
 }
 

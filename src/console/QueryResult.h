@@ -6,12 +6,17 @@
 #include "FieldFormat.h"
 
 #include <QAbstractTableModel>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <memory>
 #include <vector>
 
 // The console's result set: rows fetched from the server in pages as the grid needs them (a
 // million-row result shows its first rows at once) and kept compactly as text, in the server's
-// form; the current record that the grid and the navigator share. Export reads it to the end.
+// form; the current record that the grid and the navigator share. Export reads it to the end:
+// the rows the grid has fetched from here, the rest straight from the server without keeping
+// them, so that exporting any number of rows takes little memory; the grid then ends where it
+// ended before the export (unkeptCount() tells how many rows it lacks).
 // The grid and the export see the texts in the regional settings in force when the result was
 // opened (console::FieldFormat); edits typed in that form go back in the server's form.
 class QueryResult : public QAbstractTableModel, public ResultRows
@@ -42,6 +47,8 @@ public:
     // Every row of the result has been fetched.
     bool isComplete() const { return m_cursor == nullptr; }
     qsizetype fetchedCount() const { return static_cast<qsizetype>(m_rowStart.size()); }
+    // Rows of the result an export read from the server without keeping them.
+    qsizetype unkeptCount() const { return m_unkept; }
 
     // The field's text as the grid shows it; a null QString for NULL.
     QString text(qsizetype row, int column) const;
@@ -88,7 +95,7 @@ public:
 
     // ResultRows: the field names, and every record from the first to the last.
     QStringList fieldNames() const override { return m_columns; }
-    void forEachRecord(const std::function<bool(const QStringList& fields)>& onRecord) override;
+    void forEachRecord(const std::function<bool(RecordFields fields)>& onRecord) override;
 
 signals:
     void currentRowChanged(int row);
@@ -96,7 +103,25 @@ signals:
     void readWhole();
 
 private:
+    // What a kept field is made from.
+    struct FieldSource
+    {
+        bool null = true;
+        bool isBytes = false;
+        QStringView text;
+        QByteArrayView bytes;
+    };
+    using RowStart = std::pair<quint32, quint32>; // block, offset
     void append(const QList<QVariant>& row);
+    // Stores a row's texts; the row joins the model when its start joins m_rowStart.
+    RowStart store(const db::Connection::RowValues& row);
+    template <typename FieldAt> RowStart storeRow(FieldAt fieldAt);
+    class RecordLine;
+    // A kept row's, or a row's just read, fields in export form.
+    void keptFields(qsizetype row, RecordLine& line);
+    void readFields(const db::Connection::RowValues& row, RecordLine& line) const;
+    // Ends reading from the server: the connection is free again.
+    void endCursor();
     // The stored texts of a row, in the server's form or (shown) as the grid shows them.
     QStringList fields(qsizetype row, bool shown) const;
     // The field's text in the server's form (the pending change's when there is one).
@@ -127,5 +152,8 @@ private:
     // that a million rows cost little more than their text.
     std::vector<std::unique_ptr<char[]>> m_blocks;
     std::vector<qsizetype> m_blockUsed;
-    std::vector<std::pair<quint32, quint32>> m_rowStart; // block, offset
+    std::vector<RowStart> m_rowStart;
+    qsizetype m_unkept = 0;
+    QStringEncoder m_toUtf8{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
+    QStringDecoder m_fromUtf8{QStringDecoder::Utf8, QStringConverter::Flag::Stateless};
 };

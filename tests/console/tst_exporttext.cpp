@@ -26,11 +26,12 @@ public:
 
     bool isOpen() const override { return open; }
     QStringList fieldNames() const override { return m_names; }
-    void forEachRecord(const std::function<bool(const QStringList&)>& onRecord) override
+    void forEachRecord(const std::function<bool(RecordFields)>& onRecord) override
     {
         for (const QStringList& record : m_records) {
             ++visited;
-            if (!onRecord(record))
+            const std::vector<QStringView> fields(record.cbegin(), record.cend());
+            if (!onRecord(fields))
                 return;
         }
     }

@@ -80,8 +80,8 @@ private slots:
         m_connection.execute(u"SELECT 1"_s); // free again
 
         QStringList seen;
-        result.forEachRecord([&](const QStringList& fields) {
-            seen << fields.value(0);
+        result.forEachRecord([&](RecordFields fields) {
+            seen << fields[0].toString();
             return true;
         });
         QCOMPARE(seen.size(), 1234);
@@ -90,16 +90,124 @@ private slots:
         QCOMPARE(result.currentRow(), -1);
     }
 
-    // Export reads past the fetched rows without the grid asking.
+    // Export reads past the fetched rows without the grid asking, and without keeping them: the
+    // grid ends where it ended, the connection is free, and a second export refuses rather than
+    // hand over the kept rows alone.
     void recordsToTheEnd()
     {
         QueryResult result;
+        QSignalSpy freed(&result, &QueryResult::readWhole);
         result.open(m_connection, u"SELECT i FROM dbo.t ORDER BY i"_s, 30);
         qsizetype count = 0;
         result.forEachRecord(
-            [&](const QStringList& fields) { return fields.value(0) == QString::number(++count); });
+            [&](RecordFields fields) { return fields[0] == QString::number(++count); });
         QCOMPARE(count, 1234);
         QVERIFY(result.isComplete());
+        QCOMPARE(result.fetchedCount(), QueryResult::pageSize);
+        QCOMPARE(result.unkeptCount(), 1234 - QueryResult::pageSize);
+        QCOMPARE(freed.size(), 1);
+        QVERIFY(!result.canFetchMore({}));
+        result.last();
+        QCOMPARE(result.currentRow(), QueryResult::pageSize - 1);
+        m_connection.execute(u"SELECT 1"_s); // free again
+
+        const QString refusal = u"Этот результат уже выгружен: записи, которых нет в таблице, при "
+                                u"выгрузке не сохранялись. Выполните запрос снова, чтобы "
+                                u"выгрузить его целиком."_s;
+        QBuffer file;
+        file.open(QIODevice::WriteOnly);
+        try {
+            WriteExportFile(result, file);
+            QFAIL("a second export went through");
+        } catch (const Error& error) {
+            QCOMPARE(error.message(), refusal);
+        }
+        QCOMPARE(file.size(), 0);
+        QVERIFY_THROWS_EXCEPTION(Error, ExportText(result));
+        // A new query reads whole again.
+        result.open(m_connection, u"SELECT i FROM dbo.t ORDER BY i"_s, 30);
+        QCOMPARE(result.unkeptCount(), 0);
+        QCOMPARE(ExportText(result).count(u"\r\n"_s), 1235);
+    }
+
+    // An export that stops early (a full disk, say) after passing rows on ends the reading: a
+    // row read later must not join the grid after the gap.
+    void exportStoppedAfterTheGrid()
+    {
+        QueryResult result;
+        QSignalSpy freed(&result, &QueryResult::readWhole);
+        result.open(m_connection, u"SELECT i FROM dbo.t ORDER BY i"_s, 30);
+        qsizetype count = 0;
+        result.forEachRecord([&](RecordFields) { return ++count < 700; });
+        QCOMPARE(count, 700);
+        QCOMPARE(result.fetchedCount(), QueryResult::pageSize);
+        QVERIFY(result.isComplete());
+        QCOMPARE(freed.size(), 1);
+        result.fetchMore({});
+        QCOMPARE(result.fetchedCount(), QueryResult::pageSize);
+        QCOMPARE(result.record(QueryResult::pageSize - 1).value(0),
+                 QString::number(QueryResult::pageSize));
+        m_connection.execute(u"SELECT 1"_s);
+
+        // Stopping within the rows the grid has reads nothing more.
+        result.open(m_connection, u"SELECT i FROM dbo.t ORDER BY i"_s, 30);
+        count = 0;
+        result.forEachRecord([&](RecordFields) { return ++count < 10; });
+        QCOMPARE(result.unkeptCount(), 0);
+        QVERIFY(result.canFetchMore({}));
+        result.last();
+        QCOMPARE(result.fetchedCount(), 1234);
+    }
+
+    // The rows read past the grid give the export the very texts the kept rows give: every
+    // kind of column, NULLs, bytes, long values (read one row at a time), characters of two
+    // UTF-16 units.
+    void exportStreamsTheRest_data()
+    {
+        QTest::addColumn<QString>("columns"); // over i from 1 to 1234
+        QTest::newRow("read in blocks")
+            << u"i, CAST(i * 1.25 AS decimal(12,2)) AS d, DATEADD(second, i * 37, CAST("
+               u"'2024-01-01T00:00:00.123' AS datetime)) AS at, CAST(i / 7.0 AS float) AS f, "
+               u"CASE WHEN i % 5 = 0 THEN NULL ELSE N'Ёлка ' + CAST(i AS nvarchar(9)) END AS s, "
+               u"CAST(i AS varbinary(4)) AS b, CAST(i % 2 AS bit) AS flag, N'' AS empty"_s;
+        QTest::newRow("a long text among them")
+            << u"i, REPLICATE(CAST(N'я' AS nvarchar(max)), (i % 10) * 450) AS big, "
+               u"CASE WHEN i % 3 = 0 THEN NULL ELSE N'после' END AS tail"_s;
+        QTest::newRow("long bytes first")
+            << u"CAST(REPLICATE(CAST('z' AS varchar(max)), i % 50) AS varbinary(max)) AS big, i"_s;
+        QTest::newRow("characters outside the BMP")
+            << u"i, N'😀' + CAST(i AS nvarchar(9)) + N'𝄞' AS pair"_s;
+    }
+    void exportStreamsTheRest()
+    {
+        QFETCH(QString, columns);
+        const DefaultLocale locale(russian);
+        const QString sql = u"WITH d AS (SELECT 1 AS i UNION ALL SELECT i + 1 FROM d WHERE i < "
+                            u"1234) SELECT "_s +
+                            columns + u" FROM d ORDER BY i OPTION (MAXRECURSION 0)"_s;
+        QueryResult kept;
+        kept.open(m_connection, sql, 30);
+        kept.last();
+        QCOMPARE(kept.fetchedCount(), 1234);
+        const QString text = ExportText(kept);
+        QBuffer keptFile;
+        keptFile.open(QIODevice::WriteOnly);
+        WriteExportFile(kept, keptFile);
+        kept.close();
+
+        QueryResult clipboard;
+        clipboard.open(m_connection, sql, 30);
+        QCOMPARE(ExportText(clipboard), text);
+        QCOMPARE(clipboard.unkeptCount(), 1234 - QueryResult::pageSize);
+        clipboard.close();
+
+        QueryResult file;
+        file.open(m_connection, sql, 30);
+        QBuffer bytes;
+        bytes.open(QIODevice::WriteOnly);
+        WriteExportFile(file, bytes);
+        QCOMPARE(bytes.data(), keptFile.data());
+        QCOMPARE(file.fetchedCount(), QueryResult::pageSize);
     }
 
     // Grid texts by the column's type: the regional settings' form under a Russian locale, the

@@ -139,19 +139,44 @@ private slots:
         QCOMPARE(lines[0], u"i\tname\tnote"_s);
         QCOMPARE(lines[1], u"1\tИмя 1\t"_s);
         QCOMPARE(lines[2], u"2\tИмя 2\ta\tb"_s);
-        QCOMPARE(form->CommonQuery.fetchedCount(), 1200);
+        // The rows past the grid's went to the clipboard without being kept, and the tab says so.
+        auto* note = form->findChild<QLabel*>(u"LExportNote"_s);
+        QCOMPARE(form->CommonQuery.fetchedCount(), QueryResult::pageSize);
+        QCOMPARE(note->text(), u"В таблице 500 записей из 1200: остальные выгружены без "
+                               u"сохранения. Выполните запрос снова, чтобы увидеть их."_s);
+        QTest::mouseClick(form->findChild<QToolButton*>(u"NavLast"_s), Qt::LeftButton);
+        QCOMPARE(form->CommonQuery.currentRow(), QueryResult::pageSize - 1);
 
-        // The same text in Windows-1251 in the file; a cancelled dialog writes nothing.
+        // A second export would lack them: it refuses and writes nothing.
         const QString file = folder.path() + u"export"_s;
+        ui.fileAnswers = {file};
+        QTest::mouseClick(form->findChild<QPushButton*>(u"BSaveExcel"_s), Qt::LeftButton);
+        QCOMPARE(ui.shown.size(), 1);
+        QVERIFY2(ui.shown[0].text.startsWith(u"Этот результат уже выгружен"_s),
+                 qPrintable(ui.shown[0].text));
+        QVERIFY(!QFile::exists(file + u".xls"_s));
+        ui.shown.clear();
+
+        // Run again: the same text in Windows-1251 in the file; a cancelled dialog writes nothing.
+        runConsole(*form, u"SELECT i, name, note FROM dbo.n ORDER BY i"_s, u"BOpenSQL"_s);
+        QVERIFY(note->text().isEmpty());
         ui.fileAnswers = {std::nullopt, file};
         QTest::mouseClick(form->findChild<QPushButton*>(u"BSaveExcel"_s), Qt::LeftButton);
         QVERIFY(!QFile::exists(file + u".xls"_s));
         QTest::mouseClick(form->findChild<QPushButton*>(u"BSaveExcel"_s), Qt::LeftButton);
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         QCOMPARE(ui.dialogs.last().title, u"Укажите файл"_s);
         QCOMPARE(readFile(file + u".xls"_s), platform::encodeWindows1251(text));
 
+        // Browsed to the end first, the grid keeps every row and exports them again and again.
+        runConsole(*form, u"SELECT i, name, note FROM dbo.n ORDER BY i"_s, u"BOpenSQL"_s);
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavLast"_s), Qt::LeftButton);
         QCOMPARE(form->CommonQuery.currentRow(), 1199);
+        QTest::mouseClick(form->findChild<QPushButton*>(u"BCopyBuffer"_s), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), text);
+        QTest::mouseClick(form->findChild<QPushButton*>(u"BCopyBuffer"_s), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), text);
+        QVERIFY(note->text().isEmpty());
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavFirst"_s), Qt::LeftButton);
         QCOMPARE(form->findChild<QTableView*>(u"ListLRecord"_s)->currentIndex().row(), 0);
     }
@@ -367,12 +392,16 @@ private slots:
         auto* tab = form->findChild<QWidget*>(u"TabSQLQuery"_s);
         auto* save = form->findChild<QPushButton*>(u"BSaveExcel"_s);
         auto* copy = form->findChild<QPushButton*>(u"BCopyBuffer"_s);
+        auto* note = form->findChild<QLabel*>(u"LExportNote"_s);
         for (const QSize size : {tab->size(), QSize(700, 420)}) {
             tab->resize(size);
             QCOMPARE(save->geometry().bottomRight() + QPoint(1, 1),
                      QPoint(size.width() - 10, size.height() - 5));
             QCOMPARE(copy->x() + copy->width() + 5, save->x());
             QCOMPARE(copy->y(), save->y());
+            // The note after an export fills the row to their left.
+            QCOMPARE(note->y(), copy->y());
+            QCOMPARE(note->geometry().right() + 1 + 5, copy->x());
         }
     }
 
