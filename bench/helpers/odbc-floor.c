@@ -9,7 +9,8 @@
  *                               SQL_C_SLONG/SBIGINT, datetimes as SQL_C_TYPE_TIMESTAMP, floats as
  *                               SQL_C_DOUBLE, binary as SQL_C_BINARY, the rest as SQL_C_WCHAR)
  *     --decimal char|numeric    with --bind native: decimals as SQL_C_CHAR (default) or
- *                               SQL_C_NUMERIC
+ *                               SQL_C_NUMERIC (FreeTDS 1.3.17 fills it with scale 0 whatever the
+ *                               row descriptor says: the fraction is lost)
  *     --getdata                 no binding: one SQLFetch a row, one SQLGetData(SQL_C_WCHAR) a value
  *     --array N                 rows a block fetch (default 500)
  *     --row-wise, --column-wise the layout of the bound buffers (default column-wise)
