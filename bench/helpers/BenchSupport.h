@@ -37,6 +37,11 @@ public:
     {
         return std::nullopt;
     }
+    // The benchmarks' server is on this machine: no server-side dialog opens.
+    std::optional<QString> chooseOnServer(ServerChoice, const FileDialog&, ServerFolders&) override
+    {
+        return std::nullopt;
+    }
     void openFolder(const QString&) override {}
     void startOperation(const QString&) override {}
     void finishOperation() override {}
