@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -153,6 +154,9 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     DbSetupApplication app(argc, argv);
+    // The operator's regional settings: field texts are formatted as the grid shows them.
+    if (const QString locale = qEnvironmentVariable("BENCH_LOCALE"); !locale.isEmpty())
+        QLocale::setDefault(QLocale(locale));
     const QStringList args = QCoreApplication::arguments();
     const QString mode = args.value(4);
     if (args.size() < 5 ||

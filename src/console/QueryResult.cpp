@@ -89,7 +89,7 @@ template <typename FieldAt> QueryResult::RowStart QueryResult::storeRow(FieldAt 
     }
     if (m_blocks.empty() || m_blockUsed.back() + most > blockSize) {
         m_blocks.push_back(
-            std::make_unique<char[]>(static_cast<size_t>(std::max(most, blockSize))));
+            std::make_unique_for_overwrite<char[]>(static_cast<size_t>(std::max(most, blockSize))));
         m_blockUsed.push_back(0);
     }
     char* const start = m_blocks.back().get() + m_blockUsed.back();

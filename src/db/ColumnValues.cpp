@@ -79,6 +79,7 @@ Columns describe(const Statement& stmt, SQLSMALLINT count)
         columns.names.append(fromWide(name, std::clamp<qsizetype>(nameLength, 0, 511)));
         columns.types.append(type);
         columns.sizes.append(size);
+        columns.digits.append(digits);
     }
     return columns;
 }

@@ -44,7 +44,8 @@ struct Columns
 {
     QStringList names;
     QList<SQLSMALLINT> types;
-    QList<SQLULEN> sizes; // as SQLDescribeCol gives them: characters, digits or bytes
+    QList<SQLULEN> sizes;      // as SQLDescribeCol gives them: characters, digits or bytes
+    QList<SQLSMALLINT> digits; // decimal digits: the scale, or the digits of a second's fraction
 };
 
 Columns describe(const Statement& stmt, SQLSMALLINT count);

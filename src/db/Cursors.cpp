@@ -2,6 +2,9 @@
 #include "ConnectionImpl.h"
 
 #include <QIODevice>
+#include <array>
+#include <charconv>
+#include <cstring>
 
 using namespace Qt::StringLiterals;
 
@@ -68,8 +71,11 @@ namespace {
 // time with SQLGetData after the row has been fetched (long values, unknown types).
 struct ColumnReading
 {
-    SQLSMALLINT cType = 0; // SQL_C_WCHAR or SQL_C_BINARY
-    SQLLEN width = 0;      // bytes of one value in a bound buffer; 0: read with SQLGetData
+    // SQL_C_WCHAR or SQL_C_BINARY; bound only: SQL_C_SBIGINT, SQL_C_TYPE_DATE or
+    // SQL_C_TYPE_TIMESTAMP, whose texts are written here as the driver writes them, without its
+    // costly conversion (strftime and sprintf a value).
+    SQLSMALLINT cType = 0;
+    SQLLEN width = 0; // bytes of one value in a bound buffer; 0: read with SQLGetData
 };
 
 // Longer values are read with SQLGetData: a bound buffer holds every value at its longest.
@@ -79,7 +85,7 @@ constexpr SQLULEN longestBoundBytes = 8000;
 // digits with sign and point; "2024-02-05 10:15:00.1234567 +03:00").
 constexpr SQLLEN fixedTextCharacters = 64;
 
-ColumnReading readingFor(SQLSMALLINT type, SQLULEN size)
+ColumnReading readingFor(SQLSMALLINT type, SQLULEN size, SQLSMALLINT digits)
 {
     const auto textOf = [](SQLULEN characters) {
         return ColumnReading{SQL_C_WCHAR, static_cast<SQLLEN>((characters + 1) * sizeof(SQLWCHAR))};
@@ -98,6 +104,17 @@ ColumnReading readingFor(SQLSMALLINT type, SQLULEN size)
             return {SQL_C_BINARY, static_cast<SQLLEN>(size)};
         return {SQL_C_BINARY, 0};
     case SQL_GUID:
+        return textOf(fixedTextCharacters);
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+        return {SQL_C_SBIGINT, sizeof(SQLBIGINT)};
+    case SQL_TYPE_DATE:
+        return {SQL_C_TYPE_DATE, sizeof(SQL_DATE_STRUCT)};
+    case SQL_TYPE_TIMESTAMP: // datetime, smalldatetime, datetime2
+        if (digits >= 0 && digits <= 9)
+            return {SQL_C_TYPE_TIMESTAMP, sizeof(SQL_TIMESTAMP_STRUCT)};
         return textOf(fixedTextCharacters);
     default:
         break;
@@ -145,6 +162,9 @@ private:
     bool isNull(int column) const override { return indicator(column) == SQL_NULL_DATA; }
     QStringView text(int column) const override
     {
+        if (const SQLSMALLINT cType = m_readings[static_cast<size_t>(column)].cType;
+            cType != SQL_C_WCHAR && cType != SQL_C_BINARY)
+            return nativeText(column, cType);
         const auto [data, length] = value(column);
         return {reinterpret_cast<const char16_t*>(data),
                 static_cast<qsizetype>(length / static_cast<SQLLEN>(sizeof(SQLWCHAR)))};
@@ -170,6 +190,9 @@ private:
         return {bytes.constData(), static_cast<SQLLEN>(bytes.size())};
     }
 
+    // The text the driver would give for a value bound in its own C type.
+    QStringView nativeText(int column, SQLSMALLINT cType) const;
+
     // Fetches the next block; false at the end of the result.
     bool fetchBlock();
     void readUnbound();
@@ -191,6 +214,7 @@ private:
         QByteArray bytes;
     };
     std::vector<Unbound> m_unbound; // the current row's values of the columns not bound
+    mutable std::vector<std::array<char16_t, 48>> m_nativeTexts; // a column's last text
 };
 
 // A block of about this many bytes: big enough that fetching costs little per row, small enough
@@ -206,14 +230,20 @@ BlockCursor::BlockCursor(Connection::Impl& owner, std::unique_ptr<Statement> stm
     const auto count = static_cast<size_t>(m_columns.names.size());
     SQLLEN rowBytes = 0;
     for (size_t c = 0; c < count; ++c) {
-        m_readings.push_back(readingFor(m_columns.types[static_cast<qsizetype>(c)],
-                                        m_columns.sizes[static_cast<qsizetype>(c)]));
+        const auto at = static_cast<qsizetype>(c);
+        m_readings.push_back(
+            readingFor(m_columns.types[at], m_columns.sizes[at], m_columns.digits[at]));
         if (m_readings.back().width == 0 || m_bound < c)
             continue;
         m_bound = c + 1;
         rowBytes += m_readings.back().width + static_cast<SQLLEN>(sizeof(SQLLEN));
     }
     m_unbound.resize(count - m_bound);
+    m_nativeTexts.resize(count);
+    // Past the first long column everything is read with SQLGetData, as text or bytes.
+    for (size_t c = m_bound; c < count; ++c)
+        if (m_readings[c].cType != SQL_C_BINARY)
+            m_readings[c].cType = SQL_C_WCHAR;
     // SQLGetData needs the row it reads to be the only one fetched.
     if (m_bound == count && rowBytes > 0)
         m_arraySize =
@@ -240,6 +270,67 @@ BlockCursor::BlockCursor(Connection::Impl& owner, std::unique_ptr<Statement> stm
     m_owner->releaseCursor = [this] {
         release();
     };
+}
+
+QStringView BlockCursor::nativeText(int column, SQLSMALLINT cType) const
+{
+    const char* data = value(column).first;
+    std::array<char, 48> text{};
+    char* end = text.data();
+    const auto put = [&end](long long number, int width) {
+        char digits[24];
+        const auto written = std::to_chars(std::begin(digits), std::end(digits), number);
+        for (auto n = written.ptr - digits; n < width; ++n)
+            *end++ = '0';
+        end = std::copy(digits, written.ptr, end);
+    };
+    if (cType == SQL_C_SBIGINT) {
+        SQLBIGINT number = 0;
+        std::memcpy(&number, data, sizeof number);
+        put(number, 1);
+    } else {
+        // The driver's form: "2024-02-05", or "2024-02-05 10:15:00" with the fraction of a
+        // second in as many digits as the type keeps (datetime 3, datetime2(7) 7).
+        SQL_TIMESTAMP_STRUCT t{};
+        if (cType == SQL_C_TYPE_DATE) {
+            SQL_DATE_STRUCT d{};
+            std::memcpy(&d, data, sizeof d);
+            t.year = d.year;
+            t.month = d.month;
+            t.day = d.day;
+        } else {
+            std::memcpy(&t, data, sizeof t);
+        }
+        put(t.year, 4);
+        *end++ = '-';
+        put(t.month, 2);
+        *end++ = '-';
+        put(t.day, 2);
+        if (cType == SQL_C_TYPE_TIMESTAMP) {
+            *end++ = ' ';
+            put(t.hour, 2);
+            *end++ = ':';
+            put(t.minute, 2);
+            *end++ = ':';
+            put(t.second, 2);
+            const int digits = m_columns.digits[column];
+            if (digits > 0) {
+                *end++ = '.';
+                char nanoseconds[16];
+                char* at = nanoseconds;
+                const auto written =
+                    std::to_chars(std::begin(nanoseconds), std::end(nanoseconds), t.fraction);
+                const auto length = static_cast<int>(written.ptr - nanoseconds);
+                for (int i = 0; i < 9 - length; ++i)
+                    *end++ = '0';
+                end = std::copy(at, written.ptr, end);
+                end -= 9 - digits;
+            }
+        }
+    }
+    std::array<char16_t, 48>& out = m_nativeTexts[static_cast<size_t>(column)];
+    std::copy(text.data(), end, out.begin());
+    return {out.data(), static_cast<qsizetype>(end - text.data())};
 }
 
 void BlockCursor::release()

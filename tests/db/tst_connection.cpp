@@ -8,6 +8,8 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
+#include <stdexcept>
 
 using namespace Qt::StringLiterals;
 
@@ -58,8 +60,91 @@ class TestConnection : public QObject
         c.setDefaultDatabase(u"master"_s);
     }
 
+    // One server and connection for the tests that need nothing of their own.
+    std::unique_ptr<SqlsimProcess> m_sharedSim;
+    db::Connection m_shared;
+    db::Connection& shared()
+    {
+        if (!m_sharedSim) {
+            m_sharedSim = std::make_unique<SqlsimProcess>();
+            if (!m_sharedSim->start())
+                throw std::runtime_error(m_sharedSim->stderrText().toStdString());
+            openOn(m_shared, *m_sharedSim);
+        }
+        return m_shared;
+    }
+
 private slots:
     void initTestCase() { QVERIFY(m_files.isValid()); }
+
+    // A cursor reads numbers and dates in their own C types and writes their texts itself: they
+    // must be the driver's texts to the character, as a value at a time gives them (the grid
+    // keeps them, and edits find rows by them).
+    void cursorTextsAreTheDrivers_data()
+    {
+        QTest::addColumn<QString>("expression");
+        for (const char* e : {"CAST(0 AS tinyint)",
+                              "CAST(255 AS tinyint)",
+                              "CAST(-32768 AS smallint)",
+                              "CAST(-2147483648 AS int)",
+                              "CAST(2147483647 AS int)",
+                              "CAST(-9223372036854775808 AS bigint)",
+                              "CAST(9223372036854775807 AS bigint)",
+                              "CAST(NULL AS int)",
+                              "CAST('2024-02-05 10:15:00.123' AS datetime)",
+                              "CAST('2024-02-05 10:15:00.997' AS datetime)",
+                              "CAST('1753-01-01' AS datetime)",
+                              "CAST('9999-12-31 23:59:59.997' AS datetime)",
+                              "CAST(NULL AS datetime)",
+                              "CAST('2024-02-05 10:15' AS smalldatetime)",
+                              "CAST('0001-01-01 00:00:00' AS datetime2(0))",
+                              "CAST('2024-02-05 10:15:00.5' AS datetime2(1))",
+                              "CAST('2024-02-05 10:15:00.123' AS datetime2(3))",
+                              "CAST('2024-02-05 10:15:00.1234567' AS datetime2)",
+                              "CAST('9999-12-31 23:59:59.9999999' AS datetime2(7))",
+                              "CAST('2024-02-05 10:15:00.000' AS datetime2(4))",
+                              "CAST('0001-01-01' AS date)",
+                              "CAST('9999-12-31' AS date)",
+                              "CAST(NULL AS date)",
+                              "CAST(-12.5 AS decimal(10,2))",
+                              "CAST(0.1 AS float)",
+                              "CAST(1 AS bit)",
+                              "N'Ёлка'",
+                              "0x00FF"})
+            QTest::newRow(e) << QString::fromUtf8(e);
+    }
+    void cursorTextsAreTheDrivers()
+    {
+        QFETCH(QString, expression);
+        db::Connection& c = shared();
+        // Two rows, so that the values come in a block; a column after, so that it stays aligned.
+        const QString sql =
+            u"SELECT %1 AS v, N'после' AS w UNION ALL SELECT %1, N'после'"_s.arg(expression);
+        QStringList byValue;
+        c.forEachRow(sql, 30, [&](db::Connection::RowCursor& row) {
+            byValue << row.text(0) << row.text(1);
+            return true;
+        });
+        QStringList byCursor;
+        {
+            const auto cursor = c.openCursor(sql, 30);
+            const bool binary = cursor->binaryColumns().value(0);
+            cursor->read(10, [&](const db::Connection::RowValues& row) {
+                for (int column = 0; column < 2; ++column) {
+                    if (row.isNull(column))
+                        byCursor << QString();
+                    else if (column == 0 && binary)
+                        byCursor << QString::fromLatin1(row.bytes(column).toByteArray().toHex());
+                    else
+                        byCursor << row.text(column).toString();
+                }
+            });
+            QVERIFY(cursor->atEnd() || cursor->read(1, [](const auto&) {}) == 0);
+        }
+        QCOMPARE(byCursor.size(), 4);
+        QCOMPARE(byCursor, byValue);
+        QCOMPARE(byCursor[0].isNull(), expression.contains(u"NULL"_s));
+    }
 
     void providerAndState()
     {
