@@ -384,8 +384,9 @@ void QueryResult::forEachRecord(const std::function<bool(RecordFields fields)>& 
 {
     // The rows an earlier export passed on are gone: a second one would quietly lack them.
     if (m_unkept > 0)
-        throw Error(u"Этот результат уже выгружен: записи, которых нет в таблице, при выгрузке "
-                    u"не сохранялись. Выполните запрос снова, чтобы выгрузить его целиком."_s);
+        throw Error(
+            u"Записи этого результата, которых нет в таблице, уже прочитаны прошлой выгрузкой и "
+            u"не сохранены. Выполните запрос снова, чтобы выгрузить его целиком."_s);
     RecordLine line;
     for (qsizetype row = 0; row < fetchedCount(); ++row) {
         keptFields(row, line);

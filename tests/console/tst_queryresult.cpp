@@ -111,9 +111,9 @@ private slots:
         QCOMPARE(result.currentRow(), QueryResult::pageSize - 1);
         m_connection.execute(u"SELECT 1"_s); // free again
 
-        const QString refusal = u"Этот результат уже выгружен: записи, которых нет в таблице, при "
-                                u"выгрузке не сохранялись. Выполните запрос снова, чтобы "
-                                u"выгрузить его целиком."_s;
+        const QString refusal = u"Записи этого результата, которых нет в таблице, уже прочитаны "
+                                u"прошлой выгрузкой и не сохранены. Выполните запрос снова, "
+                                u"чтобы выгрузить его целиком."_s;
         QBuffer file;
         file.open(QIODevice::WriteOnly);
         try {

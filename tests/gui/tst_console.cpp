@@ -152,7 +152,7 @@ private slots:
         ui.fileAnswers = {file};
         QTest::mouseClick(form->findChild<QPushButton*>(u"BSaveExcel"_s), Qt::LeftButton);
         QCOMPARE(ui.shown.size(), 1);
-        QVERIFY2(ui.shown[0].text.startsWith(u"Этот результат уже выгружен"_s),
+        QVERIFY2(ui.shown[0].text.startsWith(u"Записи этого результата, которых нет в таблице"_s),
                  qPrintable(ui.shown[0].text));
         QVERIFY(!QFile::exists(file + u".xls"_s));
         ui.shown.clear();
