@@ -204,16 +204,17 @@ void TSqlQueryTab::showExportNote()
 {
     const QueryResult& result = m_form->CommonQuery;
     QString note;
+    QString more;
     if (result.unkeptCount() > 0) {
         const qsizetype kept = result.fetchedCount();
-        note = u"В таблице %1 %2 из %3: остальные выгружены без сохранения. Выполните запрос "
-               u"снова, чтобы увидеть их."_s.arg(kept)
+        note = u"В таблице %1 %2 из %3: остальные выгружены без сохранения."_s.arg(kept)
                    .arg(PluralForm(u"записей"_s, u"запись"_s, u"записи"_s,
                                    static_cast<double>(kept), false, u' '))
                    .arg(kept + result.unkeptCount());
+        more = note + u" Выполните запрос снова, чтобы увидеть их."_s;
     }
     ui->LExportNote->setText(note);
-    ui->LExportNote->setToolTip(note);
+    ui->LExportNote->setToolTip(more);
 }
 
 void TSqlQueryTab::DBNameDropDown()

@@ -142,8 +142,9 @@ private slots:
         // The rows past the grid's went to the clipboard without being kept, and the tab says so.
         auto* note = form->findChild<QLabel*>(u"LExportNote"_s);
         QCOMPARE(form->CommonQuery.fetchedCount(), QueryResult::pageSize);
-        QCOMPARE(note->text(), u"В таблице 500 записей из 1200: остальные выгружены без "
-                               u"сохранения. Выполните запрос снова, чтобы увидеть их."_s);
+        QCOMPARE(note->text(),
+                 u"В таблице 500 записей из 1200: остальные выгружены без сохранения."_s);
+        QCOMPARE(note->toolTip(), note->text() + u" Выполните запрос снова, чтобы увидеть их."_s);
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavLast"_s), Qt::LeftButton);
         QCOMPARE(form->CommonQuery.currentRow(), QueryResult::pageSize - 1);
 
@@ -399,8 +400,10 @@ private slots:
                      QPoint(size.width() - 10, size.height() - 5));
             QCOMPARE(copy->x() + copy->width() + 5, save->x());
             QCOMPARE(copy->y(), save->y());
-            // The note after an export fills the row to their left.
-            QCOMPARE(note->y(), copy->y());
+            // The note after an export fills the room under the grid, left of the buttons.
+            auto* grid = form->findChild<QTableView*>(u"ListLRecord"_s);
+            QCOMPARE(note->y(), grid->geometry().bottom() + 2);
+            QCOMPARE(note->geometry().bottom() + 1, size.height());
             QCOMPARE(note->geometry().right() + 1 + 5, copy->x());
         }
     }
