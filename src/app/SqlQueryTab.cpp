@@ -196,8 +196,11 @@ void TSqlQueryTab::TabSQLQueryResize()
     copy->move(save->x() - copy->width() - 5, h - copy->height() - 5);
     QWidget* grid = ui->ListLRecord;
     grid->resize(w - grid->x() - 10, std::max(save->y() - 5 - grid->y(), 0));
+    // Two lines of text under the grid, down to the bottom edge, left of the buttons.
     QLabel* note = ui->LExportNote;
-    note->setGeometry(grid->x(), copy->y(), std::max(copy->x() - 5 - grid->x(), 0), copy->height());
+    const int noteTop = save->y() - 4; // a pixel under the grid
+    note->setGeometry(grid->x(), noteTop, std::max(copy->x() - 5 - grid->x(), 0),
+                      std::max(h - noteTop, 0));
 }
 
 void TSqlQueryTab::showExportNote()
