@@ -24,6 +24,8 @@
  * wall), cpu_seconds (the process's processor time over the same span), array, warnings (fetches
  * that returned SQL_SUCCESS_WITH_INFO). Exits 1 with the ODBC diagnostics when a call fails. */
 #define _GNU_SOURCE
+#include "odbc-bench.h"
+
 #include <sql.h>
 #include <sqlext.h>
 #include <stdint.h>
@@ -57,33 +59,10 @@ struct Column
     int isLong;
 };
 
-static const char* program = "odbc-floor";
 static SQLHENV env;
 static SQLHDBC dbc;
 static SQLHSTMT stmt;
 static FILE* dump;
-
-static double clockSeconds(clockid_t id)
-{
-    struct timespec t;
-    clock_gettime(id, &t);
-    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
-
-static void fail(SQLSMALLINT type, SQLHANDLE handle, const char* what)
-{
-    SQLCHAR state[6];
-    SQLCHAR text[1024];
-    SQLINTEGER native;
-    SQLSMALLINT length;
-    fprintf(stderr, "%s: %s failed\n", program, what);
-    for (SQLSMALLINT i = 1;
-         handle != SQL_NULL_HANDLE &&
-         SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &length) == SQL_SUCCESS;
-         ++i)
-        fprintf(stderr, "  [%s] %s\n", (char*)state, (char*)text);
-    exit(1);
-}
 
 static void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what)
 {
@@ -96,7 +75,7 @@ static void usage(void)
     fprintf(stderr,
             "usage: %s [--bind wchar|char|native] [--decimal char|numeric] [--getdata] "
             "[--array N] [--row-wise|--column-wise] [--dump FILE] STATEMENT\n",
-            program);
+            benchProgram);
     exit(2);
 }
 
@@ -217,7 +196,7 @@ static void readLong(SQLUSMALLINT number, SQLSMALLINT cType, char* piece, char**
                 *wholeSize = 2 * (total + got);
                 *whole = realloc(*whole, *wholeSize);
                 if (*whole == NULL) {
-                    perror(program);
+                    perror(benchProgram);
                     exit(1);
                 }
             }
@@ -232,6 +211,7 @@ static void readLong(SQLUSMALLINT number, SQLSMALLINT cType, char* piece, char**
 
 int main(int argc, char** argv)
 {
+    benchProgram = "odbc-floor";
     enum Bind bind = bindWchar;
     int getData = 0, rowWise = 0, decimalNumeric = 0;
     long arraySize = 500;
@@ -275,24 +255,12 @@ int main(int argc, char** argv)
     }
     if (sql == NULL)
         usage();
-    const char* connect = getenv("BENCH_ODBC_CONNECT");
-    if (connect == NULL || *connect == '\0') {
-        fprintf(stderr, "%s: BENCH_ODBC_CONNECT is not set\n", program);
-        return 2;
-    }
     if (dumpPath != NULL && (dump = fopen(dumpPath, "wb")) == NULL) {
         perror(dumpPath);
         return 1;
     }
 
-    check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_HANDLE_ENV, SQL_NULL_HANDLE,
-          "SQLAllocHandle");
-    check(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0), SQL_HANDLE_ENV,
-          env, "SQLSetEnvAttr");
-    check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_HANDLE_ENV, env, "SQLAllocHandle");
-    check(
-        SQLDriverConnect(dbc, NULL, (SQLCHAR*)connect, SQL_NTS, NULL, 0, NULL, SQL_DRIVER_NOPROMPT),
-        SQL_HANDLE_DBC, dbc, "SQLDriverConnect");
+    benchConnect(&env, &dbc);
     check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_HANDLE_DBC, dbc, "SQLAllocHandle");
 
     const double wallStart = clockSeconds(CLOCK_MONOTONIC);
@@ -308,7 +276,7 @@ int main(int argc, char** argv)
     char* whole = NULL;
     size_t wholeSize = 0;
     if (columns == NULL || piece == NULL) {
-        perror(program);
+        perror(benchProgram);
         return 1;
     }
     SQLSMALLINT firstLong = count; /* columns from here on are read with SQLGetData */
@@ -358,7 +326,7 @@ int main(int argc, char** argv)
     }
     char* buffer = calloc(rowWise ? rowSize * (size_t)arraySize : rowSize, 1);
     if (buffer == NULL && rowSize > 0) {
-        perror(program);
+        perror(benchProgram);
         return 1;
     }
     SQLULEN fetched = 0;

@@ -8,6 +8,8 @@
  * files to store, one path relative to FOLDER a line, "/" between components. Prints one line
  * "FILES BYTES SECONDS" where SECONDS covers drop, create and the inserts, not the connect. */
 #define _GNU_SOURCE
+#include "odbc-bench.h"
+
 #include <sql.h>
 #include <sqlext.h>
 #include <stdio.h>
@@ -22,28 +24,6 @@ enum
 
 static SQLHENV env;
 static SQLHDBC dbc;
-
-static double now(void)
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
-
-static void fail(SQLSMALLINT type, SQLHANDLE handle, const char* what)
-{
-    SQLCHAR state[6];
-    SQLCHAR text[1024];
-    SQLINTEGER native;
-    SQLSMALLINT length;
-    fprintf(stderr, "store-files-odbc: %s failed\n", what);
-    for (SQLSMALLINT i = 1;
-         handle != SQL_NULL_HANDLE &&
-         SQLGetDiagRec(type, handle, i, state, &native, text, sizeof text, &length) == SQL_SUCCESS;
-         ++i)
-        fprintf(stderr, "  [%s] %s\n", (char*)state, (char*)text);
-    exit(1);
-}
 
 static void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what)
 {
@@ -141,6 +121,7 @@ static long long insertFile(const char* table, const char* version, const char* 
 
 int main(int argc, char** argv)
 {
+    benchProgram = "store-files-odbc";
     if (argc != 5) {
         fprintf(stderr, "usage: store-files-odbc FOLDER LIST TABLE VERSION\n");
         return 2;
@@ -148,29 +129,17 @@ int main(int argc, char** argv)
     const char* folder = argv[1];
     const char* table = argv[3];
     const char* version = argv[4];
-    const char* connect = getenv("BENCH_ODBC_CONNECT");
-    if (connect == NULL) {
-        fprintf(stderr, "store-files-odbc: BENCH_ODBC_CONNECT is not set\n");
-        return 2;
-    }
     FILE* list = fopen(argv[2], "r");
     if (list == NULL) {
         perror(argv[2]);
         return 1;
     }
 
-    check(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env), SQL_HANDLE_ENV, SQL_NULL_HANDLE,
-          "SQLAllocHandle");
-    check(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, (SQLPOINTER)SQL_OV_ODBC3, 0), SQL_HANDLE_ENV,
-          env, "SQLSetEnvAttr");
-    check(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc), SQL_HANDLE_ENV, env, "SQLAllocHandle");
-    check(
-        SQLDriverConnect(dbc, NULL, (SQLCHAR*)connect, SQL_NTS, NULL, 0, NULL, SQL_DRIVER_NOPROMPT),
-        SQL_HANDLE_DBC, dbc, "SQLDriverConnect");
+    benchConnect(&env, &dbc);
 
     char* buffer = malloc(chunkSize);
     char sql[512];
-    const double start = now();
+    const double start = clockSeconds(CLOCK_MONOTONIC);
     snprintf(sql, sizeof sql, "drop  table %s", table);
     run(sql, 1);
     snprintf(sql, sizeof sql,
@@ -187,7 +156,7 @@ int main(int argc, char** argv)
         bytes += insertFile(table, version, folder, line, buffer);
         ++files;
     }
-    const double end = now();
+    const double end = clockSeconds(CLOCK_MONOTONIC);
     fclose(list);
     free(buffer);
     SQLDisconnect(dbc);
