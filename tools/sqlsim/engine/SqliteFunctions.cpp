@@ -702,11 +702,19 @@ void fnReplicate(sqlite3_context* ctx, int, sqlite3_value** argv)
         return;
     }
     const QString s = textArg(argv[0]);
-    if (s.size() * *n > maxResultChars) {
+    // The third argument: the characters the result's type holds, or -1 for (max).
+    const auto limit = intArg(argv[2]);
+    qint64 count = *n;
+    if (limit && *limit >= 0 && !s.isEmpty())
+        count = std::min<qint64>(count, (*limit + s.size() - 1) / s.size());
+    if (s.size() * count > maxResultChars) {
         resultError(ctx, 40000, u"sqlsim refuses a result this large."_s);
         return;
     }
-    resultValue(ctx, s.repeated(qsizetype(*n)));
+    QString result = s.repeated(qsizetype(count));
+    if (limit && *limit >= 0 && result.size() > *limit)
+        result.truncate(*limit);
+    resultValue(ctx, result);
 }
 
 void fnQuoteName(sqlite3_context* ctx, int argc, sqlite3_value** argv)
@@ -1465,7 +1473,7 @@ void registerFunctions(sqlite3* db, FunctionHost* host)
         {"tsql_char", 1, fnChar, true},
         {"tsql_isnumeric", 1, fnIsNumeric, true},
         {"tsql_space", 1, fnSpace, true},
-        {"tsql_replicate", 2, fnReplicate, true},
+        {"tsql_replicate", 3, fnReplicate, true},
         {"tsql_quotename", 1, fnQuoteName, true},
         {"tsql_quotename", 2, fnQuoteName, true},
         {"tsql_substring", 3, fnSubstring, true},

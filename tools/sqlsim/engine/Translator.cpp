@@ -1179,7 +1179,18 @@ std::optional<TypeInfo> Translator::typeOf(const Expr& e, Scope* scope)
             }
             return std::nullopt;
         }
-        if (f == u"space" || f == u"replicate" || f == u"str" || f == u"char" || f == u"concat")
+        if (f == u"replicate") {
+            // "Returns the same type as string_expression"; one that is not (max) gives at most
+            // 8,000 bytes (REPLICATE (Transact-SQL)).
+            const auto t = arg(0);
+            const bool unicode = t && t->isUnicode();
+            const bool max = t && t->length == ColumnType::max;
+            return TypeInfo::of(unicode ? BaseType::NVarChar : BaseType::VarChar,
+                                max       ? ColumnType::max
+                                : unicode ? 4000
+                                          : 8000);
+        }
+        if (f == u"space" || f == u"str" || f == u"char" || f == u"concat")
             return TypeInfo::of(BaseType::VarChar, f == u"char" ? 1 : 8000);
         if (f == u"nchar")
             return TypeInfo::of(BaseType::NChar, 1);
@@ -1598,9 +1609,16 @@ QString Translator::functionSql(const Expr& e, Scope* scope)
         need(3, 3);
         return u"tsql_substring(%1,%2,%3)"_s.arg(a(0), a(1), a(2));
     }
-    if (f == u"left" || f == u"right" || f == u"replicate") {
+    if (f == u"left" || f == u"right") {
         need(2, 2);
         return u"tsql_%1(%2,%3)"_s.arg(f, a(0), a(1));
+    }
+    if (f == u"replicate") {
+        // The result is cut to its type's length: 8,000 bytes unless the string is (max).
+        need(2, 2);
+        const auto type = typeOf(e, scope);
+        const int limit = !type || type->length == ColumnType::max ? -1 : type->length;
+        return u"tsql_replicate(%1,%2,%3)"_s.arg(a(0), a(1)).arg(limit);
     }
     if (f == u"charindex" || f == u"patindex") {
         need(2, f == u"charindex" ? 3 : 2);
