@@ -10,6 +10,20 @@ namespace {
 
 constexpr qsizetype blockSize = 1024 * 1024;
 
+// Bytes in FieldText's form, "0x" and upper-case hexadecimal, written from out on; gives the end.
+template <typename Char> Char* writeBinaryText(Char* out, QByteArrayView bytes)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    *out++ = Char('0');
+    *out++ = Char('x');
+    for (const char byte : bytes) {
+        const auto b = static_cast<unsigned char>(byte);
+        *out++ = Char(hex[b >> 4]);
+        *out++ = Char(hex[b & 15]);
+    }
+    return out;
+}
+
 qint32 readLength(const char* p)
 {
     qint32 length = 0;
@@ -101,15 +115,8 @@ template <typename FieldAt> QueryResult::RowStart QueryResult::storeRow(FieldAt 
         char* const lengthAt = out;
         out += sizeof(qint32);
         qint32 length = -1;
-        if (f.isBytes) { // "0x" and upper-case hexadecimal, as FieldText gives bytes
-            static constexpr char hex[] = "0123456789ABCDEF";
-            *out++ = '0';
-            *out++ = 'x';
-            for (const char byte : f.bytes) {
-                const auto b = static_cast<unsigned char>(byte);
-                *out++ = hex[b >> 4];
-                *out++ = hex[b & 15];
-            }
+        if (f.isBytes) {
+            out = writeBinaryText(out, f.bytes);
             length = static_cast<qint32>(out - lengthAt - sizeof(qint32));
         } else if (!f.null) {
             out = m_toUtf8.appendToBuffer(out, f.text);
@@ -365,13 +372,10 @@ void QueryResult::readFields(const db::Connection::RowValues& row, RecordLine& l
     for (int c = 0; c < m_columns.size(); ++c) {
         if (!row.isNull(c)) {
             if (isBinary(c)) {
-                static constexpr char16_t hex[] = u"0123456789ABCDEF";
-                text += u"0x"_s;
-                for (const char byte : row.bytes(c)) {
-                    const auto b = static_cast<unsigned char>(byte);
-                    text += QChar(hex[b >> 4]);
-                    text += QChar(hex[b & 15]);
-                }
+                const QByteArrayView bytes = row.bytes(c);
+                const qsizetype from = text.size();
+                text.resize(from + 2 + 2 * bytes.size());
+                writeBinaryText(reinterpret_cast<char16_t*>(text.data()) + from, bytes);
             } else {
                 m_format.appendDisplay(m_kinds.value(c), row.text(c), text);
             }

@@ -316,14 +316,7 @@ QStringView BlockCursor::nativeText(int column, SQLSMALLINT cType) const
             const int digits = m_columns.digits[column];
             if (digits > 0) {
                 *end++ = '.';
-                char nanoseconds[16];
-                char* at = nanoseconds;
-                const auto written =
-                    std::to_chars(std::begin(nanoseconds), std::end(nanoseconds), t.fraction);
-                const auto length = static_cast<int>(written.ptr - nanoseconds);
-                for (int i = 0; i < 9 - length; ++i)
-                    *end++ = '0';
-                end = std::copy(at, written.ptr, end);
+                put(t.fraction, 9); // nanoseconds, then only the type's digits of them
                 end -= 9 - digits;
             }
         }
