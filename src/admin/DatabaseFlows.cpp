@@ -8,6 +8,7 @@
 #include "MyException.h"
 #include "OperatorUi.h"
 #include "PathMacros.h"
+#include "PreviousBackup.h"
 #include "ServerDisk.h"
 
 #include <cmath>
@@ -77,6 +78,60 @@ private:
 
 } // namespace
 
+void ThrowIfStopped(const ServerProgress& progress)
+{
+    if (progress.stopRequested && progress.stopRequested())
+        throw MyException(u"Работа прервана."_s);
+}
+
+namespace {
+
+// What the file store and the extraction call after each file: the window stays alive, and a
+// stop asked for ends them there.
+PumpMessages pumpAndStop(const ServerProgress& progress)
+{
+    return [progress] {
+        if (progress.pump)
+            progress.pump();
+        ThrowIfStopped(progress);
+    };
+}
+
+// The server writes the file: the space is the free space of the disk it writes to, against the
+// size of the connection's current database.
+void checkFreeSpace(const FlowContext& context, ServerDisk& disk, const QString& backupFile)
+{
+    const qint64 size = GetDBSize(context.connection);
+    const bool onServer = disk.isServerPath(backupFile);
+    const std::optional<quint64> free =
+        onServer ? disk.freeBytes(backupFile) : freeBytesAt(context, backupFile);
+    if (!free || *free >= static_cast<quint64>(std::max<qint64>(size, 0)))
+        return;
+    const auto megabytes = [](quint64 bytes) {
+        return FloatToStrDot(u'.', std::round(static_cast<long double>(bytes) / 1024.0L / 1024.0L));
+    };
+    QString message = u"На диске не хватает свободного места для сохранения "
+                      u"бэкап-файла.\r\nРазмер бэкапа-файла "_s +
+                      megabytes(static_cast<quint64>(size)) + u" MБ ."_s;
+    // Whose disk: the operator cannot see the server's from here.
+    if (onServer)
+        message += u"\r\nСвободно на диске сервера "_s + backupFile.left(2) + u" "_s +
+                   megabytes(*free) + u" MБ."_s;
+    throw MyException(message);
+}
+
+// A backup file a killed run left aside under another name goes back before anything else
+// happens to it.
+void recoverLeftoverBackup(FlowContext& context, ServerDisk& disk, const QString& backupFile)
+{
+    if (disk.isServerPath(backupFile))
+        return;
+    if (const QString note = PreviousBackup::recoverLeftover(backupFile); !note.isEmpty())
+        context.ui.showMessage(OperatorUi::Icon::Warning, attention, note);
+}
+
+} // namespace
+
 void BackupDB(FlowContext& context, const QString& databaseName, const QString& installDir,
               const QString& backupFile, bool addFiles, bool showProgress, bool verify)
 {
@@ -84,16 +139,25 @@ void BackupDB(FlowContext& context, const QString& databaseName, const QString& 
         return;
     Operation operation(context, showProgress, u"Создается резервная копия базы данных."_s);
     db::Connection& connection = context.connection;
+    const FlowDisk disk(context);
+    recoverLeftoverBackup(context, *disk, backupFile);
+
+    // Where the backup goes is checked before the database changes: a backup refused for its
+    // target must leave the stored application files as they were.
+    connection.setDefaultDatabase(databaseName);
+    MakeBackupFolder(backupFile, *disk);
+    checkFreeSpace(context, *disk, backupFile);
 
     if (addFiles) {
-        connection.setDefaultDatabase(databaseName);
         const QStringList exclusions = LoadExclusionList(context.programDir);
         UnstoredNames unstored;
         try {
             const QString version = GetFileApprVersion(context.apprNamePathName);
-            unstored = AddFilesToDB(installDir, fileStoreTable, version, exclusions,
-                                    context.maxSizeAddDB, connection, context.progress.pump);
+            unstored =
+                AddFilesToDB(installDir, fileStoreTable, version, exclusions, context.maxSizeAddDB,
+                             connection, pumpAndStop(context.progress));
         } catch (const std::exception& error) {
+            ThrowIfStopped(context.progress);
             const bool goOn = context.ui.askYesNo(
                 OperatorUi::Icon::Warning, attention,
                 u"Список файлов не удалось загрузить в базу данных.\r\nОшибка: \""_s +
@@ -106,43 +170,22 @@ void BackupDB(FlowContext& context, const QString& databaseName, const QString& 
         if (!unstored.paths.isEmpty())
             context.ui.showMessage(OperatorUi::Icon::Warning, attention,
                                    UnstoredNamesWarning(unstored));
-    } else {
-        connection.setDefaultDatabase(databaseName);
+        // Storing the files may have lost the connection, and the operator chose to go on: the
+        // backup gets a new one, in the database being backed up.
+        if (!connection.isOpen())
+            connection.open();
+        // The stored files made the database larger.
+        checkFreeSpace(context, *disk, backupFile);
     }
-
-    // Storing the files may have lost the connection, and the operator chose to go on: the
-    // backup gets a new one, in the database being backed up.
-    if (!connection.isOpen())
-        connection.open();
-    // The server writes the file: the space is the free space of the disk it writes to.
-    const FlowDisk disk(context);
-    const qint64 size = GetDBSize(connection);
-    const bool onServer = disk->isServerPath(backupFile);
-    const std::optional<quint64> free =
-        onServer ? disk->freeBytes(backupFile) : freeBytesAt(context, backupFile);
-    if (free && *free < static_cast<quint64>(std::max<qint64>(size, 0))) {
-        const auto megabytes = [](quint64 bytes) {
-            return FloatToStrDot(u'.',
-                                 std::round(static_cast<long double>(bytes) / 1024.0L / 1024.0L));
-        };
-        QString message = u"На диске не хватает свободного места для сохранения "
-                          u"бэкап-файла.\r\nРазмер бэкапа-файла "_s +
-                          megabytes(static_cast<quint64>(size)) + u" MБ ."_s;
-        // Whose disk: the operator cannot see the server's from here.
-        if (onServer)
-            message += u"\r\nСвободно на диске сервера "_s + backupFile.left(2) + u" "_s +
-                       megabytes(*free) + u" MБ."_s;
-        throw MyException(message);
-    }
+    ThrowIfStopped(context.progress);
 
     const QString description =
         IsRemovableDrive(backupFile, context.apprNamePathName, GetSystemDir());
-    MSSQLBackupDB(databaseName, backupFile, description, connection, *disk, context.progress);
+    MSSQLBackupDB(databaseName, backupFile, description, connection, *disk, context.progress,
+                  verify);
     const QString verified = u"Резервная копия проверена."_s;
-    if (verify) {
-        MSSQLVerifyBackup(backupFile, connection, context.progress);
+    if (verify)
         context.ui.note(verified);
-    }
 
     operation.finish();
     if (showProgress)
@@ -160,31 +203,29 @@ void RestoreDB(FlowContext& context, const QString& databaseName, const QString&
     db::Connection& connection = context.connection;
     connection.setDefaultDatabase(u"master"_s);
     const FlowDisk disk(context);
-    // Replacing a database others are in: with consent they are ended first, and the database
-    // is open to all again afterwards, whatever happens.
-    QList<DatabaseSession> others;
-    std::unique_ptr<SingleUserDatabase> alone;
-    if (replace)
-        alone = TakeDatabase(connection, context.ui, databaseName, context.closeSessions, others);
-    try {
-        MSSQLRestoreDB(databaseName, backupFile, restoreFolder, replace, connection, *disk,
-                       context.progress);
-    } catch (const std::exception& error) {
-        if (alone || others.isEmpty())
-            throw;
-        throw MyException(errorMessage(error) + u"\r\nБазу используют другие подключения: "_s +
-                          SessionsText(others) + u'.');
-    }
-    if (alone)
-        alone->release();
+    recoverLeftoverBackup(context, *disk, ExpandMacros(backupFile));
+    // Everything that can refuse is asked before other sessions are ended.
+    const RestorePlan plan = PrepareRestore(databaseName, backupFile, restoreFolder, replace,
+                                            connection, *disk, context.progress);
+    ThrowIfStopped(context.progress);
+    // Replacing a database others are in: with consent they are ended by the restore's own
+    // batch, and the database is open to all again afterwards, whatever happens.
+    const SessionClosing closing =
+        replace ? DecideClosing(connection, context.ui, databaseName, context.closeSessions)
+                : SessionClosing{};
+    ThrowIfStopped(context.progress);
+    RunAlone(connection, context.ui, databaseName, closing, [&](const QString& prefix) {
+        RunRestore(plan, connection, *disk, context.progress, prefix);
+    });
 
     if (extractFiles) {
         connection.setDefaultDatabase(databaseName);
         const QString version = GetFileApprVersion(context.apprNamePathName);
         ExtractOptions options;
-        options.pump = context.progress.pump;
+        options.pump = pumpAndStop(context.progress);
         options.wrapOutput = context.wrapOutput;
         options.failOnSkipped = context.failOnUnwrittenFiles;
+        options.freeBytes = context.freeBytes;
         if (!ExtractFilesFromDB(installDir, connection, askVersion, version, context.ui, options)) {
             operation.finish();
             context.ui.showMessage(OperatorUi::Icon::Warning, attention,

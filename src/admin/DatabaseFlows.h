@@ -37,6 +37,10 @@ struct FlowContext
     std::optional<bool> closeSessions = std::nullopt;
 };
 
+// Ends a flow between its steps with MyException "Работа прервана." when the context's progress
+// says a stop was asked for.
+void ThrowIfStopped(const ServerProgress& progress);
+
 // A full backup, the application's files stored in the database first when addFiles is set,
 // and the file read back by the server (RESTORE VERIFYONLY) when verify is set.
 // Returns normally after a backup, after the operator declined to go on without the files, and

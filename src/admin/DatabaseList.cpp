@@ -17,6 +17,7 @@ namespace {
 const QString listQuery = u"SELECT * FROM master.dbo.sysdatabases where name not in ('master', "
                           u"'model','msdb', 'Northwind', 'pubs', 'tempdb')"_s;
 constexpr int listTimeoutSeconds = 3600;
+constexpr int probeTimeout = 3600;
 
 QString catalogueChoice(const QString& preferred, const QString& fallback,
                         const std::function<bool(const QString&)>& folderExists)
@@ -39,16 +40,33 @@ QList<AttachedDatabase> ReadAttachedDatabases(db::Connection& connection)
         connection.openRecordSet(listQuery, listTimeoutSeconds);
     QList<AttachedDatabase> list;
     list.reserve(rows->recordCount());
-    for (rows->first(); !rows->eof(); rows->next())
-        list.append({platform::trimBlanks(rows->fieldText(u"Name"_s)).toString(),
-                     platform::trimBlanks(rows->fieldText(u"Filename"_s)).toString()});
+    for (rows->first(); !rows->eof(); rows->next()) {
+        const QString name = rows->fieldText(u"Name"_s);
+        list.append({platform::trimBlanks(name).toString(),
+                     platform::trimBlanks(rows->fieldText(u"Filename"_s)).toString(), name});
+    }
     return list;
 }
 
 QString FileStoreProbeStatement(const QString& dbNameFileAdd)
 {
-    return u"SELECT value FROM DB_PROPERTY WHERE Name='DB_Name' and Value='"_s +
+    return u"SELECT value FROM DB_PROPERTY WHERE Name='DB_Name' and Value=N'"_s +
            sqltext::literalBody(dbNameFileAdd) + u"'"_s;
+}
+
+bool IsApplicationDatabase(db::Connection& connection, const QString& database,
+                           const QString& dbNameFileAdd)
+{
+    try {
+        if (!connection.isOpen())
+            connection.open();
+        connection.setDefaultDatabase(database);
+        return !connection.openRecordSet(FileStoreProbeStatement(dbNameFileAdd), probeTimeout)
+                    ->isEmpty();
+    } catch (const std::exception&) {
+        // Not the application's database (no DB_PROPERTY at all), or not one to enter.
+        return false;
+    }
 }
 
 std::optional<CatalogueFiles>

@@ -16,17 +16,24 @@ class RecordSet;
 // The databases attached to the server, as the attach tab lists them.
 struct AttachedDatabase
 {
-    QString name;
-    QString fileName; // the primary data file
+    QString name;     // as the list shows it: trimmed
+    QString fileName; // the primary data file, trimmed
+    // The name exactly as the server gave it: " prod" and "prod" are two databases, and an
+    // operation on a row must reach the one the row stands for.
+    QString exactName;
 };
 
-// The user databases in the server's order, names and files trimmed. Makes "master" current.
-// Errors of the query pass on.
+// The user databases in the server's order. Makes "master" current. Errors of the query pass on.
 QList<AttachedDatabase> ReadAttachedDatabases(db::Connection& connection);
 
 // The probe that tells whether the selected database is the application's own: its DB_PROPERTY
 // row "DB_Name" holding dbNameFileAdd.
 QString FileStoreProbeStatement(const QString& dbNameFileAdd);
+// Runs the probe in the database on a statement of its own and says whether the row is there;
+// false when the database has no such table or cannot be entered. The connection is left in the
+// database.
+bool IsApplicationDatabase(db::Connection& connection, const QString& database,
+                           const QString& dbNameFileAdd);
 
 // The data and log file of a catalogue entry for a database name (case ignored): each the first
 // path when its folder exists (asked of folderExists; by default on this machine), otherwise the

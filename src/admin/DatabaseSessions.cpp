@@ -1,6 +1,7 @@
 #include "DatabaseSessions.h"
 
 #include "Connection.h"
+#include "MyException.h"
 #include "OperatorUi.h"
 #include "StatementText.h"
 #include "TextDecoding.h"
@@ -16,7 +17,42 @@ QString trimmed(const QString& text)
     return platform::trimBlanks(text).toString();
 }
 
+// Ends the other sessions, rolling their transactions back, and keeps everyone out until the
+// database is brought online again. Single-user mode would not do: "a different user, but only
+// one, can connect" once it is set, and an application that logs in again at once takes that one
+// place before the operation (SQL Server: "Set a database to single-user mode").
+QString offlineStatement(const QString& database)
+{
+    return u"ALTER DATABASE "_s + sqltext::identifier(database) +
+           u" SET OFFLINE WITH ROLLBACK IMMEDIATE;\r\n"_s;
+}
+
+void bringOnline(db::Connection& connection, const QString& database)
+{
+    if (!connection.isOpen())
+        connection.open();
+    connection.setDefaultDatabase(u"master"_s);
+    connection.execute(OnlineStatement(database));
+}
+
+// Why the database stays closed to everyone, and what brings it back.
+MyException offlineError(const QString& database, const std::exception& error)
+{
+    return MyException({},
+                       u"База данных \""_s + database +
+                           u"\" осталась отключённой (OFFLINE): пользователи не смогут к ней "
+                           u"подключиться, пока не будет выполнено ALTER DATABASE "_s +
+                           sqltext::identifier(database) + u" SET ONLINE."_s,
+                       &error);
+}
+
 } // namespace
+
+QString OnlineStatement(const QString& database)
+{
+    return u"IF DB_ID(N'"_s + sqltext::literalBody(database) + u"') IS NOT NULL ALTER DATABASE "_s +
+           sqltext::identifier(database) + u" SET ONLINE"_s;
+}
 
 QList<DatabaseSession> OtherSessions(db::Connection& connection, const QString& database)
 {
@@ -48,48 +84,57 @@ QString SessionsText(const QList<DatabaseSession>& sessions)
     return QString::number(sessions.size()) + u" ("_s + who.join(u"; "_s) + u')';
 }
 
-SingleUserDatabase::SingleUserDatabase(db::Connection& connection, QString database)
-    : m_connection(connection), m_database(std::move(database))
+SessionClosing DecideClosing(db::Connection& connection, OperatorUi& ui, const QString& database,
+                             std::optional<bool> close)
 {
-    // Ends the other sessions, rolling their transactions back, and keeps new ones out.
-    m_connection.execute(u"ALTER DATABASE "_s + sqltext::identifier(m_database) +
-                         u" SET SINGLE_USER WITH ROLLBACK IMMEDIATE"_s);
-}
-
-SingleUserDatabase::~SingleUserDatabase()
-{
-    if (m_released)
-        return;
-    try {
-        release();
-    } catch (const std::exception&) {
-        // The operation's own error is the one to report; the database stays single-user
-        // until the next attempt or the operator's ALTER DATABASE.
-    }
-}
-
-void SingleUserDatabase::release()
-{
-    m_released = true;
-    if (!m_connection.isOpen())
-        m_connection.open();
-    m_connection.execute(u"IF DB_ID(N'"_s + sqltext::literalBody(m_database) +
-                         u"') IS NOT NULL ALTER DATABASE "_s + sqltext::identifier(m_database) +
-                         u" SET MULTI_USER"_s);
-}
-
-std::unique_ptr<SingleUserDatabase> TakeDatabase(db::Connection& connection, OperatorUi& ui,
-                                                 const QString& database, std::optional<bool> close,
-                                                 QList<DatabaseSession>& others)
-{
-    others = OtherSessions(connection, database);
-    if (others.isEmpty())
-        return nullptr;
+    SessionClosing closing;
+    closing.others = OtherSessions(connection, database);
+    if (closing.others.isEmpty())
+        return closing;
     if (!close)
         close = ui.askYesNo(OperatorUi::Icon::Question, u"Внимание"_s,
-                            u"База используется другими подключениями: "_s + SessionsText(others) +
-                                u". Отключить их?"_s);
-    if (!*close)
-        return nullptr;
-    return std::make_unique<SingleUserDatabase>(connection, database);
+                            u"База используется другими подключениями: "_s +
+                                SessionsText(closing.others) + u". Отключить их?"_s);
+    closing.close = *close;
+    return closing;
+}
+
+void RunAlone(db::Connection& connection, OperatorUi& ui, const QString& database,
+              const SessionClosing& closing,
+              const std::function<void(const QString& prefix)>& operation)
+{
+    if (!closing.close) {
+        try {
+            operation({});
+        } catch (const std::exception& error) {
+            if (closing.others.isEmpty())
+                throw;
+            throw MyException(errorMessage(error) + u"\r\nБазу используют другие подключения: "_s +
+                              SessionsText(closing.others) + u'.');
+        }
+        return;
+    }
+    try {
+        operation(offlineStatement(database));
+    } catch (const std::exception& failure) {
+        try {
+            bringOnline(connection, database);
+        } catch (const std::exception&) {
+            // The operation's own error first, then one more try: what kept the database from
+            // coming back (a file being copied, say) may have gone meanwhile.
+            ShowErrorReport(ui, failure);
+            try {
+                bringOnline(connection, database);
+            } catch (const std::exception& again) {
+                throw offlineError(database, again);
+            }
+            throw ShownError(errorMessage(failure));
+        }
+        throw;
+    }
+    try {
+        bringOnline(connection, database);
+    } catch (const std::exception& error) {
+        throw offlineError(database, error);
+    }
 }

@@ -2,7 +2,7 @@
 
 #include <QList>
 #include <QString>
-#include <memory>
+#include <functional>
 #include <optional>
 
 namespace db {
@@ -26,29 +26,28 @@ QList<DatabaseSession> OtherSessions(db::Connection& connection, const QString& 
 // "2 (sa — OFFICE-PC, tsql; OFFICE\ivanov — PC2, ostrel)": how many, and who.
 QString SessionsText(const QList<DatabaseSession>& sessions);
 
-// The database set SINGLE_USER WITH ROLLBACK IMMEDIATE (the other sessions are ended), and
-// MULTI_USER again when released or destroyed, whatever happened in between; a database that no
-// longer exists (detached) is left alone.
-class SingleUserDatabase
+// Who else is in a database before an operation that needs it alone, and whether they are to be
+// ended. Decided before anything on the server changes.
+struct SessionClosing
 {
-public:
-    SingleUserDatabase(db::Connection& connection, QString database);
-    ~SingleUserDatabase();
-    SingleUserDatabase(const SingleUserDatabase&) = delete;
-    SingleUserDatabase& operator=(const SingleUserDatabase&) = delete;
-
-    // Back to MULTI_USER; errors pass on. Nothing more happens on destruction.
-    void release();
-
-private:
-    db::Connection& m_connection;
-    QString m_database;
-    bool m_released = false;
+    QList<DatabaseSession> others;
+    bool close = false;
 };
+// When other sessions are in the database: closes them if close says so, or asks the operator
+// when close is empty.
+SessionClosing DecideClosing(db::Connection& connection, OperatorUi& ui, const QString& database,
+                             std::optional<bool> close);
 
-// Before an operation that needs the database alone: when other sessions are in it, closes them
-// if close says so, or asks the operator when close is empty. Returns the single-user hold when
-// it closed them; others receives the sessions found (for an error that names them).
-std::unique_ptr<SingleUserDatabase> TakeDatabase(db::Connection& connection, OperatorUi& ui,
-                                                 const QString& database, std::optional<bool> close,
-                                                 QList<DatabaseSession>& others);
+// Brings the database online again; one the operation has removed (detached) is left alone.
+QString OnlineStatement(const QString& database);
+
+// Runs an operation that needs the database alone. When closing was agreed, operation gets the
+// statement that ends the other sessions and takes the database offline, to put in front of its
+// own so that both reach the server as one batch and nobody comes in between; afterwards the
+// database is brought online again on every path (unless the operation removed it). A database
+// that does not come online is said: after a failed operation, that operation's error is shown
+// first and the database tried once more; what still fails throws MyException. Without closing,
+// operation gets an empty prefix, and its failure names the sessions found.
+void RunAlone(db::Connection& connection, OperatorUi& ui, const QString& database,
+              const SessionClosing& closing,
+              const std::function<void(const QString& prefix)>& operation);

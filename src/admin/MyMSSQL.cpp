@@ -27,12 +27,18 @@ constexpr int backupTimeoutSeconds = 3600;
 constexpr int fileListTimeoutSeconds = 36000;
 constexpr auto pollInterval = std::chrono::milliseconds(10);
 
-// Polls the asynchronous statement every 10 ms, handing over the time and the server's progress.
+// Polls the asynchronous statement every 10 ms, handing over the time and the server's progress;
+// a stop asked for cancels it, and its error then leaves waitForAsync.
 void waitForServer(db::Connection& connection, const ServerProgress& progress)
 {
+    bool cancelled = false;
     while (connection.isExecuting()) {
         if (progress.pump)
             progress.pump();
+        if (!cancelled && progress.stopRequested && progress.stopRequested()) {
+            connection.cancel();
+            cancelled = true;
+        }
         std::this_thread::sleep_for(pollInterval);
     }
     connection.waitForAsync();
@@ -92,7 +98,7 @@ QString LastBackupFile(db::Connection& connection, const QString& databaseName)
         u"physical_device_name \r\n"
         u"from msdb.dbo.backupset bs inner join msdb.dbo.backupmediafamily bm on "
         u"(bm.media_set_id=bs.media_set_id )\r\n"
-        u"where database_name='"_s +
+        u"where database_name=N'"_s +
         sqltext::literalBody(databaseName) + u"' order by backup_set_id desc\r\n"_s;
     if (!connection.isOpen())
         connection.open();
@@ -112,16 +118,16 @@ QString BackupStatement(const QString& databaseName, const QString& backupFile,
                         const QString& description, const QDateTime& now)
 {
     const QString name = sqltext::literalBody(databaseName);
-    return u"declare @DBName varchar(128)\r\nset @DBName='"_s + name + u"'"_s +
+    // nvarchar and an N literal: a name outside the server's code page would otherwise reach it
+    // as another name ("café" as "caf?" on a Cyrillic server).
+    return u"declare @DBName nvarchar(128)\r\nset @DBName=N'"_s + name + u"'"_s +
            u"BACKUP DATABASE @DBName TO  DISK = N'"_s + sqltext::literalBody(backupFile) + u"' "_s +
            u" WITH  INIT, "_s + u" DESCRIPTION="_s + u"'"_s + sqltext::literalBody(description) +
            u"'"_s + u", "_s + u" NOUNLOAD ,  NAME = N'"_s + name + u" backup on "_s +
            now.toString(u"dd-MM-yyyy HH:mm"_s) + u"',  NOSKIP ,  STATS = 10,  NOFORMAT "_s;
 }
 
-void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
-                   const QString& description, db::Connection& connection, ServerDisk& disk,
-                   const ServerProgress& progress)
+void MakeBackupFolder(const QString& backupFile, ServerDisk& disk)
 {
     const qsizetype cut = pathtext::lastSeparator(backupFile);
     const QString folder = cut < 0 ? QString() : backupFile.left(cut + 1);
@@ -132,6 +138,46 @@ void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
         makeServerFolder(disk, folder, withoutTrailingSeparator(folder));
     else if (!onServer && !ForceDirs(folder))
         throw MyException(folderError(withoutTrailingSeparator(folder)));
+}
+
+namespace {
+
+const QString previousBackIn = u"Прежняя резервная копия возвращена на место."_s;
+
+void verifyBackup(const QString& backupFile, db::Connection& connection,
+                  const ServerProgress& progress)
+{
+    if (!connection.isOpen())
+        connection.open();
+    connection.executeAsync(u"RESTORE VERIFYONLY FROM DISK = N'"_s +
+                                sqltext::literalBody(backupFile) + u"' WITH STATS = 10"_s,
+                            percentHandler(progress));
+    waitForServer(connection, progress);
+}
+
+QString notVerified(const QString& backupFile)
+{
+    return u"Резервная копия \""_s + backupFile + u"\" не прошла проверку."_s;
+}
+
+// The line that says where the previous backup is after a failure: back under its name, or
+// where it had to stay.
+QString previousLine(std::optional<PreviousBackup>& previous)
+{
+    if (!previous || previous->asidePath().isEmpty())
+        return {};
+    const QString kept = previous->restore();
+    return u"\r\n"_s + (kept.isEmpty() ? previousBackIn : kept);
+}
+
+} // namespace
+
+void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
+                   const QString& description, db::Connection& connection, ServerDisk& disk,
+                   const ServerProgress& progress, bool verify)
+{
+    MakeBackupFolder(backupFile, disk);
+    const bool onServer = disk.isServerPath(backupFile);
     const QString sql =
         BackupStatement(databaseName, backupFile, description, QDateTime::currentDateTime());
     connection.setCommandTimeout(backupTimeoutSeconds);
@@ -145,10 +191,17 @@ void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
         connection.executeAsync(sql, percentHandler(progress));
         waitForServer(connection, progress);
     } catch (const std::exception& error) {
-        QString message = u"Не удалось создать резервную копию базы \""_s + databaseName + u"\"."_s;
-        if (const QString kept = previous ? previous->restore() : QString(); !kept.isEmpty())
-            message += u"\r\n"_s + kept;
+        const QString message = u"Не удалось создать резервную копию базы \""_s + databaseName +
+                                u"\"."_s + previousLine(previous);
         throw MyException({}, withHint(message, disk, error, backupFile), &error);
+    }
+    // The previous backup goes only once the new one is known to be sound.
+    if (verify) {
+        try {
+            verifyBackup(backupFile, connection, progress);
+        } catch (const std::exception& error) {
+            throw MyException({}, notVerified(backupFile) + previousLine(previous), &error);
+        }
     }
     if (previous)
         previous->discard();
@@ -158,15 +211,9 @@ void MSSQLVerifyBackup(const QString& backupFile, db::Connection& connection,
                        const ServerProgress& progress)
 {
     try {
-        if (!connection.isOpen())
-            connection.open();
-        connection.executeAsync(u"RESTORE VERIFYONLY FROM DISK = N'"_s +
-                                    sqltext::literalBody(backupFile) + u"' WITH STATS = 10"_s,
-                                percentHandler(progress));
-        waitForServer(connection, progress);
+        verifyBackup(backupFile, connection, progress);
     } catch (const std::exception& error) {
-        throw MyException({}, u"Резервная копия \""_s + backupFile + u"\" не прошла проверку."_s,
-                          &error);
+        throw MyException({}, notVerified(backupFile), &error);
     }
 }
 
@@ -275,51 +322,100 @@ QString comparablePath(QString path)
     return path.toCaseFolded();
 }
 
-// When a file of the restore would land on a file that is there already and is not the
-// replaced database's own (a copy restored beside its original), every file gets a name made
-// from the new database's name instead, as the server's own tools propose.
-void nameCopyFiles(const QString& databaseName, const QString& folder,
-                   QList<BackupFileEntry>& files, db::Connection& connection, ServerDisk& disk)
+// The files the server keeps: those of the database a restore replaces, and everyone else's.
+struct KnownFiles
 {
-    bool replacingItself = false;
-    QSet<QString> othersFiles;
-    const auto rows = connection.openRecordSet(
-        u"SELECT name, filename FROM master.dbo.sysdatabases"_s, fileListTimeoutSeconds);
-    for (rows->first(); !rows->eof(); rows->next()) {
-        const QString name = platform::trimBlanks(rows->fieldText(u"name"_s)).toString();
-        // Restoring over an existing database (replaced, or refused without Replace): the
-        // files there are its own.
-        if (name.compare(databaseName, Qt::CaseInsensitive) == 0)
-            replacingItself = true;
-        else
-            othersFiles.insert(
-                comparablePath(platform::trimBlanks(rows->fieldText(u"filename"_s)).toString()));
+    QSet<QString> own;
+    QSet<QString> others;
+};
+
+KnownFiles knownFiles(const QString& databaseName, db::Connection& connection)
+{
+    KnownFiles known;
+    const auto collect = [&](const QString& sql, const QString& ownColumn,
+                             const QString& pathColumn) {
+        const auto rows = connection.openRecordSet(sql, fileListTimeoutSeconds);
+        for (rows->first(); !rows->eof(); rows->next()) {
+            const QString path =
+                comparablePath(platform::trimBlanks(rows->fieldText(pathColumn)).toString());
+            (rows->fieldText(ownColumn).trimmed() == u"1"_s ? known.own : known.others)
+                .insert(path);
+        }
+    };
+    const QString self = u"DB_ID(N'"_s + sqltext::literalBody(databaseName) + u"')"_s;
+    try {
+        // Every file of every database, logs and further data files included; the server
+        // decides which database the name means.
+        collect(u"SELECT CASE WHEN database_id = "_s + self +
+                    u" THEN 1 ELSE 0 END AS own, physical_name FROM sys.master_files"_s,
+                u"own"_s, u"physical_name"_s);
+    } catch (const db::DbError& error) {
+        if (error.isConnectionLoss())
+            throw;
+        // A server without the view knows only each database's primary file: a file of the
+        // replaced database that is not listed counts as someone else's, never the other way.
+        known = {};
+        collect(u"SELECT CASE WHEN dbid = "_s + self +
+                    u" THEN 1 ELSE 0 END AS own, filename FROM master.dbo.sysdatabases"_s,
+                u"own"_s, u"filename"_s);
     }
+    return known;
+}
+
+// A restore writes only over the files of the database it replaces. Where a file of the backup
+// would land on anything else (a detached database's file, another database's, any file at all),
+// every file gets a name made from the new database's name instead, as the server's own tools
+// propose; when one of those is taken too, the restore is refused naming it.
+void chooseTargetNames(const QString& databaseName, const QString& folder,
+                       QList<BackupFileEntry>& files, db::Connection& connection, ServerDisk& disk)
+{
+    const KnownFiles known = knownFiles(databaseName, connection);
     const bool onServer = disk.isServerPath(folder);
-    const bool taken = std::any_of(files.begin(), files.end(), [&](const BackupFileEntry& file) {
-        const QString target = folder + fileNamePart(file.physicalName);
-        if (othersFiles.contains(comparablePath(target)))
+    const auto taken = [&](const QString& target) {
+        const QString path = comparablePath(target);
+        if (known.others.contains(path))
             return true;
-        if (replacingItself)
+        if (known.own.contains(path))
             return false;
         return onServer ? disk.fileExists(target).value_or(false) : QFileInfo::exists(target);
-    });
-    if (!taken)
+    };
+    const auto firstTaken = [&]() -> QString {
+        for (const BackupFileEntry& file : std::as_const(files)) {
+            const QString target =
+                folder +
+                (file.targetName.isEmpty() ? fileNamePart(file.physicalName) : file.targetName);
+            if (taken(target))
+                return target;
+        }
+        return {};
+    };
+    if (firstTaken().isEmpty())
         return;
     const QStringList names = CopyFileNames(databaseName, files);
     for (qsizetype i = 0; i < files.size(); ++i)
         files[i].targetName = names[i];
+    if (const QString target = firstTaken(); !target.isEmpty())
+        throw MyException(u"Файл \""_s + target + u"\" уже существует и не принадлежит базе \""_s +
+                          databaseName +
+                          u"\": восстановление не запишет поверх него. Выберите другую папку или "
+                          u"другое имя базы."_s);
 }
 
 } // namespace
 
-void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
-                    const QString& restoreFolder, bool replace, db::Connection& connection,
-                    ServerDisk& disk, const ServerProgress& progress)
+RestorePlan PrepareRestore(const QString& databaseName, const QString& backupFile,
+                           const QString& restoreFolder, bool replace, db::Connection& connection,
+                           ServerDisk& disk, const ServerProgress& progress)
 {
+    if (databaseName.trimmed().isEmpty())
+        throw MyException(u"Не задано имя восстанавливаемой базы данных."_s);
     if (!connection.isOpen())
         connection.open();
+    RestorePlan plan;
+    plan.databaseName = databaseName;
+    plan.replace = replace;
     const QString file = ExpandMacros(backupFile);
+    plan.backupFile = file;
     const bool fileOnServer = disk.isServerPath(file);
     if (fileOnServer ? !disk.fileExists(file).value_or(true) : !QFileInfo(file).isFile())
         throw MyException(u"Файл резервной копии \""_s + file + u"\" не найден."_s);
@@ -335,18 +431,18 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
     } else if (!pathtext::isSeparator(folder.back())) {
         folder += pathtext::nativeSeparator();
     }
+    plan.folder = folder;
 
-    QList<BackupFileEntry> files;
     try {
         const auto list = connection.openRecordSet(u"RESTORE FILELISTONLY FROM disk=N'"_s +
                                                        sqltext::literalBody(file) + u"'"_s,
                                                    fileListTimeoutSeconds);
         for (list->first(); !list->eof(); list->next()) {
             const QString type = list->fieldText(u"Type"_s).trimmed();
-            files.append({list->fieldText(u"LogicalName"_s),
-                          list->fieldText(u"PhysicalName"_s),
-                          type.isEmpty() ? QChar(u'D') : type.at(0).toUpper(),
-                          {}});
+            plan.files.append({list->fieldText(u"LogicalName"_s),
+                               list->fieldText(u"PhysicalName"_s),
+                               type.isEmpty() ? QChar(u'D') : type.at(0).toUpper(),
+                               {}});
         }
     } catch (const db::DbError& error) {
         // The server could not read the file: say whose rights or disk, else pass it on as it is.
@@ -359,18 +455,33 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
     // restore starts.
     if (progress.pump)
         progress.pump();
-    nameCopyFiles(databaseName, folder, files, connection, disk);
+    chooseTargetNames(databaseName, folder, plan.files, connection, disk);
+    return plan;
+}
 
-    const QString sql = RestoreStatement(databaseName, file, folder, files, replace);
+void RunRestore(const RestorePlan& plan, db::Connection& connection, ServerDisk& disk,
+                const ServerProgress& progress, const QString& prefix)
+{
+    const QString sql = prefix + RestoreStatement(plan.databaseName, plan.backupFile, plan.folder,
+                                                  plan.files, plan.replace);
     try {
         if (!connection.isOpen())
             connection.open();
         connection.executeAsync(sql, percentHandler(progress));
         waitForServer(connection, progress);
     } catch (const std::exception& error) {
-        throw MyException({}, withHint(u"Не удалось восстановить базу."_s, disk, error, folder),
-                          &error);
+        throw MyException(
+            {}, withHint(u"Не удалось восстановить базу."_s, disk, error, plan.folder), &error);
     }
+}
+
+void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
+                    const QString& restoreFolder, bool replace, db::Connection& connection,
+                    ServerDisk& disk, const ServerProgress& progress)
+{
+    RunRestore(PrepareRestore(databaseName, backupFile, restoreFolder, replace, connection, disk,
+                              progress),
+               connection, disk, progress);
 }
 
 void MSSQLAttachDB(const QString& databaseName, const QString& dataFile, const QString& logFile,
@@ -425,13 +536,26 @@ void MSSQLCreateAutoExec(const QString& databaseName, db::Connection& connection
     }
 }
 
-void MSSQLDetachDB(const QString& databaseName, db::Connection& connection)
+void MSSQLDetachDB(const QString& databaseName, db::Connection& connection, const QString& prefix)
 {
     if (!connection.isOpen())
         connection.open();
     connection.execute(u"use master"_s);
-    const int status = connection.callProcedure(
-        u"sp_detach_db;1"_s, {{u"@dbname"_s, databaseName}, {u"@skipchecks"_s, u"TRUE"_s}});
+    int status = 0;
+    if (prefix.isEmpty()) {
+        status = connection.callProcedure(
+            u"sp_detach_db;1"_s, {{u"@dbname"_s, databaseName}, {u"@skipchecks"_s, u"TRUE"_s}});
+    } else {
+        // One batch with what goes before it, so that nobody comes in between.
+        const auto result = connection.openRecordSet(
+            prefix +
+                u"DECLARE @status int;\r\nEXEC @status = master.dbo.sp_detach_db @dbname = N'"_s +
+                sqltext::literalBody(databaseName) +
+                u"', @skipchecks = N'TRUE';\r\nSELECT @status AS status"_s,
+            connection.commandTimeout());
+        result->first();
+        status = result->eof() ? 0 : result->fieldText(u"status"_s).toInt();
+    }
     if (status != 0)
         throw MyException(u"Базу данных \""_s + databaseName + u"\" неудалось отключить."_s);
 }

@@ -18,6 +18,9 @@ struct ServerProgress
 {
     std::function<void()> pump;
     std::function<void(int percent)> percent;
+    // Asked while the server works: true cancels the running statement, whose error then takes
+    // the usual way out (a batch run that was sent a signal). Never throws.
+    std::function<bool()> stopRequested;
 };
 
 // The newest backup file of a database in the server's backup history, or "" when it has none.
@@ -30,12 +33,17 @@ QString DefaultBackupFileName(const QString& databaseName, const QDate& today);
 // The BACKUP statement for a database, file and description at the given local time.
 QString BackupStatement(const QString& databaseName, const QString& backupFile,
                         const QString& description, const QDateTime& now);
-// Creates the backup file's folder (here, or through the server when the file is the server's),
-// then backs up asynchronously. Throws MyException with the folder or backup error (the server's
-// error attached, and whose disk or rights are at fault when the server says).
+// Creates the backup file's folder, here or through the server when the file is the server's.
+// Throws MyException with the folder error.
+void MakeBackupFolder(const QString& backupFile, ServerDisk& disk);
+// Creates the backup file's folder, then backs up asynchronously and, when verify is set, has the
+// server read the file back (RESTORE VERIFYONLY). A backup file already at a local path is kept
+// aside until then and put back when either fails. Throws MyException with the folder, backup or
+// verification error (the server's error attached, and whose disk or rights are at fault when the
+// server says).
 void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
                    const QString& description, db::Connection& connection, ServerDisk& disk,
-                   const ServerProgress& progress);
+                   const ServerProgress& progress, bool verify = false);
 
 // Has the server read the backup file whole and check it (RESTORE VERIFYONLY). Throws
 // MyException naming the file, with the server's error, when the backup is not sound.
@@ -72,9 +80,30 @@ QStringList CopyFileNames(const QString& databaseName, const QList<BackupFileEnt
 QString RestoreStatement(const QString& databaseName, const QString& backupFile,
                          const QString& restoreFolder, const QList<BackupFileEntry>& files,
                          bool replace);
-// Checks the backup file and the folder where they are (here, or through the server), reads the
-// file list, restores asynchronously. Throws MyException with the backup-file, folder or restore
-// error; the file list's error unchanged unless it says whose disk or rights are at fault.
+// A restore checked and ready to send.
+struct RestorePlan
+{
+    QString databaseName;
+    QString backupFile; // macros expanded
+    QString folder;     // macros expanded, with its trailing separator
+    QList<BackupFileEntry> files;
+    bool replace = false;
+};
+// Asks everything that can refuse a restore before anything changes: the backup file and the
+// folder where they are (here, or through the server; the folder is made), the backup's file
+// list, and where each file goes. A file goes over an existing one only when that is the
+// replaced database's own (the server's file list says); otherwise the files are named after the
+// new database, and when those names are taken too the restore is refused naming the file.
+// Throws MyException with the backup-file, folder or refusal text; the file list's error
+// unchanged unless it says whose disk or rights are at fault.
+RestorePlan PrepareRestore(const QString& databaseName, const QString& backupFile,
+                           const QString& restoreFolder, bool replace, db::Connection& connection,
+                           ServerDisk& disk, const ServerProgress& progress);
+// Sends the restore, after prefix in the same batch, and waits for it. Throws MyException with
+// the restore error.
+void RunRestore(const RestorePlan& plan, db::Connection& connection, ServerDisk& disk,
+                const ServerProgress& progress, const QString& prefix = {});
+// Both of the above.
 void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
                     const QString& restoreFolder, bool replace, db::Connection& connection,
                     ServerDisk& disk, const ServerProgress& progress);
@@ -93,7 +122,9 @@ void MSSQLAttachDB(const QString& databaseName, const QString& dataFile, const Q
 // it is open).
 void MSSQLCreateAutoExec(const QString& databaseName, db::Connection& connection);
 // Detaches the database; a non-zero return throws MyException, a failed call the server's error.
-void MSSQLDetachDB(const QString& databaseName, db::Connection& connection);
+// prefix: statements sent in the same batch before the detach (taking the database from others).
+void MSSQLDetachDB(const QString& databaseName, db::Connection& connection,
+                   const QString& prefix = {});
 // Attaches from master, then, for a Windows login, gives the login a DBUsers row copied from "sa".
 void AddUserToDBUsers(db::Connection& connection, const QString& databaseName,
                       const QString& dataFile, bool windowsLogin, const QString& logFile,

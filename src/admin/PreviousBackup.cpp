@@ -18,7 +18,37 @@ QString freeAsideName(const QString& file)
     return name;
 }
 
+// "x.bak.previous" is the first, "x.bak.previous2" and on the later ones.
+QStringList leftoverNames(const QString& file)
+{
+    QStringList names;
+    for (int n = 1;; ++n) {
+        const QString name = file + u".previous"_s + (n == 1 ? QString() : QString::number(n));
+        if (!QFileInfo(name).isFile())
+            break;
+        names << name;
+    }
+    return names;
+}
+
 } // namespace
+
+QString PreviousBackup::recoverLeftover(const QString& backupFile)
+{
+    const QFileInfo info(backupFile);
+    if (backupFile.isEmpty() || info.exists() || info.isSymLink())
+        return {};
+    const QStringList leftovers = leftoverNames(backupFile);
+    if (leftovers.isEmpty())
+        return {};
+    const QString leftover = leftovers.last();
+    QFile file(leftover);
+    if (!file.rename(backupFile))
+        return u"Резервная копия \""_s + backupFile + u"\" осталась в файле \""_s + leftover +
+               u"\" после прерванного запуска, вернуть её не удалось: "_s + file.errorString();
+    return u"Резервная копия \""_s + backupFile + u"\" возвращена из файла \""_s + leftover +
+           u"\", оставленного прерванным запуском."_s;
+}
 
 PreviousBackup::PreviousBackup(const QString& backupFile) : m_file(backupFile)
 {

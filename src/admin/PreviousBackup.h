@@ -27,6 +27,10 @@ public:
     // Where the old file waits while the backup runs; empty when there was none.
     const QString& asidePath() const { return m_aside; }
 
+    // A run that was killed may have left the old file aside with nothing under its name: it goes
+    // back (the newest of them). Returns what to tell the operator, or an empty text.
+    static QString recoverLeftover(const QString& backupFile);
+
 private:
     QString m_file;
     QString m_aside;

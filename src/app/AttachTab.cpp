@@ -17,8 +17,9 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr int probeTimeoutSeconds = 3600;
-}
+// Where a row keeps its database's name as the server gave it; the row shows it trimmed.
+constexpr int exactNameRole = Qt::UserRole;
+} // namespace
 
 TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TAttachTab>())
 {
@@ -117,12 +118,18 @@ void TAttachTab::setRowCount(int rows)
 
 void TAttachTab::RefreshListDB()
 {
+    reloadList(std::nullopt);
+}
+
+void TAttachTab::reloadList(const std::optional<QString>& select)
+{
     QTableWidget* list = ui->ListDB;
     const int previous = list->currentRow();
     if (m_form == nullptr || !m_form->Connection.isOpen()) {
         const QSignalBlocker blocker(list);
         setRowCount(1);
         list->item(0, 0)->setText({});
+        list->item(0, 0)->setData(exactNameRole, {});
         list->item(0, 1)->setText({});
         list->setCurrentCell(0, 0);
         return;
@@ -134,14 +141,23 @@ void TAttachTab::RefreshListDB()
         setRowCount(rows);
         if (databases.isEmpty()) {
             list->item(0, 0)->setText({});
+            list->item(0, 0)->setData(exactNameRole, {});
             list->item(0, 1)->setText({});
         }
         for (int row = 0; row < databases.size(); ++row) {
             list->item(row, 0)->setText(databases[row].name);
+            list->item(row, 0)->setData(exactNameRole, databases[row].exactName);
             list->item(row, 1)->setText(databases[row].fileName);
         }
-        // The current row stays, or moves up to the new last row.
-        list->setCurrentCell(std::clamp(previous, 0, rows - 1), 0);
+        if (!select) {
+            // The current row stays, or moves up to the new last row.
+            list->setCurrentCell(std::clamp(previous, 0, rows - 1), 0);
+        } else if (const int row = rowOf(*select); row >= 0) {
+            list->setCurrentCell(row, 0);
+        } else {
+            list->setCurrentCell(-1, -1);
+            list->clearSelection();
+        }
     }
     ListDBClick();
 }
@@ -159,17 +175,8 @@ void TAttachTab::ListDBClick()
         disableFileInDB();
         return;
     }
-    bool identified = false;
-    try {
-        m_form->CommonQuery.close();
-        m_form->Connection.setDefaultDatabase(rowName(row));
-        m_form->OpenCommonQuery(rowName(row), FileStoreProbeStatement(m_form->_DBNameFileAdd),
-                                probeTimeoutSeconds);
-        identified = m_form->CommonQuery.fetchedCount() > 0;
-    } catch (const std::exception&) {
-        // Not the application's database (or no DB_PROPERTY at all): nothing to report.
-    }
-    if (identified)
+    // A statement of its own: the console's result and the operator's edits in it stay.
+    if (IsApplicationDatabase(m_form->Connection, rowDatabase(row), m_form->_DBNameFileAdd))
         ui->isFileInDB->setEnabled(true); // the tick stays as the operator left it
     else
         disableFileInDB();
@@ -189,6 +196,23 @@ QString TAttachTab::rowName(int row) const
 {
     const QTableWidgetItem* item = ui->ListDB->item(row, 0);
     return item == nullptr ? QString() : item->text();
+}
+
+QString TAttachTab::rowDatabase(int row) const
+{
+    const QTableWidgetItem* item = ui->ListDB->item(row, 0);
+    if (item == nullptr)
+        return {};
+    const QVariant exact = item->data(exactNameRole);
+    return exact.isValid() ? exact.toString() : item->text();
+}
+
+int TAttachTab::rowOf(const QString& database) const
+{
+    for (int row = 0; row < rowCount(); ++row)
+        if (rowDatabase(row) == database)
+            return row;
+    return -1;
 }
 
 QString TAttachTab::rowFileName(int row) const
@@ -247,7 +271,7 @@ void TAttachTab::BBackupDBClick()
     const int row = currentRow();
     if (row < 0 || m_form == nullptr)
         return;
-    const QString name = rowName(row);
+    const QString name = rowDatabase(row);
     if (name.isEmpty())
         return;
     OperatorUi::FileDialog dialog{
@@ -308,6 +332,7 @@ void TAttachTab::bAttachDBClick()
         const QSignalBlocker blocker(list);
         setRowCount(row + 1);
         list->item(row, 0)->setText(name);
+        list->item(row, 0)->setData(exactNameRole, name);
         list->item(row, 1)->setText(dataFile);
     }
     list->setCurrentCell(row, 0); // the selection handler runs
@@ -315,10 +340,17 @@ void TAttachTab::bAttachDBClick()
                                      u"База подключена"_s);
 }
 
-void TAttachTab::refreshAndSelect(int row)
+void TAttachTab::actAndSelect(const QString& database, const std::function<void()>& action)
 {
-    RefreshListDB();
-    ui->ListDB->setCurrentCell(std::min(row, ui->ListDB->rowCount() - 1), 0);
+    // The database acted on stays selected wherever the server now lists it, and none is when
+    // it is gone: never a neighbour, which the next click would act on instead.
+    try {
+        action();
+    } catch (...) {
+        reloadList(database);
+        throw;
+    }
+    reloadList(database);
 }
 
 void TAttachTab::BDeleteDBClick()
@@ -326,24 +358,21 @@ void TAttachTab::BDeleteDBClick()
     const int row = currentRow();
     if (row < 0 || m_form == nullptr || rowName(row).isEmpty())
         return;
-    const QString name = rowName(row);
+    const QString name = rowDatabase(row);
     if (!m_form->operatorUi().askYesNo(OperatorUi::Icon::Question, u"Вынимание"_s,
                                        u"Вы действительно хотете отключить базу данных \""_s +
-                                           name + u"\"?"_s))
+                                           rowName(row) + u"\"?"_s))
         return;
     m_form->ReleaseConsoleSession();
     m_form->Connection.setDefaultDatabase(u"master"_s);
-    try {
-        // Others in the database: ended with the operator's consent, else the server refuses.
-        QList<DatabaseSession> others;
-        const auto alone =
-            TakeDatabase(m_form->Connection, m_form->operatorUi(), name, std::nullopt, others);
-        MSSQLDetachDB(name, m_form->Connection);
-    } catch (...) {
-        refreshAndSelect(row);
-        throw;
-    }
-    refreshAndSelect(row);
+    actAndSelect(name, [&] {
+        // Others in the database: ended with the operator's consent by the detach's own batch,
+        // else the server refuses.
+        const SessionClosing closing =
+            DecideClosing(m_form->Connection, m_form->operatorUi(), name, std::nullopt);
+        RunAlone(m_form->Connection, m_form->operatorUi(), name, closing,
+                 [&](const QString& prefix) { MSSQLDetachDB(name, m_form->Connection, prefix); });
+    });
 }
 
 void TAttachTab::BReConnectDBClick()
@@ -351,28 +380,22 @@ void TAttachTab::BReConnectDBClick()
     const int row = currentRow();
     if (row < 0 || m_form == nullptr || rowName(row).isEmpty())
         return;
-    const QString name = rowName(row);
+    const QString name = rowDatabase(row);
     const QString dataFile = rowFileName(row);
     m_form->ReleaseConsoleSession();
     m_form->Connection.setDefaultDatabase(u"master"_s);
-    {
-        QList<DatabaseSession> others;
-        const auto alone =
-            TakeDatabase(m_form->Connection, m_form->operatorUi(), name, std::nullopt, others);
-        try {
-            MSSQLDetachDB(name, m_form->Connection);
-        } catch (const std::exception&) {
-            // Attached or not, the attach below decides.
-        }
-    }
     const bool windowsLogin = m_form->windowsLogin();
-    try {
-        m_form->AddUserToDBUsers(name, dataFile, windowsLogin, QString());
-    } catch (...) {
-        refreshAndSelect(row);
-        throw;
-    }
-    refreshAndSelect(row);
+    actAndSelect(name, [&] {
+        const SessionClosing closing =
+            DecideClosing(m_form->Connection, m_form->operatorUi(), name, std::nullopt);
+        // A detach that fails is the failure to report: attaching would only hide it behind an
+        // error of its own.
+        RunAlone(m_form->Connection, m_form->operatorUi(), name, closing,
+                 [&](const QString& prefix) {
+                     MSSQLDetachDB(name, m_form->Connection, prefix);
+                     m_form->AddUserToDBUsers(name, dataFile, windowsLogin, QString());
+                 });
+    });
     m_form->operatorUi().showMessage(OperatorUi::Icon::Information, applicationTitle(),
                                      u"База переподключена"_s);
 }

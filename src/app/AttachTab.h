@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class TAttachTab;
@@ -33,7 +34,12 @@ public:
 
     int rowCount() const;
     int currentRow() const;
+    // The name as the row shows it (trimmed).
     QString rowName(int row) const;
+    // The name of the row's database exactly as the server gave it: what operations act on.
+    QString rowDatabase(int row) const;
+    // The row of that exact name, or -1.
+    int rowOf(const QString& database) const;
     QString rowFileName(int row) const;
 
     const std::unique_ptr<Ui::TAttachTab> ui;
@@ -54,8 +60,12 @@ private:
     void BDeleteDBClick();
     // "Переподключить базу": detaches and attaches again from the listed data file.
     void BReConnectDBClick();
-    // Rebuilds the list and selects the row at index, or the last row when there are fewer.
-    void refreshAndSelect(int row);
+    // Rebuilds the list; selects the row of select (none when it is not listed), or keeps the
+    // current row index without it. Runs the selection handler.
+    void reloadList(const std::optional<QString>& select);
+    // Runs an action on a database, then rebuilds the list with that database selected, also
+    // when the action fails.
+    void actAndSelect(const QString& database, const std::function<void()>& action);
     void browse(QLineEdit* field, const QString& filter);
     void ListDBDblClick();
     void copyCurrentRow();

@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFocusEvent>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 
 using namespace Qt::StringLiterals;
@@ -104,17 +105,27 @@ void TFormDB::handleEvent(const std::function<void()>& handler)
     // so only a timer or a focus change could get here.
     if (m_busy)
         return;
+    ++m_handlerDepth;
     try {
         handler();
     } catch (const std::exception& error) {
         // A statement stopped because the operator closes the window needs no message.
-        if (m_closeWhenIdle)
-            return;
-        // The status line says "connected" only while it is so; the next attempt reconnects.
-        if (m_connectedShown && !Connection.isOpen())
-            showConnected(false, errorMessage(error));
-        ShowErrorReport(m_operator, error);
+        if (!m_closeWhenIdle) {
+            // The status line says "connected" only while it is so; the next attempt reconnects.
+            if (m_connectedShown && !Connection.isOpen())
+                showConnected(false, errorMessage(error));
+            ShowErrorReport(m_operator, error);
+        }
     }
+    if (--m_handlerDepth > 0)
+        return;
+    // Idle, the window holds no database: an operation makes the database it needs current
+    // while it runs, and afterwards another program may restore over it or detach it.
+    if (Connection.isOpen() && !Connection.isExecuting())
+        Connection.leaveDatabase();
+    // The operator closed the window while an operation ran; its last message has been read.
+    if (m_closeAfterOperation)
+        QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void TFormDB::setBusy(bool busy)
@@ -142,6 +153,14 @@ void TFormDB::setBusy(bool busy)
 
 void TFormDB::closeEvent(QCloseEvent* event)
 {
+    // A backup or restore is not left half done, nor its messages without a window: the window
+    // closes once it has ended.
+    if (m_operationRunning) {
+        m_closeAfterOperation = true;
+        m_operator.operationNote(u"Программа закроется, когда операция завершится."_s);
+        event->ignore();
+        return;
+    }
     if (m_busy) {
         m_closeWhenIdle = true;
         sqlQueryTab()->stopStatement();
@@ -343,9 +362,8 @@ FlowContext TFormDB::flowContext()
                        _ApprNamePathName,
                        _MaxSizeAddDB,
                        ServerProgress{&TFormDB::PumpMessages,
-                                      [this](int percent) {
-                                          showServerPercent(percent);
-                                      }},
+                                      [this](int percent) { showServerPercent(percent); },
+                                      stopRequested},
                        freeBytes,
                        wrapOutput,
                        false,
@@ -373,6 +391,7 @@ void TFormDB::BackupDB(const QString& databaseName, const QString& installDir,
                        const QString& backupFile, bool addFiles, bool showProgress, bool verify)
 {
     ReleaseConsoleSession();
+    const QScopedValueRollback running(m_operationRunning, true);
     FlowContext context = flowContext();
     ::BackupDB(context, databaseName, installDir, backupFile, addFiles, showProgress, verify);
 }
@@ -391,6 +410,7 @@ void TFormDB::RestoreDB(const QString& databaseName, const QString& backupFile,
                         bool extractFiles, bool showProgress, bool askVersion)
 {
     ReleaseConsoleSession();
+    const QScopedValueRollback running(m_operationRunning, true);
     FlowContext context = flowContext();
     ::RestoreDB(context, databaseName, backupFile, restoreFolder, installDir, replace, extractFiles,
                 showProgress, askVersion);

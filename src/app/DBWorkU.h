@@ -118,6 +118,9 @@ public:
     void RunBackupCommand(const QStringList& arguments);
     void RunRestoreCommand(const QStringList& arguments);
 
+    // Whether a stop was asked for (a signal to a batch run): the running statement is cancelled
+    // and the flow recovers as after a failure. Never throws.
+    std::function<bool()> stopRequested;
     // Where free space is looked up before a backup; tests make the disk as full as they need.
     std::function<std::optional<quint64>(const QString& path)> freeBytes;
     // Wraps each file the window writes (extracted application files, exports); tests make the
@@ -132,6 +135,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Closing while a console statement runs stops it first; the window closes once it has.
+    // Closing while a backup or restore runs waits for it, and says so in the progress window.
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -177,7 +181,10 @@ private:
     bool m_starting = false;
     bool m_closing = false;
     bool m_busy = false;
-    QList<int> m_tabsDisabled;    // the tabs setBusy made unavailable
-    bool m_closeWhenIdle = false; // the operator closed the window while a statement ran
+    QList<int> m_tabsDisabled;          // the tabs setBusy made unavailable
+    bool m_closeWhenIdle = false;       // the operator closed the window while a statement ran
+    bool m_operationRunning = false;    // a backup or restore runs (the window cannot close)
+    bool m_closeAfterOperation = false; // the operator closed the window meanwhile
+    int m_handlerDepth = 0;             // event handlers running, one inside another
     bool m_connectedShown = false; // the status line says "Соединение установлено"
 };

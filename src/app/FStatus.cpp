@@ -50,6 +50,7 @@ void TFormStatus::StartOperation(const QString& title, QWidget* mainForm)
     _MainForm = mainForm;
     _isClose = false;
     ShowPercent(-1);
+    m_title = title;
     LayoutTitle(title);
     PlaceForm(mainForm, this);
     show();
@@ -82,6 +83,14 @@ void TFormStatus::ShowPercent(int percent)
     bar->setValue(std::clamp(percent, 0, 100));
     bar->setFormat(u"Выполнено %p%"_s);
     bar->setTextVisible(true);
+}
+
+void TFormStatus::ShowNote(const QString& text)
+{
+    if (_isClose)
+        return;
+    LayoutTitle(m_title + u"\n\n"_s + text);
+    PlaceForm(_MainForm, this);
 }
 
 void TFormStatus::closeEvent(QCloseEvent* event)

@@ -28,6 +28,8 @@ public:
     // The server's progress in the bar ("Выполнено 60%"); a negative percentage, and every new
     // operation, bring back the endless bar.
     void ShowPercent(int percent);
+    // A paragraph under the running operation's title; the window grows to hold it.
+    void ShowNote(const QString& text);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -38,5 +40,6 @@ private:
 
     std::unique_ptr<Ui::TFormStatus> ui;
     bool _isClose = true;
+    QString m_title;
     QPointer<QWidget> _MainForm;
 };

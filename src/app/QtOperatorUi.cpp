@@ -125,6 +125,12 @@ void QtOperatorUi::finishOperation()
         m_progress->FinishOperation();
 }
 
+void QtOperatorUi::operationNote(const QString& text)
+{
+    if (m_progress != nullptr)
+        m_progress->ShowNote(text);
+}
+
 void QtOperatorUi::operationProgress(int percent)
 {
     if (m_progress != nullptr)

@@ -21,6 +21,7 @@ public:
     void startOperation(const QString& title) override;
     void finishOperation() override;
     void operationProgress(int percent) override;
+    void operationNote(const QString& text) override;
 
     // The main window: parent of the boxes, disabled while an operation runs.
     void setParentWindow(QWidget* window) { m_parent = window; }

@@ -3,6 +3,7 @@
 #include "DbSetupApplication.h"
 #include "FStatus.h"
 #include "FormPlacement.h"
+#include "InterruptWatch.h"
 #include "ProgramVersion.h"
 #include "QtOperatorUi.h"
 #include "StderrOperatorUi.h"
@@ -135,11 +136,25 @@ int main(int argc, char* argv[])
     // No parent: disabling the main window must not disable the progress window with it.
     TFormStatus status;
     windowUi.setProgressWindow(&status);
+    std::optional<InterruptWatch> interrupts;
+    if (batch) {
+        interrupts.emplace(form.Connection);
+        form.stopRequested = [&interrupts] {
+            return interrupts->stopRequested();
+        };
+    }
     try {
         if (form.isCommandCMD(QCoreApplication::arguments()))
             return 0;
     } catch (const std::exception& error) {
-        reportUnhandled(error, unattended);
+        const int signal = interrupts ? interrupts->signalNumber() : 0;
+        // Whoever sent the signal does not wait for a message box.
+        reportUnhandled(error, unattended || signal != 0);
+        if (signal != 0) {
+            printStderrLine(u"Работа прервана: получен сигнал "_s +
+                            InterruptWatch::signalName(signal) + u'.');
+            return 128 + signal;
+        }
         return 1;
     }
     form.show();

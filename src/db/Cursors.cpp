@@ -42,8 +42,16 @@ public:
         bool refused = false;
         const bool notNull = readLong(m_stmt, static_cast<SQLUSMALLINT>(column + 1), cType,
                                       [&](const char* bytes, qsizetype n) {
-                                          if (!refused && out.write(bytes, n) != n)
-                                              refused = true;
+                                          // A device may take less than it is given; only
+                                          // a write that takes nothing says why.
+                                          for (qsizetype done = 0; !refused && done < n;) {
+                                              const qint64 written =
+                                                  out.write(bytes + done, n - done);
+                                              if (written <= 0)
+                                                  refused = true;
+                                              else
+                                                  done += written;
+                                          }
                                       });
         if (refused)
             throw Error(u"Не удалось записать данные: %1"_s.arg(out.errorString()));

@@ -2,6 +2,7 @@
 
 #include "CommandTimeout.h"
 #include "Connection.h"
+#include "DiskSpace.h"
 #include "FileHelpers.h"
 #include "FileMask.h"
 #include "MyException.h"
@@ -10,6 +11,8 @@
 #include "PathText.h"
 #include "TextDecoding.h"
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -28,6 +31,29 @@ constexpr int extractTimeoutSeconds = 36000;
 const QString exclusionFileName = u"exclusion_mask_backup_file.txt"_s;
 const QString defaultExclusions = u"default.udl\r\n*.ldf\r\n*.mdf\r\n*.bak"_s;
 const QString setAsideSuffix = u"___"_s;
+// Less room than this after a failed write: the disk is full.
+constexpr quint64 fullDiskMargin = 1024 * 1024;
+// The new content of a file being extracted waits under this name beside it. No dot: the store
+// takes in only names with one, so a file a killed run left behind never travels in a backup.
+const QString extractTempPrefix = u"~dbsetup-extract-"_s;
+
+bool isExtractionLeftover(const QString& fileName)
+{
+    return fileName.startsWith(extractTempPrefix) && !fileName.contains(u'.');
+}
+
+// Files a killed extraction left behind go before the next one starts.
+void removeExtractionLeftovers(const QString& folder)
+{
+    QDirIterator it(folder, {extractTempPrefix + u'*'},
+                    QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (isExtractionLeftover(it.fileName()))
+            QFile::remove(path);
+    }
+}
 
 void ensureOpen(db::Connection& connection)
 {
@@ -294,6 +320,20 @@ private:
         m_dataColumn = data;
     }
 
+    // Names the file, and says so when the disk is full: the system's own words for it may be
+    // only "unknown error" (a write that stopped short).
+    QString writeFailure(const QString& target, const QString& folder, const QString& error) const
+    {
+        const std::optional<quint64> free =
+            m_options.freeBytes ? m_options.freeBytes(folder) : platform::freeBytes(folder);
+        const QString why =
+            free && *free < fullDiskMargin
+                ? u"на диске не осталось свободного места (свободно %1 байт)"_s.arg(*free)
+                : error;
+        return u"не удалось записать файл \""_s + QDir::toNativeSeparators(target) + u"\": "_s +
+               why;
+    }
+
     void skip(const Head& head, const QString& reason)
     {
         m_skipped.append(head.storedPath + u": "_s + reason);
@@ -314,9 +354,8 @@ private:
         // a target name near the length limit leaves room.
         QFile out;
         for (int attempt = 0; attempt < 100 && !out.isOpen(); ++attempt) {
-            out.setFileName(folder + u"~"_s +
-                            QString::number(QRandomGenerator::global()->generate(), 36) +
-                            u".tmp"_s);
+            out.setFileName(folder + extractTempPrefix +
+                            QString::number(QRandomGenerator::global()->generate(), 36));
             if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly) &&
                 !QFileInfo::exists(out.fileName()))
                 break; // only a name already taken goes away by trying another
@@ -332,16 +371,16 @@ private:
                 wrapper = m_options.wrapOutput(out);
             row.copyTo(m_dataColumn, wrapper ? *wrapper : out);
         } catch (const std::exception& e) {
-            reason = errorMessage(e);
+            reason = writeFailure(target, folder, errorMessage(e));
             return false;
         }
         if (!out.flush()) {
-            reason = u"не удалось записать файл: "_s + out.errorString();
+            reason = writeFailure(target, folder, out.errorString());
             return false;
         }
         out.close();
         if (out.error() != QFileDevice::NoError) {
-            reason = u"не удалось записать файл: "_s + out.errorString();
+            reason = writeFailure(target, folder, out.errorString());
             return false;
         }
 
@@ -610,6 +649,7 @@ bool ExtractFilesFromDB(const QString& installDir, db::Connection& connection, b
         expanded.isEmpty() ? QString() : pathtext::withTrailingSeparator(expanded);
     if (folder.isEmpty() || !ForceDirs(folder))
         throw MyException(folderError(folder));
+    removeExtractionLeftovers(localPath(folder));
     Extractor extractor(localPath(folder), options);
 
     // Without a version (no executable, or one without version information) every stored file

@@ -72,6 +72,8 @@ struct ExtractOptions
     // Rows not written end the extraction with MyException (the same list) instead of a
     // warning: a run without an operator has only its exit code to tell.
     bool failOnSkipped = false;
+    // Free bytes of the disk a folder is on, asked after a failed write; tests replace it.
+    std::function<std::optional<quint64>(const QString& folder)> freeBytes;
 };
 
 // Writes the stored files into installDir (created when missing). An installed file is replaced

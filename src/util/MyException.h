@@ -32,5 +32,13 @@ public:
                            const QString* causeMessage);
 };
 
+// An error the operator has been shown already: it still ends the operation, but the default
+// report does not show it a second time.
+class ShownError : public MyException
+{
+public:
+    explicit ShownError(const QString& Msg) : MyException(Msg) {}
+};
+
 // The text of any error as the operator should read it.
 QString errorMessage(const std::exception& error);

@@ -18,6 +18,8 @@ QString errorReportText(const QString& message)
 
 void ShowErrorReport(OperatorUi& ui, const std::exception& error)
 {
+    if (dynamic_cast<const ShownError*>(&error) != nullptr)
+        return;
     ui.showMessage(OperatorUi::Icon::Error, applicationTitle(),
                    errorReportText(errorMessage(error)));
 }

@@ -85,6 +85,8 @@ public:
     // The server's progress of the running operation, shown in its progress window; a negative
     // percentage clears it.
     virtual void operationProgress(int /*percent*/) {}
+    // A line under the running operation's title ("the program closes when it ends").
+    virtual void operationNote(const QString& /*text*/) {}
 };
 
 // The application's title: the caption of error reports and the task bar entry.
@@ -94,7 +96,8 @@ QString applicationTitle();
 // comes after "." in the character table (a letter, a digit, ":" or "?").
 QString errorReportText(const QString& message);
 
-// The default report of an error that no handler took: a stop icon and one OK button.
+// The default report of an error that no handler took: a stop icon and one OK button. An error
+// already shown (ShownError) is not shown again.
 void ShowErrorReport(OperatorUi& ui, const std::exception& error);
 
 // The report of an error that ended a batch run: "Exception <type> in module <module> at

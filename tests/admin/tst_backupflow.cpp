@@ -429,6 +429,161 @@ private slots:
         QVERIFY(client.exec(u"DROP DATABASE shop_previous"_s).ok);
     }
 
+    // A new backup that fails verification is no backup: the previous one is back under its
+    // name, and the message says so.
+    void failedVerificationKeepsPrevious()
+    {
+        const QString file = path(u"verify-previous/shop.bak"_s);
+        QVERIFY(writeFile(file, "the previous backup"));
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        QVERIFY(exec(u"EXEC sqlsim_drop_connection @text = N'VERIFYONLY', @after_rows = 0"_s));
+        try {
+            BackupDB(ctx, u"shop"_s, QString(), file, false, false, true);
+            QFAIL("no error");
+        } catch (const std::exception& e) {
+            QVERIFY2(errorMessage(e).startsWith(u"Резервная копия \""_s + file +
+                                                u"\" не прошла проверку.\r\nПрежняя резервная "
+                                                u"копия возвращена на место.\r\n\r\n"_s),
+                     e.what());
+        }
+        QCOMPARE(readFile(file), QByteArrayLiteral("the previous backup"));
+        QCOMPARE(QDir(path(u"verify-previous"_s)).entryList(QDir::Files),
+                 QStringList{u"shop.bak"_s});
+    }
+
+    // A run that was killed while its backup ran left the previous backup under
+    // "NAME.previous" and nothing under NAME: the next backup or restore of NAME puts it back
+    // and says so.
+    void killedRunsBackupPutBack_data()
+    {
+        QTest::addColumn<bool>("backup");
+        QTest::newRow("next backup") << true;
+        QTest::newRow("next restore") << false;
+    }
+    void killedRunsBackupPutBack()
+    {
+        QFETCH(bool, backup);
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        const QString folder = path(u"killed-%1"_s.arg(backup));
+        const QString file = folder + u"/shop.bak"_s;
+        BackupDB(ctx, u"shop"_s, QString(), file, false, false);
+        QVERIFY(QFile::rename(file, file + u".previous"_s));
+        if (backup)
+            BackupDB(ctx, u"shop"_s, QString(), file, false, false);
+        else
+            RestoreDB(ctx, u"shop_killed"_s, file, folder + u"/data"_s, QString(), true, false,
+                      false, false);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].text, u"Резервная копия \""_s + file + u"\" возвращена из файла \""_s +
+                                       file + u".previous\", оставленного прерванным запуском."_s);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{u"shop.bak"_s});
+        if (!backup)
+            QVERIFY(databases().contains(u"shop_killed"_s));
+    }
+
+    // A backup its target refuses (a folder that cannot be made, too little room) is refused
+    // before the application files are stored: the store in the database stays as it was.
+    void targetCheckedBeforeStoring_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<quint64>("free");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("folder") << u"a-file/sub/shop.bak"_s << quint64(1)
+                                << u"Не удалось создать путь"_s;
+        QTest::newRow("room") << u"room/shop.bak"_s << quint64(0) << u"На диске не хватает"_s;
+    }
+    void targetCheckedBeforeStoring()
+    {
+        QFETCH(QString, file);
+        QFETCH(quint64, free);
+        QFETCH(QString, error);
+        QVERIFY(writeFile(path(u"a-file"_s), "not a folder"));
+        const QString database = u"stored_"_s + QString::fromLatin1(QTest::currentDataTag());
+        QVERIFY(exec(u"CREATE DATABASE "_s + database));
+        QVERIFY(exec(u"CREATE TABLE %1.dbo.backup_files (path char(255) not null, version int "
+                     u"null, file_data IMAGE NULL); INSERT INTO %1.dbo.backup_files VALUES "
+                     u"('kept.txt', 1, 0x01)"_s.arg(database)));
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        ctx.freeBytes = [free](const QString&) {
+            return std::optional<quint64>(free);
+        };
+        try {
+            BackupDB(ctx, database, path(u"app"_s), path(file), true, false);
+            QFAIL("no error");
+        } catch (const std::exception& e) {
+            QVERIFY2(errorMessage(e).startsWith(error), e.what());
+        }
+        OdbcClient client;
+        QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password()));
+        QCOMPARE(flatten(client.exec(u"SELECT rtrim(path) FROM %1.dbo.backup_files"_s.arg(database))
+                             .resultSets.value(0)),
+                 QStringList{u"kept.txt"_s});
+    }
+
+    // A restore writes only over the files of the database it replaces: a detached database's
+    // file in the folder makes the copy take files named after it; when those are taken as well
+    // the restore is refused naming the file, and nothing is written.
+    void restoreNeverOverwritesOthersFiles_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QStringList>("present"); // files in the folder beforehand
+        QTest::addColumn<QStringList>("written"); // the restored database's files; none: refused
+        QTest::newRow("a detached database's file")
+            << u"shop_2023"_s << QStringList{u"shop.mdf"_s}
+            << QStringList{u"shop_2023.mdf"_s, u"shop_2023_log.ldf"_s};
+        QTest::newRow("its copy names taken too")
+            << u"shop_2024"_s << QStringList{u"shop.mdf"_s, u"shop_2024_log.ldf"_s}
+            << QStringList();
+        QTest::newRow("over itself")
+            << u"shop_self"_s << QStringList() << QStringList{u"shop.mdf"_s, u"shop_log.ldf"_s};
+    }
+    void restoreNeverOverwritesOthersFiles()
+    {
+        QFETCH(QString, database);
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, written);
+        auto c = connect();
+        ScriptedOperatorUi ui;
+        FlowContext ctx = context(*c, ui);
+        const QString backup = path(u"owners.bak"_s);
+        if (!QFile::exists(backup))
+            BackupDB(ctx, u"shop"_s, QString(), backup, false, false);
+        const QString folder = path(u"owners-"_s + database);
+        for (const QString& name : present)
+            QVERIFY(writeFile(folder + u'/' + name, "someone else's"));
+        if (database == u"shop_self"_s) // restored there once: its own files are in the folder
+            RestoreDB(ctx, database, backup, folder, QString(), true, false, false, false);
+        try {
+            RestoreDB(ctx, database, backup, folder, QString(), true, false, false, false);
+            QVERIFY2(!written.isEmpty(), "restored over someone else's file");
+        } catch (const std::exception& e) {
+            QVERIFY2(written.isEmpty(), e.what());
+            QCOMPARE(errorMessage(e),
+                     u"Файл \""_s + folder +
+                         u"/shop_2024_log.ldf\" уже существует и не "
+                         u"принадлежит базе \"shop_2024\": восстановление не запишет "
+                         u"поверх него. Выберите другую папку или другое имя базы."_s);
+        }
+        for (const QString& name : present)
+            QCOMPARE(readFile(folder + u'/' + name), QByteArrayLiteral("someone else's"));
+        OdbcClient client;
+        QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password()));
+        QStringList files;
+        for (const QString& p : flatten(client
+                                            .exec(u"SELECT physical_name FROM sys.master_files "
+                                                  u"WHERE database_id = DB_ID(N'"_s +
+                                                  database + u"') ORDER BY file_id"_s)
+                                            .resultSets.value(0)))
+            files << QFileInfo(p).fileName();
+        QCOMPARE(files, written);
+    }
+
     // The server drops the connection half-way: an error, never a hang, the window closed.
     void connectionDropped_data()
     {

@@ -81,13 +81,13 @@ private slots:
         const QDateTime at(QDate(2014, 12, 25), QTime(9, 5));
         QTest::newRow("ordinary")
             << u"ostrel"_s << u"D:\\backup\\ostrel_251214.bak"_s << u"REMOVABLE"_s
-            << u"declare @DBName varchar(128)\r\nset @DBName='ostrel'BACKUP DATABASE @DBName TO  "
+            << u"declare @DBName nvarchar(128)\r\nset @DBName=N'ostrel'BACKUP DATABASE @DBName TO  "
                u"DISK = N'D:\\backup\\ostrel_251214.bak'  WITH  INIT,  DESCRIPTION='REMOVABLE',  "
                u"NOUNLOAD ,  NAME = N'ostrel backup on 25-12-2014 09:05',  NOSKIP ,  STATS = 10,  "
                u"NOFORMAT "_s;
         QTest::newRow("quotes stay inside their literals")
             << u"it's"_s << u"/b/o'k.bak"_s << QString()
-            << u"declare @DBName varchar(128)\r\nset @DBName='it''s'BACKUP DATABASE @DBName TO  "
+            << u"declare @DBName nvarchar(128)\r\nset @DBName=N'it''s'BACKUP DATABASE @DBName TO  "
                u"DISK = N'/b/o''k.bak'  WITH  INIT,  DESCRIPTION='',  NOUNLOAD ,  NAME = N'it''s "
                u"backup on 25-12-2014 09:05',  NOSKIP ,  STATS = 10,  NOFORMAT "_s;
     }
@@ -223,7 +223,7 @@ private slots:
     void probeStatement()
     {
         QCOMPARE(FileStoreProbeStatement(u"ostrel_ts"_s),
-                 u"SELECT value FROM DB_PROPERTY WHERE Name='DB_Name' and Value='ostrel_ts'"_s);
+                 u"SELECT value FROM DB_PROPERTY WHERE Name='DB_Name' and Value=N'ostrel_ts'"_s);
     }
 };
 

@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 
 namespace batch {
 
@@ -232,6 +233,36 @@ public:
     // window: the interactive case instead, on the offscreen platform, ending once shown.
     void run(const QStringList& arguments, RunResult& result, bool window = false)
     {
+        QProcess process;
+        start(process, arguments, window);
+        finish(process, arguments, result);
+    }
+
+    // Runs the program unattended and sends it a signal once a line of stderr holds mark, as an
+    // operator's Ctrl+C or a service manager's stop would reach it in the middle of its work.
+    void runAndSignal(const QStringList& arguments, const QString& mark, int signal,
+                      RunResult& result)
+    {
+        QProcess process;
+        start(process, arguments, false);
+        process.setReadChannel(QProcess::StandardError);
+        QByteArray seen;
+        while (!QString::fromUtf8(seen).contains(mark)) {
+            if (!process.waitForReadyRead(runTimeoutMs)) {
+                process.waitForFinished(runTimeoutMs);
+                QFAIL(qPrintable(u"the program ended before it printed \"%1\": %2"_s.arg(
+                    mark, QString::fromUtf8(seen + process.readAllStandardError()))));
+            }
+            seen += process.readAllStandardError();
+        }
+        QVERIFY(::kill(static_cast<pid_t>(process.processId()), signal) == 0);
+        finish(process, arguments, result);
+        result.err.prepend(QString::fromUtf8(seen));
+    }
+
+private:
+    void start(QProcess& process, const QStringList& arguments, bool window)
+    {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(u"DISPLAY"_s);
         env.remove(u"WAYLAND_DISPLAY"_s);
@@ -243,11 +274,14 @@ public:
             env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
             env.insert(u"DBSETUP_QUIT_WHEN_SHOWN"_s, u"1"_s);
         }
-        QProcess process;
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(path(QString()));
         process.start(programFile(), arguments);
         QVERIFY2(process.waitForStarted(runTimeoutMs), qPrintable(process.errorString()));
+    }
+
+    void finish(QProcess& process, const QStringList& arguments, RunResult& result)
+    {
         if (!process.waitForFinished(runTimeoutMs)) {
             process.kill();
             process.waitForFinished(runTimeoutMs);
@@ -265,7 +299,6 @@ public:
         }
     }
 
-private:
     QTemporaryDir m_root;
     SqlsimProcess m_sim;
     QStringList m_secrets;

@@ -1,6 +1,7 @@
 // "-restore_db" as a script runs it: the database restored under another name into another
 // folder, and the stored application files written back only when asked for.
 #include "BatchScene.h"
+#include "ReconnectingClient.h"
 
 using namespace Qt::StringLiterals;
 using namespace batch;
@@ -195,20 +196,27 @@ private slots:
         }
     }
 
-    // A backup made without the files: the database is restored, and a script that asked for
-    // the files is told there were none.
     // A script cannot be asked: sessions in the database stay, the restore fails, and its error
     // line says who holds the database; with /close_connections they are ended and the restore
-    // goes on, the database open to all again afterwards.
+    // goes on, the database open to all again afterwards, even for an application that logs in
+    // again the moment it is thrown out. Nobody is thrown out before everything that can refuse
+    // the restore has been asked.
     void otherSessions_data()
     {
         QTest::addColumn<bool>("close");
-        QTest::newRow("named") << false;
-        QTest::newRow("/close_connections") << true;
+        QTest::addColumn<bool>("reconnecting");
+        QTest::addColumn<bool>("fileMissing");
+        QTest::newRow("named") << false << false << false;
+        QTest::newRow("/close_connections") << true << false << false;
+        QTest::newRow("/close_connections, an application that comes back at once")
+            << true << true << false;
+        QTest::newRow("/close_connections, no backup file") << true << false << true;
     }
     void otherSessions()
     {
         QFETCH(bool, close);
+        QFETCH(bool, reconnecting);
+        QFETCH(bool, fileMissing);
         BatchScene scene;
         BATCH_STEP(scene.setUp());
         const QString backupFile = scene.path(u"backups/plain.bak"_s);
@@ -217,21 +225,40 @@ private slots:
         OdbcClient other;
         other.setAppName(u"nightly-report"_s);
         QVERIFY(other.connect(scene.port(), u"sa"_s, scene.password(), u"ostrel_ts"_s));
+        ReconnectingClient app(scene.port(), scene.password(), u"ostrel_ts"_s);
+        if (reconnecting)
+            QVERIFY(app.start());
         RunResult r;
-        QStringList arguments{u"-restore_db"_s,         u"/db_name:ostrel_ts"_s,
-                              u"/file:"_s + backupFile, u"/path_db:"_s + scene.path(u"restored"_s),
-                              u"/replace_db"_s,         u"/not_show_form"_s};
+        QStringList arguments{u"-restore_db"_s,
+                              u"/db_name:ostrel_ts"_s,
+                              u"/file:"_s + (fileMissing ? backupFile + u".gone"_s : backupFile),
+                              u"/path_db:"_s + scene.path(u"restored"_s),
+                              u"/replace_db"_s,
+                              u"/not_show_form"_s};
         if (close)
             arguments << u"/close_connections"_s;
         BATCH_STEP(scene.run(arguments, r));
+        const QStringList access = flatten(
+            scene
+                .query(
+                    u"SELECT state_desc, user_access_desc FROM sys.databases WHERE name = 'ostrel_ts'"_s)
+                .resultSets.value(0));
+        app.stop();
+        QCOMPARE(access, QStringList{u"ONLINE|MULTI_USER"_s});
+        if (fileMissing) {
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.contains(u"не найден."_s), qPrintable(r.err));
+            QVERIFY(other.exec(u"SELECT 1"_s).ok); // nobody was thrown out
+            return;
+        }
         if (close) {
             QVERIFY2(r.exitCode == 0, qPrintable(r.err));
             QVERIFY(!other.exec(u"SELECT 1"_s).ok);
-            QCOMPARE(flatten(scene
-                                 .query(u"SELECT user_access_desc FROM sys.databases WHERE name "
-                                        u"= 'ostrel_ts'"_s)
-                                 .resultSets.value(0)),
-                     QStringList{u"MULTI_USER"_s});
+            // One batch: nothing went to the server between the closing and the restore.
+            QVERIFY2(scene.log().contains(
+                         QRegularExpression(u"ALTER DATABASE ostrel_ts SET OFFLINE WITH ROLLBACK "
+                                            u"IMMEDIATE;\\r?\\nrestore database ostrel_ts"_s)),
+                     qPrintable(scene.log()));
             return;
         }
         QCOMPARE(r.exitCode, 1);

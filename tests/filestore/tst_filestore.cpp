@@ -525,8 +525,22 @@ private slots:
                                          {u"kept.dll___"_s, "older"}}));
     }
 
+    // A write that fails leaves the installed file as it was; the warning names the file and,
+    // when the disk is full, says so whatever words the system found for it.
+    void failedWriteKeepsInstalledFile_data()
+    {
+        QTest::addColumn<bool>("diskFull");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("the device's own words") << false << u"No space left on device"_s;
+        QTest::newRow("the disk is full")
+            << true
+            << u"на диске не осталось свободного места (свободно 4096 "
+               u"байт)"_s;
+    }
     void failedWriteKeepsInstalledFile()
     {
+        QFETCH(bool, diskFull);
+        QFETCH(QString, reason);
         const QByteArray content(200000, 'n');
         auto c = storeTree({{u"a.txt"_s, "a-new"}, {u"bin/big.dll"_s, content}}, u"2"_s);
         const QString target = newFolder();
@@ -536,6 +550,10 @@ private slots:
             // Only the big file runs out of room.
             return std::make_unique<FullDisk>(file, 100000);
         };
+        if (diskFull)
+            options.freeBytes = [](const QString&) {
+                return std::optional<quint64>(4096);
+            };
         ScriptedOperatorUi ui;
         QVERIFY(ExtractFilesFromDB(target, *c, true, u"2"_s, ui, options));
         // The old content, and no temporary file left behind.
@@ -543,9 +561,12 @@ private slots:
         QCOMPARE(ui.shown.size(), 1);
         QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Warning);
         QCOMPARE(ui.shown[0].caption, u"Внимание"_s);
-        QCOMPARE(ui.shown[0].text, u"Не все файлы программы извлечены из базы:\r\n"
-                                   u"bin\\\\big.dll: Не удалось записать данные: "
-                                   u"No space left on device"_s);
+        const QString prefix =
+            u"Не все файлы программы извлечены из базы:\r\nbin\\\\big.dll: не удалось "
+            u"записать файл \""_s +
+            QDir::toNativeSeparators(target + u"/bin/big.dll"_s) + u"\": "_s;
+        QVERIFY2(ui.shown[0].text.startsWith(prefix), qPrintable(ui.shown[0].text));
+        QVERIFY2(ui.shown[0].text.endsWith(reason), qPrintable(ui.shown[0].text));
     }
 
     // Stored paths that lead out of the folder are written nowhere and are named in the warning.

@@ -2,6 +2,7 @@
 // from the simulator's log.
 #include "DBWorkU.h"
 #include "GuiFixture.h"
+#include "ReconnectingClient.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -236,12 +237,13 @@ private slots:
         QCOMPARE(m_sim.log().size(), mark);
         QCOMPARE(listedNames(*form), before);
 
-        // Yes on the last row: the new last row is selected.
+        // Yes on the last row: no row is selected, so that the next click cannot fall on a
+        // neighbour.
         ui.answers = {true};
         click(*form, u"BDeleteDB"_s);
         QCOMPARE(ui.shown.size(), 2);
         QCOMPARE(listedNames(*form), before.mid(0, last));
-        QCOMPARE(list->currentRow(), last - 1);
+        QCOMPARE(list->currentRow(), -1);
         QVERIFY(!databases().contains(u"d2"_s));
     }
 
@@ -327,8 +329,81 @@ private slots:
         } else {
             QCOMPARE(ui.shown[0].text, u"База переподключена"_s);
             QVERIFY(listedNames(*form).contains(name));
-            QCOMPARE(list->currentRow(), std::min(row, list->rowCount() - 1));
+            // The highlight stays on the database acted on, wherever the server lists it now.
+            QCOMPARE(list->item(list->currentRow(), 0)->text(), name);
         }
+        if (fileGone)
+            QCOMPARE(list->currentRow(), -1); // not on a neighbour the next click would hit
+    }
+
+    // " prod" and "prod" are two databases; the list shows both as "prod", and the row of
+    // " prod" (file p1.mdf) detaches " prod".
+    void namesDifferingByBlanks()
+    {
+        for (const auto& [name, file] : {std::pair{u" prod"_s, u"p1"_s}, {u"prod"_s, u"p2"_s}})
+            QVERIFY(m_sim.exec(
+                u"CREATE DATABASE [%1] ON (NAME = %2, FILENAME = '%3.mdf') LOG ON (NAME = %2_log, "
+                u"FILENAME = '%3_log.ldf')"_s.arg(name, file, m_files.filePath(file))));
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        auto* list = form->findChild<QTableWidget*>(u"ListDB"_s);
+        int row = -1;
+        for (int r = 0; r < list->rowCount(); ++r)
+            if (list->item(r, 1)->text().endsWith(u"p1.mdf"_s))
+                row = r;
+        QVERIFY(row >= 0);
+        QCOMPARE(list->item(row, 0)->text(), u"prod"_s); // shown trimmed
+        list->setCurrentCell(row, 0);
+        ui.answers = {true};
+        click(*form, u"BDeleteDB"_s);
+        QCOMPARE(shownTexts(ui), QStringList{u"Вы действительно хотете отключить базу данных "
+                                             u"\"prod\"?"_s});
+        const QStringList left = databases();
+        QVERIFY2(left.contains(u"prod"_s) && !left.contains(u" prod"_s),
+                 qPrintable(left.join(u'|')));
+    }
+
+    // An application that logs in again a millisecond after being thrown out: with the
+    // operator's consent the detach (and the detach of a reconnect) goes in the same batch as
+    // the closing, and the database never stays single-user.
+    void reconnectingApplication_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::newRow("detach") << u"BDeleteDB"_s;
+        QTest::newRow("reconnect") << u"BReConnectDB"_s;
+    }
+    void reconnectingApplication()
+    {
+        QFETCH(QString, button);
+        const QString name = u"held_"_s + button;
+        QVERIFY(m_sim.exec(u"CREATE DATABASE "_s + name));
+        ReconnectingClient app(m_sim.port(), m_sim.password(), name);
+        QVERIFY(app.start());
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        QVERIFY(selectListedRow(*form, name));
+        ui.answers = {true, true};
+        click(*form, button);
+        OdbcClient client;
+        QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password()));
+        const QStringList access = flatten(
+            client
+                .exec(u"SELECT state_desc, user_access_desc FROM sys.databases WHERE name = '"_s +
+                      name + u"'"_s)
+                .resultSets.value(0));
+        app.stop();
+        const bool detach = button == u"BDeleteDB"_s;
+        QVERIFY2(access == (detach ? QStringList() : QStringList{u"ONLINE|MULTI_USER"_s}),
+                 qPrintable(access.join(u'|') + u'\n' + shownTexts(ui).join(u'\n')));
+        // The question about the other session, and for a reconnect its success: no error.
+        const QStringList texts = shownTexts(ui);
+        QVERIFY2(texts.size() == 2, qPrintable(texts.join(u'\n')));
+        QVERIFY2(texts.filter(u"База используется другими подключениями: 1 (sa — "_s).size() == 1,
+                 qPrintable(texts.join(u'\n')));
+        if (!detach)
+            QCOMPARE(texts.last(), u"База переподключена"_s);
     }
 
     // On a server without user databases the new row goes below the empty placeholder row.

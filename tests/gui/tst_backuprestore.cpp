@@ -120,6 +120,49 @@ private slots:
     }
 
     // A taken name without "Заменить": the warning, and no restore.
+    // Closing the window while a backup runs waits for the backup, says so in the progress
+    // window, shows the result with the window still there, and then closes it: no message
+    // without a window, no program left running unseen.
+    void closeDuringBackup()
+    {
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = openForm(folder, ui, m_sim.settings());
+        QVERIFY(selectListedRow(*form, u"app"_s));
+        const QString backup = folder.path() + u"closing/app.bak"_s;
+        ui.fileAnswers = {backup};
+        ui.onProgress = [&form](int percent) {
+            if (percent == 10)
+                form->close();
+        };
+        clickControl(*form, u"BBackupDB"_s);
+        QVERIFY(QFile::exists(backup));
+        QCOMPARE(
+            ui.operations,
+            (QStringList{u"start: Создается резервная копия базы данных."_s,
+                         u"note: Программа закроется, когда операция завершится."_s, u"finish"_s}));
+        QCOMPARE(shownTexts(ui).size(), 1);
+        QVERIFY(shownTexts(ui).first().startsWith(u"Резервное копирование базы \"app\" успешно"_s));
+        QTRY_VERIFY(!form->isVisible());
+    }
+
+    // An idle window holds no database: another client restores over the database the list
+    // has selected (and probed) without being told it is in use.
+    void idleWindowHoldsNothing()
+    {
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form =
+            openForm(folder, ui, m_sim.settings(u"[other]\ndb_name_file_add=ostrel_ts\n"_s));
+        QVERIFY(selectListedRow(*form, u"app"_s));
+        QVERIFY(form->findChild<QCheckBox*>(u"isFileInDB"_s)->isEnabled()); // it was probed
+        const QString backup = folder.path() + u"idle.bak"_s;
+        QVERIFY(m_sim.exec(u"BACKUP DATABASE app TO DISK = N'"_s + backup + u"'"_s));
+        QVERIFY(
+            m_sim.exec(u"RESTORE DATABASE app FROM DISK = N'"_s + backup + u"' WITH REPLACE"_s));
+        QVERIFY(shownTexts(ui).isEmpty());
+    }
+
     void takenName()
     {
         ProgramFolder folder;

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // The operator of a test: records everything shown, in order.
 class ScriptedOperatorUi : public OperatorUi
@@ -63,7 +64,16 @@ public:
         operations.append(QStringLiteral("start: ") + title);
         ++runningOperations;
     }
-    void operationProgress(int percent) override { percents.append(percent); }
+    void operationProgress(int percent) override
+    {
+        percents.append(percent);
+        if (onProgress)
+            onProgress(percent);
+    }
+    void operationNote(const QString& text) override
+    {
+        operations.append(QStringLiteral("note: ") + text);
+    }
     void finishOperation() override
     {
         operations.append(QStringLiteral("finish"));
@@ -85,7 +95,9 @@ public:
     QStringList serverDrives;          // what the last of them listed: the drives,
     QStringList serverListing;         // and its starting folder ("name\" for a folder)
     QStringList openedFolders;
-    QStringList operations;    // "start: <title>" and "finish", in order
+    QStringList operations;    // "start: <title>", "note: <text>" and "finish", in order
     int runningOperations = 0; // started and not finished
     QList<int> percents;       // the server's progress as the progress window got it
+    // What the operator does while an operation runs, told its progress (closes the window, say).
+    std::function<void(int percent)> onProgress;
 };
