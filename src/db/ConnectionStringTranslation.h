@@ -11,9 +11,21 @@ namespace db {
 
 using KeyValueList = QList<std::pair<QString, QString>>;
 
-// Pairs in order, keys trimmed and lower-cased. Unquoted values are trimmed; a value in double
-// or single quotes is taken whole, the quote doubled inside standing for itself. Pieces without
-// "=" are skipped.
+// One "Key=Value" of an ADO connection string, split by OLE DB's rules: a value in double or
+// single quotes is taken whole without them, ";" inside is text and the quote doubled inside
+// stands for itself; blanks between "=" and the opening quote and whatever follows the closing
+// quote up to ";" are skipped. Any other value stays exactly as it stands between "=" and ";",
+// blanks kept; so does the key before "=".
+struct AdoPair
+{
+    QString key;
+    QString value;
+    bool quoted = false;
+};
+// Pairs in order; pieces without "=" are skipped.
+QList<AdoPair> splitAdoConnectionString(const QString& text);
+
+// Pairs in order, keys trimmed and lower-cased, unquoted values trimmed (see AdoPair).
 KeyValueList parseAdoConnectionString(const QString& text);
 
 // The value as it may stand after "Key=": unchanged when nothing in it could be misread,

@@ -118,6 +118,7 @@ private slots:
             }
         }
         QVERIFY(found);
+        QCOMPARE(SplitConnectString(text).password, password);
     }
 
     void split_data()
@@ -140,6 +141,11 @@ private slots:
             << false;
         QTest::newRow("pieces without =")
             << u"junk;;Data Source=d"_s << u"d"_s << QString() << QString() << false;
+        QTest::newRow("double quotes: ; inside, the quote doubled")
+            << u"Password=\"Semi;Pa\"\"ss}1\";User ID=sa"_s << QString() << u"sa"_s
+            << u"Semi;Pa\"ss}1"_s << false;
+        QTest::newRow("single quotes, blanks around them")
+            << u"Data Source= 'a;b''c' ;User ID=u"_s << u"a;b'c"_s << u"u"_s << QString() << false;
     }
 
     void split()
@@ -169,6 +175,8 @@ private slots:
         QTest::newRow("ODBC names and the server SPN")
             << u"Encrypt=Mandatory;TrustServerCertificate=yes;ServerSPN=MSSQLSvc/h:1433"_s
             << u"Encrypt=Mandatory;TrustServerCertificate=yes;ServerSPN=MSSQLSvc/h:1433"_s;
+        QTest::newRow("quoted") << u"Encrypt = \"no\" ;ServerSPN='MSSQLSvc/h;1'"_s
+                                << u"Encrypt=no;ServerSPN=\"MSSQLSvc/h;1\""_s;
         QTest::newRow("other keys stay out")
             << u"Persist Security Info=True;Encrypt=no;Application Name=x"_s << u"Encrypt=no"_s;
     }
