@@ -211,6 +211,17 @@ private slots:
     {
         QFETCH(QString, keywords);
         QFETCH(QString, reason);
+        // Files another user made where the driver's settings once went stop no login.
+        QStringList decoys;
+        const auto removeDecoys = qScopeGuard([&] {
+            for (const QString& decoy : decoys)
+                QFile::remove(decoy);
+        });
+        for (int i = 1; i <= 64; ++i) {
+            decoys << QDir::temp().filePath(
+                u"dbsetup-freetds-%1-%2.conf"_s.arg(QCoreApplication::applicationPid()).arg(i));
+            QVERIFY(writeFile(decoys.last(), "[dbsetup_verified]\n"));
+        }
         const QString authorities = m_dir.filePath(u"no-authority.pem"_s);
         QVERIFY(writeFile(authorities, "not a certificate\n"));
         qputenv("DBSETUP_CA_FILE", QFile::encodeName(authorities));
@@ -235,9 +246,8 @@ private slots:
                      qPrintable(panel.reasons.value(0)));
             // ... which lives only as long as the login.
             QVERIFY(!qEnvironmentVariableIsSet("FREETDSCONF"));
-            const QString mine =
-                u"dbsetup-freetds-%1-*.conf"_s.arg(QCoreApplication::applicationPid());
-            QCOMPARE(QDir::temp().entryList({mine}, QDir::Files), QStringList());
+            const QString mine = u"dbsetup-freetds-%1-*"_s.arg(QCoreApplication::applicationPid());
+            QCOMPARE(QDir::temp().entryList({mine}, QDir::Dirs | QDir::Hidden), QStringList());
         }
     }
 
