@@ -127,7 +127,31 @@ private:
     bool m_hadOld = false;
 };
 
+std::mutex& applicationNameMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+QString& applicationNameValue()
+{
+    static QString name = u"dbsetup"_s;
+    return name;
+}
+
 } // namespace
+
+void setApplicationName(const QString& name)
+{
+    std::lock_guard lock(applicationNameMutex());
+    applicationNameValue() = name;
+}
+
+QString applicationName()
+{
+    std::lock_guard lock(applicationNameMutex());
+    return applicationNameValue();
+}
 
 Connection::Connection() : d(std::make_unique<Impl>())
 {

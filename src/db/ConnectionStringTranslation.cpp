@@ -1,5 +1,6 @@
 #include "ConnectionStringTranslation.h"
 
+#include "Connection.h"
 #include "MyException.h"
 
 #include <QFileInfo>
@@ -333,6 +334,9 @@ OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText,
     // can, the rest only when it insists. FreeTDS's "off" would send the password in clear text.
     out += u"TDS_Version=7.4;ClientCharset=UTF-8;Encryption="_s +
            (encryption.encrypt ? u"require"_s : u"request"_s) + u';';
+    // The server lists the session under this name (sysprocesses.program_name): an
+    // administrator sees who holds a database.
+    out += u"APP="_s + quoteOdbcValue(applicationName()) + u';';
     target.encryption = encryption;
     if (encryption.verifyCertificate)
         target.caFile = caFilePath;

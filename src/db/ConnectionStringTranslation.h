@@ -87,10 +87,10 @@ OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText,
 
 // The ODBC connection string for an ADO provider and string. driverOverride (the value of
 // DBSETUP_ODBC_DRIVER) replaces the default driver "FreeTDS". A named instance without a port is
-// given to resolve when there is one, otherwise left to the driver. Throws Error for a provider
-// that is not SQL Server's, and for values that unixODBC's driver manager would read as keys of
-// their own (see quoteOdbcValue for what FreeTDS cannot take). The starting database is not part
-// of it (the connection sets it).
+// given to resolve when there is one, otherwise left to the driver. The session is named
+// db::applicationName() (APP=). Throws Error for a provider that is not SQL Server's, and for
+// values that unixODBC's driver manager would read as keys of their own (see quoteOdbcValue for
+// what FreeTDS cannot take). The starting database is not part of it (the connection sets it).
 QString toOdbcConnectionString(const QString& provider, const QString& adoText,
                                const QString& driverOverride = {},
                                const InstanceResolver& resolve = {});
