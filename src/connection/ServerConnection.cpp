@@ -34,16 +34,9 @@ ParsedConnectString SplitConnectString(const QString& text)
 {
     ParsedConnectString parsed;
     QStringList options;
-    QString rest = text + u';';
-    qsizetype end = 0;
-    while ((end = rest.indexOf(u';')) >= 0) {
-        const QString piece = rest.left(end);
-        rest.remove(0, end + 1);
-        const qsizetype eq = piece.indexOf(u'=');
-        if (eq < 0)
-            continue;
-        const QString key = piece.left(eq).trimmed().toLower();
-        const QString value = piece.mid(eq + 1);
+    for (const db::AdoPair& pair : db::splitAdoConnectionString(text)) {
+        const QString key = pair.key.trimmed().toLower();
+        const QString& value = pair.value;
         if (key == u"password"_s)
             parsed.password = value;
         else if (key == u"user id"_s)
@@ -57,7 +50,8 @@ ParsedConnectString SplitConnectString(const QString& text)
         else if (key == u"integrated security"_s)
             parsed.integratedSecurity = value == u"SSPI"_s;
         else if (isOptionKey(key))
-            options.append(piece.left(eq).trimmed() + u'=' + db::quoteAdoValue(value.trimmed()));
+            options.append(pair.key.trimmed() + u'=' +
+                           db::quoteAdoValue(pair.quoted ? value : value.trimmed()));
     }
     parsed.options = options.join(u';');
     return parsed;

@@ -45,8 +45,9 @@ struct ParsedConnectString
     // joined by ";".
     QString options;
 };
-// Pairs split at ";" and the first "="; keys trimmed and compared in lower case; the last of
-// equal keys wins; "Integrated Security" is on only for the exact value "SSPI".
+// Pairs split by OLE DB's quoting rules (db::splitAdoConnectionString): a quoted value is taken
+// whole, an unquoted one exactly as written, blanks kept; keys trimmed and compared in lower
+// case; the last of equal keys wins; "Integrated Security" is on only for the exact value "SSPI".
 ParsedConnectString SplitConnectString(const QString& text);
 
 // Opens the one connection with the panel's values and keeps the main window's fields that go

@@ -11,8 +11,8 @@
 #include <QFile>
 #include <QIODevice>
 #include <QSaveFile>
+#include <QTemporaryDir>
 #include <algorithm>
-#include <atomic>
 #include <malloc.h>
 #include <mutex>
 #include <optional>
@@ -81,30 +81,35 @@ namespace {
 class FreeTdsConfForLogin
 {
 public:
-    explicit FreeTdsConfForLogin(const QString& text) : m_turn(turnMutex())
+    // The file lies in a folder of its own with an unpredictable name (mkdtemp, mode 0700): under
+    // a name known beforehand, another user of the machine could create it first and so block
+    // every checked login, or read it.
+    explicit FreeTdsConfForLogin(const QString& text)
+        : m_turn(turnMutex()), m_dir(QDir::temp().filePath(u"dbsetup-freetds-%1-XXXXXX"_s.arg(
+                                   QCoreApplication::applicationPid())))
     {
-        static std::atomic<int> counter{0};
-        m_path = QDir::temp()
-                     .filePath(u"dbsetup-freetds-%1-%2.conf"_s)
-                     .arg(QCoreApplication::applicationPid())
-                     .arg(++counter);
-        QFile file(m_path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::NewOnly) ||
+        if (!m_dir.isValid())
+            throw Error(
+                u"Не удалось создать папку для настроек драйвера FreeTDS в \"%1\": %2."_s.arg(
+                    QDir::tempPath(), m_dir.errorString()));
+        const QString path = m_dir.filePath(u"freetds.conf"_s);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) ||
             !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
             file.write(text.toUtf8()) < 0 || !file.flush())
             throw Error(u"Не удалось записать настройки драйвера FreeTDS в файл \"%1\": %2."_s.arg(
-                m_path, file.errorString()));
+                path, file.errorString()));
         m_hadOld = qEnvironmentVariableIsSet("FREETDSCONF");
         m_old = qgetenv("FREETDSCONF");
-        qputenv("FREETDSCONF", QFile::encodeName(m_path));
+        qputenv("FREETDSCONF", QFile::encodeName(path));
     }
+    // The folder goes with the file in it.
     ~FreeTdsConfForLogin()
     {
         if (m_hadOld)
             qputenv("FREETDSCONF", m_old);
         else
             qunsetenv("FREETDSCONF");
-        QFile::remove(m_path);
     }
     FreeTdsConfForLogin(const FreeTdsConfForLogin&) = delete;
     FreeTdsConfForLogin& operator=(const FreeTdsConfForLogin&) = delete;
@@ -117,12 +122,36 @@ private:
     }
 
     std::lock_guard<std::mutex> m_turn;
-    QString m_path;
+    QTemporaryDir m_dir;
     QByteArray m_old;
     bool m_hadOld = false;
 };
 
+std::mutex& applicationNameMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+QString& applicationNameValue()
+{
+    static QString name = u"dbsetup"_s;
+    return name;
+}
+
 } // namespace
+
+void setApplicationName(const QString& name)
+{
+    std::lock_guard lock(applicationNameMutex());
+    applicationNameValue() = name;
+}
+
+QString applicationName()
+{
+    std::lock_guard lock(applicationNameMutex());
+    return applicationNameValue();
+}
 
 Connection::Connection() : d(std::make_unique<Impl>())
 {

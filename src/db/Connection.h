@@ -38,6 +38,12 @@ enum class ColumnKind
     Binary,
 };
 
+// The program's name as every session tells it to the server (APP=, seen in
+// sysprocesses.program_name and sys.dm_exec_sessions), for the whole process: "dbsetup" until
+// set. Connections opened afterwards use the new name. Thread-safe.
+void setApplicationName(const QString& name);
+QString applicationName();
+
 // The program's one connection to SQL Server (through ODBC). Not thread-safe: one thread uses it;
 // only an asynchronous statement runs on a worker thread of its own.
 class Connection

@@ -1,5 +1,6 @@
 #include "ConnectionStringTranslation.h"
 
+#include "Connection.h"
 #include "MyException.h"
 
 #include <QFileInfo>
@@ -9,14 +10,14 @@ using namespace Qt::StringLiterals;
 
 namespace db {
 
-KeyValueList parseAdoConnectionString(const QString& text)
+QList<AdoPair> splitAdoConnectionString(const QString& text)
 {
-    KeyValueList pairs;
+    QList<AdoPair> pairs;
     const qsizetype n = text.size();
     qsizetype i = 0;
     while (i < n) {
         // Key: up to "=", or the piece ends at ";" without one.
-        QString key;
+        AdoPair pair;
         bool hasEquals = false;
         while (i < n && text[i] != u';') {
             if (text[i] == u'=') {
@@ -24,39 +25,43 @@ KeyValueList parseAdoConnectionString(const QString& text)
                 ++i;
                 break;
             }
-            key += text[i++];
+            pair.key += text[i++];
         }
         if (!hasEquals) {
             ++i; // skip ";"
             continue;
         }
-        while (i < n && text[i].isSpace() && text[i] != u';')
-            ++i;
-        QString value;
-        if (i < n && (text[i] == u'"' || text[i] == u'\'')) {
-            const QChar quote = text[i++];
-            while (i < n) {
-                if (text[i] == quote) {
-                    if (i + 1 < n && text[i + 1] == quote) {
-                        value += quote;
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
+        qsizetype start = i;
+        while (start < n && text[start].isSpace())
+            ++start;
+        if (start < n && (text[start] == u'"' || text[start] == u'\'')) {
+            pair.quoted = true;
+            const QChar quote = text[start];
+            for (i = start + 1; i < n; ++i) {
+                if (text[i] == quote && (i + 1 >= n || text[i + 1] != quote))
                     break;
-                }
-                value += text[i++];
+                if (text[i] == quote)
+                    ++i; // a doubled quote stands for one
+                pair.value += text[i];
             }
-            while (i < n && text[i] != u';') // blanks after the closing quote
+            while (i < n && text[i] != u';') // the closing quote and blanks after it
                 ++i;
         } else {
             while (i < n && text[i] != u';')
-                value += text[i++];
-            value = value.trimmed();
+                pair.value += text[i++];
         }
         ++i; // skip ";"
-        pairs.append({key.trimmed().toLower(), value});
+        pairs.append(pair);
     }
+    return pairs;
+}
+
+KeyValueList parseAdoConnectionString(const QString& text)
+{
+    KeyValueList pairs;
+    for (const AdoPair& pair : splitAdoConnectionString(text))
+        pairs.append(
+            {pair.key.trimmed().toLower(), pair.quoted ? pair.value : pair.value.trimmed()});
     return pairs;
 }
 
@@ -329,6 +334,9 @@ OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText,
     // can, the rest only when it insists. FreeTDS's "off" would send the password in clear text.
     out += u"TDS_Version=7.4;ClientCharset=UTF-8;Encryption="_s +
            (encryption.encrypt ? u"require"_s : u"request"_s) + u';';
+    // The server lists the session under this name (sysprocesses.program_name): an
+    // administrator sees who holds a database.
+    out += u"APP="_s + quoteOdbcValue(applicationName()) + u';';
     target.encryption = encryption;
     if (encryption.verifyCertificate)
         target.caFile = caFilePath;

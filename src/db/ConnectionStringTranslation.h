@@ -11,9 +11,21 @@ namespace db {
 
 using KeyValueList = QList<std::pair<QString, QString>>;
 
-// Pairs in order, keys trimmed and lower-cased. Unquoted values are trimmed; a value in double
-// or single quotes is taken whole, the quote doubled inside standing for itself. Pieces without
-// "=" are skipped.
+// One "Key=Value" of an ADO connection string, split by OLE DB's rules: a value in double or
+// single quotes is taken whole without them, ";" inside is text and the quote doubled inside
+// stands for itself; blanks between "=" and the opening quote and whatever follows the closing
+// quote up to ";" are skipped. Any other value stays exactly as it stands between "=" and ";",
+// blanks kept; so does the key before "=".
+struct AdoPair
+{
+    QString key;
+    QString value;
+    bool quoted = false;
+};
+// Pairs in order; pieces without "=" are skipped.
+QList<AdoPair> splitAdoConnectionString(const QString& text);
+
+// Pairs in order, keys trimmed and lower-cased, unquoted values trimmed (see AdoPair).
 KeyValueList parseAdoConnectionString(const QString& text);
 
 // The value as it may stand after "Key=": unchanged when nothing in it could be misread,
@@ -75,10 +87,10 @@ OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText,
 
 // The ODBC connection string for an ADO provider and string. driverOverride (the value of
 // DBSETUP_ODBC_DRIVER) replaces the default driver "FreeTDS". A named instance without a port is
-// given to resolve when there is one, otherwise left to the driver. Throws Error for a provider
-// that is not SQL Server's, and for values that unixODBC's driver manager would read as keys of
-// their own (see quoteOdbcValue for what FreeTDS cannot take). The starting database is not part
-// of it (the connection sets it).
+// given to resolve when there is one, otherwise left to the driver. The session is named
+// db::applicationName() (APP=). Throws Error for a provider that is not SQL Server's, and for
+// values that unixODBC's driver manager would read as keys of their own (see quoteOdbcValue for
+// what FreeTDS cannot take). The starting database is not part of it (the connection sets it).
 QString toOdbcConnectionString(const QString& provider, const QString& adoText,
                                const QString& driverOverride = {},
                                const InstanceResolver& resolve = {});

@@ -118,6 +118,7 @@ private slots:
             }
         }
         QVERIFY(found);
+        QCOMPARE(SplitConnectString(text).password, password);
     }
 
     void split_data()
@@ -140,6 +141,11 @@ private slots:
             << false;
         QTest::newRow("pieces without =")
             << u"junk;;Data Source=d"_s << u"d"_s << QString() << QString() << false;
+        QTest::newRow("double quotes: ; inside, the quote doubled")
+            << u"Password=\"Semi;Pa\"\"ss}1\";User ID=sa"_s << QString() << u"sa"_s
+            << u"Semi;Pa\"ss}1"_s << false;
+        QTest::newRow("single quotes, blanks around them")
+            << u"Data Source= 'a;b''c' ;User ID=u"_s << u"a;b'c"_s << u"u"_s << QString() << false;
     }
 
     void split()
@@ -169,6 +175,8 @@ private slots:
         QTest::newRow("ODBC names and the server SPN")
             << u"Encrypt=Mandatory;TrustServerCertificate=yes;ServerSPN=MSSQLSvc/h:1433"_s
             << u"Encrypt=Mandatory;TrustServerCertificate=yes;ServerSPN=MSSQLSvc/h:1433"_s;
+        QTest::newRow("quoted") << u"Encrypt = \"no\" ;ServerSPN='MSSQLSvc/h;1'"_s
+                                << u"Encrypt=no;ServerSPN=\"MSSQLSvc/h;1\""_s;
         QTest::newRow("other keys stay out")
             << u"Persist Security Info=True;Encrypt=no;Application Name=x"_s << u"Encrypt=no"_s;
     }
@@ -203,6 +211,17 @@ private slots:
     {
         QFETCH(QString, keywords);
         QFETCH(QString, reason);
+        // Files another user made where the driver's settings once went stop no login.
+        QStringList decoys;
+        const auto removeDecoys = qScopeGuard([&] {
+            for (const QString& decoy : decoys)
+                QFile::remove(decoy);
+        });
+        for (int i = 1; i <= 64; ++i) {
+            decoys << QDir::temp().filePath(
+                u"dbsetup-freetds-%1-%2.conf"_s.arg(QCoreApplication::applicationPid()).arg(i));
+            QVERIFY(writeFile(decoys.last(), "[dbsetup_verified]\n"));
+        }
         const QString authorities = m_dir.filePath(u"no-authority.pem"_s);
         QVERIFY(writeFile(authorities, "not a certificate\n"));
         qputenv("DBSETUP_CA_FILE", QFile::encodeName(authorities));
@@ -227,9 +246,8 @@ private slots:
                      qPrintable(panel.reasons.value(0)));
             // ... which lives only as long as the login.
             QVERIFY(!qEnvironmentVariableIsSet("FREETDSCONF"));
-            const QString mine =
-                u"dbsetup-freetds-%1-*.conf"_s.arg(QCoreApplication::applicationPid());
-            QCOMPARE(QDir::temp().entryList({mine}, QDir::Files), QStringList());
+            const QString mine = u"dbsetup-freetds-%1-*"_s.arg(QCoreApplication::applicationPid());
+            QCOMPARE(QDir::temp().entryList({mine}, QDir::Dirs | QDir::Hidden), QStringList());
         }
     }
 

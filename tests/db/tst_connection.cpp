@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -182,8 +183,15 @@ private slots:
         const QString log = m_files.filePath(u"requests-"_s + database + u".log"_s);
         SqlsimProcess sim;
         QVERIFY2(sim.start({u"--log"_s, log}), sim.stderrText().constData());
+        db::setApplicationName(u"dbsetup (окно)"_s); // the server lists the session so
+        const auto restore = qScopeGuard([] { db::setApplicationName(u"dbsetup"_s); });
         db::Connection c;
         QVERIFY(openOn(c, sim));
+        QCOMPARE(c.openRecordSet(u"SELECT RTRIM(program_name) AS p FROM master.dbo.sysprocesses "
+                                 "WHERE spid = @@SPID"_s,
+                                 30)
+                     ->fieldText(u"p"_s),
+                 u"dbsetup (окно)"_s);
         c.execute(u"IF DB_ID('shop') IS NULL CREATE DATABASE shop"_s);
         c.setDefaultDatabase(database);
         QCOMPARE(c.openRecordSet(u"SELECT @@TEXTSIZE AS t"_s, 30)->fieldText(u"t"_s),

@@ -234,6 +234,12 @@ private slots:
             << QStringList{u"-backup_db"_s, u"/db_name:ostrel_ts"_s, stored,
                            u"/connection_string:%cs%;User ID=revizor;Password="_s + withSemicolon}
             << QString() << false << 1;
+        QTest::newRow("backup, /connection_string with the password in quotes")
+            << u"wrong"_s
+            << QStringList{u"-backup_db"_s, u"/db_name:ostrel_ts"_s, stored,
+                           u"/connection_string:%cs%;User ID=revizor;Password = '"_s +
+                               QString(withSemicolon).replace(u"'"_s, u"''"_s) + u"' "_s}
+            << QString() << false << 0;
         QTest::newRow("restore, UDL file")
             << u"wrong"_s
             << QStringList{u"-restore_db"_s, u"/db_name:ostrel_copy"_s, stored,

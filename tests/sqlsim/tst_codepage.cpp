@@ -259,6 +259,34 @@ private slots:
         QCOMPARE(firstCell(history).toString(), collation);
     }
 
+    // A variable holds what its type holds, and a statement names a database by that.
+    void variable_data()
+    {
+        QTest::addColumn<QString>("collation");
+        QTest::addColumn<QString>("assignment"); // @n's type, then SET
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("cyrillic: varchar")
+            << cyrillic << u"varchar(128) SET @n = 'café'"_s << u"caf?"_s;
+        QTest::newRow("latin1: varchar")
+            << latin1 << u"varchar(128) SET @n = 'Склад'"_s << u"?????"_s;
+        QTest::newRow("latin1: nvarchar")
+            << latin1 << u"nvarchar(128) SET @n = N'Склад'"_s << u"Склад"_s;
+    }
+    void variable()
+    {
+        QFETCH(QString, collation);
+        QFETCH(QString, assignment);
+        QFETCH(QString, expected);
+        OdbcClient client;
+        QVERIFY2(connect(client, collation), qPrintable(client.lastError()));
+        const QString declare = u"DECLARE @n "_s + assignment + u' ';
+        QCOMPARE(firstCell(client.exec(declare + u"SELECT @n"_s)).toString(), expected);
+        const OdbcResult r = client.exec(
+            declare + u"BACKUP DATABASE @n TO DISK = N'%1'"_s.arg(m_folder.filePath(u"v.bak"_s)));
+        QCOMPARE(serverText(r.error), u"Database '%1' does not exist. Make sure that the name is "
+                                      "entered correctly."_s.arg(expected));
+    }
+
     // A VARCHAR parameter's bytes read by the code page of the collation it arrives with.
     void varcharParameter_data()
     {

@@ -581,6 +581,54 @@ private slots:
         QVERIFY2(r.ok, qPrintable(r.error));
     }
 
+    // sys.master_files names every file of the attached databases as sysdatabases.filename and
+    // a backup's FILELISTONLY do.
+    void masterFiles_data()
+    {
+        QTest::addColumn<QString>("batch"); // %1: the data folder
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QStringList>("files"); // none: no rows
+        QTest::newRow("created") << u"create database mf1"_s << u"mf1"_s
+                                 << QStringList{u"%1/mf1.mdf"_s, u"%1/mf1_log.ldf"_s};
+        QTest::newRow("detached") << u"create database mf2 exec sp_detach_db 'mf2'"_s << u"mf2"_s
+                                  << QStringList();
+        QTest::newRow("attached under another name")
+            << u"create database mf3 exec sp_detach_db 'mf3' exec sp_attach_db N'mf3b', "
+               "N'%1/mf3.mdf', N'%1/mf3_log.ldf'"_s
+            << u"mf3b"_s << QStringList{u"%1/mf3.mdf"_s, u"%1/mf3_log.ldf"_s};
+        QTest::newRow("restored with move")
+            << u"create database mf4 backup database mf4 to disk = N'%1/mf4.bak' restore database "
+               "mf5 from disk = N'%1/mf4.bak' with move 'mf4' to N'%1/m5.mdf', move 'mf4_log' to "
+               "N'%1/m5.ldf'"_s
+            << u"mf5"_s << QStringList{u"%1/m5.mdf"_s, u"%1/m5.ldf"_s};
+    }
+    void masterFiles()
+    {
+        QFETCH(QString, batch);
+        QFETCH(QString, database);
+        QFETCH(QStringList, files);
+        QVERIFY(run(QString(batch).replace(u"%1"_s, m_sim.dataDir())).ok);
+        files.replaceInStrings(u"%1"_s, m_sim.dataDir());
+        const OdbcResult r = run(
+            u"SELECT physical_name FROM sys.master_files WHERE database_id = DB_ID(N'%1') ORDER BY "
+            "file_id; SELECT DB_NAME(database_id) AS name, physical_name FROM sys.master_files; "
+            "SELECT filename FROM sysdatabases WHERE name = N'%1'; SELECT type, type_desc, "
+            "data_space_id, max_size FROM sys.master_files WHERE database_id = 1"_s.arg(database));
+        QCOMPARE(column(r.resultSets.value(0), 0), files);
+        QCOMPARE(flatten(r.resultSets.value(1)).filter(database + u'|').size(), files.size());
+        QCOMPARE(column(r.resultSets.value(2), 0), files.mid(0, 1));
+        QCOMPARE(r.resultSets.value(3).sqlTypes, (QList<int>{-6, -9, 4, 4})); // tinyint, nvarchar
+        QCOMPARE(flatten(r.resultSets.value(3)),
+                 (QStringList{u"0|ROWS|1|-1"_s, u"1|LOG|0|268435456"_s}));
+        if (files.isEmpty())
+            return;
+        const QString disk = m_sim.dataDir() + u"/check.bak"_s;
+        QVERIFY(run(u"BACKUP DATABASE [%1] TO DISK = N'%2' WITH INIT"_s.arg(database, disk)).ok);
+        QCOMPARE(
+            column(run(u"RESTORE FILELISTONLY FROM DISK = N'"_s + disk + u'\'').resultSets[0], 1),
+            files);
+    }
+
     void createDatabaseOverAnExistingFile()
     {
         QFile stray(m_sim.dataDir() + u"/adm8.mdf"_s);

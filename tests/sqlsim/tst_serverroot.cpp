@@ -89,6 +89,9 @@ private slots:
     {
         QCOMPARE(scalar(u"SELECT filename FROM master.dbo.sysdatabases WHERE name = 'src'"_s),
                  dataFolder + u"src.mdf"_s);
+        QCOMPARE(scalar(u"SELECT physical_name FROM sys.master_files WHERE database_id = "
+                        "DB_ID(N'src') AND type = 1"_s),
+                 dataFolder + u"src_log.ldf"_s);
         QVERIFY(QFile::exists(local(
             u"C/Program Files/Microsoft SQL Server/MSSQL15.MSSQLSERVER/MSSQL/DATA/src.mdf"_s)));
     }

@@ -186,10 +186,13 @@ private slots:
             << u"UPDATE sys.dm_exec_sessions SET host_name = N'x'"_s << 259;
         QTest::newRow("INSERT into sys.sysprocesses")
             << u"INSERT INTO sys.sysprocesses (spid) VALUES (1)"_s << 259;
+        QTest::newRow("UPDATE of sys.master_files")
+            << u"UPDATE sys.master_files SET physical_name = N'x'"_s << 259;
     }
 
     // "To access sysprocesses, you must be in the master database context, or you must use
-    // the master.dbo.sysprocesses three-part name." Nobody writes to the session views.
+    // the master.dbo.sysprocesses three-part name." Nobody writes to the session views or to
+    // sys.master_files, which every database shows.
     void sessionViewAccess()
     {
         QFETCH(QString, sql);

@@ -170,6 +170,8 @@ void ServerImpl::initialize()
                                      .arg(m_options.dataDir)
                                      .toStdString());
     m_options.dataDir = dir.absolutePath();
+    // Files are shown by their full path, whatever folder the simulator was started from.
+    dir.setPath(m_options.dataDir);
     const QFileInfo info(m_options.dataDir);
     if (!info.isDir() || !info.isWritable())
         throw std::runtime_error(QStringLiteral("the data folder %1 is not writable")

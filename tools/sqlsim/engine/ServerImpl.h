@@ -186,6 +186,7 @@ public:
     bool identityInsert(const QString& schema, const QString& table) const override;
     QString constantFunction(const QString& name) override;
     void sessionViewsWanted() override;
+    void masterFilesWanted() override;
 
     // FunctionHost
     std::optional<qint64> objectId(const QString& name, const QString& type) override;
@@ -252,6 +253,7 @@ private:
     std::atomic<bool> m_killed{false};
     std::function<void()> m_terminate; // guarded by m_published
     bool m_sessionViewsMade = false;
+    bool m_masterFilesMade = false;
     sqlite3* m_db = nullptr;
     QHash<QString, QString> m_attached; // lower database name -> schema alias
     int m_nextAlias = 1;
@@ -315,6 +317,10 @@ private:
     void detachAlias(const QString& lower);
     void detachIdle();
     void applyBusyTimeout();
+    // The server's own views filled into this connection's temp schema: statements without
+    // results and single inserts; a failure is a catalogue error.
+    void serverViewExec(const char* sql);
+    void serverViewInsert(const char* sql, const QList<Value>& values);
 
     void runStatements(const std::vector<StmtPtr>& statements, Frame& frame);
     Flow runStatement(const Stmt& s, Frame& frame);

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QStorageInfo>
 #include <QSysInfo>
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <sqlite3.h>
@@ -244,12 +245,33 @@ SessionSnapshot SessionImpl::snapshot() const
     return out;
 }
 
+void SessionImpl::serverViewExec(const char* sql)
+{
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw SqlError(
+            40001, u"sqlsim catalogue error: %1"_s.arg(QString::fromUtf8(sqlite3_errmsg(m_db))));
+}
+
+void SessionImpl::serverViewInsert(const char* sql, const QList<Value>& values)
+{
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(m_db, sql, -1, &st, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(st);
+        throw SqlError(
+            40001, u"sqlsim catalogue error: %1"_s.arg(QString::fromUtf8(sqlite3_errmsg(m_db))));
+    }
+    bindAll(st, values);
+    const int rc = sqlite3_step(st);
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE)
+        throw SqlError(
+            40001, u"sqlsim catalogue error: %1"_s.arg(QString::fromUtf8(sqlite3_errmsg(m_db))));
+}
+
 void SessionImpl::sessionViewsWanted()
 {
     const auto run = [this](const char* sql) {
-        if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-            throw SqlError(40001, u"sqlsim catalogue error: %1"_s.arg(
-                                      QString::fromUtf8(sqlite3_errmsg(m_db))));
+        serverViewExec(sql);
     };
     if (!m_sessionViewsMade) {
         // Columns and types of "sys.sysprocesses" and "sys.dm_exec_sessions"
@@ -290,18 +312,7 @@ void SessionImpl::sessionViewsWanted()
     run("DELETE FROM temp.sqlsim_sysprocesses; DELETE FROM temp.sqlsim_dm_exec_sessions");
     const QList<SessionSnapshot> sessions = m_server.sessionSnapshots();
     const auto insert = [this](const char* sql, const QList<Value>& values) {
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(m_db, sql, -1, &st, nullptr) != SQLITE_OK) {
-            sqlite3_finalize(st);
-            throw SqlError(40001, u"sqlsim catalogue error: %1"_s.arg(
-                                      QString::fromUtf8(sqlite3_errmsg(m_db))));
-        }
-        bindAll(st, values);
-        const int rc = sqlite3_step(st);
-        sqlite3_finalize(st);
-        if (rc != SQLITE_DONE)
-            throw SqlError(40001, u"sqlsim catalogue error: %1"_s.arg(
-                                      QString::fromUtf8(sqlite3_errmsg(m_db))));
+        serverViewInsert(sql, values);
     };
     for (SessionSnapshot row : sessions) {
         const bool self = row.spid == m_spid;
@@ -336,6 +347,59 @@ void SessionImpl::sessionViewsWanted()
                 row.login, ntDomain, ntUser, row.running ? u"running"_s : u"sleeping"_s, last,
                 row.running ? Value{} : last, qint64(defaultTextSize), qint64(row.dbid),
                 qint64(row.openTransactions)});
+    }
+}
+
+void SessionImpl::masterFilesWanted()
+{
+    if (!m_masterFilesMade) {
+        // Columns and types of "sys.master_files" as SQL Server 2016 and later have them
+        // (learn.microsoft.com/sql/relational-databases/system-catalog-views/
+        // sys-master-files-transact-sql).
+        serverViewExec(
+            "CREATE TEMP TABLE IF NOT EXISTS sqlsim_master_files (database_id int NOT NULL, "
+            "file_id int NOT NULL, file_guid uniqueidentifier, type tinyint NOT NULL, "
+            "type_desc nvarchar(60), data_space_id int NOT NULL, name nvarchar(128) NOT NULL, "
+            "physical_name nvarchar(260) NOT NULL, state tinyint, state_desc nvarchar(60), "
+            "size int NOT NULL, max_size int NOT NULL, growth int NOT NULL, "
+            "is_media_read_only bit NOT NULL, is_read_only bit NOT NULL, is_sparse bit NOT NULL, "
+            "is_percent_growth bit NOT NULL, is_name_reserved bit NOT NULL, "
+            "is_persistent_log_buffer bit NOT NULL, create_lsn numeric(25,0), "
+            "drop_lsn numeric(25,0), read_only_lsn numeric(25,0), read_write_lsn numeric(25,0), "
+            "differential_base_lsn numeric(25,0), differential_base_guid uniqueidentifier, "
+            "differential_base_time datetime, redo_start_lsn numeric(25,0), "
+            "redo_start_fork_guid uniqueidentifier, redo_target_lsn numeric(25,0), "
+            "redo_target_fork_guid uniqueidentifier, backup_lsn numeric(25,0), credential_id int)");
+        m_masterFilesMade = true;
+    }
+    serverViewExec("DELETE FROM temp.sqlsim_master_files");
+    QList<DatabaseEntry> entries = m_server.databases();
+    std::sort(entries.begin(), entries.end(),
+              [](const DatabaseEntry& a, const DatabaseEntry& b) { return a.dbid < b.dbid; });
+    for (const DatabaseEntry& e : entries) {
+        struct File
+        {
+            qint64 id;
+            QString logicalName;
+            QString path;
+        };
+        QList<File> files{{1, e.files.dataLogicalName, e.files.dataFile}};
+        if (!e.files.logFile.isEmpty())
+            files.append({2, e.files.logLogicalName, e.files.logFile});
+        for (const File& f : files) {
+            const bool log = f.id == 2;
+            // Sizes in 8-KB pages. New files grow by 64 MB; a data file without a limit has
+            // max_size -1, a log 268435456 (2 TB), as FILELISTONLY's MaxSize says of them.
+            const qint64 pages = (QFileInfo(f.path).size() + 8191) / 8192;
+            serverViewInsert(
+                "INSERT INTO temp.sqlsim_master_files VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, 0, "
+                "'ONLINE', ?9, ?10, 8192, 0, 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL, NULL, NULL, "
+                "NULL, NULL, NULL, NULL, NULL, NULL, NULL)",
+                {qint64(e.dbid), f.id,
+                 fileGuid(e.files.name, f.logicalName).toString(QUuid::WithoutBraces).toUpper(),
+                 qint64(log ? 1 : 0), log ? u"LOG"_s : u"ROWS"_s, qint64(log ? 0 : 1),
+                 f.logicalName, serverfiles::shown(f.path), pages, qint64(log ? 268435456 : -1)});
+        }
     }
 }
 

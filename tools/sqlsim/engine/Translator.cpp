@@ -183,7 +183,8 @@ bool isInternalTable(const QString& name)
 static void refuseSessionViewTarget(const ResolvedTable& target)
 {
     if (target.schema == u"temp" &&
-        (target.table == u"sqlsim_sysprocesses" || target.table == u"sqlsim_dm_exec_sessions"))
+        (target.table == u"sqlsim_sysprocesses" || target.table == u"sqlsim_dm_exec_sessions" ||
+         target.table == u"sqlsim_master_files"))
         throw SqlError(259, u"Ad hoc updates to system catalogs are not allowed."_s);
 }
 
@@ -249,10 +250,17 @@ ResolvedTable Translator::resolveTable(const ObjectName& name, bool mustExist)
             (t == u"dm_exec_sessions" && schema == u"sys") ||
             (t == u"sysprocesses" &&
              (schema == u"sys" || ((schema.isEmpty() || schema == u"dbo") && db == u"master")));
-        if (sessions && !name.isTemp()) {
+        // sys.master_files is one view of the whole server, seen from every database
+        // (learn.microsoft.com/sql/relational-databases/system-catalog-views/
+        // sys-master-files-transact-sql); the registry of databases lives in the server too.
+        const bool masterFiles = t == u"master_files" && schema == u"sys";
+        if ((sessions || masterFiles) && !name.isTemp()) {
             if (!name.database.isEmpty() && !m_host.schemaFor(name.database))
                 fail(208, u"Invalid object name '%1'."_s.arg(name.text));
-            m_host.sessionViewsWanted();
+            if (masterFiles)
+                m_host.masterFilesWanted();
+            else
+                m_host.sessionViewsWanted();
             r.schema = u"temp"_s;
             r.database = u"master"_s;
             r.table = u"sqlsim_"_s + t;

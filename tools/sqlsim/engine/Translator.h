@@ -47,6 +47,9 @@ public:
     // A statement reads sysprocesses or sys.dm_exec_sessions: temp.sqlsim_sysprocesses and
     // temp.sqlsim_dm_exec_sessions must hold the sessions as they are now.
     virtual void sessionViewsWanted() {}
+    // A statement reads sys.master_files: temp.sqlsim_master_files must hold the files of the
+    // databases as the server has them now.
+    virtual void masterFilesWanted() {}
 };
 
 struct ResolvedTable

@@ -398,6 +398,11 @@ ColumnType of(SqlType type)
 
 } // namespace
 
+QUuid fileGuid(const QString& database, const QString& logicalName)
+{
+    return QUuid::createUuidV5(idNamespace, database.toLower() + u'/' + logicalName.toLower());
+}
+
 QString localPath(const QString& statementPath)
 {
     return serverfiles::toLocal(statementPath);
@@ -611,9 +616,7 @@ void runRestoreFileListOnly(const QString& disk, int file, TransferHost& host, R
     for (const media::FileEntry& entry : set.header.files) {
         ++fileId;
         const bool data = entry.type == 'D';
-        // A file's identity stays the same from backup to backup of one database.
-        const QUuid uniqueId = QUuid::createUuidV5(
-            idNamespace, set.header.databaseName.toLower() + u'/' + entry.logicalName.toLower());
+        const QUuid uniqueId = fileGuid(set.header.databaseName, entry.logicalName);
         reply.row({
             entry.logicalName,
             entry.physicalName,

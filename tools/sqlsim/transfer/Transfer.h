@@ -3,6 +3,7 @@
 #include "ReplySink.h"
 
 #include <QString>
+#include <QUuid>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -104,5 +105,9 @@ void runRestoreVerifyOnly(const RestoreRequest& request, TransferHost& host, Rep
 
 // A path from a statement as a path of this machine (see ServerFiles.h).
 QString localPath(const QString& statementPath);
+
+// The identity of a database's file: FILELISTONLY's UniqueId and sys.master_files' file_guid.
+// The same for every backup of one database.
+QUuid fileGuid(const QString& database, const QString& logicalName);
 
 } // namespace sqlsim
