@@ -124,8 +124,10 @@ void TFormDB::handleEvent(const std::function<void()>& handler)
     if (Connection.isOpen() && !Connection.isExecuting())
         Connection.leaveDatabase();
     // The operator closed the window while an operation ran; its last message has been read.
-    if (m_closeAfterOperation)
+    if (m_closeAfterOperation) {
+        m_closeAfterOperation = false;
         QTimer::singleShot(0, this, &QWidget::close);
+    }
 }
 
 void TFormDB::setBusy(bool busy)

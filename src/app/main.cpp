@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "Connection.h"
 #include "DBWorkU.h"
 #include "DbSetupApplication.h"
 #include "FStatus.h"
@@ -124,6 +125,8 @@ int main(int argc, char* argv[])
     if (unattended && chosenPlatform(arguments).isEmpty())
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
+    // Whose sessions these are, as sysprocesses shows them to an administrator.
+    db::setApplicationName(batch ? u"dbsetup (пакетный режим)"_s : u"dbsetup (окно)"_s);
     DbSetupApplication app(argc, argv);
     QtOperatorUi windowUi;
     StderrOperatorUi stderrUi;

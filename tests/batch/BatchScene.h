@@ -17,7 +17,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
+#include <functional>
 
 namespace batch {
 
@@ -238,10 +238,10 @@ public:
         finish(process, arguments, result);
     }
 
-    // Runs the program unattended and sends it a signal once a line of stderr holds mark, as an
-    // operator's Ctrl+C or a service manager's stop would reach it in the middle of its work.
-    void runAndSignal(const QStringList& arguments, const QString& mark, int signal,
-                      RunResult& result)
+    // Runs the program unattended and, once a line of stderr holds mark, does atMark with the
+    // program's process id while the program works on (sends it a signal, looks at the server).
+    void runUntil(const QStringList& arguments, const QString& mark,
+                  const std::function<void(qint64 pid)>& atMark, RunResult& result)
     {
         QProcess process;
         start(process, arguments, false);
@@ -255,7 +255,7 @@ public:
             }
             seen += process.readAllStandardError();
         }
-        QVERIFY(::kill(static_cast<pid_t>(process.processId()), signal) == 0);
+        atMark(process.processId());
         finish(process, arguments, result);
         result.err.prepend(QString::fromUtf8(seen));
     }

@@ -44,7 +44,9 @@ private slots:
                                  u"/file:"_s + backupFile, u"/path_db:"_s + scene.path(u"r"_s),
                                  u"/close_connections"_s,  u"/not_show_form"_s};
         RunResult r;
-        BATCH_STEP(scene.runAndSignal(arguments, u"Выполнено 10%"_s, signal, r));
+        BATCH_STEP(scene.runUntil(
+            arguments, u"Выполнено 10%"_s,
+            [signal](qint64 pid) { QVERIFY(::kill(static_cast<pid_t>(pid), signal) == 0); }, r));
         QCOMPARE(r.exitCode, 128 + signal);
         QVERIFY2(r.errLines().last().startsWith(u"Работа прервана: получен сигнал SIG"_s),
                  qPrintable(r.err));
@@ -61,6 +63,30 @@ private slots:
                     .resultSets.value(0)),
             QStringList{u"ONLINE|MULTI_USER"_s});
         QCOMPARE(scene.clients(u"ostrel_ts"_s).size(), 2);
+    }
+
+    // The program's session names it to the server, so that whoever finds it in the database
+    // can tell whose it is.
+    void sessionNamesTheProgram()
+    {
+        BatchScene scene;
+        BATCH_STEP(scene.setUp(true, {u"--throttle"_s, u"40000"_s}));
+        QStringList programs;
+        RunResult r;
+        BATCH_STEP(scene.runUntil(
+            {u"-backup_db"_s, u"/db_name:ostrel_ts"_s,
+             u"/file:"_s + scene.path(u"backups/named.bak"_s), u"/not_add_file"_s},
+            u"Выполнено 10%"_s,
+            [&](qint64) {
+                programs = flatten(scene
+                                       .query(u"SELECT rtrim(program_name) FROM "
+                                              u"master.dbo.sysprocesses WHERE program_name LIKE "
+                                              u"N'dbsetup%'"_s)
+                                       .resultSets.value(0));
+            },
+            r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(programs, QStringList{u"dbsetup (пакетный режим)"_s});
     }
 
     // A file a killed extraction left in the installation folder is never stored, and the next
