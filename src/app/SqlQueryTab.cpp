@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
@@ -360,13 +361,28 @@ void TSqlQueryTab::BSaveExcelClick()
     QString path = *file;
     if (QFileInfo(path).suffix().isEmpty())
         path += u".xls"_s;
+    QueryResult& result = m_form->CommonQuery;
+    OperatorUi& operatorUi = m_form->operatorUi();
+    // Asked once, here: the dialog does not ask (the name may still get ".xls"). A result that
+    // cannot be exported says so below instead.
+    if (result.isExportable() && QFileInfo(path).isFile() &&
+        !operatorUi.askYesNo(
+            OperatorUi::Icon::Question, u"Внимание"_s,
+            u"Файл \"%1\" уже существует. Заменить его?"_s.arg(QDir::toNativeSeparators(path))))
+        return;
     // The old file is replaced only by a complete export.
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         throw Error(u"Не удалось создать файл \"%1\": %2"_s.arg(path, out.errorString()));
     const std::unique_ptr<QIODevice> wrapper =
         m_form->wrapOutput ? m_form->wrapOutput(out) : nullptr;
-    WriteExportFile(m_form->CommonQuery, wrapper ? *wrapper : out);
+    const qint64 replaced = WriteExportFile(result, wrapper ? *wrapper : out);
     if (!out.commit())
         throw Error(u"Не удалось записать файл \"%1\": %2"_s.arg(path, out.errorString()));
+    if (replaced > 0)
+        operatorUi.showMessage(
+            OperatorUi::Icon::Warning, u"Внимание"_s,
+            u"Файл \"%1\" записан. В кодировке Windows-1251 нет части символов результата: они "
+            u"заменены знаком \"?\" (символов: %2)."_s.arg(QDir::toNativeSeparators(path))
+                .arg(replaced));
 }

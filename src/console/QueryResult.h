@@ -46,6 +46,8 @@ public:
     bool isOpen() const override { return m_open; }
     // Every row of the result has been fetched.
     bool isComplete() const { return m_cursor == nullptr; }
+    // An export can read every record (forEachRecord refuses otherwise).
+    bool isExportable() const { return m_open && m_unkept == 0; }
     qsizetype fetchedCount() const { return static_cast<qsizetype>(m_rowStart.size()); }
     // Rows of the result an export read from the server without keeping them.
     qsizetype unkeptCount() const { return m_unkept; }
