@@ -106,6 +106,8 @@ void TFormDB::handleEvent(const std::function<void()>& handler)
         return;
     try {
         handler();
+    } catch (const CancelledByOperator&) {
+        // The operator went back; nothing to report.
     } catch (const std::exception& error) {
         // A statement stopped because the operator closes the window needs no message.
         if (m_closeWhenIdle)
@@ -142,6 +144,14 @@ void TFormDB::setBusy(bool busy)
 
 void TFormDB::closeEvent(QCloseEvent* event)
 {
+    // The console's unsaved change is saved or dropped first; going back keeps the window open.
+    if (!m_busy) {
+        m_closeWhenIdle = false;
+        if (!sqlQueryTab()->settleUnsavedEdits()) {
+            event->ignore();
+            return;
+        }
+    }
     if (m_busy) {
         m_closeWhenIdle = true;
         sqlQueryTab()->stopStatement();
@@ -272,6 +282,9 @@ void TFormDB::ShowCommonQuery(QueryResult::FirstPage page)
 
 void TFormDB::ReleaseConsoleSession()
 {
+    // A backup would lack an unsaved change, a restore or detach take its table away.
+    if (!sqlQueryTab()->settleUnsavedEdits())
+        throw CancelledByOperator();
     if (!CommonQuery.isComplete())
         CommonQuery.close();
     leaveConsoleDatabase();
@@ -314,7 +327,7 @@ void TFormDB::MakeCommonQueryEditable(const QString& database, const QString& sq
 
 void TFormDB::RefreshCommonQuery()
 {
-    if (!CommonQuery.isOpen())
+    if (!CommonQuery.isOpen() || !sqlQueryTab()->settleUnsavedEdits())
         return;
     const int row = CommonQuery.currentRow();
     const EditTarget target = CommonQuery.editTarget();

@@ -19,6 +19,7 @@
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QShowEvent>
+#include <QTabWidget>
 
 using namespace Qt::StringLiterals;
 
@@ -158,6 +159,50 @@ void TSqlQueryTab::followCurrentRecord(int row)
     ui->ListLRecord->scrollTo(index);
 }
 
+bool TSqlQueryTab::settleUnsavedEdits()
+{
+    if (m_form == nullptr)
+        return true;
+    QTableView* grid = ui->ListLRecord;
+    if (QWidget* editor = grid->indexWidget(grid->currentIndex()); editor != nullptr) {
+        // Closed too: an editor left open would bring a dropped change back on its next commit.
+        QAbstractItemDelegate* delegate = grid->itemDelegateForIndex(grid->currentIndex());
+        emit delegate->commitData(editor);
+        emit delegate->closeEditor(editor);
+    }
+    QueryResult& result = m_form->CommonQuery;
+    if (!result.isModified())
+        return true;
+    const int answer = m_form->operatorUi().askChoice(
+        OperatorUi::Icon::Question, u"Внимание"_s,
+        u"Изменения в таблице результата запроса не сохранены.\r\nСохранить их, отменить или "
+        u"вернуться к таблице?"_s,
+        {u"Сохранить"_s, u"Отменить"_s, u"Вернуться"_s});
+    if (answer == 0) {
+        // A refusal is reported there, and the change stays for the operator to mend.
+        m_form->handleEvent([&result] { result.post(); });
+        if (!result.isModified())
+            return true;
+    } else if (answer == 1) {
+        result.cancel();
+        return true;
+    }
+    backToGrid();
+    return false;
+}
+
+void TSqlQueryTab::backToGrid()
+{
+    for (QWidget* w = parentWidget(); w != nullptr; w = w->parentWidget()) {
+        if (auto* tabs = qobject_cast<QTabWidget*>(w)) {
+            tabs->setCurrentWidget(this);
+            break;
+        }
+    }
+    followCurrentRecord(m_form->CommonQuery.currentRow());
+    ui->ListLRecord->setFocus();
+}
+
 void TSqlQueryTab::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -258,6 +303,8 @@ QString TSqlQueryTab::statementText() const
 
 void TSqlQueryTab::BOpenSQLClick()
 {
+    if (!settleUnsavedEdits())
+        return;
     const QString database = ui->DBNameSQL->currentText();
     const QString sql = statementText();
     m_form->CommonQuery.close(); // a new statement closes the previous result

@@ -465,6 +465,11 @@ bool QueryResult::setData(const QModelIndex& index, const QVariant& value, int r
 {
     if (!index.isValid() || role != Qt::EditRole || !isEditable())
         return false;
+    const int column = index.column();
+    const QString text = value.toString();
+    // An editor closed on the shown text must not leave a change to ask about.
+    if (m_editRow != index.row() && !value.isNull() && text == this->text(index.row(), column))
+        return true;
     if (m_editRow != index.row()) {
         if (m_editRow >= 0)
             post(); // leaving a changed record writes it, as a data grid does
@@ -472,8 +477,6 @@ bool QueryResult::setData(const QModelIndex& index, const QVariant& value, int r
         m_inserting = false;
         m_pending = values(index.row());
     }
-    const int column = index.column();
-    const QString text = value.toString();
     if (isBinary(column) && text.startsWith(u"0x"_s))
         m_pending[column] = QVariant(QByteArray::fromHex(text.mid(2).toLatin1()));
     else if (value.isNull())

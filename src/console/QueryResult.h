@@ -89,8 +89,9 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // A typed text equal to the field's shown text changes nothing (the value stays exact);
-    // another is read in the regional settings' form (console::FieldFormat::toServer).
+    // A typed text equal to the field's shown text changes nothing (the value stays exact, and
+    // no change of the record begins); another is read in the regional settings' form
+    // (console::FieldFormat::toServer).
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;

@@ -1,11 +1,13 @@
-// The console keeps the operator's work (the demo's configuration, bin/sqlsim): the export asks
-// before it replaces a file.
+// The console keeps the operator's work (the demo's configuration, bin/sqlsim): unsaved changes,
+// and files the export would replace.
 #include "DBWorkU.h"
 #include "GuiFixture.h"
 #include "TextDecoding.h"
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QTableView>
 
 using namespace Qt::StringLiterals;
 
@@ -25,11 +27,81 @@ class TestConsoleWork : public QObject
         return form;
     }
 
+    QString firstCity()
+    {
+        OdbcClient client;
+        client.connect(m_sim.port(), u"sa"_s, m_sim.password(), u"ostrel_ts"_s);
+        return flatten(client.exec(u"SELECT city FROM clients WHERE id = 1"_s).resultSets.value(0))
+            .value(0);
+    }
+
 private slots:
     void initTestCase()
     {
         QVERIFY2(m_sim.start(), m_sim.process().stderrText().constData());
         prepareDemo(m_sim, m_folder);
+    }
+
+    // A city typed and left in the grid's editor, then something would replace the result, take
+    // the database (a backup from the attach tab) or close the window. Answers: 0 save, 1 drop,
+    // 2 go back.
+    void unsavedChange_data()
+    {
+        QTest::addColumn<QString>("trigger"); // a button, or "close"
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("typed"); // null: the shown text again
+        QTest::addColumn<bool>("goesOn");
+        QTest::newRow("run, save") << u"BOpenSQL"_s << 0 << u"Тула"_s << true;
+        QTest::newRow("run, drop") << u"BOpenSQL"_s << 1 << u"Тверь"_s << true;
+        QTest::newRow("run, back") << u"BOpenSQL"_s << 2 << u"Тверь"_s << false;
+        QTest::newRow("run, saving refused") << u"BOpenSQL"_s << 0 << QString(60, u'я') << false;
+        QTest::newRow("run, nothing changed") << u"BOpenSQL"_s << 0 << QString() << true;
+        QTest::newRow("refresh, back") << u"NavRefresh"_s << 2 << u"Тверь"_s << false;
+        QTest::newRow("backup, back") << u"BBackupDB"_s << 2 << u"Тверь"_s << false;
+        QTest::newRow("backup, drop") << u"BBackupDB"_s << 1 << u"Тверь"_s << true;
+        QTest::newRow("close, back") << u"close"_s << 2 << u"Тверь"_s << false;
+        QTest::newRow("close, save") << u"close"_s << 0 << u"Псков"_s << true;
+    }
+    void unsavedChange()
+    {
+        QFETCH(QString, trigger);
+        QFETCH(int, answer);
+        QFETCH(QString, typed);
+        QFETCH(bool, goesOn);
+        const QString before = firstCity();
+        ScriptedOperatorUi ui;
+        auto form = openConsole(ui, clientsSql());
+        QueryResult& result = form->CommonQuery;
+        auto* grid = control<QTableView>(*form, u"ListLRecord"_s);
+        grid->setCurrentIndex(result.index(0, 2));
+        grid->edit(grid->currentIndex());
+        typed = typed.isNull() ? before : typed;
+        grid->findChild<QLineEdit*>()->setText(typed);
+
+        const QString backup = m_folder.file(QLatin1String(QTest::currentDataTag()) + u".bak"_s);
+        ui.fileAnswers = {backup};
+        ui.choices = {answer};
+        control<QPlainTextEdit>(*form, u"SQLText"_s)->setPlainText(u"select 1 as n"_s);
+        if (trigger == u"close"_s)
+            form->close();
+        else
+            control<QAbstractButton>(*form, trigger)->click(); // the backup's tab is hidden
+        const bool asked = typed != before;
+        const bool saved = asked && answer == 0 && goesOn;
+        QCOMPARE(ui.choiceButtons.value(0).join(u'/'),
+                 asked ? u"Сохранить/Отменить/Вернуться"_s : QString());
+        QCOMPARE(shownTexts(ui).value(0), asked ? u"Изменения в таблице результата запроса не "
+                                                  u"сохранены.\r\nСохранить их, отменить или "
+                                                  u"вернуться к таблице?"_s
+                                                : QString());
+        QCOMPARE(ui.shown.size() > int(asked) && ui.shown.last().icon == OperatorUi::Icon::Error,
+                 asked && answer == 0 && !goesOn); // the server's refusal
+        QCOMPARE(firstCity(), saved ? typed : before);
+        QCOMPARE(result.isModified(), !goesOn);
+        QCOMPARE(result.fieldNames().size(), goesOn && trigger == u"BOpenSQL"_s ? 1 : 3);
+        QCOMPARE(QFile::exists(backup), goesOn && trigger == u"BBackupDB"_s);
+        QCOMPARE(form->isVisible(), !goesOn || trigger != u"close"_s);
+        QCOMPARE(control<QTabWidget>(*form, u"Page"_s)->currentIndex(), 2);
     }
 
     void exportToFile_data()
