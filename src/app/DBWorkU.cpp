@@ -285,8 +285,8 @@ void TFormDB::ReleaseConsoleSession()
     // A backup would lack an unsaved change, a restore or detach take its table away.
     if (!sqlQueryTab()->settleUnsavedEdits())
         throw CancelledByOperator();
-    if (!CommonQuery.isComplete())
-        CommonQuery.close();
+    // The grid keeps its rows; only the reading, which holds the database, ends.
+    CommonQuery.endReading();
     leaveConsoleDatabase();
 }
 

@@ -63,7 +63,7 @@ public:
     void ShowCommonQuery(QueryResult::FirstPage page);
     // Before an operation on a whole database (attach, detach, backup, restore): an unsaved change
     // of the console's result is saved or dropped as the operator answers; a result still being
-    // read is closed, since its session holds the database and the rows it reads, and the
+    // read stops reading and keeps the rows it has (its session holds the database), and the
     // console's session returns to master. Throws CancelledByOperator when the operator goes back
     // to the grid (or saving failed, which was said): the operation must not run.
     void ReleaseConsoleSession();

@@ -79,6 +79,7 @@ void TSqlQueryTab::bindGrid()
             [&result](const QModelIndex& current) { result.setCurrentRow(current.row()); });
     connect(&result, &QueryResult::currentRowChanged, this, &TSqlQueryTab::followCurrentRecord);
     connect(&result, &QAbstractItemModel::modelReset, this, &TSqlQueryTab::showExportNote);
+    connect(&result, &QueryResult::cutShort, this, &TSqlQueryTab::showExportNote);
     connect(ui->NavFirst, &QToolButton::clicked, &result, &QueryResult::first);
     connect(ui->NavPrior, &QToolButton::clicked, &result, &QueryResult::prior);
     connect(ui->NavNext, &QToolButton::clicked, &result, &QueryResult::next);
@@ -261,6 +262,15 @@ void TSqlQueryTab::showExportNote()
                                    static_cast<double>(kept), false, u' '))
                    .arg(kept + result.unkeptCount());
         more = note + u" Выполните запрос снова, чтобы увидеть их."_s;
+    } else if (result.isCutShort()) {
+        // Short enough for the two lines under the grid; the tooltip says how many rows it has.
+        note = u"Остальные записи не прочитаны из-за операции с базой: их покажет повторный "
+               u"запрос."_s;
+        const qsizetype kept = result.fetchedCount();
+        more = u"В таблице %1 %2. Остальные записи не прочитаны: операция с базой данных прервала "
+               u"чтение. Выполните запрос снова, чтобы увидеть их."_s.arg(kept)
+                   .arg(PluralForm(u"записей"_s, u"запись"_s, u"записи"_s,
+                                   static_cast<double>(kept), false, u' '));
     }
     ui->LExportNote->setText(note);
     ui->LExportNote->setToolTip(more);

@@ -73,7 +73,7 @@ private:
     void followCurrentRecord(int row);
     // The grid, on this tab, at the current record: the question may come from another tab.
     void backToGrid();
-    // Says, after an export, how many of the result's rows the grid still has.
+    // Says, after an export or a cut-short reading, why the grid lacks rows of the result.
     void showExportNote();
 
     TFormDB* m_form = nullptr;

@@ -52,9 +52,19 @@ void QueryResult::close()
     m_blockUsed.clear();
     m_rowStart.clear();
     m_unkept = 0;
+    m_cutShort = false;
     m_open = false;
     endResetModel();
     setCurrentRow(-1);
+}
+
+void QueryResult::endReading()
+{
+    if (!m_cursor)
+        return;
+    m_cursor.reset(); // the connection is free again
+    m_cutShort = true;
+    emit cutShort();
 }
 
 void QueryResult::open(db::Connection& connection, const QString& sql, int timeoutSeconds)
@@ -391,6 +401,11 @@ void QueryResult::forEachRecord(const std::function<bool(RecordFields fields)>& 
         throw Error(
             u"Записи этого результата, которых нет в таблице, уже прочитаны прошлой выгрузкой и "
             u"не сохранены. Выполните запрос снова, чтобы выгрузить его целиком."_s);
+    // Nor may an export pass off the rows read before an operation as the whole result.
+    if (m_cutShort)
+        throw Error(u"Записи этого результата, которых нет в таблице, не прочитаны: чтение "
+                    u"прервано операцией с базой данных. Выполните запрос снова, чтобы выгрузить "
+                    u"его целиком."_s);
     RecordLine line;
     for (qsizetype row = 0; row < fetchedCount(); ++row) {
         keptFields(row, line);
