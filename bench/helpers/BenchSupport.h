@@ -25,6 +25,12 @@ public:
         shown << caption + QStringLiteral(": ") + text;
         return false;
     }
+    int askChoice(Icon, const QString& caption, const QString& text,
+                  const QStringList& buttons) override
+    {
+        shown << caption + QStringLiteral(": ") + text;
+        return static_cast<int>(buttons.size()) - 1;
+    }
     void note(const QString&) override {}
     std::optional<QString> chooseSaveFile(const FileDialog&) override
     {

@@ -108,6 +108,8 @@ void TFormDB::handleEvent(const std::function<void()>& handler)
     ++m_handlerDepth;
     try {
         handler();
+    } catch (const CancelledByOperator&) {
+        // The operator went back; nothing to report.
     } catch (const std::exception& error) {
         // A statement stopped because the operator closes the window needs no message.
         if (!m_closeWhenIdle) {
@@ -162,6 +164,14 @@ void TFormDB::closeEvent(QCloseEvent* event)
         m_operator.operationNote(u"Программа закроется, когда операция завершится."_s);
         event->ignore();
         return;
+    }
+    // The console's unsaved change is saved or dropped first; going back keeps the window open.
+    if (!m_busy) {
+        m_closeWhenIdle = false;
+        if (!sqlQueryTab()->settleUnsavedEdits()) {
+            event->ignore();
+            return;
+        }
     }
     if (m_busy) {
         m_closeWhenIdle = true;
@@ -293,8 +303,11 @@ void TFormDB::ShowCommonQuery(QueryResult::FirstPage page)
 
 void TFormDB::ReleaseConsoleSession()
 {
-    if (!CommonQuery.isComplete())
-        CommonQuery.close();
+    // A backup would lack an unsaved change, a restore or detach take its table away.
+    if (!sqlQueryTab()->settleUnsavedEdits())
+        throw CancelledByOperator();
+    // The grid keeps its rows; only the reading, which holds the database, ends.
+    CommonQuery.endReading();
     leaveConsoleDatabase();
 }
 
@@ -335,7 +348,7 @@ void TFormDB::MakeCommonQueryEditable(const QString& database, const QString& sq
 
 void TFormDB::RefreshCommonQuery()
 {
-    if (!CommonQuery.isOpen())
+    if (!CommonQuery.isOpen() || !sqlQueryTab()->settleUnsavedEdits())
         return;
     const int row = CommonQuery.currentRow();
     const EditTarget target = CommonQuery.editTarget();

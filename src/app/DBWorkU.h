@@ -61,11 +61,13 @@ public:
     QueryResult::FirstPage ReadCommonQuery(const QString& database, const QString& sql,
                                            int timeoutSeconds);
     void ShowCommonQuery(QueryResult::FirstPage page);
-    // Before an operation on a whole database (attach, detach, backup, restore): a console result
-    // still being read is closed, since its session holds the database and the rows it reads, and
-    // the console's session returns to master.
+    // Before an operation on a whole database (attach, detach, backup, restore): an unsaved change
+    // of the console's result is saved or dropped as the operator answers; a result still being
+    // read stops reading and keeps the rows it has (its session holds the database), and the
+    // console's session returns to master. Throws CancelledByOperator when the operator goes back
+    // to the grid (or saving failed, which was said): the operation must not run.
     void ReleaseConsoleSession();
-    // Runs the shown result's statement again.
+    // Runs the shown result's statement again, once an unsaved change is settled.
     void RefreshCommonQuery();
     // Lets the console's result be written back when it comes from one table: changes go over
     // the main connection in the database, each in a transaction that only commits when it

@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 using namespace Qt::StringLiterals;
@@ -74,6 +75,27 @@ bool QtOperatorUi::askYesNo(Icon icon, const QString& caption, const QString& te
 {
     QMessageBox box(boxIcon(icon), caption, text, QMessageBox::Yes | QMessageBox::No, owner());
     return box.exec() == QMessageBox::Yes;
+}
+
+int QtOperatorUi::askChoice(Icon icon, const QString& caption, const QString& text,
+                            const QStringList& buttons)
+{
+    QMessageBox box(boxIcon(icon), caption, text, QMessageBox::NoButton, owner());
+    // The roles of Save, Discard and Cancel: each platform lays them out as its users expect.
+    QList<QAbstractButton*> added;
+    for (qsizetype i = 0; i < buttons.size(); ++i) {
+        const auto role = i == 0                    ? QMessageBox::AcceptRole
+                          : i + 1 == buttons.size() ? QMessageBox::RejectRole
+                                                    : QMessageBox::DestructiveRole;
+        added << box.addButton(buttons[i], role);
+    }
+    if (!added.isEmpty()) {
+        box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+        box.setEscapeButton(added.last());
+    }
+    box.exec();
+    const qsizetype pressed = added.indexOf(box.clickedButton());
+    return static_cast<int>(pressed >= 0 ? pressed : added.size() - 1);
 }
 
 std::optional<QString> QtOperatorUi::chooseSaveFile(const FileDialog& dialog)

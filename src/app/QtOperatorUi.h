@@ -11,6 +11,8 @@ class QtOperatorUi : public OperatorUi
 public:
     void showMessage(Icon icon, const QString& caption, const QString& text) override;
     bool askYesNo(Icon icon, const QString& caption, const QString& text) override;
+    int askChoice(Icon icon, const QString& caption, const QString& text,
+                  const QStringList& buttons) override;
     void note(const QString&) override {}
     std::optional<QString> chooseSaveFile(const FileDialog& dialog) override;
     std::optional<QString> chooseOpenFile(const FileDialog& dialog) override;

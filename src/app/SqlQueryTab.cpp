@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
@@ -18,6 +19,7 @@
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QShowEvent>
+#include <QTabWidget>
 
 using namespace Qt::StringLiterals;
 
@@ -77,6 +79,7 @@ void TSqlQueryTab::bindGrid()
             [&result](const QModelIndex& current) { result.setCurrentRow(current.row()); });
     connect(&result, &QueryResult::currentRowChanged, this, &TSqlQueryTab::followCurrentRecord);
     connect(&result, &QAbstractItemModel::modelReset, this, &TSqlQueryTab::showExportNote);
+    connect(&result, &QueryResult::cutShort, this, &TSqlQueryTab::showExportNote);
     connect(ui->NavFirst, &QToolButton::clicked, &result, &QueryResult::first);
     connect(ui->NavPrior, &QToolButton::clicked, &result, &QueryResult::prior);
     connect(ui->NavNext, &QToolButton::clicked, &result, &QueryResult::next);
@@ -157,6 +160,50 @@ void TSqlQueryTab::followCurrentRecord(int row)
     ui->ListLRecord->scrollTo(index);
 }
 
+bool TSqlQueryTab::settleUnsavedEdits()
+{
+    if (m_form == nullptr)
+        return true;
+    QTableView* grid = ui->ListLRecord;
+    if (QWidget* editor = grid->indexWidget(grid->currentIndex()); editor != nullptr) {
+        // Closed too: an editor left open would bring a dropped change back on its next commit.
+        QAbstractItemDelegate* delegate = grid->itemDelegateForIndex(grid->currentIndex());
+        emit delegate->commitData(editor);
+        emit delegate->closeEditor(editor);
+    }
+    QueryResult& result = m_form->CommonQuery;
+    if (!result.isModified())
+        return true;
+    const int answer = m_form->operatorUi().askChoice(
+        OperatorUi::Icon::Question, u"Внимание"_s,
+        u"Изменения в таблице результата запроса не сохранены.\r\nСохранить их, отменить или "
+        u"вернуться к таблице?"_s,
+        {u"Сохранить"_s, u"Отменить"_s, u"Вернуться"_s});
+    if (answer == 0) {
+        // A refusal is reported there, and the change stays for the operator to mend.
+        m_form->handleEvent([&result] { result.post(); });
+        if (!result.isModified())
+            return true;
+    } else if (answer == 1) {
+        result.cancel();
+        return true;
+    }
+    backToGrid();
+    return false;
+}
+
+void TSqlQueryTab::backToGrid()
+{
+    for (QWidget* w = parentWidget(); w != nullptr; w = w->parentWidget()) {
+        if (auto* tabs = qobject_cast<QTabWidget*>(w)) {
+            tabs->setCurrentWidget(this);
+            break;
+        }
+    }
+    followCurrentRecord(m_form->CommonQuery.currentRow());
+    ui->ListLRecord->setFocus();
+}
+
 void TSqlQueryTab::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -215,6 +262,15 @@ void TSqlQueryTab::showExportNote()
                                    static_cast<double>(kept), false, u' '))
                    .arg(kept + result.unkeptCount());
         more = note + u" Выполните запрос снова, чтобы увидеть их."_s;
+    } else if (result.isCutShort()) {
+        // Short enough for the two lines under the grid; the tooltip says how many rows it has.
+        note = u"Остальные записи не прочитаны из-за операции с базой: их покажет повторный "
+               u"запрос."_s;
+        const qsizetype kept = result.fetchedCount();
+        more = u"В таблице %1 %2. Остальные записи не прочитаны: операция с базой данных прервала "
+               u"чтение. Выполните запрос снова, чтобы увидеть их."_s.arg(kept)
+                   .arg(PluralForm(u"записей"_s, u"запись"_s, u"записи"_s,
+                                   static_cast<double>(kept), false, u' '));
     }
     ui->LExportNote->setText(note);
     ui->LExportNote->setToolTip(more);
@@ -257,6 +313,8 @@ QString TSqlQueryTab::statementText() const
 
 void TSqlQueryTab::BOpenSQLClick()
 {
+    if (!settleUnsavedEdits())
+        return;
     const QString database = ui->DBNameSQL->currentText();
     const QString sql = statementText();
     m_form->CommonQuery.close(); // a new statement closes the previous result
@@ -360,13 +418,28 @@ void TSqlQueryTab::BSaveExcelClick()
     QString path = *file;
     if (QFileInfo(path).suffix().isEmpty())
         path += u".xls"_s;
+    QueryResult& result = m_form->CommonQuery;
+    OperatorUi& operatorUi = m_form->operatorUi();
+    // Asked once, here: the dialog does not ask (the name may still get ".xls"). A result that
+    // cannot be exported says so below instead.
+    if (result.isExportable() && QFileInfo(path).isFile() &&
+        !operatorUi.askYesNo(
+            OperatorUi::Icon::Question, u"Внимание"_s,
+            u"Файл \"%1\" уже существует. Заменить его?"_s.arg(QDir::toNativeSeparators(path))))
+        return;
     // The old file is replaced only by a complete export.
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly))
         throw Error(u"Не удалось создать файл \"%1\": %2"_s.arg(path, out.errorString()));
     const std::unique_ptr<QIODevice> wrapper =
         m_form->wrapOutput ? m_form->wrapOutput(out) : nullptr;
-    WriteExportFile(m_form->CommonQuery, wrapper ? *wrapper : out);
+    const qint64 replaced = WriteExportFile(result, wrapper ? *wrapper : out);
     if (!out.commit())
         throw Error(u"Не удалось записать файл \"%1\": %2"_s.arg(path, out.errorString()));
+    if (replaced > 0)
+        operatorUi.showMessage(
+            OperatorUi::Icon::Warning, u"Внимание"_s,
+            u"Файл \"%1\" записан. В кодировке Windows-1251 нет части символов результата: они "
+            u"заменены знаком \"?\" (символов: %2)."_s.arg(QDir::toNativeSeparators(path))
+                .arg(replaced));
 }

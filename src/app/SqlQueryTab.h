@@ -36,6 +36,11 @@ public:
     void stopStatement();
     // Whether a statement of the console is running.
     bool isRunning() const { return m_call.isRunning(); }
+    // Before the result is replaced or closed, or its database changed under it: an unsaved
+    // change of the result (a cell still being typed in too) is saved or dropped as the operator
+    // answers. False when the operator goes back to the grid, or saving failed (said): whatever
+    // was to come must not happen.
+    bool settleUnsavedEdits();
 
     const std::unique_ptr<Ui::TSqlQueryTab> ui;
 
@@ -66,7 +71,9 @@ private:
     void insertRecord();
     void deleteRecord();
     void followCurrentRecord(int row);
-    // Says, after an export, how many of the result's rows the grid still has.
+    // The grid, on this tab, at the current record: the question may come from another tab.
+    void backToGrid();
+    // Says, after an export or a cut-short reading, why the grid lacks rows of the result.
     void showExportNote();
 
     TFormDB* m_form = nullptr;

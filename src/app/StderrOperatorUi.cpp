@@ -92,6 +92,15 @@ bool StderrOperatorUi::askYesNo(Icon, const QString& caption, const QString& tex
     return true;
 }
 
+int StderrOperatorUi::askChoice(Icon, const QString& caption, const QString& text,
+                                const QStringList& buttons)
+{
+    // Nobody can say which change to write or to drop: the answer that leaves everything as it is.
+    printLine(caption + u": "_s + text);
+    printLine(u"Ответ без оператора: «%1»."_s.arg(buttons.value(buttons.size() - 1)));
+    return static_cast<int>(buttons.size()) - 1;
+}
+
 void StderrOperatorUi::note(const QString& text)
 {
     printLine(text);

@@ -6,13 +6,15 @@
 #include <exception>
 
 // The operator of a batch run on a machine without a display: every message is a stderr line,
-// questions are answered on their own (Yes: a nightly backup goes on), nothing is chosen in a
-// dialog.
+// questions are answered on their own (Yes: a nightly backup goes on; of several answers the
+// last, which changes nothing), nothing is chosen in a dialog.
 class StderrOperatorUi : public OperatorUi
 {
 public:
     void showMessage(Icon icon, const QString& caption, const QString& text) override;
     bool askYesNo(Icon icon, const QString& caption, const QString& text) override;
+    int askChoice(Icon icon, const QString& caption, const QString& text,
+                  const QStringList& buttons) override;
     void note(const QString& text) override;
     std::optional<QString> chooseSaveFile(const FileDialog&) override { return std::nullopt; }
     std::optional<QString> chooseOpenFile(const FileDialog&) override { return std::nullopt; }

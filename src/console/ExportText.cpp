@@ -64,8 +64,10 @@ const Windows1251Table& windows1251()
 }
 
 // Appends text to out in Windows-1251 without allocating per character: a surrogate pair is one
-// character outside the code page, so one '?'.
-void appendWindows1251(QByteArray& out, QStringView text, const Windows1251Table& table)
+// character outside the code page, so one '?'. Counts those characters into replaced (a compare
+// and an add, no branch: the loop runs for every character of a million rows).
+void appendWindows1251(QByteArray& out, QStringView text, const Windows1251Table& table,
+                       qint64& replaced)
 {
     const qsizetype start = out.size();
     out.resize(start + text.size());
@@ -74,7 +76,9 @@ void appendWindows1251(QByteArray& out, QStringView text, const Windows1251Table
         const QChar c = text[i];
         if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
             ++i;
-        *next++ = table.bytes[c.unicode()];
+        const char byte = table.bytes[c.unicode()];
+        replaced += byte == '?' && c != u'?';
+        *next++ = byte;
     }
     out.resize(next - out.constData());
 }
@@ -89,12 +93,13 @@ void appendLine(QString& text, RecordFields fields)
     text += u"\r\n"_s;
 }
 
-void appendLine(QByteArray& bytes, RecordFields fields, const Windows1251Table& table)
+void appendLine(QByteArray& bytes, RecordFields fields, const Windows1251Table& table,
+                qint64& replaced)
 {
     for (size_t i = 0; i < fields.size(); ++i) {
         if (i > 0)
             bytes += '\t';
-        appendWindows1251(bytes, fields[i], table);
+        appendWindows1251(bytes, fields[i], table, replaced);
     }
     bytes += "\r\n";
 }
@@ -187,10 +192,11 @@ QString ExportText(ResultRows& rows)
     return text;
 }
 
-void WriteExportFile(ResultRows& rows, QIODevice& out)
+qint64 WriteExportFile(ResultRows& rows, QIODevice& out)
 {
     requireResult(rows);
     const Windows1251Table& table = windows1251();
+    qint64 replaced = 0;
     QByteArray block;
     block.reserve(kBlockBytes + 64 * 1024);
     QString failure;
@@ -202,12 +208,12 @@ void WriteExportFile(ResultRows& rows, QIODevice& out)
     };
 
     const QStringList names = rows.fieldNames();
-    appendLine(block, viewsOf(names), table);
+    appendLine(block, viewsOf(names), table, replaced);
     // After a refusal the rest of the result is not worth reading: the walk stops there.
     rows.forEachRecord([&](RecordFields fields) {
         if (!failure.isEmpty())
             return false;
-        appendLine(block, fields, table);
+        appendLine(block, fields, table, replaced);
         return block.size() < kBlockBytes || writeBlock();
     });
     if (failure.isEmpty())
@@ -217,4 +223,5 @@ void WriteExportFile(ResultRows& rows, QIODevice& out)
         failure = writeFailure(out);
     if (!failure.isEmpty())
         throw Error(failure);
+    return replaced;
 }

@@ -39,7 +39,8 @@ QString FieldText(const QVariant& value);
 QString ExportText(ResultRows& rows);
 
 // ExportText written to out record by record in Windows-1251 without a byte-order mark, characters
-// the code page lacks as "?". Memory stays bounded whatever the number of records. Throws Error
-// naming the failure when out refuses bytes (disk full, no rights); reading stops there. Without
-// a result it throws as ExportText does, before a byte is written.
-void WriteExportFile(ResultRows& rows, QIODevice& out);
+// the code page lacks as "?"; gives how many characters became "?" (a surrogate pair is one).
+// Memory stays bounded whatever the number of records. Throws Error naming the failure when out
+// refuses bytes (disk full, no rights); reading stops there. Without a result it throws as
+// ExportText does, before a byte is written.
+qint64 WriteExportFile(ResultRows& rows, QIODevice& out);

@@ -52,9 +52,19 @@ void QueryResult::close()
     m_blockUsed.clear();
     m_rowStart.clear();
     m_unkept = 0;
+    m_cutShort = false;
     m_open = false;
     endResetModel();
     setCurrentRow(-1);
+}
+
+void QueryResult::endReading()
+{
+    if (!m_cursor)
+        return;
+    m_cursor.reset(); // the connection is free again
+    m_cutShort = true;
+    emit cutShort();
 }
 
 void QueryResult::open(db::Connection& connection, const QString& sql, int timeoutSeconds)
@@ -391,6 +401,11 @@ void QueryResult::forEachRecord(const std::function<bool(RecordFields fields)>& 
         throw Error(
             u"Записи этого результата, которых нет в таблице, уже прочитаны прошлой выгрузкой и "
             u"не сохранены. Выполните запрос снова, чтобы выгрузить его целиком."_s);
+    // Nor may an export pass off the rows read before an operation as the whole result.
+    if (m_cutShort)
+        throw Error(u"Записи этого результата, которых нет в таблице, не прочитаны: чтение "
+                    u"прервано операцией с базой данных. Выполните запрос снова, чтобы выгрузить "
+                    u"его целиком."_s);
     RecordLine line;
     for (qsizetype row = 0; row < fetchedCount(); ++row) {
         keptFields(row, line);
@@ -465,6 +480,11 @@ bool QueryResult::setData(const QModelIndex& index, const QVariant& value, int r
 {
     if (!index.isValid() || role != Qt::EditRole || !isEditable())
         return false;
+    const int column = index.column();
+    const QString text = value.toString();
+    // An editor closed on the shown text must not leave a change to ask about.
+    if (m_editRow != index.row() && !value.isNull() && text == this->text(index.row(), column))
+        return true;
     if (m_editRow != index.row()) {
         if (m_editRow >= 0)
             post(); // leaving a changed record writes it, as a data grid does
@@ -472,8 +492,6 @@ bool QueryResult::setData(const QModelIndex& index, const QVariant& value, int r
         m_inserting = false;
         m_pending = values(index.row());
     }
-    const int column = index.column();
-    const QString text = value.toString();
     if (isBinary(column) && text.startsWith(u"0x"_s))
         m_pending[column] = QVariant(QByteArray::fromHex(text.mid(2).toLatin1()));
     else if (value.isNull())

@@ -43,9 +43,15 @@ public:
     static FirstPage read(db::Connection& connection, const QString& sql, int timeoutSeconds);
     void show(FirstPage page);
     void close();
+    // Ends reading from the server before the last row: the rows fetched so far and a pending
+    // change stay, the rest of the result is not read (isCutShort()).
+    void endReading();
     bool isOpen() const override { return m_open; }
-    // Every row of the result has been fetched.
+    // No row is left to fetch: every row has been, or reading was cut short.
     bool isComplete() const { return m_cursor == nullptr; }
+    bool isCutShort() const { return m_cutShort; }
+    // An export can read every record (forEachRecord refuses otherwise).
+    bool isExportable() const { return m_open && m_unkept == 0 && !m_cutShort; }
     qsizetype fetchedCount() const { return static_cast<qsizetype>(m_rowStart.size()); }
     // Rows of the result an export read from the server without keeping them.
     qsizetype unkeptCount() const { return m_unkept; }
@@ -87,8 +93,9 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // A typed text equal to the field's shown text changes nothing (the value stays exact);
-    // another is read in the regional settings' form (console::FieldFormat::toServer).
+    // A typed text equal to the field's shown text changes nothing (the value stays exact, and
+    // no change of the record begins); another is read in the regional settings' form
+    // (console::FieldFormat::toServer).
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
@@ -101,6 +108,8 @@ signals:
     void currentRowChanged(int row);
     // The last rows have been fetched after the first page: the connection is free again.
     void readWhole();
+    // endReading() left the rest of the result unread.
+    void cutShort();
 
 private:
     // What a kept field is made from.
@@ -154,6 +163,7 @@ private:
     std::vector<qsizetype> m_blockUsed;
     std::vector<RowStart> m_rowStart;
     qsizetype m_unkept = 0;
+    bool m_cutShort = false;
     QStringEncoder m_toUtf8{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
     QStringDecoder m_fromUtf8{QStringDecoder::Utf8, QStringConverter::Flag::Stateless};
 };

@@ -43,6 +43,8 @@ QString MyException::compose(const QString& ClassMethod, const QString& Msg,
     return text;
 }
 
+CancelledByOperator::CancelledByOperator() : Error(u"Отменено оператором."_s) {}
+
 QString errorMessage(const std::exception& error)
 {
     if (const auto* own = dynamic_cast<const Error*>(&error))

@@ -42,3 +42,11 @@ public:
 
 // The text of any error as the operator should read it.
 QString errorMessage(const std::exception& error);
+
+// The operator chose not to go on (answered a question with "go back"). What was under way ends
+// without an error report: the operator already knows.
+class CancelledByOperator : public Error
+{
+public:
+    CancelledByOperator();
+};

@@ -30,6 +30,10 @@ public:
     virtual void showMessage(Icon icon, const QString& caption, const QString& text) = 0;
     // A Yes/No box; true for Yes.
     virtual bool askYesNo(Icon icon, const QString& caption, const QString& text) = 0;
+    // A box with the given buttons, in order; gives the index of the one pressed. The first is
+    // the default; the last is the answer that changes nothing, given by Esc or by closing the box.
+    virtual int askChoice(Icon icon, const QString& caption, const QString& text,
+                          const QStringList& buttons) = 0;
     // A remark only a run without an operator prints (where no window shows what happens).
     virtual void note(const QString& text) = 0;
 

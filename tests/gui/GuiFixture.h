@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -85,6 +86,21 @@ private:
     QTemporaryDir m_logDir;
     SqlsimProcess m_sim;
 };
+
+// The demo's program folder for this simulator, written by "scripts/demo --prepare": the same
+// settings.ini (identity probe on), dbs.xml and sample databases the demo opens.
+inline void prepareDemo(LoggedSqlsim& sim, const ProgramFolder& folder)
+{
+    QProcess prepare;
+    prepare.start(QStringLiteral("bash"),
+                  {QStringLiteral(DBSETUP_SOURCE_DIR "/scripts/demo"), QStringLiteral("--prepare"),
+                   folder.path(), QString::number(sim.port()), sim.password()});
+    QVERIFY(prepare.waitForFinished(120000));
+    QVERIFY2(prepare.exitStatus() == QProcess::NormalExit && prepare.exitCode() == 0,
+             prepare.readAllStandardError().constData());
+    QVERIFY(QFile::exists(folder.file(QStringLiteral("settings.ini"))));
+    QVERIFY(QFile::exists(folder.file(QStringLiteral("dbs.xml"))));
+}
 
 // The names column of the window's database list, row by row.
 inline QStringList listedNames(const QObject& form)

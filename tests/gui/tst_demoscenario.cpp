@@ -11,7 +11,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -81,15 +80,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(m_sim.start(), m_sim.process().stderrText().constData());
-        QProcess prepare;
-        prepare.start(u"bash"_s,
-                      {QStringLiteral(DBSETUP_SOURCE_DIR "/scripts/demo"), u"--prepare"_s,
-                       m_folder.path(), QString::number(m_sim.port()), m_sim.password()});
-        QVERIFY(prepare.waitForFinished(120000));
-        QVERIFY2(prepare.exitStatus() == QProcess::NormalExit && prepare.exitCode() == 0,
-                 prepare.readAllStandardError().constData());
-        QVERIFY(QFile::exists(m_folder.file(u"settings.ini"_s)));
-        QVERIFY(QFile::exists(m_folder.file(u"dbs.xml"_s)));
+        prepareDemo(m_sim, m_folder);
+        if (QTest::currentTestFailed())
+            return;
         m_backup = m_folder.path() + u"backups/ostrel_ts.bak"_s;
         QVERIFY(QDir().mkpath(QFileInfo(m_backup).path()));
     }

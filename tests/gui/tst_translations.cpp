@@ -161,6 +161,39 @@ private slots:
         QCOMPARE(result, answer);
     }
 
+    // A question of three answers: the buttons as given, the first the default, Esc the last.
+    void choiceBox_data()
+    {
+        QTest::addColumn<QString>("press"); // empty: Esc
+        QTest::addColumn<int>("answer");
+        QTest::newRow("second") << u"Отменить"_s << 1;
+        QTest::newRow("Esc") << QString() << 2;
+    }
+    void choiceBox()
+    {
+        QFETCH(QString, press);
+        QFETCH(int, answer);
+        QtOperatorUi ui;
+        const QStringList buttons{u"Сохранить"_s, u"Отменить"_s, u"Вернуться"_s};
+        QStringList shown;
+        int result = -1;
+        const auto ask = [&] {
+            result = ui.askChoice(OperatorUi::Icon::Question, {}, {}, buttons);
+        };
+        whileShown(ask, [&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            for (QAbstractButton* button : box->buttons())
+                shown << button->text() + (button == box->defaultButton() ? u"*"_s : QString());
+            if (press.isEmpty())
+                QTest::keyClick(box, Qt::Key_Escape);
+            for (QAbstractButton* button : box->buttons())
+                if (button->text() == press)
+                    button->click();
+        });
+        QCOMPARE(sorted(shown), (QStringList{u"Вернуться"_s, u"Отменить"_s, u"Сохранить*"_s}));
+        QCOMPARE(result, answer);
+    }
+
     // The backup file, the data file and the restore folder, each chosen by a typed name.
     void fileDialogs_data()
     {

@@ -31,6 +31,18 @@ public:
         }
         return answers.takeFirst();
     }
+    // Records the buttons too; without a scripted answer, the last (the one that changes nothing).
+    int askChoice(Icon icon, const QString& caption, const QString& text,
+                  const QStringList& buttons) override
+    {
+        shown.append({icon, caption, text});
+        choiceButtons.append(buttons);
+        if (choices.isEmpty()) {
+            ++unexpectedQuestions;
+            return static_cast<int>(buttons.size()) - 1;
+        }
+        return choices.takeFirst();
+    }
     void note(const QString& text) override { notes.append(text); }
     std::optional<QString> chooseSaveFile(const FileDialog& dialog) override
     {
@@ -80,9 +92,12 @@ public:
         runningOperations = 0;
     }
 
-    QList<Shown> shown;          // messages and questions, in order
-    QList<bool> answers;         // the operator's answers to the questions, in order
-    int unexpectedQuestions = 0; // questions asked after the answers ran out (answered No)
+    QList<Shown> shown;               // messages and questions, in order
+    QList<bool> answers;              // the operator's answers to the questions, in order
+    QList<int> choices;               // the answers to askChoice, as button indexes, in order
+    QList<QStringList> choiceButtons; // the buttons each askChoice offered
+    int unexpectedQuestions = 0;      // questions asked after the answers ran out (answered No, or
+                                      // the last button)
     QStringList notes;
     QList<FileDialog> dialogs;
     QList<std::optional<QString>> fileAnswers; // chosen paths in order; nullopt: cancelled
