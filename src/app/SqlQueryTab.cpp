@@ -49,9 +49,9 @@ TSqlQueryTab::TSqlQueryTab(QWidget* parent)
     connect(ui->DBNameSQL, &DropDownComboBox::aboutToDropDown, this,
             [this] { guarded([this] { DBNameDropDown(); }); });
     // Only the operator's pick counts as a change, not filling or selecting from code.
-    connect(ui->DBNameSQL, &QComboBox::textActivated, this, [this](const QString& name) {
+    connect(ui->DBNameSQL, &QComboBox::activated, this, [this] {
         if (m_form != nullptr)
-            m_form->handleEvent([this, name] { DBNameSQLChange(name); });
+            m_form->handleEvent([this] { DBNameSQLChange(chosenDatabase()); });
     });
 }
 
@@ -282,10 +282,14 @@ void TSqlQueryTab::DBNameDropDown()
     const QSignalBlocker blocker(chooser);
     chooser->clear();
     const TAttachTab* list = m_form->attachTab();
+    // Shown as the list shows them, each item keeps the name exactly as the server gave it.
     for (int row = 0; row < list->rowCount(); ++row)
         if (const QString name = list->rowName(row); !name.isEmpty())
-            chooser->addItem(name);
+            chooser->addItem(name, list->rowDatabase(row));
     int found = -1;
+    for (int i = 0; i < chooser->count() && found < 0; ++i)
+        if (chooser->itemData(i).toString() == m_remembered)
+            found = i;
     for (int i = 0; i < chooser->count() && found < 0; ++i)
         if (chooser->itemText(i).compare(m_remembered, Qt::CaseInsensitive) == 0)
             found = i;
@@ -295,9 +299,17 @@ void TSqlQueryTab::DBNameDropDown()
 void TSqlQueryTab::DBNameEnter()
 {
     const QSignalBlocker blocker(ui->DBNameSQL);
-    const int index = ui->DBNameSQL->findText(m_remembered, Qt::MatchFixedString);
+    int index = ui->DBNameSQL->findData(m_remembered);
+    if (index < 0)
+        index = ui->DBNameSQL->findText(m_remembered, Qt::MatchFixedString);
     if (index >= 0)
         ui->DBNameSQL->setCurrentIndex(index);
+}
+
+QString TSqlQueryTab::chosenDatabase() const
+{
+    const QVariant exact = ui->DBNameSQL->currentData();
+    return exact.isValid() ? exact.toString() : ui->DBNameSQL->currentText();
 }
 
 void TSqlQueryTab::DBNameSQLChange(const QString& name)
@@ -315,7 +327,7 @@ void TSqlQueryTab::BOpenSQLClick()
 {
     if (!settleUnsavedEdits())
         return;
-    const QString database = ui->DBNameSQL->currentText();
+    const QString database = chosenDatabase();
     const QString sql = statementText();
     m_form->CommonQuery.close(); // a new statement closes the previous result
     QueryResult::FirstPage page;
@@ -334,7 +346,7 @@ void TSqlQueryTab::BOpenSQLClick()
 void TSqlQueryTab::BExecSQLClick()
 {
     db::Connection& connection = m_form->Connection;
-    const QString database = ui->DBNameSQL->currentText();
+    const QString database = chosenDatabase();
     const QString sql = statementText();
     qint64 affected = -1;
     runStatement(

@@ -61,6 +61,8 @@ private:
     // except "Остановить"; a stop the operator asked for fails with stoppedText.
     void runStatement(db::Connection& connection, const std::function<void()>& work,
                       const QString& stoppedText);
+    // The chooser's database, named exactly as the server gave it.
+    QString chosenDatabase() const;
     // The statement text as typed, lines joined by CR LF.
     QString statementText() const;
     void bindGrid();

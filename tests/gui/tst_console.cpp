@@ -5,6 +5,7 @@
 #include "GuiFixture.h"
 #include "TextDecoding.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
@@ -103,7 +104,10 @@ private slots:
         QCOMPARE(chooser->count(), 2);
         QTest::keyClick(chooser, Qt::Key_Down); // the operator picks "stock"
         QCOMPARE(chooser->currentText(), u"stock"_s);
-        QCOMPARE(form->Connection.defaultDatabase(), u"stock"_s);
+        // Made current while the pick is handled; the idle window holds no database.
+        QCOMPARE(m_sim.log().last(), u"batch: USE master"_s);
+        QVERIFY(m_sim.log().contains(u"batch: USE [stock]"_s));
+        QCOMPARE(form->Connection.defaultDatabase(), u"master"_s);
         auto* page = form->findChild<QTabWidget*>(u"Page"_s);
         page->setCurrentIndex(0);
         page->setCurrentIndex(2);
@@ -407,8 +411,8 @@ private slots:
         }
     }
 
-    // The list's identity probe and the console share the result set.
-    void sharedWithTheList()
+    // The list's identity probe has a statement of its own: the console's result stays.
+    void listProbeLeavesTheResult()
     {
         QVERIFY(
             m_sim.exec(u"CREATE TABLE stock.dbo.DB_PROPERTY (Name varchar(50), Value varchar(50)); "
@@ -421,8 +425,8 @@ private slots:
         form->findChild<QTabWidget*>(u"Page"_s)->setCurrentIndex(0);
         auto* list = form->findChild<QTableWidget*>(u"ListDB"_s);
         list->setCurrentCell(int(listedNames(*form).indexOf(u"stock"_s)), 0);
-        QCOMPARE(form->CommonQuery.fieldNames(), QStringList{u"value"_s});
-        QCOMPARE(form->CommonQuery.text(0, 0), u"ostrel_ts"_s);
+        QVERIFY(form->findChild<QCheckBox*>(u"isFileInDB"_s)->isEnabled()); // it was probed
+        QCOMPARE(form->CommonQuery.fieldNames(), QStringList{u"i"_s});
     }
 };
 

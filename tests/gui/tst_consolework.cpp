@@ -106,6 +106,23 @@ private slots:
         QCOMPARE(control<QTabWidget>(*form, u"Page"_s)->currentIndex(), 2);
     }
 
+    // The list's identity check runs a statement of its own: clicking through the list leaves
+    // the console's result, and a change not yet saved in it, as they were.
+    void listClickKeepsTheResult()
+    {
+        ScriptedOperatorUi ui;
+        auto form = openConsole(ui, clientsSql());
+        QueryResult& result = form->CommonQuery;
+        QVERIFY(result.setData(result.index(0, 2), u"Тула"_s));
+        QVERIFY(result.isModified());
+        QVERIFY(selectListedRow(*form, u"sklad"_s));
+        QVERIFY(selectListedRow(*form, u"ostrel_ts"_s));
+        QVERIFY(result.isModified());
+        QCOMPARE(result.fieldNames().size(), 3);
+        QCOMPARE(result.text(0, 2), u"Тула"_s);
+        QVERIFY(ui.shown.isEmpty());
+    }
+
     // A result read page by page holds the database; an operation ends the reading, not the
     // rows the grid has, and the tab says why the rest is missing.
     void longResultThenOperation()
