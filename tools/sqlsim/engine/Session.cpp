@@ -188,11 +188,14 @@ SessionImpl::SessionImpl(ServerImpl& server, const QString& login, const QString
 
 SessionImpl::~SessionImpl()
 {
-    m_server.removeSession(this);
+    // Its locks on the files go before it leaves: whoever waits for it to leave writes there
+    // next, and could otherwise sleep in SQLite's busy handler.
     std::lock_guard busy(m_busy);
     if (m_sqliteTx)
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    m_server.removeSession(this);
 }
 
 QString SessionImpl::currentDatabase() const
