@@ -1,9 +1,11 @@
 // Who is in a database, and taking it for one session: sysprocesses, sys.dm_exec_sessions,
-// ALTER DATABASE ... SET SINGLE_USER / MULTI_USER, as a restore or a detach over a database in
-// use goes about it.
+// ALTER DATABASE ... SET SINGLE_USER / MULTI_USER / OFFLINE / ONLINE, as a restore or a detach
+// over a database in use goes about it.
 #include "OdbcClient.h"
+#include "RawTdsClient.h"
 #include "SqlsimProcess.h"
 
+#include <QDeadlineTimer>
 #include <QSysInfo>
 #include <QtTest>
 #include <sql.h>
@@ -64,7 +66,19 @@ private:
     void backToMultiUser()
     {
         m_admin.exec(u"USE master"_s);
+        m_admin.exec(u"IF DB_ID(N'sessdb') IS NOT NULL ALTER DATABASE [sessdb] SET ONLINE"_s);
         m_admin.exec(u"ALTER DATABASE sessdb SET MULTI_USER"_s);
+    }
+
+    // sys.databases' state and collation, Status, sysdatabases' bit, DB_ID, sessions inside.
+    QString databaseState()
+    {
+        const OdbcResult r = m_admin.exec(
+            u"SELECT d.state, d.state_desc, d.collation_name, DATABASEPROPERTYEX('sessdb', "
+            "'Status'), s.status & 512, DB_ID('sessdb') - d.database_id, (SELECT COUNT(*) FROM "
+            "master.dbo.sysprocesses p WHERE p.dbid = d.database_id) FROM sys.databases d JOIN "
+            "master.dbo.sysdatabases s ON s.dbid = d.database_id WHERE d.name = 'sessdb'"_s);
+        return r.ok ? flatten(r.resultSets.value(0)).join(u'\n') : r.error;
     }
 
 private slots:
@@ -363,8 +377,105 @@ private slots:
         QVERIFY(connectionDead(holder));
     }
 
+    void offlineAdmitsNobody_data()
+    {
+        QTest::addColumn<QString>("sql"); // empty: a login to sessdb
+        QTest::addColumn<QList<int>>("whileWaiting");
+        QTest::addColumn<QList<int>>("offline");
+        QTest::newRow("login") << QString() << QList<int>{4060, 18456} << QList<int>{4060, 18456};
+        QTest::newRow("USE") << u"USE sessdb"_s << QList<int>{952} << QList<int>{942};
+        QTest::newRow("three-part name")
+            << u"SELECT COUNT(*) FROM sessdb.dbo.t"_s << QList<int>{952} << QList<int>{942};
+        QTest::newRow("BACKUP") << u"BACKUP DATABASE sessdb TO DISK = N'offline.bak'"_s
+                                << QList<int>{952, 3013} << QList<int>{942, 3013};
+        QTest::newRow("SINGLE_USER") << u"ALTER DATABASE sessdb SET SINGLE_USER"_s
+                                     << QList<int>{5059, 5069} << QList<int>{5011, 5069};
+    }
+
+    // While OFFLINE waits for the session inside, nobody new gets in; once that session has
+    // left, the database is offline and nobody uses it. DB_ID still knows it.
+    void offlineAdmitsNobody()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QList<int>, whileWaiting);
+        QFETCH(QList<int>, offline);
+        const auto errors = [&] {
+            QList<int> numbers = errorNumbers(m_admin.exec(sql));
+            RawTdsClient login; // every message, in the order sent
+            for (const auto& m : login
+                                     .connect(m_sim.port(), u"sa"_s, m_sim.password(),
+                                              sql.isEmpty() ? u"sessdb"_s : QString())
+                                     .errors)
+                numbers << m.number;
+            std::sort(numbers.begin(), numbers.end()); // FreeTDS puts the more severe first
+            return numbers;
+        };
+        OdbcClient holder;
+        QVERIFY2(connect(holder, u"sessdb"_s), qPrintable(holder.lastError()));
+        OdbcClient alterer;
+        QVERIFY(connect(alterer));
+        const QString blocked = u"SELECT blocked FROM master.dbo.sysprocesses WHERE spid = "_s +
+                                scalar(alterer, u"SELECT @@SPID"_s);
+        OdbcResult alter;
+        std::unique_ptr<QThread> worker(
+            QThread::create([&] { alter = alterer.exec(u"ALTER DATABASE sessdb SET OFFLINE"_s); }));
+        worker->start();
+        // It waits once sysprocesses shows it blocked by the holder.
+        const QString holderSpid = scalar(holder, u"SELECT @@SPID"_s);
+        for (QDeadlineTimer guard(30000); scalar(m_admin, blocked) != holderSpid;)
+            QVERIFY(!guard.hasExpired());
+        QCOMPARE(errors(), whileWaiting);
+        holder.disconnect();
+        QVERIFY(worker->wait(30000));
+        QVERIFY2(alter.ok, qPrintable(alter.error));
+        QCOMPARE(errors(), offline);
+        QCOMPARE(databaseState(), u"6|OFFLINE|NULL|OFFLINE|512|0|0"_s);
+    }
+
+    void programBatches_data()
+    {
+        const QString offline = u"ALTER DATABASE [sessdb] SET OFFLINE WITH ROLLBACK IMMEDIATE; "_s;
+        const QString restore = offline + u"RESTORE DATABASE [sessdb] FROM DISK = N'%1' WITH "
+                                          "REPLACE, STATS = 10"_s;
+        QTest::addColumn<QString>("batch");
+        QTest::addColumn<QString>("stateAfter"); // empty: detached
+        QTest::addColumn<QString>("rows");
+        QTest::newRow("restore") << restore.arg(m_backup) << u"ONLINE"_s << u"0"_s;
+        QTest::newRow("failed restore") << restore.arg(u"missing.bak"_s) << u"OFFLINE"_s << u"1"_s;
+        QTest::newRow("detach")
+            << offline + u"DECLARE @status int; EXEC @status = master.dbo.sp_detach_db "
+                         "@dbname = N'sessdb', @skipchecks = N'TRUE'; SELECT @status"_s
+            << QString() << u"1"_s;
+    }
+
+    // The program's batches end the session inside, rolling back its transaction; its ONLINE
+    // afterwards brings the database back (or changes nothing); detached files attach online.
+    void programBatches()
+    {
+        QFETCH(QString, batch);
+        QFETCH(QString, stateAfter);
+        QFETCH(QString, rows);
+        QVERIFY(
+            m_admin.exec(u"DELETE FROM sessdb.dbo.t; INSERT INTO sessdb.dbo.t VALUES (1)"_s).ok);
+        const QString data = scalar(m_admin, u"SELECT filename FROM sysdatabases WHERE name = "
+                                             "'sessdb'"_s);
+        OdbcClient holder;
+        QVERIFY(connect(holder, u"sessdb"_s));
+        QVERIFY(holder.exec(u"BEGIN TRAN; INSERT INTO t VALUES (2)"_s).ok);
+        const OdbcResult r = m_admin.exec(batch);
+        QCOMPARE(errorNumbers(r).isEmpty(), !batch.contains(u"missing"_s));
+        QVERIFY(!holder.exec(u"SELECT 1"_s).ok && connectionDead(holder));
+        QCOMPARE(databaseState().section(u'|', 1, 1), stateAfter);
+        QVERIFY(m_admin
+                    .exec(u"IF DB_ID(N'sessdb') IS NOT NULL ALTER DATABASE [sessdb] SET ONLINE "
+                          "ELSE EXEC sp_attach_single_file_db 'sessdb', N'%1'"_s.arg(data))
+                    .ok);
+        QCOMPARE(databaseState(), u"0|ONLINE|Cyrillic_General_CI_AS|ONLINE|0|0|0"_s);
+        QCOMPARE(scalar(m_admin, u"SELECT COUNT(*) FROM sessdb.dbo.t"_s), rows);
+    }
+
     // sp_detach_db from master takes a single-user database; attached again, it is still
-    // single-user, as its files say; a restart keeps the state.
+    // single-user, as its files say; a restart keeps the state, offline too.
     void detachAndRestartKeepState()
     {
         QVERIFY(
@@ -376,11 +487,13 @@ private slots:
         r = m_admin.exec(u"EXEC sp_attach_single_file_db 'sessdb', N'%1'"_s.arg(data));
         QVERIFY2(r.ok, qPrintable(r.error));
         QCOMPARE(userAccess(), u"SINGLE_USER/SINGLE_USER"_s);
+        QVERIFY(m_admin.exec(u"ALTER DATABASE sessdb SET OFFLINE"_s).ok);
 
         m_admin.disconnect();
         QVERIFY2(m_sim.restart(), m_sim.stderrText().constData());
         QVERIFY(connect(m_admin));
         QCOMPARE(userAccess(), u"SINGLE_USER/SINGLE_USER"_s);
+        QCOMPARE(databaseState(), u"6|OFFLINE|NULL|OFFLINE|512|0|0"_s);
     }
 };
 

@@ -127,6 +127,12 @@ async function plainServer() {
   rows = await run(secure, 'access', "SELECT user_access_desc FROM sys.databases WHERE name = 'wiredb'");
   assert.deepEqual(rows, [['SINGLE_USER']], 'single-user');
   await run(secure, 'multi', 'ALTER DATABASE wiredb SET MULTI_USER');
+
+  // The program's restore batch: OFFLINE closes the sessions, the restore brings it back online.
+  await withProgress(secure, 'offline restore', 'ALTER DATABASE wiredb SET OFFLINE WITH ROLLBACK ' +
+    `IMMEDIATE; RESTORE DATABASE wiredb FROM DISK = N'${file}' WITH REPLACE, STATS = 10`);
+  rows = await run(secure, 'state', "SELECT state_desc FROM sys.databases WHERE name = 'wiredb'");
+  assert.deepEqual(rows, [['ONLINE']], 'online after the restore');
   await close(secure);
 }
 

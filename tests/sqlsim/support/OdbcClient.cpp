@@ -211,6 +211,9 @@ bool OdbcClient::connect(quint16 port, const QString& user, const QString& passw
                                            nullptr, SQL_DRIVER_NOPROMPT);
     const QList<Diagnostic> diag = diagnostics(SQL_HANDLE_DBC, m_dbc);
     m_lastError = diag.isEmpty() ? QString() : diag.first().text;
+    m_lastErrors.clear();
+    for (const Diagnostic& d : diag)
+        m_lastErrors << d.text;
     m_lastNative = diag.isEmpty() ? 0 : diag.first().native;
     m_lastState = diag.isEmpty() ? QString() : diag.first().state;
     if (!succeeded(rc) || textSize == TextSize::ServerDefault)

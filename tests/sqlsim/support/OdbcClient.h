@@ -57,6 +57,7 @@ public:
     // test finds the database in use by a session the server has not yet ended.
     void disconnect();
     QString lastError() const { return m_lastError; }
+    QStringList lastErrors() const { return m_lastErrors; } // every one, in the driver's order
     int lastNativeError() const { return m_lastNative; }
     QString lastSqlState() const { return m_lastState; }
 
@@ -82,6 +83,7 @@ private:
     void* m_env = nullptr;
     void* m_dbc = nullptr;
     QString m_lastError;
+    QStringList m_lastErrors;
     int m_lastNative = 0;
     QString m_lastState;
     QString m_appName;

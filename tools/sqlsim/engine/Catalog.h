@@ -48,6 +48,7 @@ struct SysdatabasesRow
     int version = 904;
     bool system = false;
     bool singleUser = false;
+    bool offline = false;
 };
 
 // A new, empty database: the data file with its catalogue and the companion log file. Throws

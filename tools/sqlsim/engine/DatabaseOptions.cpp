@@ -1,5 +1,5 @@
-// ALTER DATABASE ... SET SINGLE_USER | MULTI_USER, with its termination clause.
-// learn.microsoft.com/sql/t-sql/statements/alter-database-transact-sql-set-options
+// ALTER DATABASE ... SET SINGLE_USER | MULTI_USER | OFFLINE | ONLINE, with its termination
+// clause. learn.microsoft.com/sql/t-sql/statements/alter-database-transact-sql-set-options
 #include "ServerImpl.h"
 
 #include <chrono>
@@ -14,6 +14,30 @@ bool sameName(const QString& a, const QString& b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
+
+bool isSystemDatabase(const QString& name)
+{
+    for (const char* system : {"master", "tempdb", "model", "msdb"})
+        if (sameName(name, QString::fromLatin1(system)))
+            return true;
+    return false;
+}
+
+// Ends the state change however the statement ends.
+class StateChange
+{
+public:
+    StateChange(ServerImpl& server, QString database)
+        : m_server(server), m_database(std::move(database))
+    {}
+    ~StateChange() { m_server.endStateChange(m_database); }
+    StateChange(const StateChange&) = delete;
+    StateChange& operator=(const StateChange&) = delete;
+
+private:
+    ServerImpl& m_server;
+    QString m_database;
+};
 
 } // namespace
 
@@ -33,17 +57,43 @@ void SessionImpl::runAlterDatabase(const Stmt& s, Frame& frame)
                             "transaction."_s);
     const QString wanted = s.name.isEmpty() ? m_currentDb : s.name;
     const auto entry = m_server.database(wanted);
-    if (!entry)
+    const auto noAccess = [&] {
         failWith(5011, u"User does not have permission to alter database '%1', the database does "
                        "not exist, or the database is not in a state that allows access "
                        "checks."_s.arg(wanted));
+    };
+    if (!entry)
+        noAccess();
     const QString name = entry->files.name;
     const QString& option = s.value;
-    if (option == u"RESTRICTED_USER")
+    if (option == u"RESTRICTED_USER" || option == u"EMERGENCY")
         throw SqlError(40000,
-                       u"sqlsim does not support 'ALTER DATABASE ... SET RESTRICTED_USER'."_s);
-    if (option == u"SINGLE_USER" && (sameName(name, u"master"_s) || sameName(name, u"tempdb"_s)))
-        failWith(5058, u"Option 'SINGLE_USER' cannot be set in database '%1'."_s.arg(name));
+                       u"sqlsim does not support 'ALTER DATABASE ... SET %1'."_s.arg(option));
+    // The system databases' pages list "Setting the database to OFFLINE" among what cannot be
+    // done to them (learn.microsoft.com/sql/relational-databases/databases/master-database,
+    // model-database, msdb-database, tempdb-database).
+    if ((option == u"SINGLE_USER" &&
+         (sameName(name, u"master"_s) || sameName(name, u"tempdb"_s))) ||
+        (option == u"OFFLINE" && isSystemDatabase(name)))
+        failWith(5058, u"Option '%1' cannot be set in database '%2'."_s.arg(option, name));
+
+    if (entry->offline) {
+        // Nobody is in an offline database: ONLINE needs no termination, OFFLINE changes
+        // nothing. The pages do not say what the user access options do to a database that
+        // is not started: refused with 5011, "not in a state that allows access checks".
+        if (option == u"ONLINE")
+            m_server.setOffline(name, false);
+        else if (option != u"OFFLINE")
+            noAccess();
+        m_rowcount = 0;
+        done(frame, std::nullopt);
+        return;
+    }
+    if (option == u"ONLINE") {
+        m_rowcount = 0;
+        done(frame, std::nullopt);
+        return;
+    }
 
     // Someone else holds the single place already: nothing can change until they leave
     // (error 5064, whatever the termination clause).
@@ -62,9 +112,16 @@ void SessionImpl::runAlterDatabase(const Stmt& s, Frame& frame)
         return;
     }
 
-    // SINGLE_USER. Without a termination clause the statement waits while other sessions are
-    // in the database, as SQL Server waits for their locks: up to SET LOCK_TIMEOUT (1222), or
-    // until the client gives up (attention) when there is none. NO_WAIT fails at once (5070);
+    // SINGLE_USER or OFFLINE. From here until the change is made nobody enters the database
+    // (952); a second ALTER DATABASE of it is told 5059.
+    if (!m_server.beginStateChange(name, m_spid))
+        failWith(5059, u"Database '%1' is in transition. Try the ALTER DATABASE statement "
+                       "later."_s.arg(name));
+    const StateChange change(m_server, name);
+
+    // Without a termination clause the statement waits while other sessions are in the
+    // database, as SQL Server waits for their locks: up to SET LOCK_TIMEOUT (1222), or until
+    // the client gives up (attention) when there is none. NO_WAIT fails at once (5070);
     // ROLLBACK IMMEDIATE ends the other sessions, rolling back their transactions; ROLLBACK
     // AFTER n waits n seconds first.
     const QString termination = s.words.value(0);
@@ -101,7 +158,24 @@ void SessionImpl::runAlterDatabase(const Stmt& s, Frame& frame)
                            "database '%1'"_s.arg(name));
         }
     }
-    m_server.setSingleUser(name, true);
+    if (option == u"SINGLE_USER") {
+        m_server.setSingleUser(name, true);
+    } else {
+        m_server.setOffline(name, true);
+        // A session that takes its own database offline is moved to master (5068).
+        const QString key = name.toLower();
+        if (sameName(m_currentDb, name)) {
+            const QString old = m_currentDb;
+            schemaFor(u"master"_s);
+            setCurrentDatabase(u"master"_s);
+            m_reply->databaseChanged(u"master"_s, old);
+            sendInfo(5068,
+                     u"Failed to restart the current database. The current database is "
+                     "switched to master."_s,
+                     10);
+        }
+        detachAlias(key);
+    }
     if (ended > 0)
         sendInfo(5060, u"Nonqualified transactions are being rolled back. Estimated rollback "
                        "completion: 100%."_s);

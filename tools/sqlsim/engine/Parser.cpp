@@ -747,15 +747,17 @@ private:
         }
         if (what.isWord(u"database") && peek(3).isWord(u"set") &&
             (peek(4).isWord(u"single_user") || peek(4).isWord(u"multi_user") ||
-             peek(4).isWord(u"restricted_user")))
-            return alterDatabaseUserAccess(t);
+             peek(4).isWord(u"restricted_user") || peek(4).isWord(u"online") ||
+             peek(4).isWord(u"offline") || peek(4).isWord(u"emergency")))
+            return alterDatabaseSet(t);
         return unsupported(t, false);
     }
 
-    // ALTER DATABASE { name | CURRENT } SET { SINGLE_USER | RESTRICTED_USER | MULTI_USER }
+    // ALTER DATABASE { name | CURRENT } SET { SINGLE_USER | RESTRICTED_USER | MULTI_USER |
+    //     ONLINE | OFFLINE | EMERGENCY }
     //     [ WITH { ROLLBACK AFTER n [ SECONDS ] | ROLLBACK IMMEDIATE | NO_WAIT } ]
     // (learn.microsoft.com/sql/t-sql/statements/alter-database-transact-sql-set-options)
-    StmtPtr alterDatabaseUserAccess(const Token& t)
+    StmtPtr alterDatabaseSet(const Token& t)
     {
         next(); // ALTER
         next(); // DATABASE

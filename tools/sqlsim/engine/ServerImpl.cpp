@@ -267,6 +267,7 @@ void ServerImpl::loadState()
         e.created = QDateTime::fromString(o.value(u"created"_s).toString(), Qt::ISODateWithMs);
         e.system = o.value(u"system"_s).toBool();
         e.singleUser = o.value(u"singleUser"_s).toBool();
+        e.offline = o.value(u"offline"_s).toBool();
         if (e.files.name.isEmpty() || e.dbid <= 0)
             continue;
         m_databases.insert(e.files.name.toLower(), e);
@@ -294,6 +295,8 @@ void ServerImpl::saveState() const
         o.insert(u"system"_s, e.system);
         if (e.singleUser)
             o.insert(u"singleUser"_s, true);
+        if (e.offline)
+            o.insert(u"offline"_s, true);
         dbs.append(o);
     }
     root.insert(u"databases"_s, dbs);
@@ -335,6 +338,7 @@ void ServerImpl::syncSysdatabases() const
         r.version = databaseVersion();
         r.system = e.system;
         r.singleUser = e.singleUser;
+        r.offline = e.offline;
         rows << r;
     }
     catalog::writeSysdatabases(masterFile, rows);
@@ -426,7 +430,8 @@ std::variant<std::unique_ptr<Session>, Message> ServerImpl::login(const QString&
         // A single-user database that someone else is in refuses the login with 924.
         if (e.message.number == 924)
             return e.message;
-        // The database is registered but its files cannot be opened.
+        // Offline, in transition, or its files cannot be opened: the client learns only that
+        // the database could not be opened (942 and 952 go to SQL Server's log).
         Message m;
         m.number = 4060;
         m.severity = 11;
@@ -501,6 +506,8 @@ void ServerImpl::registerDatabase(const DatabaseFiles& files, bool replace)
     }
     e.files = files;
     e.created = QDateTime::currentDateTime();
+    // Attaching starts the database; a restore over an offline one brings it online.
+    e.offline = false;
     // Created, attached or restored: the user access is what the data file says.
     try {
         e.singleUser = catalog::readSingleUser(files.dataFile);
@@ -548,9 +555,8 @@ QStringList ServerImpl::startupProcedures() const
 
 void ServerImpl::addSession(SessionImpl* session)
 {
-    std::lock_guard lock(m_mutex);
-    checkSingleUserEntry(session->currentDatabase(), session);
-    m_sessions.push_back(session);
+    enterDatabase(session->currentDatabase(), session,
+                  [this, session] { m_sessions.push_back(session); });
 }
 
 void ServerImpl::removeSession(SessionImpl* session)
@@ -583,27 +589,62 @@ QList<SessionSnapshot> ServerImpl::sessionSnapshots() const
     return out;
 }
 
-void ServerImpl::checkSingleUserEntry(const QString& database, SessionImpl* entering)
+std::optional<Message> ServerImpl::unavailable(const QString& database, int spid) const
 {
-    const auto entry = this->database(database);
-    if (!entry || !entry->singleUser)
-        return;
+    std::lock_guard lock(m_mutex);
+    const auto it = m_databases.find(database.toLower());
+    if (it == m_databases.end())
+        return std::nullopt;
+    // "Database is in transition" and "cannot be opened because it is offline": numbers,
+    // severities and texts from learn.microsoft.com/sql/relational-databases/errors-events/
+    // database-engine-events-and-errors-0-to-999. During the change SQL Server refuses newcomers
+    // at once rather than queueing them behind the ALTER.
+    Message m;
+    if (it->changingSpid != 0 && it->changingSpid != spid) {
+        m.number = 952;
+        m.text = u"Database '%1' is in transition. Try the statement later."_s;
+    } else if (it->offline) {
+        m.number = 942;
+        m.state = 4;
+        m.severity = 14;
+        m.text = u"Database '%1' cannot be opened because it is offline."_s;
+    } else {
+        return std::nullopt;
+    }
+    m.text = m.text.arg(it->files.name);
+    return m;
+}
+
+void ServerImpl::enterDatabase(const QString& database, SessionImpl* entering,
+                               const std::function<void()>& enter)
+{
     const QString key = database.toLower();
+    // Idle sessions merely holding the file open for an earlier three-part name are not in it.
+    if (const auto entry = this->database(database); entry && entry->singleUser)
+        releaseEverywhere(database, entering);
+    std::lock_guard lock(m_mutex);
+    const auto it = m_databases.find(key);
+    if (it == m_databases.end())
+        throw SqlError(911, u"Database '%1' does not exist. Make sure that the name is entered "
+                            "correctly."_s.arg(database));
+    if (const auto refusal = unavailable(database, entering->spid()))
+        throw SqlError(*refusal);
     // Only one connection at a time may use a single-user database ("ALTER DATABASE SET
     // Options", SINGLE_USER, learn.microsoft.com/sql/t-sql/statements/
-    // alter-database-transact-sql-set-options); the next one gets 924. Idle sessions merely
-    // holding the file open for an earlier three-part name are not in it.
-    releaseEverywhere(database, entering);
-    std::lock_guard lock(m_mutex);
-    for (SessionImpl* s : m_sessions)
-        if (s != entering && s->uses(key))
-            throw SqlError(Message{924,
-                                   1,
-                                   14,
-                                   u"Database '%1' is already open and can only have one user at "
-                                   "a time."_s.arg(entry->files.name),
-                                   {},
-                                   1});
+    // alter-database-transact-sql-set-options); the next one gets 924.
+    if (it->singleUser) {
+        for (SessionImpl* s : m_sessions)
+            if (s != entering && s->uses(key))
+                throw SqlError(Message{924,
+                                       1,
+                                       14,
+                                       u"Database '%1' is already open and can only have one user "
+                                       "at a time."_s.arg(it->files.name),
+                                       {},
+                                       1});
+    }
+    if (enter)
+        enter();
 }
 
 int ServerImpl::terminateUsers(const QString& database, SessionImpl* except)
@@ -634,16 +675,17 @@ bool ServerImpl::waitUntilUnused(const QString& database, SessionImpl* except,
             seen = m_changes;
         }
         releaseEverywhere(database, except);
-        if (!usedByOtherSession(database, except))
+        const int blocker = otherUser(database, except);
+        except->setBlockedBy(blocker);
+        if (blocker == 0)
             return true;
-        if (stop())
+        if (stop() || (until && std::chrono::steady_clock::now() >= *until)) {
+            except->setBlockedBy(0);
             return false;
-        auto wake = std::chrono::steady_clock::now() + slice;
-        if (until) {
-            if (std::chrono::steady_clock::now() >= *until)
-                return false;
-            wake = std::min(wake, *until);
         }
+        auto wake = std::chrono::steady_clock::now() + slice;
+        if (until)
+            wake = std::min(wake, *until);
         std::unique_lock lock(m_changeMutex);
         m_changed.wait_until(lock, wake, [&] { return m_changes != seen; });
     }
@@ -662,14 +704,52 @@ void ServerImpl::setSingleUser(const QString& database, bool on)
     syncSysdatabases();
 }
 
+void ServerImpl::setOffline(const QString& database, bool on)
+{
+    std::unique_lock lock(m_mutex);
+    const auto it = m_databases.find(database.toLower());
+    if (it == m_databases.end())
+        return;
+    it->offline = on;
+    saveState();
+    lock.unlock();
+    syncSysdatabases();
+}
+
+bool ServerImpl::beginStateChange(const QString& database, int spid)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_databases.find(database.toLower());
+    if (it == m_databases.end() || it->changingSpid != 0)
+        return false;
+    it->changingSpid = spid;
+    return true;
+}
+
+void ServerImpl::endStateChange(const QString& database)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_databases.find(database.toLower());
+        if (it != m_databases.end())
+            it->changingSpid = 0;
+    }
+    sessionsChanged();
+}
+
 bool ServerImpl::usedByOtherSession(const QString& database, const SessionImpl* except) const
+{
+    return otherUser(database, except) != 0;
+}
+
+int ServerImpl::otherUser(const QString& database, const SessionImpl* except) const
 {
     const QString key = database.toLower();
     std::lock_guard lock(m_mutex);
     for (const SessionImpl* s : m_sessions)
         if (s != except && s->uses(key))
-            return true;
-    return false;
+            return s->spid();
+    return 0;
 }
 
 void ServerImpl::releaseEverywhere(const QString& database, SessionImpl* except)

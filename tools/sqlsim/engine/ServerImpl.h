@@ -31,6 +31,11 @@ struct DatabaseEntry
     bool system = false;
     // ALTER DATABASE ... SET SINGLE_USER: kept in the data file too, so that a backup carries it.
     bool singleUser = false;
+    // ALTER DATABASE ... SET OFFLINE: kept by the server only, so that attached or restored
+    // files come online.
+    bool offline = false;
+    // The session whose ALTER DATABASE is changing the state (0: none); nobody enters meanwhile.
+    int changingSpid = 0;
 };
 
 // One row of sysprocesses / sys.dm_exec_sessions.
@@ -44,6 +49,7 @@ struct SessionSnapshot
     QDateTime lastBatch;
     bool running = false;
     int openTransactions = 0;
+    int blockedBy = 0; // the session whose hold on a database this one waits for
 };
 
 class ServerImpl : public Server
@@ -94,11 +100,19 @@ public:
     void addSession(SessionImpl* session);
     void removeSession(SessionImpl* session);
     bool usedByOtherSession(const QString& database, const SessionImpl* except) const;
+    // The spid of some other session in the database, or 0.
+    int otherUser(const QString& database, const SessionImpl* except) const;
     void releaseEverywhere(const QString& database, SessionImpl* except);
     // Every session, ordered by spid.
     QList<SessionSnapshot> sessionSnapshots() const;
-    // Throws 924 when the database is single-user and some other session is in it.
-    void checkSingleUserEntry(const QString& database, SessionImpl* entering);
+    // Lets a session into a database, or throws why it cannot enter: 952 while an ALTER
+    // DATABASE changes its state, 942 when it is offline, 924 when it is single-user and some
+    // other session is in it. `enter` runs under the same lock as the checks and makes the
+    // session count as in the database, so that no state change slips in between.
+    void enterDatabase(const QString& database, SessionImpl* entering,
+                       const std::function<void()>& enter = {});
+    // 942 or 952 as above, for operations that read the database without entering it.
+    std::optional<Message> unavailable(const QString& database, int spid) const;
     // Ends the connection of every other session in the database; how many were ended.
     int terminateUsers(const QString& database, SessionImpl* except);
     // Waits until no other session is in the database: true, or false once `until` has passed
@@ -109,6 +123,11 @@ public:
     // Wakes the waits above: a session left a database or ended.
     void sessionsChanged();
     void setSingleUser(const QString& database, bool on);
+    void setOffline(const QString& database, bool on);
+    // Marks the database as being changed by `spid`'s ALTER DATABASE; false when another one is
+    // changing it already.
+    bool beginStateChange(const QString& database, int spid);
+    void endStateChange(const QString& database);
     int nextSpid() { return m_nextSpid++; }
     quint64 nextTransactionDescriptor() { return m_nextDescriptor++; }
 
@@ -170,6 +189,7 @@ public:
     bool uses(const QString& databaseLower) const;
     bool tryRelease(const QString& databaseLower); // from another thread: when idle
     int spid() const { return m_spid; }
+    void setBlockedBy(int spid) { m_blockedBy = spid; }
     QString loginName() const { return m_login; }
     // Its current database is this one (lower case): what "in the database" means.
     bool isIn(const QString& databaseLower) const;
@@ -251,6 +271,7 @@ private:
     std::atomic<bool> m_running{false};
     std::atomic<int> m_openTransactions{0};
     std::atomic<bool> m_killed{false};
+    std::atomic<int> m_blockedBy{0};
     std::function<void()> m_terminate; // guarded by m_published
     bool m_sessionViewsMade = false;
     bool m_masterFilesMade = false;

@@ -167,6 +167,8 @@ SessionImpl::SessionImpl(ServerImpl& server, const QString& login, const QString
                             "correctly."_s.arg(database));
     }
     try {
+        // The files of a database nobody may enter stay untouched.
+        m_server.enterDatabase(entry->files.name, this);
         attachDatabase(*entry);
     } catch (...) {
         sqlite3_close_v2(m_db);
@@ -188,11 +190,14 @@ SessionImpl::SessionImpl(ServerImpl& server, const QString& login, const QString
 
 SessionImpl::~SessionImpl()
 {
-    m_server.removeSession(this);
+    // Its locks on the files go before it leaves: whoever waits for it to leave writes there
+    // next, and could otherwise sleep in SQLite's busy handler.
     std::lock_guard busy(m_busy);
     if (m_sqliteTx)
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    m_server.removeSession(this);
 }
 
 QString SessionImpl::currentDatabase() const
@@ -234,6 +239,7 @@ SessionSnapshot SessionImpl::snapshot() const
     out.loginTime = m_loginTime;
     out.running = m_running;
     out.openTransactions = m_openTransactions;
+    out.blockedBy = m_blockedBy;
     QString database;
     {
         std::lock_guard lock(m_published);
@@ -332,13 +338,18 @@ void SessionImpl::sessionViewsWanted()
         const Value login = storageDateTime(row.loginTime, BaseType::DateTime);
         const Value last = storageDateTime(row.lastBatch, BaseType::DateTime);
         const QString hostProcess = QString::number(row.client.processId);
-        insert("INSERT INTO temp.sqlsim_sysprocesses VALUES (?1, ?2, 0, X'0000', 0, "
+        // A request waiting for another session's hold on a database is "suspended", and
+        // "blocked" names that session.
+        const QString status = row.blockedBy != 0 ? u"suspended"_s
+                               : row.running      ? u"runnable"_s
+                                                  : u"sleeping"_s;
+        insert("INSERT INTO temp.sqlsim_sysprocesses VALUES (?1, ?2, ?16, X'0000', 0, "
                "'MISCELLANEOUS', '', ?3, 1, 0, 0, 0, ?4, ?5, 0, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
                "?13, ?14, '', 'TCP/IP', ?15, zeroblob(128), zeroblob(20), 0, 0, 0, NULL)",
                {qint64(row.spid), qint64(row.running ? 1 : 0), qint64(row.dbid), login, last,
-                qint64(row.openTransactions), row.running ? u"runnable"_s : u"sleeping"_s, sid,
-                row.client.hostName, row.client.appName, hostProcess,
-                row.running ? u"SELECT"_s : u"AWAITING COMMAND"_s, ntDomain, ntUser, row.login});
+                qint64(row.openTransactions), status, sid, row.client.hostName, row.client.appName,
+                hostProcess, row.running ? u"SELECT"_s : u"AWAITING COMMAND"_s, ntDomain, ntUser,
+                row.login, qint64(row.blockedBy)});
         insert("INSERT INTO temp.sqlsim_dm_exec_sessions VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
                "?8, ?9, ?10, ?11, ?12, 0, 0, 0, 0, 4, ?13, ?14, 0, 0, 0, 1, ?15, 'us_english', "
                "'mdy', -1, 0, 0, ?9, ?16, 1, ?17)",
@@ -519,8 +530,9 @@ std::optional<QString> SessionImpl::schemaFor(const QString& database)
     const auto entry = m_server.database(database);
     if (!entry)
         return std::nullopt;
-    m_server.checkSingleUserEntry(entry->files.name, this);
-    return attachDatabase(*entry);
+    QString alias;
+    m_server.enterDatabase(entry->files.name, this, [&] { alias = attachDatabase(*entry); });
+    return alias;
 }
 
 // ---- requests
@@ -1300,7 +1312,8 @@ void SessionImpl::runUse(const Stmt& s, Frame& frame)
     if (!entry)
         throw SqlError(911, u"Database '%1' does not exist. Make sure that the name is entered "
                             "correctly."_s.arg(s.name));
-    m_server.checkSingleUserEntry(entry->files.name, this);
+    // Checked even when an earlier three-part name left the file open here.
+    m_server.enterDatabase(entry->files.name, this);
     if (!schemaFor(entry->files.name))
         throw SqlError(911, u"Database '%1' does not exist. Make sure that the name is entered "
                             "correctly."_s.arg(s.name));
@@ -1911,11 +1924,16 @@ Value SessionImpl::serverProperty(const QString& raw)
 
 Value SessionImpl::databaseProperty(const QString& database, const QString& raw)
 {
-    if (!m_server.database(database))
+    const auto entry = m_server.database(database);
+    if (!entry)
         return {};
     const QString p = raw.trimmed().toLower();
+    // An offline database is "not started": the properties read from the database itself are
+    // NULL (learn.microsoft.com/sql/t-sql/functions/databasepropertyex-transact-sql).
     if (p == u"status")
-        return u"ONLINE"_s;
+        return entry->offline ? u"OFFLINE"_s : u"ONLINE"_s;
+    if (entry->offline && (p == u"collation" || p == u"version"))
+        return {};
     if (p == u"recovery")
         return u"SIMPLE"_s;
     if (p == u"collation")
@@ -1925,7 +1943,7 @@ Value SessionImpl::databaseProperty(const QString& database, const QString& raw)
     // DATABASEPROPERTYEX 'UserAccess': SINGLE_USER, RESTRICTED_USER or MULTI_USER
     // (learn.microsoft.com/sql/t-sql/functions/databasepropertyex-transact-sql).
     if (p == u"useraccess")
-        return m_server.database(database)->singleUser ? u"SINGLE_USER"_s : u"MULTI_USER"_s;
+        return entry->singleUser ? u"SINGLE_USER"_s : u"MULTI_USER"_s;
     if (p == u"version")
         return qint64(m_server.databaseVersion());
     if (p == u"isautoshrink" || p == u"isautoclose")

@@ -70,6 +70,10 @@ public:
         const auto e = m_session.m_server.database(database);
         return e && e->singleUser;
     }
+    std::optional<Message> unavailable(const QString& database) override
+    {
+        return m_session.m_server.unavailable(database, m_session.m_spid);
+    }
     SoftwareVersion softwareVersion() override
     {
         // "15.0.2000" for 2019 and so on.

@@ -246,6 +246,11 @@ bool TdsConnection::finishLogin(const QString& user, const QString& password,
     if (auto* refusal = std::get_if<Message>(&result)) {
         TdsReply reply(m_channel, m_settings.serverName, m_tdsVersion);
         reply.message(*refusal);
+        // A database that cannot be opened (missing, offline) fails the login too: 4060, then
+        // 18456 (learn.microsoft.com/troubleshoot/sql/database-engine/connect/
+        // consistent-authentication-connectivity-issues).
+        if (refusal->number == 4060)
+            reply.message({18456, 1, 14, u"Login failed for user '%1'."_s.arg(user), {}, 1});
         reply.done(DoneKind::Statement, std::nullopt, true);
         reply.finish();
         return false;

@@ -422,6 +422,8 @@ void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& repl
     const std::optional<DatabaseFiles> db = host.findDatabase(request.database);
     if (!db)
         return failWith({noSuchDatabase(request.database)});
+    if (const auto refusal = host.unavailable(db->name))
+        return failWith({*refusal});
 
     const QString& disk = request.disk;
     const QFileInfo target(disk);

@@ -91,6 +91,12 @@ public:
         Q_UNUSED(database);
         return false;
     }
+    // Why the database cannot be read now (offline, say), if it cannot.
+    virtual std::optional<Message> unavailable(const QString& database)
+    {
+        Q_UNUSED(database);
+        return std::nullopt;
+    }
 };
 
 // Each answers on reply with SQL Server's messages (3211 progress, 3014 at the end, the errors
