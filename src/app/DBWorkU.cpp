@@ -278,11 +278,12 @@ QueryResult::FirstPage TFormDB::ReadCommonQuery(const QString& database, const Q
         QueryConnection.close();
         QueryConnection.setProvider(Connection.provider());
         QueryConnection.setConnectionString(Connection.connectionString());
-        QueryConnection.setDefaultDatabase(database); // the login's database
+        // Logged in to master and then moved: FreeTDS garbles a login's database whose name is
+        // not ASCII, and the login fails.
+        QueryConnection.setDefaultDatabase(u"master"_s);
         QueryConnection.open();
-    } else {
-        QueryConnection.setDefaultDatabase(database);
     }
+    QueryConnection.setDefaultDatabase(database);
     m_commonQueryDatabase = database;
     m_commonQuerySql = sql;
     m_commonQueryTimeout = timeoutSeconds;

@@ -262,7 +262,7 @@ private slots:
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{u"Ostrel_TS Nightly.BAK"_s});
         QVERIFY(!scene.log().contains(u"backup_files"_s));
-        QVERIFY(scene.log().contains(u"set @DBName='ostrel_ts'BACKUP DATABASE"_s));
+        QVERIFY(scene.log().contains(u"set @DBName=N'ostrel_ts'BACKUP DATABASE"_s));
         QVERIFY2(!r.errHasLine(backupTitle), qPrintable(r.err));
         QVERIFY(!r.errHasLine(backupSuccess(u"ostrel_ts"_s, backupFile)));
     }
@@ -398,7 +398,7 @@ private slots:
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QVERIFY(QFileInfo(backupFile).isFile());
         QVERIFY2(r.errHasLine(backupSuccess(database, backupFile)), qPrintable(r.err));
-        QVERIFY2(scene.log().contains(u"set @DBName='"_s + database + u"'BACKUP DATABASE"_s),
+        QVERIFY2(scene.log().contains(u"set @DBName=N'"_s + database + u"'BACKUP DATABASE"_s),
                  qPrintable(scene.log()));
         QCOMPARE(scene.log().count(u"BACKUP DATABASE"_s), 1);
     }

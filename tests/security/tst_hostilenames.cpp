@@ -324,8 +324,9 @@ class TestHostileNames : public QObject
         const int index = chooser->findText(n.database);
         QVERIFY(index >= 0);
         chooser->setCurrentIndex(index);
-        emit chooser->textActivated(n.database); // the operator's pick
-        QCOMPARE(run.form->Connection.defaultDatabase(), n.database);
+        emit chooser->activated(index); // the operator's pick: made current, then idle in master
+        QVERIFY(run.sentSinceMark().contains(u"batch: USE "_s + bracketed(n.database)));
+        QCOMPARE(run.form->Connection.defaultDatabase(), u"master"_s);
         run.form->findChild<QPlainTextEdit*>(u"SQLText"_s)
             ->setPlainText(u"select * from "_s + bracketed(n.table));
         run.click(u"BOpenSQL"_s);
