@@ -366,17 +366,21 @@ private slots:
 
     // An application that logs in again a millisecond after being thrown out: with the
     // operator's consent the detach (and the detach of a reconnect) goes in the same batch as
-    // the closing, and the database never stays single-user.
+    // the closing, and the database is usable by all afterwards. Without it, a reconnect says
+    // that the detach failed, and attaches nothing.
     void reconnectingApplication_data()
     {
         QTest::addColumn<QString>("button");
-        QTest::newRow("detach") << u"BDeleteDB"_s;
-        QTest::newRow("reconnect") << u"BReConnectDB"_s;
+        QTest::addColumn<bool>("consent");
+        QTest::newRow("detach") << u"BDeleteDB"_s << true;
+        QTest::newRow("reconnect") << u"BReConnectDB"_s << true;
+        QTest::newRow("reconnect, left alone") << u"BReConnectDB"_s << false;
     }
     void reconnectingApplication()
     {
         QFETCH(QString, button);
-        const QString name = u"held_"_s + button;
+        QFETCH(bool, consent);
+        const QString name = u"held_%1_%2"_s.arg(button).arg(consent);
         QVERIFY(m_sim.exec(u"CREATE DATABASE "_s + name));
         ReconnectingClient app(m_sim.port(), m_sim.password(), name);
         QVERIFY(app.start());
@@ -384,7 +388,8 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
         QVERIFY(selectListedRow(*form, name));
-        ui.answers = {true, true};
+        const bool detach = button == u"BDeleteDB"_s;
+        ui.answers = detach ? QList<bool>{true, consent} : QList<bool>{consent};
         click(*form, button);
         OdbcClient client;
         QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password()));
@@ -394,16 +399,22 @@ private slots:
                       name + u"'"_s)
                 .resultSets.value(0));
         app.stop();
-        const bool detach = button == u"BDeleteDB"_s;
-        QVERIFY2(access == (detach ? QStringList() : QStringList{u"ONLINE|MULTI_USER"_s}),
-                 qPrintable(access.join(u'|') + u'\n' + shownTexts(ui).join(u'\n')));
-        // The question about the other session, and for a reconnect its success: no error.
         const QStringList texts = shownTexts(ui);
+        QVERIFY2(access == (detach ? QStringList() : QStringList{u"ONLINE|MULTI_USER"_s}),
+                 qPrintable(access.join(u'|') + u'\n' + texts.join(u'\n')));
+        // The question about the other session, then the outcome.
         QVERIFY2(texts.size() == 2, qPrintable(texts.join(u'\n')));
         QVERIFY2(texts.filter(u"База используется другими подключениями: 1 (sa — "_s).size() == 1,
                  qPrintable(texts.join(u'\n')));
-        if (!detach)
+        if (detach)
+            return;
+        if (consent) {
             QCOMPARE(texts.last(), u"База переподключена"_s);
+        } else {
+            QCOMPARE(ui.shown.last().icon, OperatorUi::Icon::Error);
+            QVERIFY2(texts.last().contains(u"Cannot detach"_s), qPrintable(texts.last()));
+            QVERIFY2(!texts.last().contains(u"Ошибка подключение"_s), qPrintable(texts.last()));
+        }
     }
 
     // On a server without user databases the new row goes below the empty placeholder row.
