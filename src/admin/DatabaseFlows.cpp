@@ -11,6 +11,7 @@
 #include "PreviousBackup.h"
 #include "ServerDisk.h"
 
+#include <QFileInfo>
 #include <cmath>
 
 using namespace Qt::StringLiterals;
@@ -44,7 +45,7 @@ public:
             m_context.ui.finishOperation();
         m_open = false;
         if (m_context.progress.percent)
-            m_context.progress.percent(-1);
+            m_context.progress.percent(-1, {});
     }
 
 private:
@@ -120,6 +121,19 @@ void checkFreeSpace(const FlowContext& context, ServerDisk& disk, const QString&
     throw MyException(message);
 }
 
+// A folder named as the backup file would be refused by the server as a matter of rights; it
+// is a matter of the name.
+void refuseFolderAsFile(const QString& databaseName, const QString& backupFile, ServerDisk& disk)
+{
+    const bool folder = disk.isServerPath(backupFile)
+                            ? disk.folderExists(backupFile).value_or(false)
+                            : QFileInfo(backupFile).isDir();
+    if (folder)
+        throw MyException(u"Не удалось создать резервную копию базы \""_s + databaseName +
+                          u"\".\r\n\""_s + backupFile +
+                          u"\" — это папка, а не файл: укажите имя файла резервной копии в ней."_s);
+}
+
 // A backup file a killed run left aside under another name goes back before anything else
 // happens to it.
 void recoverLeftoverBackup(FlowContext& context, ServerDisk& disk, const QString& backupFile)
@@ -132,11 +146,13 @@ void recoverLeftoverBackup(FlowContext& context, ServerDisk& disk, const QString
 
 } // namespace
 
-void BackupDB(FlowContext& context, const QString& databaseName, const QString& installDir,
-              const QString& backupFile, bool addFiles, bool showProgress, bool verify)
+BackupOutcome BackupDB(FlowContext& context, const QString& databaseName, const QString& installDir,
+                       const QString& backupFile, bool addFiles, bool showProgress, bool verify,
+                       bool copyOnly)
 {
+    BackupOutcome outcome;
     if (databaseName.isEmpty())
-        return;
+        return outcome;
     Operation operation(context, showProgress, u"Создается резервная копия базы данных."_s);
     db::Connection& connection = context.connection;
     const FlowDisk disk(context);
@@ -145,6 +161,7 @@ void BackupDB(FlowContext& context, const QString& databaseName, const QString& 
     // Where the backup goes is checked before the database changes: a backup refused for its
     // target must leave the stored application files as they were.
     connection.setDefaultDatabase(databaseName);
+    refuseFolderAsFile(databaseName, backupFile, *disk);
     MakeBackupFolder(backupFile, *disk);
     checkFreeSpace(context, *disk, backupFile);
 
@@ -163,13 +180,19 @@ void BackupDB(FlowContext& context, const QString& databaseName, const QString& 
                 u"Список файлов не удалось загрузить в базу данных.\r\nОшибка: \""_s +
                     errorMessage(error) + u"\".\r\n"_s + u"Продолжить создание бэкапа?"_s);
             if (!goOn)
-                return;
+                return outcome;
             context.ui.note(u"Резервная копия создаётся, но файлы программы сохранены в базе не "
                             u"полностью."_s);
+            outcome.filesNotStored = errorMessage(error);
         }
-        if (!unstored.paths.isEmpty())
+        if (!unstored.paths.isEmpty()) {
             context.ui.showMessage(OperatorUi::Icon::Warning, attention,
                                    UnstoredNamesWarning(unstored));
+            if (outcome.filesNotStored.isEmpty())
+                outcome.filesNotStored =
+                    u"не сохранено файлов: %1 (имя нельзя записать в кодировке базы)"_s.arg(
+                        unstored.paths.size());
+        }
         // Storing the files may have lost the connection, and the operator chose to go on: the
         // backup gets a new one, in the database being backed up.
         if (!connection.isOpen())
@@ -181,18 +204,25 @@ void BackupDB(FlowContext& context, const QString& databaseName, const QString& 
 
     const QString description =
         IsRemovableDrive(backupFile, context.apprNamePathName, GetSystemDir());
-    MSSQLBackupDB(databaseName, backupFile, description, connection, *disk, context.progress,
-                  verify);
+    outcome.previousNotKept = MSSQLBackupDB(databaseName, backupFile, description, connection,
+                                            *disk, context.progress, verify, copyOnly);
+    outcome.made = true;
+    if (!outcome.previousNotKept.isEmpty())
+        context.ui.note(outcome.previousNotKept);
     const QString verified = u"Резервная копия проверена."_s;
     if (verify)
         context.ui.note(verified);
 
     operation.finish();
-    if (showProgress)
-        context.ui.showMessage(OperatorUi::Icon::Plain, applicationTitle(),
-                               u"Резервное копирование базы \""_s + databaseName +
-                                   u"\" успешно завершено."_s + u"\r\n"_s + u"Файл копии: "_s +
-                                   backupFile + (verify ? u"\r\n"_s + verified : QString()));
+    if (showProgress && context.successMessage) {
+        QString text = u"Резервное копирование базы \""_s + databaseName +
+                       u"\" успешно завершено."_s + u"\r\n"_s + u"Файл копии: "_s + backupFile;
+        for (const QString& more : {verify ? verified : QString(), outcome.previousNotKept})
+            if (!more.isEmpty())
+                text += u"\r\n"_s + more;
+        context.ui.showMessage(OperatorUi::Icon::Plain, applicationTitle(), text);
+    }
+    return outcome;
 }
 
 void RestoreDB(FlowContext& context, const QString& databaseName, const QString& backupFile,
@@ -217,6 +247,8 @@ void RestoreDB(FlowContext& context, const QString& databaseName, const QString&
     RunAlone(connection, context.ui, databaseName, closing, [&](const QString& prefix) {
         RunRestore(plan, connection, *disk, context.progress, prefix);
     });
+    if (context.restored)
+        context.restored();
 
     if (extractFiles) {
         connection.setDefaultDatabase(databaseName);
@@ -235,7 +267,7 @@ void RestoreDB(FlowContext& context, const QString& databaseName, const QString&
     }
 
     operation.finish();
-    if (showProgress)
+    if (showProgress && context.successMessage)
         context.ui.showMessage(OperatorUi::Icon::Plain, applicationTitle(),
                                u"База восстановлена."_s);
 }

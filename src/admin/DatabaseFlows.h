@@ -35,6 +35,19 @@ struct FlowContext
     // Other sessions in a database about to be restored over: ended (true), left to make the
     // restore fail and be named in its error (false), or the operator asked (empty).
     std::optional<bool> closeSessions = std::nullopt;
+    // The success message box: a run without a display says the same in its summary line.
+    bool successMessage = true;
+    // Called once the database is restored, before the application files are written: a script
+    // learns what succeeded before an error that may follow.
+    std::function<void()> restored = {};
+};
+
+// What a backup did, for a script's summary line.
+struct BackupOutcome
+{
+    bool made = false;
+    QString filesNotStored;  // why the application files are not (all) in the backup
+    QString previousNotKept; // why the backup the file held before was written over
 };
 
 // Ends a flow between its steps with MyException "Работа прервана." when the context's progress
@@ -42,11 +55,13 @@ struct FlowContext
 void ThrowIfStopped(const ServerProgress& progress);
 
 // A full backup, the application's files stored in the database first when addFiles is set,
-// and the file read back by the server (RESTORE VERIFYONLY) when verify is set.
-// Returns normally after a backup, after the operator declined to go on without the files, and
-// at once for an empty name; every other failure throws, after the progress window is closed.
-void BackupDB(FlowContext& context, const QString& databaseName, const QString& installDir,
-              const QString& backupFile, bool addFiles, bool showProgress, bool verify = false);
+// the file read back by the server (RESTORE VERIFYONLY) when verify is set, COPY_ONLY when
+// copyOnly is. Returns normally after a backup, after the operator declined to go on without the
+// files (made is false), and at once for an empty name; every other failure throws, after the
+// progress window is closed.
+BackupOutcome BackupDB(FlowContext& context, const QString& databaseName, const QString& installDir,
+                       const QString& backupFile, bool addFiles, bool showProgress,
+                       bool verify = false, bool copyOnly = false);
 
 // Restores under a name into a folder, then writes the stored application files back into the
 // installation folder when extractFiles is set.

@@ -109,8 +109,9 @@ void RunAlone(db::Connection& connection, OperatorUi& ui, const QString& databas
         } catch (const std::exception& error) {
             if (closing.others.isEmpty())
                 throw;
-            throw MyException(errorMessage(error) + u"\r\nБазу используют другие подключения: "_s +
-                              SessionsText(closing.others) + u'.');
+            throw DatabaseInUse(errorMessage(error) +
+                                u"\r\nБазу используют другие подключения: "_s +
+                                SessionsText(closing.others) + u'.');
         }
         return;
     }

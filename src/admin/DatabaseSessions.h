@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MyException.h"
+
 #include <QList>
 #include <QString>
 #include <functional>
@@ -38,6 +40,13 @@ struct SessionClosing
 SessionClosing DecideClosing(db::Connection& connection, OperatorUi& ui, const QString& database,
                              std::optional<bool> close);
 
+// An operation the database's other sessions stopped: they were found, and not ended.
+class DatabaseInUse : public MyException
+{
+public:
+    using MyException::MyException;
+};
+
 // Brings the database online again; one the operation has removed (detached) is left alone.
 QString OnlineStatement(const QString& database);
 
@@ -47,7 +56,7 @@ QString OnlineStatement(const QString& database);
 // database is brought online again on every path (unless the operation removed it). A database
 // that does not come online is said: after a failed operation, that operation's error is shown
 // first and the database tried once more; what still fails throws MyException. Without closing,
-// operation gets an empty prefix, and its failure names the sessions found.
+// operation gets an empty prefix, and its failure names the sessions found (DatabaseInUse).
 void RunAlone(db::Connection& connection, OperatorUi& ui, const QString& database,
               const SessionClosing& closing,
               const std::function<void(const QString& prefix)>& operation);

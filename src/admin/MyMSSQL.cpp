@@ -48,7 +48,7 @@ db::Connection::MessageHandler percentHandler(const ServerProgress& progress)
 {
     return [progress](const QString& message) {
         if (const auto percent = ProgressPercent(message); percent && progress.percent)
-            progress.percent(*percent);
+            progress.percent(*percent, progress.step);
     };
 }
 
@@ -115,7 +115,7 @@ QString DefaultBackupFileName(const QString& databaseName, const QDate& today)
 }
 
 QString BackupStatement(const QString& databaseName, const QString& backupFile,
-                        const QString& description, const QDateTime& now)
+                        const QString& description, const QDateTime& now, bool copyOnly)
 {
     const QString name = sqltext::literalBody(databaseName);
     // nvarchar and an N literal: a name outside the server's code page would otherwise reach it
@@ -124,7 +124,8 @@ QString BackupStatement(const QString& databaseName, const QString& backupFile,
            u"BACKUP DATABASE @DBName TO  DISK = N'"_s + sqltext::literalBody(backupFile) + u"' "_s +
            u" WITH  INIT, "_s + u" DESCRIPTION="_s + u"'"_s + sqltext::literalBody(description) +
            u"'"_s + u", "_s + u" NOUNLOAD ,  NAME = N'"_s + name + u" backup on "_s +
-           now.toString(u"dd-MM-yyyy HH:mm"_s) + u"',  NOSKIP ,  STATS = 10,  NOFORMAT "_s;
+           now.toString(u"dd-MM-yyyy HH:mm"_s) + u"',  NOSKIP ,  STATS = 10,  NOFORMAT "_s +
+           (copyOnly ? u", COPY_ONLY"_s : QString());
 }
 
 void MakeBackupFolder(const QString& backupFile, ServerDisk& disk)
@@ -149,10 +150,13 @@ void verifyBackup(const QString& backupFile, db::Connection& connection,
 {
     if (!connection.isOpen())
         connection.open();
+    // Its percentages are told apart from the backup's.
+    ServerProgress checking = progress;
+    checking.step = u"Проверка"_s;
     connection.executeAsync(u"RESTORE VERIFYONLY FROM DISK = N'"_s +
                                 sqltext::literalBody(backupFile) + u"' WITH STATS = 10"_s,
-                            percentHandler(progress));
-    waitForServer(connection, progress);
+                            percentHandler(checking));
+    waitForServer(connection, checking);
 }
 
 QString notVerified(const QString& backupFile)
@@ -164,6 +168,8 @@ QString notVerified(const QString& backupFile)
 // where it had to stay.
 QString previousLine(std::optional<PreviousBackup>& previous)
 {
+    if (previous && !previous->notKept().isEmpty())
+        return u"\r\n"_s + previous->notKept();
     if (!previous || previous->asidePath().isEmpty())
         return {};
     const QString kept = previous->restore();
@@ -172,14 +178,14 @@ QString previousLine(std::optional<PreviousBackup>& previous)
 
 } // namespace
 
-void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
-                   const QString& description, db::Connection& connection, ServerDisk& disk,
-                   const ServerProgress& progress, bool verify)
+QString MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
+                      const QString& description, db::Connection& connection, ServerDisk& disk,
+                      const ServerProgress& progress, bool verify, bool copyOnly)
 {
     MakeBackupFolder(backupFile, disk);
     const bool onServer = disk.isServerPath(backupFile);
-    const QString sql =
-        BackupStatement(databaseName, backupFile, description, QDateTime::currentDateTime());
+    const QString sql = BackupStatement(databaseName, backupFile, description,
+                                        QDateTime::currentDateTime(), copyOnly);
     connection.setCommandTimeout(backupTimeoutSeconds);
     std::optional<PreviousBackup> previous;
     try {
@@ -203,8 +209,10 @@ void MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
             throw MyException({}, notVerified(backupFile) + previousLine(previous), &error);
         }
     }
-    if (previous)
-        previous->discard();
+    if (!previous)
+        return {};
+    previous->discard();
+    return previous->notKept();
 }
 
 void MSSQLVerifyBackup(const QString& backupFile, db::Connection& connection,
@@ -401,6 +409,21 @@ void chooseTargetNames(const QString& databaseName, const QString& folder,
                           u"другое имя базы."_s);
 }
 
+// Where a missing backup file was looked for, when that is not plain: a folder named instead of
+// a file, or the disk of a server on another machine (which a file of this one is not on).
+QString missingFileHint(const QString& file, bool onServer, ServerDisk& disk)
+{
+    if (onServer ? disk.folderExists(file).value_or(false) : QFileInfo(file).isDir())
+        return u"\r\n\""_s + file + u"\" — это папка, а не файл резервной копии."_s;
+    if (!onServer || !disk.isRemote())
+        return {};
+    QString hint = u"\r\nФайл искали на диске сервера: сервер работает на другом компьютере и "
+                   u"видит только свои диски."_s;
+    if (QFileInfo(file).isFile())
+        hint += u" На этом компьютере такой файл есть: положите его в папку на диске сервера."_s;
+    return hint;
+}
+
 } // namespace
 
 RestorePlan PrepareRestore(const QString& databaseName, const QString& backupFile,
@@ -418,7 +441,8 @@ RestorePlan PrepareRestore(const QString& databaseName, const QString& backupFil
     plan.backupFile = file;
     const bool fileOnServer = disk.isServerPath(file);
     if (fileOnServer ? !disk.fileExists(file).value_or(true) : !QFileInfo(file).isFile())
-        throw MyException(u"Файл резервной копии \""_s + file + u"\" не найден."_s);
+        throw MyException(u"Файл резервной копии \""_s + file + u"\" не найден."_s +
+                          missingFileHint(file, fileOnServer, disk));
     QString folder = ExpandMacros(restoreFolder);
     // The whole text names the folder, a dot in its last part included.
     const bool folderOnServer = disk.isServerPath(folder);

@@ -1,7 +1,5 @@
 #include "PreviousBackup.h"
 
-#include "MyException.h"
-
 #include <QFile>
 #include <QFileInfo>
 
@@ -57,9 +55,12 @@ PreviousBackup::PreviousBackup(const QString& backupFile) : m_file(backupFile)
         return;
     const QString aside = freeAsideName(backupFile);
     QFile file(backupFile);
-    if (!file.rename(aside))
-        throw MyException(u"Не удалось сохранить прежнюю резервную копию \""_s + backupFile +
-                          u"\": "_s + file.errorString());
+    if (!file.rename(aside)) {
+        m_notKept = u"Прежняя резервная копия \""_s + backupFile +
+                    u"\" не сохранена на время записи новой (её нельзя переместить: "_s +
+                    file.errorString() + u"): сервер пишет новую копию поверх неё."_s;
+        return;
+    }
     m_aside = aside;
 }
 

@@ -10,8 +10,9 @@
 class PreviousBackup
 {
 public:
-    // Moves an existing file aside; a path with no file keeps nothing. Throws the program's error
-    // when the file cannot be moved, before the server is asked to touch it.
+    // Moves an existing file aside; a path with no file keeps nothing. A file that cannot be moved
+    // (the folder is writable by the server's account only) is left where it is: the server then
+    // overwrites it in place, as it does a file on a server of its own, and notKept() says why.
     explicit PreviousBackup(const QString& backupFile);
     // Not kept nor restored by then (an error on the way): restored.
     ~PreviousBackup();
@@ -26,6 +27,8 @@ public:
 
     // Where the old file waits while the backup runs; empty when there was none.
     const QString& asidePath() const { return m_aside; }
+    // Why an existing backup could not be kept aside; empty when it was, or there was none.
+    const QString& notKept() const { return m_notKept; }
 
     // A run that was killed may have left the old file aside with nothing under its name: it goes
     // back (the newest of them). Returns what to tell the operator, or an empty text.
@@ -34,4 +37,5 @@ public:
 private:
     QString m_file;
     QString m_aside;
+    QString m_notKept;
 };

@@ -60,9 +60,11 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
         });
     });
     // The operator's choice holds for the next start; start-up's own setting is no click.
-    connect(ui->isVerifyBackup, &QCheckBox::clicked, this, [this](bool on) {
-        guarded([this, on] { m_form->rememberSetting(u"verify_backup"_s, on ? u"1"_s : u"0"_s); });
-    });
+    for (const auto& [tick, key] : {std::pair{ui->isVerifyBackup, u"verify_backup"_s},
+                                    std::pair{ui->isCopyOnly, u"copy_only_backup"_s}})
+        connect(tick, &QCheckBox::clicked, this, [this, key](bool on) {
+            guarded([this, key, on] { m_form->rememberSetting(key, on ? u"1"_s : u"0"_s); });
+        });
     new FileDrop(ui->DBFileName);
     new FileDrop(ui->DBLogFileName);
     connect(ui->DBName, &QComboBox::editTextChanged, this,
@@ -290,7 +292,7 @@ void TAttachTab::BBackupDBClick()
     if (!file)
         return;
     m_form->BackupDB(name, m_form->_InstallDir, *file, ui->isFileInDB->isChecked(), true,
-                     ui->isVerifyBackup->isChecked());
+                     ui->isVerifyBackup->isChecked(), ui->isCopyOnly->isChecked());
 }
 
 void TAttachTab::browse(QLineEdit* field, const QString& filter)

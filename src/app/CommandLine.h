@@ -4,8 +4,10 @@
 #include <QStringList>
 
 // The batch mode's command line: "-backup_db" or "-restore_db" (any case) as the first argument,
-// then options "/name" or "/name:value" (name in any case, value as written). Unknown options are
-// ignored; a later option wins over an earlier one.
+// then options "/name" or "/name:value" (name in any case, value as written); a later option wins
+// over an earlier one. An option the mode does not know, or a value given to a flag, is refused
+// before anything else happens (commandLineError): a typo must not let the run go on with
+// defaults that act on another database.
 enum class BatchMode
 {
     None,
@@ -16,11 +18,21 @@ enum class BatchMode
 // arguments[0] is the program.
 BatchMode batchModeOf(const QStringList& arguments);
 
+// What is wrong with a batch command line, as one line for stderr naming the argument; empty when
+// nothing is (and for no batch mode at all).
+QString commandLineError(const QStringList& arguments);
+// A first argument that is no mode but looks like a mistyped one ("-backupdb", "/backup_db"): the
+// line naming it; empty otherwise.
+QString mistypedModeText(const QStringList& arguments);
+// "/no_dialogs" among a batch mode's options: no window and no message box whatever the display.
+bool wantsNoDialogs(const QStringList& arguments);
+
 struct BackupOptions
 {
     bool showProgress = true;
     bool addFiles = true;
-    bool verify = false; // read the written backup back with RESTORE VERIFYONLY
+    bool verify = false;   // read the written backup back with RESTORE VERIFYONLY
+    bool copyOnly = false; // BACKUP ... WITH COPY_ONLY: the differential base stays as it was
     QString dbName;
     QString file;
     QString fileUdl;

@@ -3,6 +3,7 @@
 #include "AttachTab.h"
 #include "BackupFileName.h"
 #include "CommandLine.h"
+#include "DatabaseSessions.h"
 #include "FormPlacement.h"
 #include "IniFile.h"
 #include "MyException.h"
@@ -11,6 +12,7 @@
 #include "RestoreTab.h"
 #include "SqlQueryTab.h"
 #include "StatementText.h"
+#include "StderrOperatorUi.h"
 #include "XMLUtils.h"
 #include "ui_AttachTab.h"
 #include "ui_DBWorkU.h"
@@ -372,18 +374,16 @@ void TFormDB::AddUserToDBUsers(const QString& databaseName, const QString& dataF
 
 FlowContext TFormDB::flowContext()
 {
-    return FlowContext{Connection,
-                       m_operator,
-                       m_programDir,
-                       _ApprNamePathName,
-                       _MaxSizeAddDB,
+    return FlowContext{Connection, m_operator, m_programDir, _ApprNamePathName, _MaxSizeAddDB,
                        ServerProgress{&TFormDB::PumpMessages,
-                                      [this](int percent) { showServerPercent(percent); },
+                                      [this](int percent, const QString& step) {
+                                          showServerPercent(percent, step);
+                                      },
+                                      {},
                                       stopRequested},
-                       freeBytes,
-                       wrapOutput,
-                       false,
-                       &m_disk};
+                       freeBytes, wrapOutput, false, &m_disk, std::nullopt,
+                       // Without a display the summary line says what the box would.
+                       !unattended};
 }
 
 void TFormDB::PumpMessages()
@@ -391,25 +391,27 @@ void TFormDB::PumpMessages()
     QCoreApplication::processEvents();
 }
 
-void TFormDB::showServerPercent(int percent)
+void TFormDB::showServerPercent(int percent, const QString& step)
 {
     QLabel* label = attachTab()->ui->LProgress;
-    m_operator.operationProgress(percent);
+    m_operator.operationProgress(percent, step);
     if (percent < 0) {
         label->clear();
         return;
     }
-    label->setText(u"Выполнено %1%"_s.arg(percent));
+    label->setText(ProgressText(percent, step));
     m_operator.note(label->text());
 }
 
-void TFormDB::BackupDB(const QString& databaseName, const QString& installDir,
-                       const QString& backupFile, bool addFiles, bool showProgress, bool verify)
+BackupOutcome TFormDB::BackupDB(const QString& databaseName, const QString& installDir,
+                                const QString& backupFile, bool addFiles, bool showProgress,
+                                bool verify, bool copyOnly)
 {
     ReleaseConsoleSession();
     const QScopedValueRollback running(m_operationRunning, true);
     FlowContext context = flowContext();
-    ::BackupDB(context, databaseName, installDir, backupFile, addFiles, showProgress, verify);
+    return ::BackupDB(context, databaseName, installDir, backupFile, addFiles, showProgress, verify,
+                      copyOnly);
 }
 
 void TFormDB::rememberSetting(const QString& key, const QString& value)
@@ -471,6 +473,26 @@ QString TFormDB::connectForBatch(const QString& databaseName, const QString& fil
     return name;
 }
 
+namespace {
+
+// The option whose absence a flow's error comes from, for the script's author. Called from a
+// handler: rethrows the error, with the advice when there is any.
+[[noreturn]] void adviseOnFailure(const std::exception& error, const QStringList& advice)
+{
+    QStringList lines;
+    for (const QString& line : advice)
+        if (!line.isEmpty())
+            lines << line;
+    if (lines.isEmpty())
+        throw;
+    throw AdvisedError(error, lines.join(u' '));
+}
+
+const QString noFileAdvice =
+    u"Не задан файл резервной копии: параметр /file:ПУТЬ (dbsetup --help)."_s;
+
+} // namespace
+
 void TFormDB::RunBackupCommand(const QStringList& arguments)
 {
     const BackupOptions o = parseBackupOptions(arguments);
@@ -479,12 +501,21 @@ void TFormDB::RunBackupCommand(const QStringList& arguments)
     // The flow does nothing for an empty name; a script must not read that as a backup made.
     if (databaseName.isEmpty())
         throw MyException(u"Не задано имя базы данных для резервного копирования."_s);
-    BackupDB(databaseName, installDir, o.file, o.addFiles, o.showProgress, o.verify);
+    BackupOutcome outcome;
+    try {
+        outcome = BackupDB(databaseName, installDir, o.file, o.addFiles, o.showProgress, o.verify,
+                           o.copyOnly);
+    } catch (const std::exception& error) {
+        adviseOnFailure(error, {o.file.isEmpty() ? noFileAdvice : QString()});
+    }
     // A script's log names what was made, whatever the progress flag; a window's operator has
     // the message box. Only the window's operator can decline the files question, which makes no
     // backup, and its notes are shown nowhere.
-    m_operator.note(u"Резервная копия базы \""_s + databaseName + u"\" записана в файл \""_s +
-                    o.file + u"\"."_s);
+    QString summary = u"Резервная копия базы \""_s + databaseName + u"\" записана в файл \""_s +
+                      o.file + u"\"."_s;
+    if (!outcome.filesNotStored.isEmpty())
+        summary += u" Файлы программы сохранены в ней не полностью: "_s + outcome.filesNotStored;
+    m_operator.note(summary);
 }
 
 void TFormDB::RunRestoreCommand(const QStringList& arguments)
@@ -510,13 +541,26 @@ void TFormDB::RunRestoreCommand(const QStringList& arguments)
     // Nobody to ask: other sessions are ended only when the script says so; otherwise they are
     // left alone, and a restore they block names them.
     context.closeSessions = o.closeConnections;
-    ::RestoreDB(context, databaseName, o.file, o.pathDb, installDir, o.replace, o.extractFiles,
-                o.showProgress, false);
-    QString summary =
-        u"База \""_s + databaseName + u"\" восстановлена из файла \""_s + o.file + u"\""_s;
-    if (existed)
-        summary += *existed ? u" (заменена существующая база)"_s : u" (новая база)"_s;
-    m_operator.note(summary + u'.');
+    // Said as soon as it is so: an extraction that fails afterwards does not undo the restore.
+    context.restored = [&] {
+        QString summary =
+            u"База \""_s + databaseName + u"\" восстановлена из файла \""_s + o.file + u"\""_s;
+        if (existed)
+            summary += *existed ? u" (заменена существующая база)"_s : u" (новая база)"_s;
+        m_operator.note(summary + u'.');
+    };
+    try {
+        ::RestoreDB(context, databaseName, o.file, o.pathDb, installDir, o.replace, o.extractFiles,
+                    o.showProgress, false);
+    } catch (const DatabaseInUse& error) {
+        adviseOnFailure(error, {u"Чтобы отключить их перед восстановлением: параметр "
+                                u"/close_connections."_s});
+    } catch (const std::exception& error) {
+        adviseOnFailure(error, {o.file.isEmpty() ? noFileAdvice : QString(),
+                                o.pathDb.isEmpty() ? u"Не задана папка для файлов базы: параметр "
+                                                     u"/path_db:ПАПКА (dbsetup --help)."_s
+                                                   : QString()});
+    }
 }
 
 void TFormDB::ServerExit()

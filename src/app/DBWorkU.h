@@ -104,8 +104,9 @@ public:
                           const QString& logFile);
 
     // Backup and restore with the window's state (the flows themselves live in src/admin).
-    void BackupDB(const QString& databaseName, const QString& installDir, const QString& backupFile,
-                  bool addFiles, bool showProgress, bool verify = false);
+    BackupOutcome BackupDB(const QString& databaseName, const QString& installDir,
+                           const QString& backupFile, bool addFiles, bool showProgress,
+                           bool verify = false, bool copyOnly = false);
     // Keeps one of the operator's choices in settings.ini for the next start; a file that cannot
     // be written is said once, and the choice holds for this run.
     void rememberSetting(const QString& key, const QString& value);
@@ -120,6 +121,8 @@ public:
     void RunBackupCommand(const QStringList& arguments);
     void RunRestoreCommand(const QStringList& arguments);
 
+    // A batch run that talks on stderr: the summary line says what a success box would.
+    bool unattended = false;
     // Whether a stop was asked for (a signal to a batch run): the running statement is cancelled
     // and the flow recovers as after a failure. Never throws.
     std::function<bool()> stopRequested;
@@ -157,7 +160,7 @@ private:
     // restore folder in place of the one under the installation folder, and back.
     void adaptToServerDisk();
     // The server's progress of a backup or restore ("Выполнено 40%"); < 0 clears it.
-    void showServerPercent(int percent);
+    void showServerPercent(int percent, const QString& step);
 
     // ConnectionPanel
     QString server() const override;

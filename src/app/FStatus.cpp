@@ -1,6 +1,7 @@
 #include "FStatus.h"
 
 #include "FormPlacement.h"
+#include "OperatorUi.h"
 #include "ui_FStatus.h"
 
 #include <QCloseEvent>
@@ -71,7 +72,7 @@ void TFormStatus::FinishOperation()
     close();
 }
 
-void TFormStatus::ShowPercent(int percent)
+void TFormStatus::ShowPercent(int percent, const QString& step)
 {
     QProgressBar* bar = ui->ProgressBar;
     if (percent < 0) {
@@ -81,7 +82,7 @@ void TFormStatus::ShowPercent(int percent)
     }
     bar->setRange(0, 100);
     bar->setValue(std::clamp(percent, 0, 100));
-    bar->setFormat(u"Выполнено %p%"_s);
+    bar->setFormat(ProgressText(std::clamp(percent, 0, 100), step));
     bar->setTextVisible(true);
 }
 

@@ -27,7 +27,7 @@ public:
     void FinishOperation();
     // The server's progress in the bar ("Выполнено 60%"); a negative percentage, and every new
     // operation, bring back the endless bar.
-    void ShowPercent(int percent);
+    void ShowPercent(int percent, const QString& step = {});
     // A paragraph under the running operation's title; the window grows to hold it.
     void ShowNote(const QString& text);
 

@@ -153,8 +153,8 @@ void QtOperatorUi::operationNote(const QString& text)
         m_progress->ShowNote(text);
 }
 
-void QtOperatorUi::operationProgress(int percent)
+void QtOperatorUi::operationProgress(int percent, const QString& step)
 {
     if (m_progress != nullptr)
-        m_progress->ShowPercent(percent);
+        m_progress->ShowPercent(percent, step);
 }

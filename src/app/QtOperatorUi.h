@@ -22,7 +22,7 @@ public:
     void openFolder(const QString& path) override;
     void startOperation(const QString& title) override;
     void finishOperation() override;
-    void operationProgress(int percent) override;
+    void operationProgress(int percent, const QString& step = {}) override;
     void operationNote(const QString& text) override;
 
     // The main window: parent of the boxes, disabled while an operation runs.

@@ -59,6 +59,7 @@ void TFormDB::ReadSettings(const QString& path)
 
     attach.DBFileName->setText(ExpandMacros(ini.value(u"other"_s, u"db_file_name"_s)));
     attach.isVerifyBackup->setChecked(ParseIniFlag(ini.value(u"other"_s, u"verify_backup"_s)));
+    attach.isCopyOnly->setChecked(ParseIniFlag(ini.value(u"other"_s, u"copy_only_backup"_s)));
     const QString restoreDBName = ini.value(u"other"_s, u"restore_db_name"_s);
 
     if (const QString key = ini.value(u"other"_s, u"install_dir_from_reg_key"_s); !key.isEmpty())

@@ -140,6 +140,8 @@ QString noDisplayText()
 
 QStringList unattendedErrorLines(const std::exception& error, const QString& module)
 {
+    if (const auto* advised = dynamic_cast<const AdvisedError*>(&error))
+        return {applicationErrorText(MyException(advised->failure()), module), advised->advice()};
     const QString message = errorMessage(error);
     const QString separator = u"\r\n\r\n"_s;
     if (dynamic_cast<const MyException*>(&error) != nullptr &&

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MyException.h"
 #include "OperatorUi.h"
 
 #include <QStringList>
@@ -49,6 +50,23 @@ bool hasNoDisplay(const QStringList& arguments);
 
 // The one line a window run without a display ends with (exit code 2).
 QString noDisplayText();
+
+// An error of a batch run with a line of advice for the script's author (the option that would
+// have prevented it). A message box shows both; stderr gives the advice a line of its own.
+class AdvisedError : public MyException
+{
+public:
+    AdvisedError(const std::exception& error, QString advice)
+        : MyException(errorMessage(error) + QStringLiteral("\r\n") + advice),
+          m_failure(errorMessage(error)), m_advice(std::move(advice))
+    {}
+    const QString& failure() const { return m_failure; }
+    const QString& advice() const { return m_advice; }
+
+private:
+    QString m_failure;
+    QString m_advice;
+};
 
 // The report of an error that ended a run without a display, as stderr lines: the unhandled-error
 // line, and for a refused connection the server's or driver's reason on a line of its own after

@@ -9,12 +9,19 @@
 #include "QtOperatorUi.h"
 #include "StderrOperatorUi.h"
 
+#include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
+#include <vector>
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -105,29 +112,76 @@ void reportUnhandled(const std::exception& error, bool unattended)
     box.exec();
 }
 
+// Qt wants a runtime folder of the user's own and says so on stderr, on every run, where cron
+// and ssh give none: a batch run gets one of the program's, made private.
+void provideRuntimeFolder()
+{
+#if defined(Q_OS_UNIX)
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    const QByteArray folder =
+        QFile::encodeName(QDir::tempPath()) + "/dbsetup-runtime-" + QByteArray::number(::getuid());
+    ::mkdir(folder.constData(), 0700);
+    struct stat info = {};
+    // Only a folder of this user's that nobody else may enter; anything else is left to Qt.
+    if (::lstat(folder.constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+        info.st_uid == ::getuid() && (info.st_mode & 0777) == 0700)
+        qputenv("XDG_RUNTIME_DIR", folder);
+#endif
+}
+
+// Other local users read a process's command line (ps, /proc): a connection string's password
+// must not stay there for the whole run. The value is overwritten where the system keeps it, once
+// it has been read.
+void hideConnectionStrings(const std::vector<char*>& argv)
+{
+    static constexpr char option[] = "/connection_string:";
+    for (char* argument : argv) {
+        if (argument == nullptr || qstrnicmp(argument, option, sizeof option - 1) != 0)
+            continue;
+        for (char* c = argument + sizeof option - 1; *c != '\0'; ++c)
+            *c = '*';
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    const QStringList arguments = rawArguments(argc, argv);
-    if (const std::optional<int> exitCode = answerInfoRequest(argc, argv, arguments))
+    const QStringList raw = rawArguments(argc, argv);
+    if (const std::optional<int> exitCode = answerInfoRequest(argc, argv, raw))
         return *exitCode;
 
     // A nightly batch run has no display: it runs on the offscreen platform and talks on stderr.
     // The window cannot do without one; Qt would abort, so the operator is told what to run.
-    const bool batch = batchModeOf(arguments) != BatchMode::None;
-    const bool noDisplay = hasNoDisplay(arguments);
-    if (noDisplay && !batch && chosenPlatform(arguments).isEmpty()) {
-        printStderrLine(noDisplayText());
+    const bool batch = batchModeOf(raw) != BatchMode::None;
+    const bool noDisplay = hasNoDisplay(raw);
+    if (noDisplay && !batch && chosenPlatform(raw).isEmpty()) {
+        const QString mistyped = mistypedModeText(raw);
+        printStderrLine(mistyped.isEmpty() ? noDisplayText() : mistyped);
         return 2;
     }
-    const bool unattended = batch && noDisplay;
-    if (unattended && chosenPlatform(arguments).isEmpty())
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // /no_dialogs: nothing waits for a click, whatever the display.
+    const bool noDialogs = wantsNoDialogs(raw);
+    const bool unattended = batch && (noDisplay || noDialogs);
+    if (unattended) {
+        if (chosenPlatform(raw).isEmpty() || noDialogs)
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        provideRuntimeFolder();
+    }
 
     // Whose sessions these are, as sysprocesses shows them to an administrator.
     db::setApplicationName(batch ? u"dbsetup (пакетный режим)"_s : u"dbsetup (окно)"_s);
+    const std::vector<char*> originalArgv(argv, argv + argc);
     DbSetupApplication app(argc, argv);
+    // Read once, before the passwords among them are wiped from what other users can see.
+    const QStringList arguments = QCoreApplication::arguments();
+    hideConnectionStrings(originalArgv);
+    // A typo must not run on with defaults; nothing has reached the server yet.
+    if (const QString error = commandLineError(arguments); !error.isEmpty()) {
+        printStderrLine(error);
+        return 2;
+    }
     QtOperatorUi windowUi;
     StderrOperatorUi stderrUi;
     OperatorUi& operatorUi = unattended ? static_cast<OperatorUi&>(stderrUi) : windowUi;
@@ -145,9 +199,10 @@ int main(int argc, char* argv[])
         form.stopRequested = [&interrupts] {
             return interrupts->stopRequested();
         };
+        form.unattended = unattended;
     }
     try {
-        if (form.isCommandCMD(QCoreApplication::arguments()))
+        if (form.isCommandCMD(arguments))
             return 0;
     } catch (const std::exception& error) {
         const int signal = interrupts ? interrupts->signalNumber() : 0;

@@ -63,11 +63,19 @@ ServerConnection::ServerConnection(db::Connection& connection, ConnectionPanel& 
       m_currentDBName(currentDBName)
 {}
 
+QString PasswordFor(const QString& userName, const QString& password, bool windowsAuthentication)
+{
+    if (!password.isEmpty() || windowsAuthentication || userName.isEmpty())
+        return password;
+    return qEnvironmentVariable("DBSETUP_PASSWORD");
+}
+
 bool ServerConnection::ConnectServer()
 {
-    const QString built =
-        BuildConnectString(m_panel.server(), m_panel.userName(), m_panel.password(),
-                           m_panel.isAuthorization(), m_options);
+    const QString built = BuildConnectString(
+        m_panel.server(), m_panel.userName(),
+        PasswordFor(m_panel.userName(), m_panel.password(), m_panel.isAuthorization()),
+        m_panel.isAuthorization(), m_options);
     if (m_connection.isOpen() && built == m_connectString)
         return true;
     try {

@@ -32,6 +32,10 @@ public:
 QString BuildConnectString(const QString& server, const QString& userName, const QString& password,
                            bool windowsAuthentication, const QString& options = {});
 
+// The password a login uses: the one given, or, when a user is named without one, the
+// environment's DBSETUP_PASSWORD (a script's way to keep it off command lines and files).
+QString PasswordFor(const QString& userName, const QString& password, bool windowsAuthentication);
+
 struct ParsedConnectString
 {
     QString password;

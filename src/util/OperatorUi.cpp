@@ -9,6 +9,13 @@ QString applicationTitle()
     return u"Настройка базы данных"_s;
 }
 
+QString ProgressText(int percent, const QString& step)
+{
+    const QString done =
+        u"%1 %2%"_s.arg(step.isEmpty() ? u"Выполнено"_s : u"выполнено"_s).arg(percent);
+    return step.isEmpty() ? done : step + u": "_s + done;
+}
+
 QString errorReportText(const QString& message)
 {
     if (!message.isEmpty() && message.back().unicode() > u'.')

@@ -87,11 +87,14 @@ public:
     virtual void startOperation(const QString& title) = 0;
     virtual void finishOperation() = 0;
     // The server's progress of the running operation, shown in its progress window; a negative
-    // percentage clears it.
-    virtual void operationProgress(int /*percent*/) {}
+    // percentage clears it. step names what it measures (empty: the operation itself).
+    virtual void operationProgress(int /*percent*/, const QString& /*step*/ = {}) {}
     // A line under the running operation's title ("the program closes when it ends").
     virtual void operationNote(const QString& /*text*/) {}
 };
+
+// "Выполнено 40%", or what else the percentage measures: "Проверка: выполнено 40%".
+QString ProgressText(int percent, const QString& step);
 
 // The application's title: the caption of error reports and the task bar entry.
 QString applicationTitle();

@@ -602,7 +602,7 @@ private slots:
             BackupDB(ctx, u"shop"_s, path(u"app"_s), file, false, false);
         QVERIFY(exec(u"EXEC sqlsim_fail_next_transfer"_s));
         QList<int> percents;
-        ctx.progress.percent = [&](int p) {
+        ctx.progress.percent = [&](int p, const QString&) {
             percents << p;
         };
         try {

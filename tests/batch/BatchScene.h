@@ -229,6 +229,11 @@ public:
     // Texts no output of the program may show, besides the simulator's password.
     void addSecret(const QString& text) { m_secrets.append(text); }
 
+    // What a run's environment has otherwise (a display, a password, no runtime folder).
+    std::function<void(QProcessEnvironment& env)> environmentChange;
+    // A program the run goes through, with its arguments ("setpriv", "--reuid=…"); empty: none.
+    QStringList launcher;
+
     // Runs the program unattended: no display, no platform chosen, so it talks on stderr.
     // window: the interactive case instead, on the offscreen platform, ending once shown.
     void run(const QStringList& arguments, RunResult& result, bool window = false)
@@ -274,9 +279,14 @@ private:
             env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
             env.insert(u"DBSETUP_QUIT_WHEN_SHOWN"_s, u"1"_s);
         }
+        if (environmentChange)
+            environmentChange(env);
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(path(QString()));
-        process.start(programFile(), arguments);
+        process.start(launcher.isEmpty() ? programFile() : launcher.first(),
+                      launcher.isEmpty()
+                          ? arguments
+                          : launcher.mid(1) + QStringList{programFile()} + arguments);
         QVERIFY2(process.waitForStarted(runTimeoutMs), qPrintable(process.errorString()));
     }
 

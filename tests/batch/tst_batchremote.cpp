@@ -81,7 +81,9 @@ private slots:
         QTest::newRow("restore from a backup only this machine has")
             << QStringList{u"-restore_db"_s, u"/db_name:ostrel_x"_s, u"/file:@LOCAL@"_s,
                            u"/path_db:C:\\Restored\\X"_s, u"/not_restore_file"_s}
-            << QStringList{u"Файл резервной копии \"@LOCAL@\" не найден."_s};
+            << QStringList{u"Файл резервной копии \"@LOCAL@\" не найден."_s,
+                           u"Файл искали на диске сервера"_s,
+                           u"На этом компьютере такой файл есть"_s};
         QTest::newRow("restore into a drive the server lacks")
             << QStringList{u"-restore_db"_s, u"/db_name:ostrel_x"_s,
                            u"/file:D:\\Backups\\Nightly\\ostrel_ts.bak"_s, u"/path_db:Q:\\Data"_s,

@@ -221,6 +221,30 @@ private slots:
         QCOMPARE(m_sim.count(u"batch: RESTORE VERIFYONLY"_s), verifications + 1);
     }
 
+    // "Только копия" beside it: kept in settings.ini like it, and the backup it marks is taken
+    // aside (COPY_ONLY).
+    void copyOnlyTick()
+    {
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = openForm(folder, ui, m_sim.settings(u"[other]\r\ncopy_only_backup=1\r\n"_s));
+        auto* tick = form->findChild<QCheckBox*>(u"isCopyOnly"_s);
+        QVERIFY(tick->isChecked());
+        QTest::mouseClick(tick, Qt::LeftButton);
+        QCOMPARE(platform::IniFile::load(folder.file(u"settings.ini"_s))
+                     .value(u"other"_s, u"copy_only_backup"_s),
+                 u"0"_s);
+        QTest::mouseClick(tick, Qt::LeftButton);
+        QVERIFY(selectListedRow(*form, u"app"_s));
+        ui.fileAnswers = {folder.path() + u"aside.bak"_s};
+        const auto copiesAside = [this] {
+            return m_sim.log().join(u'\n').count(u"NOFORMAT , COPY_ONLY"_s);
+        };
+        const qsizetype before = copiesAside();
+        clickControl(*form, u"BBackupDB"_s);
+        QCOMPARE(copiesAside(), before + 1);
+    }
+
     // A restore over a database others are in: with consent they are ended and the database is
     // usable by all afterwards; without it the server's refusal; a backup the server cannot read
     // is refused before anyone is asked about, let alone thrown out.

@@ -60,8 +60,7 @@ private slots:
         QCOMPARE(int(infoRequestOf(arguments)), request);
     }
 
-    // /verify and /close_connections: off unless given, in any case, a value ignored, the later
-    // one winning.
+    // /verify and /close_connections: off unless given, in any case, the later one winning.
     void addedFlags_data()
     {
         QTest::addColumn<QStringList>("options");
@@ -70,8 +69,8 @@ private slots:
         QTest::newRow("defaults") << QStringList() << false << false;
         QTest::newRow("both on") << QStringList{u"/verify"_s, u"/close_connections"_s} << true
                                  << true;
-        QTest::newRow("capitals, a value ignored")
-            << QStringList{u"/VERIFY:no"_s, u"/Close_Connections:0"_s} << true << true;
+        QTest::newRow("capitals") << QStringList{u"/VERIFY"_s, u"/Close_Connections"_s} << true
+                                  << true;
         QTest::newRow("the later off wins")
             << QStringList{u"/verify"_s, u"/not_verify"_s, u"/close_connections"_s,
                            u"/not_close_connections"_s}
@@ -92,6 +91,90 @@ private slots:
             parseRestoreOptions(QStringList{u"dbsetup"_s, u"-restore_db"_s} + options);
         QCOMPARE(backup.verify, verify);
         QCOMPARE(restore.closeConnections, closeConnections);
+    }
+
+    // A command line a script can trust: what the mode does not know, or a value given to a flag,
+    // is refused with one line naming the argument (and what was probably meant); a password
+    // in it is not repeated.
+    void strictOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("error"); // "": accepted
+        const auto row = [](const char* name, const QStringList& arguments, const QString& error) {
+            QTest::newRow(name) << QStringList{u"dbsetup"_s} + arguments << error;
+        };
+        const QString help = u" Список параметров: dbsetup --help."_s;
+        row("every backup option",
+            {u"-backup_db"_s, u"/DB_NAME:x"_s, u"/file:C:\\b.bak"_s, u"/file_udl:u"_s,
+             u"/install_dir"_s, u"/connection_string:a=b"_s, u"/add_file"_s, u"/not_add_file"_s,
+             u"/verify"_s, u"/not_verify"_s, u"/copy_only"_s, u"/not_copy_only"_s, u"/show_form"_s,
+             u"/not_show_form"_s, u"/no_dialogs"_s},
+            QString());
+        row("every restore option",
+            {u"-restore_db"_s, u"/db_name:x"_s, u"/file:f"_s, u"/path_db:p"_s, u"/file_udl:u"_s,
+             u"/install_dir:i"_s, u"/connection_string:a=b"_s, u"/replace_db"_s,
+             u"/not_replace_db"_s, u"/restore_file"_s, u"/not_restore_file"_s,
+             u"/close_connections"_s, u"/not_close_connections"_s, u"/show_form"_s,
+             u"/not_show_form"_s, u"/NO_DIALOGS"_s},
+            QString());
+        row("the window: nothing checked", {u"/whatever"_s}, QString());
+        row("a typo of /db_name", {u"-restore_db"_s, u"/dbname:scratch_copy2"_s},
+            u"Неизвестный параметр \"/dbname:scratch_copy2\" режима -restore_db (может быть, "
+            u"/db_name?)."_s +
+                help);
+        row("a typo of /verify", {u"-backup_db"_s, u"/verfy"_s},
+            u"Неизвестный параметр \"/verfy\" режима -backup_db (может быть, /verify?)."_s + help);
+        row("an option of the other mode", {u"-backup_db"_s, u"/path_db:D:\\Data"_s},
+            u"Неизвестный параметр \"/path_db:D:\\Data\" режима -backup_db."_s + help);
+        row("a connection string cut at a blank",
+            {u"-backup_db"_s, u"/connection_string:Data"_s, u"Source=x;User"_s,
+             u"ID=sa;Password=Secret-1;Initial"_s},
+            u"Неизвестный параметр \"Source=x;User\" режима -backup_db."_s + help);
+        row("a password in the unknown argument",
+            {u"-backup_db"_s, u"/conection_string:Pwd=S-1;x=y"_s},
+            u"Неизвестный параметр \"/conection_string:Pwd=***;x=y\" режима -backup_db (может "
+            u"быть, /connection_string?)."_s +
+                help);
+        row("a flag given no", {u"-restore_db"_s, u"/replace_db:no"_s},
+            u"Параметр \"/replace_db\" не принимает значения (\"/replace_db:no\"). Выключает его "
+            u"/not_replace_db."_s +
+                help);
+        row("a flag given 0", {u"-restore_db"_s, u"/Close_Connections:0"_s},
+            u"Параметр \"/close_connections\" не принимает значения (\"/Close_Connections:0\"). "
+            u"Выключает его /not_close_connections."_s +
+                help);
+        row("an empty value is still a value", {u"-backup_db"_s, u"/no_dialogs:"_s},
+            u"Параметр \"/no_dialogs\" не принимает значения (\"/no_dialogs:\")."_s + help);
+    }
+    void strictOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, error);
+        QCOMPARE(commandLineError(arguments), error);
+    }
+
+    // A first word that is no mode but looks like one is named; the window's own first words
+    // and what is far from a mode are not.
+    void mistypedMode_data()
+    {
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<bool>("named");
+        QTest::newRow("-backupdb") << u"-backupdb"_s << true;
+        QTest::newRow("/backup_db") << u"/backup_db"_s << true;
+        QTest::newRow("--restore-db") << u"--restore-db"_s << true;
+        QTest::newRow("-restor_db") << u"-restor_db"_s << true;
+        QTest::newRow("-backup_db: a mode") << u"-backup_db"_s << false;
+        QTest::newRow("-platform") << u"-platform"_s << false;
+        QTest::newRow("backup_db without - or /") << u"backup_db"_s << false;
+    }
+    void mistypedMode()
+    {
+        QFETCH(QString, word);
+        QFETCH(bool, named);
+        const QString text = mistypedModeText({u"dbsetup"_s, word});
+        QCOMPARE(!text.isEmpty(), named);
+        if (named)
+            QVERIFY(text.startsWith(u'"' + word + u"\" — не режим программы"_s));
     }
 
     void backupOptions()

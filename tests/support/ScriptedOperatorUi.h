@@ -76,7 +76,7 @@ public:
         operations.append(QStringLiteral("start: ") + title);
         ++runningOperations;
     }
-    void operationProgress(int percent) override
+    void operationProgress(int percent, const QString& = {}) override
     {
         percents.append(percent);
         if (onProgress)

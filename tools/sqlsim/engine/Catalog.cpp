@@ -436,7 +436,9 @@ void recordBackup(const QString& msdbFile, const BackupRecord& r, const QString&
                             r.description.isNull() ? u"NULL"_s : q(r.description), q(userName),
                             u"15"_s, q(start), q(start), q(finish), u"'D', 150, 904"_s, size,
                             q(r.databaseName), q(serverName), q(serverName),
-                            q(serverCollation().name) + u", 'SIMPLE', 0"_s, size}
+                            q(serverCollation().name) + u", 'SIMPLE', "_s +
+                                (r.copyOnly ? u"1"_s : u"0"_s),
+                            size}
                     .join(u", "_s) +
                 u')');
         db.exec(u"COMMIT"_s);

@@ -173,15 +173,20 @@ void SessionImpl::runBackup(const Stmt& s, Frame& frame)
                                          "value must be between 1 and 100."_s);
                 request.stats = v;
             }
+        } else if (n == u"COPY_ONLY") {
+            // Kept in the backup's header and in msdb (IsCopyOnly, is_copy_only): it does not
+            // become the base of differential backups ("Copy-Only Backups",
+            // learn.microsoft.com/sql/relational-databases/backup-restore/copy-only-backups-sql-server).
+            request.copyOnly = true;
         } else if (n == u"DIFFERENTIAL" || n == u"ENCRYPTION" || n == u"PASSWORD" ||
                    n == u"MEDIAPASSWORD" || n == u"MIRROR") {
             throw SqlError(40000, u"sqlsim does not support the BACKUP option '%1'."_s.arg(n));
         } else if (n == u"SKIP" || n == u"NOSKIP" || n == u"UNLOAD" || n == u"NOUNLOAD" ||
                    n == u"REWIND" || n == u"NOREWIND" || n == u"CHECKSUM" || n == u"NO_CHECKSUM" ||
                    n == u"CONTINUE_AFTER_ERROR" || n == u"STOP_ON_ERROR" || n == u"COMPRESSION" ||
-                   n == u"NO_COMPRESSION" || n == u"COPY_ONLY" || n == u"BUFFERCOUNT" ||
-                   n == u"BLOCKSIZE" || n == u"MAXTRANSFERSIZE" || n == u"RETAINDAYS" ||
-                   n == u"EXPIREDATE" || n == u"MEDIANAME" || n == u"MEDIADESCRIPTION") {
+                   n == u"NO_COMPRESSION" || n == u"BUFFERCOUNT" || n == u"BLOCKSIZE" ||
+                   n == u"MAXTRANSFERSIZE" || n == u"RETAINDAYS" || n == u"EXPIREDATE" ||
+                   n == u"MEDIANAME" || n == u"MEDIADESCRIPTION") {
             // accepted, no effect here
         } else {
             throw SqlError(155, u"'%1' is not a recognized BACKUP option."_s.arg(n));

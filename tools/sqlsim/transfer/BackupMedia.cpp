@@ -12,6 +12,7 @@ constexpr char setMarker[4] = {'B', 'S', 'E', 'T'};
 constexpr quint16 headerVersion = 2;
 constexpr quint16 headerVersionWithoutFlags = 1;
 constexpr quint8 singleUserFlag = 0x01;
+constexpr quint8 copyOnlyFlag = 0x02;
 constexpr quint32 nullString = 0xFFFFFFFFu;
 constexpr quint32 maxStringBytes = 64 * 1024;
 constexpr qint64 noDate = std::numeric_limits<qint64>::min();
@@ -202,7 +203,7 @@ QByteArray encodeSetHeader(const SetHeader& header)
         w.u8(static_cast<quint8>(file.type));
         w.i64(file.size);
     }
-    w.u8(header.singleUser ? singleUserFlag : 0);
+    w.u8((header.singleUser ? singleUserFlag : 0) | (header.copyOnly ? copyOnlyFlag : 0));
     return w.bytes();
 }
 
@@ -236,8 +237,11 @@ std::optional<SetHeader> decodeSetHeader(const QByteArray& bytes)
             return std::nullopt;
         header.files.append(file);
     }
-    if (version == headerVersion)
-        header.singleUser = (r.u8() & singleUserFlag) != 0;
+    if (version == headerVersion) {
+        const quint8 flags = r.u8();
+        header.singleUser = (flags & singleUserFlag) != 0;
+        header.copyOnly = (flags & copyOnlyFlag) != 0;
+    }
     if (!r.ok() || !r.atEnd() || header.databaseName.isNull())
         return std::nullopt;
     return header;

@@ -56,6 +56,7 @@ struct SetHeader
     QUuid setGuid;
     QList<FileEntry> files;
     bool singleUser = false; // the database's user access when it was backed up
+    bool copyOnly = false;   // BACKUP ... WITH COPY_ONLY
 
     qint64 payloadSize() const;
 };

@@ -468,6 +468,7 @@ void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& repl
                                       : QFileInfo(db->dataFile).lastModified().toUTC();
     header.setGuid = QUuid::createUuid();
     header.singleUser = host.isSingleUser(db->name);
+    header.copyOnly = request.copyOnly;
     QStringList sources;
     {
         const QString dataCopy = snapshots.filePath(u"data"_s);
@@ -574,7 +575,7 @@ void runBackup(const BackupRequest& request, TransferHost& host, ReplySink& repl
     reply.message(info(3014, u"BACKUP DATABASE successfully processed "_s +
                                  throughput(totalPages(header.files), clock.elapsed())));
     host.recordBackup({db->name, header.name, header.description, serverfiles::shown(disk),
-                       header.startDate, header.finishDate, setSize});
+                       header.startDate, header.finishDate, setSize, header.copyOnly});
     reply.done(DoneKind::Statement, std::nullopt, false);
 }
 
@@ -769,7 +770,7 @@ void runRestoreHeaderOnly(const QString& disk, TransferHost& host, ReplySink& re
             qint64(0),
             qint64(0),
             qint64(0),
-            qint64(0),
+            qint64(h.copyOnly ? 1 : 0),
             forkId,
             Value{},
             u"SIMPLE"_s,

@@ -30,6 +30,7 @@ struct BackupRequest
     QString description;
     QString name;
     int stats = 0; // percent step of the progress messages; 0: none
+    bool copyOnly = false;
 };
 
 struct RestoreRequest
@@ -52,6 +53,7 @@ struct BackupRecord
     QDateTime startDate;
     QDateTime finishDate;
     qint64 backupSize = 0;
+    bool copyOnly = false;
 };
 
 // The server's version as RESTORE HEADERONLY shows it (SoftwareVersionMajor, ...).
