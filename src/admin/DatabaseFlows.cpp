@@ -99,10 +99,10 @@ PumpMessages pumpAndStop(const ServerProgress& progress)
 }
 
 // The server writes the file: the space is the free space of the disk it writes to, against the
-// size of the connection's current database.
+// pages in use in the connection's current database: a backup holds only those.
 void checkFreeSpace(const FlowContext& context, ServerDisk& disk, const QString& backupFile)
 {
-    const qint64 size = GetDBSize(context.connection);
+    const qint64 size = GetDBSpaceUsed(context.connection, false);
     const bool onServer = disk.isServerPath(backupFile);
     const std::optional<quint64> free =
         onServer ? disk.freeBytes(backupFile) : freeBytesAt(context, backupFile);
@@ -240,11 +240,11 @@ void RestoreDB(FlowContext& context, const QString& databaseName, const QString&
     ThrowIfStopped(context.progress);
     // Replacing a database others are in: with consent they are ended by the restore's own
     // batch, and the database is open to all again afterwards, whatever happens.
-    const SessionClosing closing =
-        replace ? DecideClosing(connection, context.ui, databaseName, context.closeSessions)
-                : SessionClosing{};
+    const SessionClosing closing = replace ? DecideClosing(connection, context.ui, databaseName,
+                                                           context.closeSessions, disk->rights())
+                                           : SessionClosing{};
     ThrowIfStopped(context.progress);
-    RunAlone(connection, context.ui, databaseName, closing, [&](const QString& prefix) {
+    RunAlone(connection, context.ui, databaseName, closing, {}, [&](const QString& prefix) {
         RunRestore(plan, connection, *disk, context.progress, prefix);
     });
     if (context.restored)

@@ -35,6 +35,17 @@ void bringOnline(db::Connection& connection, const QString& database)
     connection.execute(OnlineStatement(database));
 }
 
+// The error as it is, or with the right the login lacks after it when the server refused for
+// lack of one.
+[[noreturn]] void throwWithRights(const std::exception& error, const SessionClosing& closing,
+                                  const QString& needed)
+{
+    const QString rights = needed.isEmpty() ? QString() : RightsHint(error, closing.rights, needed);
+    if (rights.isEmpty())
+        throw;
+    throw MyException({}, errorMessage(error), nullptr, rights);
+}
+
 // Why the database stays closed to everyone, and what brings it back.
 MyException offlineError(const QString& database, const std::exception& error)
 {
@@ -46,12 +57,23 @@ MyException offlineError(const QString& database, const std::exception& error)
                        &error);
 }
 
+bool exists(db::Connection& connection, const QString& database)
+{
+    const auto rows = connection.openRecordSet(u"SELECT DB_ID(N'"_s +
+                                                   sqltext::literalBody(database) + u"') AS id"_s,
+                                               sessionsTimeoutSeconds);
+    return !rows->isEmpty() && !rows->value(0, 0).isNull();
+}
+
 } // namespace
 
 QString OnlineStatement(const QString& database)
 {
-    return u"IF DB_ID(N'"_s + sqltext::literalBody(database) + u"') IS NOT NULL ALTER DATABASE "_s +
-           sqltext::identifier(database) + u" SET ONLINE"_s;
+    // NULL for a database that is gone; RESTORING after a restore that failed part-way, which
+    // only a restore can end.
+    return u"IF DATABASEPROPERTYEX(N'"_s + sqltext::literalBody(database) +
+           u"', 'Status') = 'OFFLINE' ALTER DATABASE "_s + sqltext::identifier(database) +
+           u" SET ONLINE"_s;
 }
 
 QList<DatabaseSession> OtherSessions(db::Connection& connection, const QString& database)
@@ -84,34 +106,73 @@ QString SessionsText(const QList<DatabaseSession>& sessions)
     return QString::number(sessions.size()) + u" ("_s + who.join(u"; "_s) + u')';
 }
 
+QString HiddenSessionsText(const ServerRights& rights)
+{
+    QString login = rights.loginText();
+    login[0] = login[0].toUpper();
+    return login + u" не видны чужие подключения к базе: у неё нет права VIEW SERVER STATE."_s;
+}
+
 SessionClosing DecideClosing(db::Connection& connection, OperatorUi& ui, const QString& database,
-                             std::optional<bool> close)
+                             std::optional<bool> close, const ServerRights& rights)
 {
     SessionClosing closing;
+    closing.rights = rights;
     closing.others = OtherSessions(connection, database);
-    if (closing.others.isEmpty())
+    closing.othersHidden = !rights.seesOtherSessions() && exists(connection, database);
+    if (closing.others.isEmpty() && !closing.othersHidden)
         return closing;
-    if (!close)
-        close = ui.askYesNo(OperatorUi::Icon::Question, u"Внимание"_s,
-                            u"База используется другими подключениями: "_s +
-                                SessionsText(closing.others) + u". Отключить их?"_s);
+    if (!close) {
+        QString question;
+        if (!closing.others.isEmpty())
+            question = u"База используется другими подключениями: "_s +
+                       SessionsText(closing.others) + u". "_s;
+        if (closing.othersHidden)
+            question += HiddenSessionsText(rights) +
+                        u" Если базу используют другие, операция не удастся. "_s;
+        question += closing.others.isEmpty() ? u"Отключить другие подключения к базе, если они "
+                                               u"есть?"_s
+                                             : u"Отключить их?"_s;
+        close = ui.askYesNo(OperatorUi::Icon::Question, u"Внимание"_s, question);
+    }
     closing.close = *close;
     return closing;
 }
 
+namespace {
+
+// The server's errors for a database others are in: RESTORE's 3101, DROP's 3702, detach's
+// 3703, ALTER DATABASE's 5061 and 5070.
+bool isInUseError(int number)
+{
+    return number == 3101 || number == 3702 || number == 3703 || number == 5061 || number == 5070;
+}
+
+// The operation's failure with what the sessions had to do with it: the ones found, or the
+// ones the login could not see; and the right the login lacks when the server said so.
+[[noreturn]] void throwLeftOpen(const std::exception& error, const SessionClosing& closing,
+                                const QString& needed)
+{
+    if (!closing.others.isEmpty())
+        throw DatabaseInUse(errorMessage(error) + u"\r\nБазу используют другие подключения: "_s +
+                            SessionsText(closing.others) + u'.');
+    if (closing.othersHidden && isInUseError(serverErrorOf(error)))
+        throw DatabaseInUse(errorMessage(error) + u"\r\n"_s + HiddenSessionsText(closing.rights) +
+                            u" Кто использует базу, не узнать."_s);
+    throwWithRights(error, closing, needed);
+}
+
+} // namespace
+
 void RunAlone(db::Connection& connection, OperatorUi& ui, const QString& database,
-              const SessionClosing& closing,
+              const SessionClosing& closing, const QString& needed,
               const std::function<void(const QString& prefix)>& operation)
 {
     if (!closing.close) {
         try {
             operation({});
         } catch (const std::exception& error) {
-            if (closing.others.isEmpty())
-                throw;
-            throw DatabaseInUse(errorMessage(error) +
-                                u"\r\nБазу используют другие подключения: "_s +
-                                SessionsText(closing.others) + u'.');
+            throwLeftOpen(error, closing, needed);
         }
         return;
     }
@@ -131,7 +192,7 @@ void RunAlone(db::Connection& connection, OperatorUi& ui, const QString& databas
             }
             throw ShownError(errorMessage(failure));
         }
-        throw;
+        throwWithRights(failure, closing, needed);
     }
     try {
         bringOnline(connection, database);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MyException.h"
+#include "ServerRights.h"
 
 #include <QList>
 #include <QString>
@@ -33,12 +34,19 @@ QString SessionsText(const QList<DatabaseSession>& sessions);
 struct SessionClosing
 {
     QList<DatabaseSession> others;
+    // The login cannot see other logins' sessions: there may be some that are not listed.
+    bool othersHidden = false;
     bool close = false;
+    ServerRights rights;
 };
-// When other sessions are in the database: closes them if close says so, or asks the operator
-// when close is empty.
+// When other sessions are in the database, or may be unseen: closes them if close says so, or
+// asks the operator when close is empty.
 SessionClosing DecideClosing(db::Connection& connection, OperatorUi& ui, const QString& database,
-                             std::optional<bool> close);
+                             std::optional<bool> close, const ServerRights& rights);
+
+// "Учётной записи \"ivanov\" не видны чужие подключения к базе: ..." for a login without VIEW
+// SERVER STATE.
+QString HiddenSessionsText(const ServerRights& rights);
 
 // An operation the database's other sessions stopped: they were found, and not ended.
 class DatabaseInUse : public MyException
@@ -47,7 +55,8 @@ public:
     using MyException::MyException;
 };
 
-// Brings the database online again; one the operation has removed (detached) is left alone.
+// Brings the database online again when it is offline; one the operation has removed
+// (detached) or left restoring is left alone.
 QString OnlineStatement(const QString& database);
 
 // Runs an operation that needs the database alone. When closing was agreed, operation gets the
@@ -56,7 +65,10 @@ QString OnlineStatement(const QString& database);
 // database is brought online again on every path (unless the operation removed it). A database
 // that does not come online is said: after a failed operation, that operation's error is shown
 // first and the database tried once more; what still fails throws MyException. Without closing,
-// operation gets an empty prefix, and its failure names the sessions found (DatabaseInUse).
+// operation gets an empty prefix, and its failure names the sessions found, or says that others
+// could not be seen when the server refused for the database being in use (DatabaseInUse).
+// needed: the right the operation needs, named after a server error refusing for lack of rights;
+// empty when the operation names it itself.
 void RunAlone(db::Connection& connection, OperatorUi& ui, const QString& database,
-              const SessionClosing& closing,
+              const SessionClosing& closing, const QString& needed,
               const std::function<void(const QString& prefix)>& operation);

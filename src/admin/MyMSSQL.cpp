@@ -8,6 +8,7 @@
 #include "PathText.h"
 #include "PreviousBackup.h"
 #include "ServerDisk.h"
+#include "ServerRights.h"
 #include "StatementText.h"
 #include "TextDecoding.h"
 
@@ -46,7 +47,7 @@ void waitForServer(db::Connection& connection, const ServerProgress& progress)
 
 db::Connection::MessageHandler percentHandler(const ServerProgress& progress)
 {
-    return [progress](const QString& message) {
+    return [progress](const db::ServerMessage& message) {
         if (const auto percent = ProgressPercent(message); percent && progress.percent)
             progress.percent(*percent, progress.step);
     };
@@ -64,6 +65,18 @@ QString withHint(QString message, ServerDisk& disk, const std::exception& error,
     if (const QString hint = disk.accessHint(error, path); !hint.isEmpty())
         message += u"\r\n"_s + hint;
     return message;
+}
+
+// A failure as the operator reads it: what failed and whose disk or rights the server's error
+// points at, then the server's own words, then the right the login lacks when the server
+// refused for lack of one.
+MyException failure(QString message, ServerDisk* disk, const std::exception& error,
+                    const QString& path, const QString& needed)
+{
+    if (disk == nullptr)
+        return MyException({}, message, &error);
+    return MyException({}, withHint(message, *disk, error, path), &error,
+                       disk->rightsHint(error, needed));
 }
 
 // Makes a folder on the server's disk; its refusal throws the folder error with the server's.
@@ -197,16 +210,17 @@ QString MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
         connection.executeAsync(sql, percentHandler(progress));
         waitForServer(connection, progress);
     } catch (const std::exception& error) {
-        const QString message = u"Не удалось создать резервную копию базы \""_s + databaseName +
-                                u"\"."_s + previousLine(previous);
-        throw MyException({}, withHint(message, disk, error, backupFile), &error);
+        throw failure(u"Не удалось создать резервную копию базы \""_s + databaseName + u"\"."_s +
+                          previousLine(previous),
+                      &disk, error, backupFile, neededRight::backup);
     }
     // The previous backup goes only once the new one is known to be sound.
     if (verify) {
         try {
             verifyBackup(backupFile, connection, progress);
         } catch (const std::exception& error) {
-            throw MyException({}, notVerified(backupFile) + previousLine(previous), &error);
+            throw failure(notVerified(backupFile) + previousLine(previous), &disk, error,
+                          backupFile, neededRight::readBackup);
         }
     }
     if (!previous)
@@ -223,26 +237,6 @@ void MSSQLVerifyBackup(const QString& backupFile, db::Connection& connection,
     } catch (const std::exception& error) {
         throw MyException({}, notVerified(backupFile), &error);
     }
-}
-
-qint64 DatabaseSizeBytes(const QString& spaceUsedText)
-{
-    const QString unit = spaceUsedText.right(2);
-    const long double number = StrToFloatAny(
-        spaceUsedText.chopped(std::min<qsizetype>(3, spaceUsedText.size())), u"."_s, 0);
-    long double bytes = 0;
-    if (unit == u"MB"_s)
-        bytes = number * 1024 * 1024;
-    else if (unit == u"KB"_s)
-        bytes = number * 1024;
-    return static_cast<qint64>(std::llround(bytes));
-}
-
-qint64 GetDBSize(db::Connection& connection)
-{
-    const auto rows = connection.openRecordSet(u"exec sp_spaceused"_s, connection.commandTimeout());
-    rows->first();
-    return DatabaseSizeBytes(rows->fieldText(u"database_size"_s));
 }
 
 bool IsServerSidePath(const QString& path)
@@ -426,6 +420,31 @@ QString missingFileHint(const QString& file, bool onServer, ServerDisk& disk)
 
 } // namespace
 
+namespace {
+
+// A restore that fails once it has begun leaves the database RESTORING: nobody can use it until
+// a restore succeeds (SQL Server: "RESTORE Statements", "Restore and Recovery Overview").
+QString restoringLine(const RestorePlan& plan, db::Connection& connection)
+{
+    try {
+        if (!connection.isOpen())
+            return {};
+        const auto rows = connection.openRecordSet(u"SELECT CAST(DATABASEPROPERTYEX(N'"_s +
+                                                       sqltext::literalBody(plan.databaseName) +
+                                                       u"', 'Status') AS nvarchar(60)) AS status"_s,
+                                                   historyTimeoutSeconds);
+        if (rows->isEmpty() || platform::trimBlanks(rows->value(0, 0).toString()) != u"RESTORING"_s)
+            return {};
+    } catch (const std::exception&) {
+        return {};
+    }
+    return u"\r\nБаза данных \""_s + plan.databaseName +
+           u"\" осталась в состоянии RESTORING: работать с ней нельзя, пока восстановление из "
+           u"резервной копии не завершится успешно."_s;
+}
+
+} // namespace
+
 RestorePlan PrepareRestore(const QString& databaseName, const QString& backupFile,
                            const QString& restoreFolder, bool replace, db::Connection& connection,
                            ServerDisk& disk, const ServerProgress& progress)
@@ -440,7 +459,10 @@ RestorePlan PrepareRestore(const QString& databaseName, const QString& backupFil
     const QString file = ExpandMacros(backupFile);
     plan.backupFile = file;
     const bool fileOnServer = disk.isServerPath(file);
-    if (fileOnServer ? !disk.fileExists(file).value_or(true) : !QFileInfo(file).isFile())
+    // A file missing here is refused only when the server is known to share this disk.
+    const bool missing = fileOnServer ? !disk.fileExists(file).value_or(true)
+                                      : !QFileInfo(file).isFile() && disk.locationKnown();
+    if (missing)
         throw MyException(u"Файл резервной копии \""_s + file + u"\" не найден."_s +
                           missingFileHint(file, fileOnServer, disk));
     QString folder = ExpandMacros(restoreFolder);
@@ -471,9 +493,14 @@ RestorePlan PrepareRestore(const QString& databaseName, const QString& backupFil
     } catch (const db::DbError& error) {
         // The server could not read the file: say whose rights or disk, else pass it on as it is.
         const QString hint = disk.accessHint(error, file);
-        if (hint.isEmpty())
+        const QString rights = disk.rightsHint(error, neededRight::readBackup);
+        if (hint.isEmpty() && rights.isEmpty())
             throw;
-        throw MyException({}, hint, &error);
+        throw MyException({},
+                          hint.isEmpty()
+                              ? u"Не удалось прочитать файл резервной копии \""_s + file + u"\"."_s
+                              : hint,
+                          &error, rights);
     }
     // Reading the file list of a large backup takes a while: the window paints before the
     // restore starts.
@@ -494,8 +521,12 @@ void RunRestore(const RestorePlan& plan, db::Connection& connection, ServerDisk&
         connection.executeAsync(sql, percentHandler(progress));
         waitForServer(connection, progress);
     } catch (const std::exception& error) {
-        throw MyException(
-            {}, withHint(u"Не удалось восстановить базу."_s, disk, error, plan.folder), &error);
+        // CREATE DATABASE refused (262) is a new database's right; RESTORE refused (3110) one
+        // over an existing database.
+        const bool newDatabase = serverErrorOf(error) == 262;
+        throw failure(u"Не удалось восстановить базу."_s + restoringLine(plan, connection), &disk,
+                      error, plan.folder,
+                      newDatabase ? neededRight::restoreNew : neededRight::restoreOver);
     }
 }
 
@@ -508,8 +539,8 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
                connection, disk, progress);
 }
 
-void MSSQLAttachDB(const QString& databaseName, const QString& dataFile, const QString& logFile,
-                   db::Connection& connection, ServerDisk* disk)
+QString MSSQLAttachDB(const QString& databaseName, const QString& dataFile, const QString& logFile,
+                      db::Connection& connection, ServerDisk* disk)
 {
     try {
         if (!logFile.isEmpty())
@@ -520,22 +551,23 @@ void MSSQLAttachDB(const QString& databaseName, const QString& dataFile, const Q
             connection.callProcedure(u"sp_attach_single_file_db;1"_s,
                                      {{u"@DBName"_s, databaseName}, {u"@physname"_s, dataFile}});
     } catch (const db::DbError& error) {
-        const QString message = u"Ошибка подключение базы данных."_s;
-        throw MyException({}, disk ? withHint(message, *disk, error, dataFile) : message, &error);
+        throw failure(u"Ошибка подключение базы данных."_s, disk, error, dataFile,
+                      neededRight::attach);
     }
-    MSSQLCreateAutoExec(databaseName, connection);
+    return MSSQLCreateAutoExec(databaseName, connection, disk);
 }
 
-void MSSQLCreateAutoExec(const QString& databaseName, db::Connection& connection)
+QString MSSQLCreateAutoExec(const QString& databaseName, db::Connection& connection,
+                            ServerDisk* disk)
 {
     const QString name = sqltext::identifier(databaseName);
-    const auto found = connection.openRecordSet(u"select 1 from "_s + name +
-                                                    u".dbo.sysobjects where name= N'AutoExecute'"_s,
-                                                backupTimeoutSeconds);
-    if (found->isEmpty())
-        return;
     const QString proc = databaseName + u"_AutoExec"_s;
     try {
+        const auto found = connection.openRecordSet(
+            u"select 1 from "_s + name + u".dbo.sysobjects where name= N'AutoExecute'"_s,
+            backupTimeoutSeconds);
+        if (found->isEmpty())
+            return {};
         connection.setDefaultDatabase(u"master"_s);
         connection.beginTrans();
         if (!connection.isOpen())
@@ -548,8 +580,8 @@ void MSSQLCreateAutoExec(const QString& databaseName, db::Connection& connection
         connection.commitTrans();
         connection.execute(u"sp_procoption N'"_s + sqltext::literalBody(proc) +
                            u"', N'startup', N'on'"_s);
-    } catch (const std::exception&) {
-        // Not worth stopping the attach for: the database is attached all the same. Only an
+    } catch (const std::exception& error) {
+        // The database is attached all the same; the operator is told what it lacks. Only an
         // open transaction is rolled back; after the commit the procedure stays, unmarked.
         if (connection.inTransaction()) {
             try {
@@ -557,7 +589,13 @@ void MSSQLCreateAutoExec(const QString& databaseName, db::Connection& connection
             } catch (const std::exception&) {
             }
         }
+        return failure(u"Процедура \""_s + proc +
+                           u"\" не назначена для запуска при старте сервера: база не выполнит "
+                           u"свою процедуру AutoExecute после перезапуска SQL Server."_s,
+                       disk, error, {}, neededRight::startupProcedure)
+            .message();
     }
+    return {};
 }
 
 void MSSQLDetachDB(const QString& databaseName, db::Connection& connection, const QString& prefix)
@@ -584,14 +622,14 @@ void MSSQLDetachDB(const QString& databaseName, db::Connection& connection, cons
         throw MyException(u"Базу данных \""_s + databaseName + u"\" неудалось отключить."_s);
 }
 
-void AddUserToDBUsers(db::Connection& connection, const QString& databaseName,
-                      const QString& dataFile, bool windowsLogin, const QString& logFile,
-                      ServerDisk* disk)
+QString AddUserToDBUsers(db::Connection& connection, const QString& databaseName,
+                         const QString& dataFile, bool windowsLogin, const QString& logFile,
+                         ServerDisk* disk)
 {
     connection.setDefaultDatabase(u"master"_s);
-    MSSQLAttachDB(databaseName, dataFile, logFile, connection, disk);
+    const QString warning = MSSQLAttachDB(databaseName, dataFile, logFile, connection, disk);
     if (!windowsLogin)
-        return;
+        return warning;
     try {
         connection.setDefaultDatabase(databaseName);
         if (!connection.isOpen())
@@ -605,13 +643,18 @@ void AddUserToDBUsers(db::Connection& connection, const QString& databaseName,
     } catch (const std::exception&) {
         throw MyException(u"Неудалось добавить пользователя в таблицу \"DBUsers\"."_s);
     }
+    return warning;
 }
 
-std::optional<int> ProgressPercent(const QString& message)
+std::optional<int> ProgressPercent(const db::ServerMessage& message)
 {
-    static const QRegularExpression pattern(u"^\\s*(\\d{1,3}) percent processed\\.?\\s*$"_s);
-    const QRegularExpressionMatch match = pattern.match(message);
+    // 3211 "%d percent processed.": the percentage is its one number, in every language.
+    if (message.number != 3211)
+        return std::nullopt;
+    static const QRegularExpression number(u"\\d+"_s);
+    const QRegularExpressionMatch match = number.match(message.text);
     if (!match.hasMatch())
         return std::nullopt;
-    return match.captured(1).toInt();
+    const int percent = match.captured().toInt();
+    return percent <= 100 ? std::optional<int>(percent) : std::nullopt;
 }

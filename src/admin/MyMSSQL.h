@@ -7,7 +7,8 @@
 
 namespace db {
 class Connection;
-}
+struct ServerMessage;
+} // namespace db
 class ServerDisk;
 
 // Server operations on whole databases. Each takes the connection and works on it alone.
@@ -54,10 +55,6 @@ QString MSSQLBackupDB(const QString& databaseName, const QString& backupFile,
 // MyException naming the file, with the server's error, when the backup is not sound.
 void MSSQLVerifyBackup(const QString& backupFile, db::Connection& connection,
                        const ServerProgress& progress);
-
-// Size of the connection's current database from sp_spaceused ("2.75 MB", "1024.00 KB").
-qint64 GetDBSize(db::Connection& connection);
-qint64 DatabaseSizeBytes(const QString& spaceUsedText);
 
 // "REMOVABLE" unless the backup file lies on the drive of the application or of the system.
 QString IsRemovableDrive(const QString& backupFile, const QString& apprNamePathName,
@@ -113,24 +110,28 @@ void MSSQLRestoreDB(const QString& databaseName, const QString& backupFile,
                     const QString& restoreFolder, bool replace, db::Connection& connection,
                     ServerDisk& disk, const ServerProgress& progress);
 
-// The percentage of a server message "N percent processed.", if it is one.
-std::optional<int> ProgressPercent(const QString& message);
+// The percentage of a server's progress message (3211, "N percent processed." in the login's
+// language), if it is one.
+std::optional<int> ProgressPercent(const db::ServerMessage& message);
 
 // Attaches a database from its data file and, when logFile is not empty, its log file; then
 // registers its start-up procedure. A server refusal throws MyException "Ошибка подключение базы
 // данных." with the server's error (and whose disk or rights are at fault when it says so, when
-// disk is given); other failures pass on unchanged.
-void MSSQLAttachDB(const QString& databaseName, const QString& dataFile, const QString& logFile,
-                   db::Connection& connection, ServerDisk* disk = nullptr);
+// disk is given); other failures pass on unchanged. Returns the warning of
+// MSSQLCreateAutoExec.
+QString MSSQLAttachDB(const QString& databaseName, const QString& dataFile, const QString& logFile,
+                      db::Connection& connection, ServerDisk* disk = nullptr);
 // When the database has an AutoExecute object: "<name>_AutoExec" in master, run at server
-// start-up. Failures after the existence query are swallowed (the transaction rolled back while
-// it is open).
-void MSSQLCreateAutoExec(const QString& databaseName, db::Connection& connection);
+// start-up. A failure does not undo the attach: it comes back as the operator's warning (the
+// transaction rolled back while it is open); empty when all is done.
+QString MSSQLCreateAutoExec(const QString& databaseName, db::Connection& connection,
+                            ServerDisk* disk = nullptr);
 // Detaches the database; a non-zero return throws MyException, a failed call the server's error.
 // prefix: statements sent in the same batch before the detach (taking the database from others).
 void MSSQLDetachDB(const QString& databaseName, db::Connection& connection,
                    const QString& prefix = {});
 // Attaches from master, then, for a Windows login, gives the login a DBUsers row copied from "sa".
-void AddUserToDBUsers(db::Connection& connection, const QString& databaseName,
-                      const QString& dataFile, bool windowsLogin, const QString& logFile,
-                      ServerDisk* disk = nullptr);
+// Returns the attach's warning.
+QString AddUserToDBUsers(db::Connection& connection, const QString& databaseName,
+                         const QString& dataFile, bool windowsLogin, const QString& logFile,
+                         ServerDisk* disk = nullptr);

@@ -44,38 +44,84 @@ QString withoutEndSeparator(QString folder)
     return folder;
 }
 
-// The operating system's error on a path that says whose disk or rights are at fault: 5 (access
-// denied) or 3 (path not found), from "Operating system error 5(Access is denied.)", "failed with
-// the operating system error 3(...)", "returned the error '5(...)'" or "xp_create_subdir()
-// returned error 5, ...".
-std::optional<int> pathErrorCode(const QString& serverMessage)
+// The operating system's error code in a server message about a path, found by the message's
+// number and the place of the code among its parameters, never by its wording (a Russian login
+// reads these messages in Russian): "5(Access is denied.)" stands last in 3201, 5133, 5120,
+// 3202 and 3203, first in 3634 and 5123; xp_create_subdir says "returned error 5, '…'".
+std::optional<int> pathErrorCode(int number, const QString& text)
 {
-    static const QRegularExpression osError(
-        u"(?:operating system error|returned (?:the )?error)\\s*'?(\\d+)"_s,
-        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch code = osError.match(serverMessage);
-    if (!code.hasMatch())
+    static const QRegularExpression codeWithReason(u"(\\d+)\\("_s);
+    static const QRegularExpression codeBeforeComma(u"(\\d+),"_s);
+    QRegularExpressionMatch match;
+    switch (number) {
+    case 3201:
+    case 3202:
+    case 3203:
+    case 5120:
+    case 5133:
+        for (QRegularExpressionMatchIterator it = codeWithReason.globalMatch(text); it.hasNext();)
+            match = it.next();
+        break;
+    case 3634:
+    case 5123:
+        match = codeWithReason.match(text);
+        break;
+    case 22048:
+        match = codeBeforeComma.match(text);
+        break;
+    default:
         return std::nullopt;
-    const int number = code.captured(1).toInt();
-    if (number != 5 && number != 3)
+    }
+    if (!match.hasMatch())
         return std::nullopt;
-    return number;
+    const int code = match.captured(1).toInt();
+    if (code != 5 && code != 3)
+        return std::nullopt;
+    return code;
 }
 
 } // namespace
 
 ServerDisk::ServerDisk(db::Connection& connection) : m_connection(connection) {}
 
+void ServerDisk::follow()
+{
+    const QString key = m_connection.provider() + u'\n' + m_connection.connectionString();
+    if (key == m_askedFor)
+        return;
+    m_askedFor = key;
+    m_machineAsked = false;
+    m_seesThisMachine.reset();
+    m_rights.reset();
+}
+
 bool ServerDisk::isRemote()
 {
-    if (!m_connection.isOpen())
-        return m_seesThisMachine.has_value() && !*m_seesThisMachine;
-    const QString key = m_connection.provider() + u'\n' + m_connection.connectionString();
-    if (key != m_askedFor) {
-        m_askedFor = key;
-        m_seesThisMachine = askSeesThisMachine();
+    if (m_connection.isOpen()) {
+        follow();
+        if (!m_machineAsked) {
+            m_machineAsked = true;
+            m_seesThisMachine = askSeesThisMachine();
+        }
     }
     return m_seesThisMachine.has_value() && !*m_seesThisMachine;
+}
+
+bool ServerDisk::locationKnown()
+{
+    isRemote();
+    return m_seesThisMachine.has_value();
+}
+
+const ServerRights& ServerDisk::rights()
+{
+    static const ServerRights unknown;
+    if (!m_connection.isOpen())
+        return m_rights ? *m_rights : unknown;
+    follow();
+    if (!m_rights)
+        m_rights = AskServerRights(m_connection);
+    return *m_rights;
 }
 
 bool ServerDisk::isServerPath(const QString& path)
@@ -101,6 +147,10 @@ std::optional<bool> ServerDisk::askSeesThisMachine()
 
 std::optional<int> ServerDisk::fileExistColumn(const QString& path, int column)
 {
+    // To a login that is not sysadmin xp_fileexist answers 0 whether the file is there or not
+    // (it looks with the login's own Windows rights, and a SQL Server login has none).
+    if (!rights().serverProceduresTrusted())
+        return std::nullopt;
     try {
         const auto rows = m_connection.openRecordSet(
             u"EXEC master.dbo.xp_fileexist "_s + quoted(path), askTimeoutSeconds);
@@ -185,19 +235,50 @@ QString ServerDisk::serverProperty(const QString& name)
                       u"') AS nvarchar(260)) AS value"_s);
 }
 
+QString ServerDisk::registryValue(const QString& key, const QString& name)
+{
+    // The instance's own key, as the server reads it: "Value", "Data"; no row when unset.
+    try {
+        const auto rows = m_connection.openRecordSet(
+            u"EXEC master.dbo.xp_instance_regread N'HKEY_LOCAL_MACHINE', "_s + quoted(key) +
+                u", "_s + quoted(name),
+            askTimeoutSeconds);
+        if (rows->isEmpty() || rows->columnCount() < 2)
+            return {};
+        return platform::trimBlanks(rows->value(0, 1).toString()).toString();
+    } catch (const db::DbError& error) {
+        if (error.isConnectionLoss())
+            throw;
+        return {};
+    }
+}
+
 QString ServerDisk::defaultDataFolder()
 {
-    const QString folder = serverProperty(u"InstanceDefaultDataPath"_s);
+    QString folder = serverProperty(u"InstanceDefaultDataPath"_s);
+    if (folder.isEmpty())
+        folder =
+            registryValue(u"Software\\Microsoft\\MSSQLServer\\MSSQLServer"_s, u"DefaultData"_s);
+    if (folder.isEmpty()) {
+        // Unset until someone changes it: the data folder under the instance's root.
+        const QString root =
+            registryValue(u"Software\\Microsoft\\MSSQLServer\\Setup"_s, u"SQLDataRoot"_s);
+        if (!root.isEmpty())
+            folder = ServerFolderWithSeparator(root) + u"DATA"_s;
+    }
     return folder.isEmpty() ? folder : ServerFolderWithSeparator(folder);
 }
 
 QString ServerDisk::defaultBackupFolder()
 {
-    const QString folder = serverProperty(u"InstanceDefaultBackupPath"_s);
+    QString folder = serverProperty(u"InstanceDefaultBackupPath"_s);
+    if (folder.isEmpty())
+        folder =
+            registryValue(u"Software\\Microsoft\\MSSQLServer\\MSSQLServer"_s, u"BackupDirectory"_s);
     if (!folder.isEmpty())
         return ServerFolderWithSeparator(folder);
-    // Before SQL Server 2019 the server does not say; an instance keeps its backups beside its
-    // data folder ("...\MSSQL\DATA\" and "...\MSSQL\Backup\").
+    // A server that names neither keeps its backups beside its data folder ("...\MSSQL\DATA\"
+    // and "...\MSSQL\Backup\").
     static const QRegularExpression dataEnd(u"([\\\\/])DATA[\\\\/]$"_s,
                                             QRegularExpression::CaseInsensitiveOption);
     QString data = defaultDataFolder();
@@ -217,7 +298,8 @@ QString ServerDisk::serviceAccount()
 QString ServerDisk::accessHint(const std::exception& error, const QString& path)
 {
     const QString message = errorMessage(error);
-    if (!pathErrorCode(message))
+    const int number = serverErrorOf(error);
+    if (!pathErrorCode(number, message))
         return {};
     QString account;
     const bool remote = isRemote();
@@ -226,7 +308,19 @@ QString ServerDisk::accessHint(const std::exception& error, const QString& path)
     } catch (const std::exception&) {
         // The connection went with the error: the hint goes without the name.
     }
-    return ServerAccessHint(message, path, account, remote);
+    return ServerAccessHint(number, message, path, account, remote);
+}
+
+QString ServerDisk::rightsHint(const std::exception& error, const QString& needed)
+{
+    if (!IsPermissionError(serverErrorOf(error)))
+        return {};
+    try {
+        return RightsHint(error, rights(), needed);
+    } catch (const std::exception&) {
+        // The connection went with the error: the hint names no login.
+        return RightsHint(error, ServerRights{}, needed);
+    }
 }
 
 QStringList ServerDisk::drives()
@@ -260,10 +354,10 @@ QList<OperatorUi::ServerFolders::Entry> ServerDisk::entries(const QString& folde
     return out;
 }
 
-QString ServerAccessHint(const QString& serverMessage, const QString& path,
+QString ServerAccessHint(int number, const QString& serverMessage, const QString& path,
                          const QString& serviceAccount, bool remote)
 {
-    const std::optional<int> code = pathErrorCode(serverMessage);
+    const std::optional<int> code = pathErrorCode(number, serverMessage);
     if (!code)
         return {};
     // The path the server names ('C:\x.bak' or "C:\x.mdf"), else the one the statement named.

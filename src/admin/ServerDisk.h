@@ -1,6 +1,7 @@
 #pragma once
 
 #include "OperatorUi.h"
+#include "ServerRights.h"
 
 #include <QString>
 #include <exception>
@@ -23,13 +24,20 @@ public:
     // for by the server. Asked once for each connection string, while the connection is open;
     // false while unknown.
     bool isRemote();
+    // Whether the server said where it is. A login that is not sysadmin cannot be told: a file
+    // missing here may then still be on the server's disk.
+    bool locationKnown();
     // Whether a path is the server's to check: every path of a server on another machine; and,
     // when the server would not say where it is, a path with a drive letter or a "\\" path on a
     // system that has neither.
     bool isServerPath(const QString& path);
 
-    // The server's answers. Nothing when the server will not answer (the login may not run its
-    // procedures): the statement that uses the path then finds out for itself.
+    // What the connection's login may do; asked once for each connection string.
+    const ServerRights& rights();
+
+    // The server's answers. Nothing when the server will not answer, or would answer falsely
+    // (to a login that is not sysadmin every file is missing): the statement that uses the
+    // path then finds out for itself.
     std::optional<bool> fileExists(const QString& path);
     std::optional<bool> folderExists(const QString& path);
     std::optional<quint64> freeBytes(const QString& path);
@@ -38,7 +46,8 @@ public:
     void makeFolder(const QString& folder);
 
     // The instance's default folders, each ending in its separator; empty when the server does
-    // not say.
+    // not say. Servers before 2012 (data) and 2019 (backups) do not name them in SERVERPROPERTY:
+    // the registry values the server itself reads stand in.
     QString defaultDataFolder();
     QString defaultBackupFolder();
     // The account the SQL Server service runs under; empty when the server does not say.
@@ -47,26 +56,34 @@ public:
     // ServerAccessHint for an error of a statement on a path, the service account asked of the
     // server only when the hint needs it.
     QString accessHint(const std::exception& error, const QString& path);
+    // RightsHint for the connection's login.
+    QString rightsHint(const std::exception& error, const QString& needed);
 
     QStringList drives() override;
     QList<Entry> entries(const QString& folder) override;
 
 private:
+    // Forgets what was learnt of another connection.
+    void follow();
     std::optional<bool> askSeesThisMachine();
     std::optional<int> fileExistColumn(const QString& path, int column);
     // The first value of a query's first row, trimmed; empty when the server will not answer.
     QString firstValue(const QString& sql);
     QString serverProperty(const QString& name);
+    QString registryValue(const QString& key, const QString& name);
 
     db::Connection& m_connection;
-    QString m_askedFor; // the connection the answer below is for
+    QString m_askedFor; // the connection the answers below are for
+    bool m_machineAsked = false;
     std::optional<bool> m_seesThisMachine;
+    std::optional<ServerRights> m_rights;
 };
 
 // The sentence that says whose disk and whose rights are at fault, when a server's message
-// reports operating system error 5 (access denied) or 3 (path not found); empty for any other
-// message. path: the path the statement named, used when the message names none.
-QString ServerAccessHint(const QString& serverMessage, const QString& path,
+// (its number, its text in any language) reports operating system error 5 (access denied) or 3
+// (path not found); empty for any other message. path: the path the statement named, used when
+// the message names none.
+QString ServerAccessHint(int number, const QString& serverMessage, const QString& path,
                          const QString& serviceAccount, bool remote);
 
 // The folder with the separator of its kind at its end: "/" for a path that starts with "/",

@@ -325,7 +325,7 @@ void TAttachTab::bAttachDBClick()
     const bool windowsLogin = m_form->windowsLogin();
     const QString dataFile = ui->DBFileName->text();
     const QString name = ui->DBName->currentText();
-    m_form->AddUserToDBUsers(name, dataFile, windowsLogin, logFile);
+    const QString warning = m_form->AddUserToDBUsers(name, dataFile, windowsLogin, logFile);
 
     // The new row is appended, not read back from the server (below an empty placeholder too).
     QTableWidget* list = ui->ListDB;
@@ -338,8 +338,15 @@ void TAttachTab::bAttachDBClick()
         list->item(row, 1)->setText(dataFile);
     }
     list->setCurrentCell(row, 0); // the selection handler runs
-    m_form->operatorUi().showMessage(OperatorUi::Icon::Information, applicationTitle(),
-                                     u"База подключена"_s);
+    showAttached(u"База подключена"_s, warning);
+}
+
+void TAttachTab::showAttached(const QString& done, const QString& warning)
+{
+    // What the attach could not do comes after what it did.
+    m_form->operatorUi().showMessage(
+        warning.isEmpty() ? OperatorUi::Icon::Information : OperatorUi::Icon::Warning,
+        applicationTitle(), warning.isEmpty() ? done : done + u"\r\n\r\n"_s + warning);
 }
 
 void TAttachTab::actAndSelect(const QString& database, const std::function<void()>& action)
@@ -370,9 +377,9 @@ void TAttachTab::BDeleteDBClick()
     actAndSelect(name, [&] {
         // Others in the database: ended with the operator's consent by the detach's own batch,
         // else the server refuses.
-        const SessionClosing closing =
-            DecideClosing(m_form->Connection, m_form->operatorUi(), name, std::nullopt);
-        RunAlone(m_form->Connection, m_form->operatorUi(), name, closing,
+        const SessionClosing closing = DecideClosing(m_form->Connection, m_form->operatorUi(), name,
+                                                     std::nullopt, m_form->serverDisk().rights());
+        RunAlone(m_form->Connection, m_form->operatorUi(), name, closing, neededRight::detach,
                  [&](const QString& prefix) { MSSQLDetachDB(name, m_form->Connection, prefix); });
     });
 }
@@ -387,17 +394,17 @@ void TAttachTab::BReConnectDBClick()
     m_form->ReleaseConsoleSession();
     m_form->Connection.setDefaultDatabase(u"master"_s);
     const bool windowsLogin = m_form->windowsLogin();
+    QString warning;
     actAndSelect(name, [&] {
-        const SessionClosing closing =
-            DecideClosing(m_form->Connection, m_form->operatorUi(), name, std::nullopt);
+        const SessionClosing closing = DecideClosing(m_form->Connection, m_form->operatorUi(), name,
+                                                     std::nullopt, m_form->serverDisk().rights());
         // A detach that fails is the failure to report: attaching would only hide it behind an
         // error of its own.
-        RunAlone(m_form->Connection, m_form->operatorUi(), name, closing,
+        RunAlone(m_form->Connection, m_form->operatorUi(), name, closing, neededRight::detach,
                  [&](const QString& prefix) {
                      MSSQLDetachDB(name, m_form->Connection, prefix);
-                     m_form->AddUserToDBUsers(name, dataFile, windowsLogin, QString());
+                     warning = m_form->AddUserToDBUsers(name, dataFile, windowsLogin, QString());
                  });
     });
-    m_form->operatorUi().showMessage(OperatorUi::Icon::Information, applicationTitle(),
-                                     u"База переподключена"_s);
+    showAttached(u"База переподключена"_s, warning);
 }

@@ -66,6 +66,8 @@ private:
     // Runs an action on a database, then rebuilds the list with that database selected, also
     // when the action fails.
     void actAndSelect(const QString& database, const std::function<void()>& action);
+    // "База подключена", with what the attach could not do after it.
+    void showAttached(const QString& done, const QString& warning);
     void browse(QLineEdit* field, const QString& filter);
     void ListDBDblClick();
     void copyCurrentRow();

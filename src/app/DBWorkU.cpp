@@ -365,11 +365,11 @@ void TFormDB::RefreshCommonQuery()
         leaveConsoleDatabase();
 }
 
-void TFormDB::AddUserToDBUsers(const QString& databaseName, const QString& dataFile,
-                               bool windowsLogin, const QString& logFile)
+QString TFormDB::AddUserToDBUsers(const QString& databaseName, const QString& dataFile,
+                                  bool windowsLogin, const QString& logFile)
 {
     ReleaseConsoleSession();
-    ::AddUserToDBUsers(Connection, databaseName, dataFile, windowsLogin, logFile, &m_disk);
+    return ::AddUserToDBUsers(Connection, databaseName, dataFile, windowsLogin, logFile, &m_disk);
 }
 
 FlowContext TFormDB::flowContext()

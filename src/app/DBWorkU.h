@@ -100,8 +100,9 @@ public:
     QString GetLastBackupFile();
 
     // Attaches a database and, for a Windows login, gives it a row in the database's DBUsers.
-    void AddUserToDBUsers(const QString& databaseName, const QString& dataFile, bool windowsLogin,
-                          const QString& logFile);
+    // Returns what the attach could not do (its start-up procedure), for the operator.
+    QString AddUserToDBUsers(const QString& databaseName, const QString& dataFile,
+                             bool windowsLogin, const QString& logFile);
 
     // Backup and restore with the window's state (the flows themselves live in src/admin).
     BackupOutcome BackupDB(const QString& databaseName, const QString& installDir,

@@ -1,6 +1,7 @@
 #include "EditTarget.h"
 
 #include "Connection.h"
+#include "StatementText.h"
 
 #include <QRegularExpression>
 
@@ -93,17 +94,7 @@ QString unbracketed(const QString& name)
     return name;
 }
 
-QString bracketed(const QString& name)
-{
-    return u'[' + QString(name).replace(u"]"_s, u"]]"_s) + u']';
-}
-
 const QString identifierPattern = u"(?:\\[(?:[^\\]]|\\]\\])+\\]|[\\w#@$]+)"_s;
-
-QString literal(QString text)
-{
-    return text.replace(u"'"_s, u"''"_s);
-}
 
 EditTarget readOnly(const QString& reason)
 {
@@ -124,9 +115,9 @@ QString whereClause(const EditTarget& target, const QList<QVariant>& original,
     for (int i : columns) {
         const QVariant& value = original.value(i);
         if (value.isNull()) {
-            conditions << bracketed(target.columns[i]) + u" IS NULL"_s;
+            conditions << sqltext::identifier(target.columns[i]) + u" IS NULL"_s;
         } else {
-            conditions << bracketed(target.columns[i]) + u" = ?"_s;
+            conditions << sqltext::identifier(target.columns[i]) + u" = ?"_s;
             values << value;
         }
     }
@@ -202,7 +193,7 @@ EditTarget FindEditTarget(db::Connection& connection, const QString& sql,
     const QString name = unbracketed(parts.last());
     try {
         const auto keys = connection.openRecordSet(
-            u"EXEC sp_pkeys @table_name = N'"_s + literal(name) + u"'"_s, 30);
+            u"EXEC sp_pkeys @table_name = N'"_s + sqltext::literalBody(name) + u"'"_s, 30);
         QList<int> keyColumns;
         for (keys->first(); !keys->eof(); keys->next()) {
             const QString column = keys->fieldText(u"COLUMN_NAME"_s);
@@ -224,10 +215,10 @@ EditTarget FindEditTarget(db::Connection& connection, const QString& sql,
     // Without a key the row is found by its values, and a text, ntext, image or xml column in
     // WHERE is an error on the server (402, 305).
     try {
-        QString call = u"EXEC sp_columns @table_name = N'"_s + literal(name) + u"'"_s;
+        QString call = u"EXEC sp_columns @table_name = N'"_s + sqltext::literalBody(name) + u"'"_s;
         if (parts.size() > 1)
-            call +=
-                u", @table_owner = N'"_s + literal(unbracketed(parts[parts.size() - 2])) + u"'"_s;
+            call += u", @table_owner = N'"_s +
+                    sqltext::literalBody(unbracketed(parts[parts.size() - 2])) + u"'"_s;
         const auto columns = connection.openRecordSet(call, 30);
         static const QStringList incomparable{u"text"_s, u"ntext"_s, u"image"_s, u"xml"_s};
         for (columns->first(); !columns->eof(); columns->next()) {
@@ -257,7 +248,7 @@ BoundStatement UpdateStatement(const EditTarget& target, const QList<QVariant>& 
         const bool sameNull = original.value(i).isNull() == changed.value(i).isNull();
         if (sameNull && original.value(i) == changed.value(i))
             continue;
-        sets << bracketed(target.columns[i]) + u" = ?"_s;
+        sets << sqltext::identifier(target.columns[i]) + u" = ?"_s;
         out.values << changed.value(i);
     }
     out.sql = u"UPDATE "_s + target.table + u" SET "_s + sets.join(u", "_s) + u" WHERE "_s +
@@ -281,7 +272,7 @@ BoundStatement InsertStatement(const EditTarget& target, const QList<QVariant>& 
     for (int i = 0; i < target.columns.size(); ++i) {
         if (values.value(i).isNull())
             continue;
-        names << bracketed(target.columns[i]);
+        names << sqltext::identifier(target.columns[i]);
         markers << u"?"_s;
         out.values << values.value(i);
     }

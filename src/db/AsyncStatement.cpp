@@ -14,9 +14,9 @@ void Connection::executeAsync(const QString& sql, MessageHandler onMessage)
     auto stmt = std::make_shared<Statement>(d->hdbc(), d->commandTimeout);
     run->stmt = stmt->get();
     AsyncRun* shared = run.get();
-    stmt->messages = [shared](const QString& text) {
+    stmt->messages = [shared](const ServerMessage& message) {
         std::lock_guard lock(shared->mutex);
-        shared->pending.append(text);
+        shared->pending.append(message);
     };
     run->thread = std::thread([shared, stmt, sql]() {
         try {

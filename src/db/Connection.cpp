@@ -5,6 +5,7 @@
 #include "ConnectionStringTranslation.h"
 #include "InstanceLookup.h"
 #include "KerberosCheck.h"
+#include "StatementText.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -202,7 +203,7 @@ void Connection::setDefaultDatabase(const QString& name)
     if (d->open) {
         d->requireIdle();
         Statement stmt(d->hdbc(), d->commandTimeout);
-        std::vector<SQLWCHAR> text = wide(u"USE "_s + bracketed(name));
+        std::vector<SQLWCHAR> text = wide(u"USE "_s + sqltext::identifier(name));
         drain(stmt, SQLExecDirectW(stmt.get(), text.data(), SQL_NTS));
     }
     d->database = name;

@@ -162,7 +162,7 @@ public:
     // Asynchronous statement: returns at once; the statement runs on a worker thread and every
     // result is read to the end. Server messages are handed to onMessage on the caller's thread
     // from isExecuting() and waitForAsync().
-    using MessageHandler = std::function<void(const QString& message)>;
+    using MessageHandler = std::function<void(const ServerMessage& message)>;
     void executeAsync(const QString& sql, MessageHandler onMessage = {});
     // Whether the asynchronous statement still runs; never blocks.
     bool isExecuting();

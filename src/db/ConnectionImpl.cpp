@@ -45,13 +45,13 @@ void Connection::Impl::deliverMessages()
 {
     if (!async)
         return;
-    QStringList messages;
+    QList<ServerMessage> messages;
     {
         std::lock_guard lock(async->mutex);
         messages.swap(async->pending);
     }
     if (async->onMessage)
-        for (const QString& m : messages)
+        for (const ServerMessage& m : messages)
             async->onMessage(m);
 }
 

@@ -18,7 +18,7 @@ struct AsyncRun
     std::thread thread;
     std::atomic<bool> done{false};
     std::mutex mutex;
-    QStringList pending; // messages not yet handed over
+    QList<ServerMessage> pending; // messages not yet handed over
     std::optional<DbError> error;
     Connection::MessageHandler onMessage;
     std::atomic<SQLHSTMT> stmt{nullptr};

@@ -103,11 +103,4 @@ qint64 drain(const Statement& stmt, SQLRETURN rc,
     return count;
 }
 
-QString bracketed(const QString& name)
-{
-    QString escaped = name;
-    escaped.replace(u"]"_s, u"]]"_s);
-    return u'[' + escaped + u']';
-}
-
 } // namespace db::odbc

@@ -92,7 +92,7 @@ public:
             throwDiagnostics(SQL_HANDLE_STMT, get(), what);
         if (rc == SQL_SUCCESS_WITH_INFO && messages)
             for (const Diagnostic& d : diagnostics(SQL_HANDLE_STMT, get()))
-                messages(serverMessage(d.text));
+                messages({d.native, serverMessage(d.text)});
         return rc;
     }
 
@@ -111,7 +111,7 @@ public:
                dead == SQL_CD_TRUE;
     }
 
-    std::function<void(const QString&)> messages;
+    std::function<void(const ServerMessage&)> messages;
 
 private:
     Handle m_handle;
@@ -122,8 +122,5 @@ private:
 // first result with columns go to onRows (nullptr: skipped); gives the last row count.
 qint64 drain(const Statement& stmt, SQLRETURN rc,
              const std::function<void(SQLSMALLINT columns)>& onRows = {});
-
-// "[name]" with "]" doubled.
-QString bracketed(const QString& name);
 
 } // namespace db::odbc

@@ -528,17 +528,75 @@ int GetServerVersionYear(db::Connection& connection)
     return ok ? year : 0;
 }
 
-qint64 GetMaxDBSize(db::Connection& connection)
+std::optional<qint64> DatabaseSizeCeiling(int engineEdition, const QString& productVersion,
+                                          int versionYear)
 {
+    // SERVERPROPERTY: EngineEdition 4 is Express. Its ceiling grew from 4 to 10 GB with
+    // 2008 R2, version 10.50.
+    constexpr int express = 4;
+    if (engineEdition != express)
+        return std::nullopt;
     constexpr qint64 gib = 1024LL * 1024 * 1024;
-    return GetServerVersionYear(connection) < 2006 ? 4 * gib : 10 * gib;
+    const QStringList parts = productVersion.split(u'.');
+    bool majorOk = false;
+    bool minorOk = false;
+    const int major = parts.value(0).toInt(&majorOk);
+    const int minor = parts.value(1).toInt(&minorOk);
+    const bool since2008R2 =
+        majorOk && minorOk ? major > 10 || (major == 10 && minor >= 50) : versionYear > 2008;
+    return since2008R2 ? 10 * gib : 4 * gib;
 }
 
-qint64 GetDBSpaceUsed(db::Connection& connection)
+std::optional<qint64> GetMaxDBSize(db::Connection& connection)
+{
+    int engineEdition = 0;
+    QString productVersion;
+    try {
+        ensureOpen(connection);
+        const auto result = connection.openRecordSet(
+            u"SELECT CAST(SERVERPROPERTY('EngineEdition') AS int) AS engine_edition, "
+            u"CAST(SERVERPROPERTY('ProductVersion') AS nvarchar(128)) AS product_version"_s,
+            storeTimeoutSeconds);
+        if (result->isEmpty())
+            return std::nullopt;
+        engineEdition = result->fieldText(u"engine_edition"_s).toInt();
+        productVersion = result->fieldText(u"product_version"_s);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    return DatabaseSizeCeiling(engineEdition, productVersion,
+                               productVersion.isEmpty() ? GetServerVersionYear(connection) : 0);
+}
+
+namespace {
+
+// Pages in use, from the files themselves; nullopt where the server cannot say.
+std::optional<qint64> usedPagesBytes(db::Connection& connection, bool dataOnly)
+{
+    try {
+        const auto result = connection.openRecordSet(
+            u"SELECT SUM(CAST(FILEPROPERTY(name, 'SpaceUsed') AS bigint)) * 8192 AS used "
+            u"FROM sys.database_files"_s +
+                (dataOnly ? u" WHERE type = 0"_s : QString()),
+            storeTimeoutSeconds);
+        bool ok = false;
+        const qint64 used = result->isEmpty() ? 0 : result->fieldText(u"used"_s).toLongLong(&ok);
+        if (ok && used >= 0)
+            return used;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+qint64 GetDBSpaceUsed(db::Connection& connection, bool dataOnly)
 {
     QString size;
     try {
         ensureOpen(connection);
+        if (const std::optional<qint64> used = usedPagesBytes(connection, dataOnly))
+            return *used;
         const auto result = connection.openRecordSet(u"exec sp_spaceused"_s, storeTimeoutSeconds);
         if (result->isEmpty())
             return 0;
@@ -546,13 +604,20 @@ qint64 GetDBSpaceUsed(db::Connection& connection)
     } catch (const std::exception&) {
         return 0;
     }
-    // "12.50 MB": megabytes whatever the unit says.
-    const qsizetype blank = size.indexOf(u' ');
-    const QString number = blank < 0 ? QString() : size.left(blank);
-    const long double bytes = StrToFloatAny(number, u"."_s, 0) * 1024 * 1024;
-    if (!(bytes >= 0) || bytes >= 9.0e18L)
-        return 0;
-    return std::llround(bytes);
+    return DatabaseSizeBytes(size);
+}
+
+qint64 DatabaseSizeBytes(const QString& spaceUsedText)
+{
+    const QString unit = spaceUsedText.right(2);
+    const long double number = StrToFloatAny(
+        spaceUsedText.chopped(std::min<qsizetype>(3, spaceUsedText.size())), u"."_s, 0);
+    long double bytes = 0;
+    if (unit == u"MB"_s)
+        bytes = number * 1024 * 1024;
+    else if (unit == u"KB"_s)
+        bytes = number * 1024;
+    return static_cast<qint64>(std::llround(bytes));
 }
 
 UnstoredNames AddFilesToDB(const QString& installDir, const QString& tableName,
@@ -597,7 +662,8 @@ UnstoredNames AddFilesToDB(const QString& installDir, const QString& tableName,
         else
             total += std::max<qint64>(size, 0);
     }
-    if (GetMaxDBSize(connection) - GetDBSpaceUsed(connection) < total)
+    const std::optional<qint64> ceiling = GetMaxDBSize(connection);
+    if (ceiling && *ceiling - GetDBSpaceUsed(connection) < total)
         throw MyException(u"Размер файлов превышает допустимый размер базы данных."_s);
 
     UnstoredNames unstored;

@@ -36,8 +36,20 @@ QString VersionNumberText(const QString& versionText); // the digits in order; "
 // The first 25 characters of @@version ("Microsoft SQL Server 2008"), "" for another product.
 QString GetServerVersion(db::Connection& connection);
 int GetServerVersionYear(db::Connection& connection); // 0 when unknown
-qint64 GetMaxDBSize(db::Connection& connection);      // 4 GiB before 2006, else 10 GiB
-qint64 GetDBSpaceUsed(db::Connection& connection);    // bytes; 0 when unknown
+// The most data the server's edition lets a database hold: Express limits its data files (the
+// log is not counted) to 10 GiB since 2008 R2 and to 4 GiB before; other editions have no
+// ceiling (nullopt), as has a server that cannot be asked.
+std::optional<qint64> GetMaxDBSize(db::Connection& connection);
+// The same from SERVERPROPERTY's EngineEdition (4: Express) and ProductVersion ("10.50.1600.1");
+// versionYear stands in for a version the server did not give.
+std::optional<qint64> DatabaseSizeCeiling(int engineEdition, const QString& productVersion,
+                                          int versionYear);
+// Bytes in use in the current database's data files (dataOnly) or in all its files: what counts
+// toward Express's ceiling, what a full backup holds. From sp_spaceused's database_size (the
+// files' whole size) where the server cannot tell; 0 when unknown.
+qint64 GetDBSpaceUsed(db::Connection& connection, bool dataOnly = true);
+// sp_spaceused's sizes ("2.75 MB", "1024.00 KB") in bytes; 0 for another unit.
+qint64 DatabaseSizeBytes(const QString& spaceUsedText);
 
 // Whether text survives the single-byte code page of a non-Unicode server column (1251, 1252,
 // ...; 65001 holds everything); nullopt when the code page is not one this system can check.

@@ -9,7 +9,9 @@ constexpr qsizetype causeHalf = 150;
 
 } // namespace
 
-Error::Error(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+Error::Error(QString message, int serverError)
+    : m_message(std::move(message)), m_utf8(m_message.toUtf8()), m_serverError(serverError)
+{}
 
 const char* Error::what() const noexcept
 {
@@ -17,17 +19,19 @@ const char* Error::what() const noexcept
 }
 
 MyException::MyException(const QString& ClassMethod, const QString& Msg,
-                         const std::exception* MsgExcept)
-    : Error([&] {
-          if (MsgExcept == nullptr)
-              return compose(ClassMethod, Msg, nullptr);
-          const QString cause = errorMessage(*MsgExcept);
-          return compose(ClassMethod, Msg, &cause);
-      }())
+                         const std::exception* MsgExcept, const QString& afterCause)
+    : Error(
+          [&] {
+              if (MsgExcept == nullptr)
+                  return compose(ClassMethod, Msg, nullptr, afterCause);
+              const QString cause = errorMessage(*MsgExcept);
+              return compose(ClassMethod, Msg, &cause, afterCause);
+          }(),
+          MsgExcept != nullptr ? serverErrorOf(*MsgExcept) : 0)
 {}
 
 QString MyException::compose(const QString& ClassMethod, const QString& Msg,
-                             const QString* causeMessage)
+                             const QString* causeMessage, const QString& afterCause)
 {
     QString text = Msg;
     if (!ClassMethod.isEmpty())
@@ -40,6 +44,8 @@ QString MyException::compose(const QString& ClassMethod, const QString& Msg,
         else
             text += cause.left(causeHalf) + u"..."_s + cause.right(causeHalf);
     }
+    if (!afterCause.isEmpty())
+        text += u"\r\n"_s + afterCause;
     return text;
 }
 
@@ -50,4 +56,10 @@ QString errorMessage(const std::exception& error)
     if (const auto* own = dynamic_cast<const Error*>(&error))
         return own->message();
     return QString::fromUtf8(error.what());
+}
+
+int serverErrorOf(const std::exception& error)
+{
+    const auto* own = dynamic_cast<const Error*>(&error);
+    return own != nullptr ? own->serverError() : 0;
 }

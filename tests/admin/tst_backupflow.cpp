@@ -3,6 +3,7 @@
 // connection lost half-way.
 #include "Connection.h"
 #include "DatabaseFlows.h"
+#include "FileStore.h"
 #include "MyException.h"
 #include "MyMSSQL.h"
 #include "OdbcClient.h"
@@ -139,7 +140,7 @@ private slots:
         QFETCH(bool, made);
         auto c = connect();
         c->setDefaultDatabase(u"shop"_s);
-        const qint64 size = GetDBSize(*c);
+        const qint64 size = GetDBSpaceUsed(*c, false);
         QVERIFY(size > 0);
         ScriptedOperatorUi ui;
         FlowContext ctx = context(*c, ui);

@@ -335,6 +335,7 @@ private slots:
 
     void accessHint_data()
     {
+        QTest::addColumn<int>("number");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("account");
         QTest::addColumn<bool>("remote");
@@ -342,12 +343,14 @@ private slots:
 
         const QString named = u"работает под учётной записью \"NT Service\\MSSQLSERVER\""_s;
         QTest::newRow("backup device, access denied")
+            << 3201
             << u"[FreeTDS][SQL Server]Cannot open backup device 'C:\\Locked\\x.bak'. Operating "
                u"system error 5(Access is denied.)."_s
             << serviceAccount << true
             << u"Нет доступа к \"C:\\Locked\\x.bak\": служба SQL Server "_s + named +
                    u", и права на эту папку нужны этой учётной записи, а не оператору."_s;
         QTest::newRow("directory lookup, not found, same machine")
+            << 5133
             << u"Directory lookup for the file \"/var/opt/d/x.mdf\" failed with the operating "
                u"system error 3(The system cannot find the path specified.)."_s
             << u"mssql"_s << false
@@ -355,33 +358,37 @@ private slots:
                u"под учётной записью \"mssql\": папка должна быть на сервере и доступна этой "
                u"учётной записи, а не оператору."_s;
         QTest::newRow("restore target, the account unknown")
+            << 3634
             << u"The operating system returned the error '5(Access is denied.)' while attempting "
                u"'RestoreContainer::ValidateTargetForCreation' on 'D:\\R\\x.mdf'."_s
             << QString() << true
             << u"Нет доступа к \"D:\\R\\x.mdf\": служба SQL Server работает под своей учётной "
                u"записью, и права на эту папку нужны этой учётной записи, а не оператору."_s;
         QTest::newRow("no path in the message: the statement's")
-            << u"xp_create_subdir() returned error 5, 'Access is denied.'"_s << serviceAccount
-            << true
+            << 22048 << u"xp_create_subdir() returned error 5, 'Access is denied.'"_s
+            << serviceAccount << true
             << u"Нет доступа к \"D:\\Given\": служба SQL Server "_s + named +
                    u", и права на эту папку нужны этой учётной записи, а не оператору."_s;
         QTest::newRow("another operating system error")
+            << 3202
             << u"Write on \"C:\\x.bak\" failed: 112(There is not enough space on the disk.)"_s
             << serviceAccount << true << QString();
         QTest::newRow("file not found is not a folder matter")
+            << 3201
             << u"Cannot open backup device 'C:\\x.bak'. Operating system error 2(The system cannot "
                u"find the file specified.)."_s
             << serviceAccount << true << QString();
         QTest::newRow("no operating system error")
-            << u"Database 'x' does not exist."_s << serviceAccount << true << QString();
+            << 911 << u"Database 'x' does not exist."_s << serviceAccount << true << QString();
     }
     void accessHint()
     {
+        QFETCH(int, number);
         QFETCH(QString, message);
         QFETCH(QString, account);
         QFETCH(bool, remote);
         QFETCH(QString, hint);
-        QCOMPARE(ServerAccessHint(message, u"D:\\Given"_s, account, remote), hint);
+        QCOMPARE(ServerAccessHint(number, message, u"D:\\Given"_s, account, remote), hint);
     }
 
     void folderWithSeparator_data()

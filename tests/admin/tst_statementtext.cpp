@@ -1,6 +1,8 @@
 // Texts that go into statements and backup file names.
 #include "BackupFileName.h"
 #include "DatabaseList.h"
+#include "DbError.h"
+#include "FileStore.h"
 #include "MyMSSQL.h"
 #include "StatementText.h"
 
@@ -38,8 +40,9 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("literal");
         QTest::addColumn<QString>("identifier");
-        QTest::newRow("plain") << u"ostrel_ts"_s << u"ostrel_ts"_s << u"ostrel_ts"_s;
-        QTest::newRow("Cyrillic") << u"склад"_s << u"склад"_s << u"склад"_s;
+        QTest::newRow("plain") << u"ostrel_ts"_s << u"ostrel_ts"_s << u"[ostrel_ts]"_s;
+        QTest::newRow("Cyrillic") << u"склад"_s << u"склад"_s << u"[склад]"_s;
+        QTest::newRow("reserved word") << u"order"_s << u"order"_s << u"[order]"_s;
         QTest::newRow("quote") << u"o'brien"_s << u"o''brien"_s << u"[o'brien]"_s;
         QTest::newRow("bracket") << u"a]b"_s << u"a]b"_s << u"[a]]b]"_s;
         QTest::newRow("statement in a name")
@@ -109,15 +112,15 @@ private slots:
         QTest::addColumn<QString>("statement");
         QTest::newRow("replace")
             << u"ostrel"_s << true
-            << u"restore database ostrel from disk=N'D:\\b.bak' with \r\n"
+            << u"restore database [ostrel] from disk=N'D:\\b.bak' with \r\n"
                u" move N'ostrel' to N'C:\\Data\\ostrel.mdf', move N'ostrel_log' to "
                u"N'C:\\Data\\ostrel_log.ldf', Replace, STATS = 10"_s;
         QTest::newRow("no replace: the progress right after the last file")
             << u"ostrel"_s << false
-            << u"restore database ostrel from disk=N'D:\\b.bak' with \r\n"
+            << u"restore database [ostrel] from disk=N'D:\\b.bak' with \r\n"
                u" move N'ostrel' to N'C:\\Data\\ostrel.mdf', move N'ostrel_log' to "
                u"N'C:\\Data\\ostrel_log.ldf', STATS = 10"_s;
-        QTest::newRow("a name that is no identifier")
+        QTest::newRow("a name that is no plain identifier")
             << u"it's]"_s << false
             << u"restore database [it's]]] from disk=N'D:\\b.bak' with \r\n"
                u" move N'ostrel' to N'C:\\Data\\ostrel.mdf', move N'ostrel_log' to "
@@ -182,20 +185,24 @@ private slots:
         QCOMPARE(DatabaseSizeBytes(text), bytes);
     }
 
+    // Told by its number, whatever the login's language.
     void progressPercent_data()
     {
+        QTest::addColumn<int>("number");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("percent");
-        QTest::newRow("ten") << u"10 percent processed."_s << 10;
-        QTest::newRow("hundred") << u"100 percent processed."_s << 100;
-        QTest::newRow("other message") << u"Processed 208 pages for database 'x'"_s << -1;
-        QTest::newRow("end") << u"BACKUP DATABASE successfully processed 208 pages"_s << -1;
+        QTest::newRow("ten") << 3211 << u"10 percent processed."_s << 10;
+        QTest::newRow("hundred") << 3211 << u"100 percent processed."_s << 100;
+        QTest::newRow("Russian") << 3211 << u"Обработано процентов: 40."_s << 40;
+        QTest::newRow("pages") << 4035 << u"Processed 208 pages for database 'x'"_s << -1;
+        QTest::newRow("end") << 3014 << u"BACKUP DATABASE successfully processed 208 pages"_s << -1;
     }
     void progressPercent()
     {
+        QFETCH(int, number);
         QFETCH(QString, message);
         QFETCH(int, percent);
-        QCOMPARE(ProgressPercent(message).value_or(-1), percent);
+        QCOMPARE(ProgressPercent({number, message}).value_or(-1), percent);
     }
 
     void removableDrive_data()

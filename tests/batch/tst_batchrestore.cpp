@@ -92,7 +92,7 @@ private slots:
         QVERIFY(QFileInfo(folder + u"/ostrel_ts_log.ldf"_s).isFile());
         QCOMPARE(scene.clients(u"ostrel_copy"_s), clientsBackedUp);
         QCOMPARE(scene.clients(u"ostrel_ts"_s).size(), 3);
-        const QString restore = u"batch: restore database ostrel_copy from disk=N'"_s + backupFile +
+        const QString restore = u"batch: restore database [ostrel_copy] from disk=N'"_s + backupFile +
                                 u"' with \r\n move N'ostrel_ts' to N'"_s + folder +
                                 u"/ostrel_ts.mdf', move N'ostrel_ts_log' to N'"_s + folder +
                                 u"/ostrel_ts_log.ldf', Replace, STATS = 10\n"_s;
@@ -254,9 +254,9 @@ private slots:
             QVERIFY2(r.exitCode == 0, qPrintable(r.err));
             QVERIFY(!other.exec(u"SELECT 1"_s).ok);
             // One batch: nothing went to the server between the closing and the restore.
-            QVERIFY2(scene.log().contains(
-                         QRegularExpression(u"ALTER DATABASE ostrel_ts SET OFFLINE WITH ROLLBACK "
-                                            u"IMMEDIATE;\\r?\\nrestore database ostrel_ts"_s)),
+            QVERIFY2(scene.log().contains(QRegularExpression(
+                         u"ALTER DATABASE \\[ostrel_ts\\] SET OFFLINE WITH ROLLBACK "
+                         u"IMMEDIATE;\\r?\\nrestore database \\[ostrel_ts\\]"_s)),
                      qPrintable(scene.log()));
             return;
         }

@@ -327,9 +327,10 @@ private slots:
         bool sawExecuting = false;
         int progressWhileRunning = 0;
         c.executeAsync(u"BACKUP DATABASE src TO DISK = '%1' WITH INIT, STATS = 10"_s.arg(disk),
-                       [&](const QString& m) {
+                       [&](const db::ServerMessage& message) {
+                           const QString& m = message.text;
                            messages << m;
-                           if (m.contains(u"percent processed"_s) && c.isExecuting())
+                           if (message.number == 3211 && c.isExecuting())
                                ++progressWhileRunning;
                        });
         while (c.isExecuting()) {
@@ -367,8 +368,8 @@ private slots:
         int progress = 0;
         c.executeAsync(u"BACKUP DATABASE src TO DISK = '%1' WITH INIT, STATS = 10"_s.arg(
                            m_files.filePath(u"cancelled.bak"_s)),
-                       [&](const QString& m) {
-                           if (m.contains(u"percent processed"_s))
+                       [&](const db::ServerMessage& message) {
+                           if (message.number == 3211)
                                ++progress;
                        });
         // Messages reach the handler from the poll, as in the program's 10 ms loop.

@@ -476,7 +476,7 @@ private slots:
         const qsizetype fileList =
             log.indexOf(QRegularExpression(u"batch: RESTORE FILELISTONLY .*"_s));
         const qsizetype restore =
-            log.indexOf(QRegularExpression(u"batch: restore database app .*"_s));
+            log.indexOf(QRegularExpression(u"batch: restore database \\[app\\] .*"_s));
         QVERIFY2(fileList >= 0 && restore > fileList, qPrintable(log.join(u'\n')));
         // The database it was to replace: still there, with the row added after the backup.
         OdbcClient client;

@@ -288,35 +288,56 @@ private slots:
         QCOMPARE(storedRows(*c), QStringList{});
     }
 
+    void sizeCeiling_data()
+    {
+        QTest::addColumn<int>("engineEdition");
+        QTest::addColumn<QString>("productVersion");
+        QTest::addColumn<int>("year");
+        QTest::addColumn<qint64>("ceiling");
+        QTest::newRow("Express 2005") << 4 << u"9.00.5000.00"_s << 0 << (4LL << 30);
+        QTest::newRow("Express 2008") << 4 << u"10.0.6000.29"_s << 0 << (4LL << 30);
+        QTest::newRow("Express 2008 R2") << 4 << u"10.50.1600.1"_s << 0 << (10LL << 30);
+        QTest::newRow("Express 2019") << 4 << u"15.0.2000.5"_s << 0 << (10LL << 30);
+        QTest::newRow("Express, version by year") << 4 << QString() << 2012 << (10LL << 30);
+        QTest::newRow("Express 2008, by year") << 4 << QString() << 2008 << (4LL << 30);
+        QTest::newRow("Standard") << 2 << u"15.0.2000.5"_s << 0 << qint64(-1);
+        QTest::newRow("Enterprise or Developer") << 3 << u"10.0.6000.29"_s << 0 << qint64(-1);
+    }
+    void sizeCeiling()
+    {
+        QFETCH(int, engineEdition);
+        QFETCH(QString, productVersion);
+        QFETCH(int, year);
+        QFETCH(qint64, ceiling);
+        QCOMPARE(DatabaseSizeCeiling(engineEdition, productVersion, year).value_or(-1), ceiling);
+    }
+
     void serverProbes_data()
     {
         QTest::addColumn<int>("year");
         QTest::addColumn<QString>("version");
-        QTest::addColumn<qint64>("ceiling");
-        QTest::newRow("2005") << 2005 << u"Microsoft SQL Server 2005"_s << (4LL << 30);
-        QTest::newRow("2008") << 2008 << u"Microsoft SQL Server 2008"_s << (10LL << 30);
-        QTest::newRow("2019") << 2019 << u"Microsoft SQL Server 2019"_s << (10LL << 30);
+        QTest::newRow("2005") << 2005 << u"Microsoft SQL Server 2005"_s;
+        QTest::newRow("2019") << 2019 << u"Microsoft SQL Server 2019"_s;
     }
     void serverProbes()
     {
         QFETCH(int, year);
         QFETCH(QString, version);
-        QFETCH(qint64, ceiling);
         SqlsimProcess sim;
         QVERIFY2(sim.start({u"--version-year"_s, QString::number(year)}),
                  sim.stderrText().constData());
         auto c = freshDatabase(sim);
         QCOMPARE(GetServerVersion(*c), version);
         QCOMPARE(GetServerVersionYear(*c), year);
-        QCOMPARE(GetMaxDBSize(*c), ceiling);
 
-        // sp_spaceused's database_size, in whole bytes.
+        // Used pages are fewer than the files' whole size, and the data files fewer than all.
         const auto rs = c->openRecordSet(u"exec sp_spaceused"_s, 30);
-        const QString reported = rs->fieldText(u"database_size"_s);
-        QVERIFY2(reported.endsWith(u" MB"_s), qPrintable(reported));
-        const double megabytes = reported.section(u' ', 0, 0).toDouble();
-        QVERIFY(megabytes > 0);
-        QCOMPARE(GetDBSpaceUsed(*c), qRound64(megabytes * 1024 * 1024));
+        const qint64 whole = DatabaseSizeBytes(rs->fieldText(u"database_size"_s));
+        QVERIFY(whole > 0);
+        const qint64 data = GetDBSpaceUsed(*c);
+        const qint64 all = GetDBSpaceUsed(*c, false);
+        QVERIFY2(data > 0 && data <= all && all <= whole,
+                 qPrintable(u"%1 %2 %3"_s.arg(data).arg(all).arg(whole)));
     }
 
     // A closed connection gives the fallbacks, never an error.
@@ -326,7 +347,7 @@ private slots:
         c.setConnectionString(u"Data Source=127.0.0.1,1;User ID=sa;Password=x"_s);
         QCOMPARE(GetServerVersion(c), QString());
         QCOMPARE(GetServerVersionYear(c), 0);
-        QCOMPARE(GetMaxDBSize(c), 4LL << 30);
+        QVERIFY(!GetMaxDBSize(c));
         QCOMPARE(GetDBSpaceUsed(c), 0);
     }
 
@@ -655,8 +676,10 @@ private slots:
             u"batch: drop  table backup_files\n"_s,
             u"batch: create table backup_files (path char(255) not null, version int null, "
             u"file_data IMAGE NULL)\n"_s,
-            u"batch: select @@version as Version\n"_s,
-            u"batch: exec sp_spaceused\n"_s,
+            u"batch: SELECT CAST(SERVERPROPERTY('EngineEdition') AS int) AS engine_edition, "
+            u"CAST(SERVERPROPERTY('ProductVersion') AS nvarchar(128)) AS product_version\n"_s,
+            u"batch: SELECT SUM(CAST(FILEPROPERTY(name, 'SpaceUsed') AS bigint)) * 8192 AS used "
+            u"FROM sys.database_files WHERE type = 0\n"_s,
             u"batch: SELECT COLLATIONPROPERTY(CONVERT(nvarchar(128), DATABASEPROPERTYEX(DB_NAME(), "
             u"'Collation')), 'CodePage') AS CodePage\n"_s,
             rpc(u"INSERT INTO backup_files (path, version, file_data) VALUES "

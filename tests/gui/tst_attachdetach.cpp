@@ -141,10 +141,10 @@ private slots:
         const QString sent = logSince(mark).join(u'\n');
         QVERIFY2(sent.contains(
                      u"batch: IF EXISTS (SELECT name FROM sysobjects WHERE  name = "
-                     u"N'autodb_AutoExec' AND type = 'P') \r\n DROP PROCEDURE autodb_AutoExec"_s),
+                     u"N'autodb_AutoExec' AND type = 'P') \r\n DROP PROCEDURE [autodb_AutoExec]"_s),
                  qPrintable(sent));
         QVERIFY(sent.contains(
-            u"batch: CREATE PROCEDURE autodb_AutoExec AS exec autodb.dbo.AutoExecute"_s));
+            u"batch: CREATE PROCEDURE [autodb_AutoExec] AS exec [autodb].dbo.AutoExecute"_s));
         QVERIFY(sent.contains(u"batch: sp_procoption N'autodb_AutoExec', N'startup', N'on'"_s));
         OdbcClient client;
         client.connect(m_sim.port(), u"sa"_s, m_sim.password());

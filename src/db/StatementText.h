@@ -8,7 +8,7 @@ namespace sqltext {
 
 // The text for a place between single quotes: each "'" doubled.
 QString literalBody(const QString& value);
-// A name as a bracketed identifier when it needs one ("]" doubled inside), otherwise unchanged.
+// A name as a bracketed identifier ("]" doubled inside), whatever it holds.
 QString identifier(const QString& name);
 
 } // namespace sqltext
