@@ -210,6 +210,9 @@ private slots:
             << u"Не удается открыть физический файл \"%1\"\\. Ошибка "
                u"операционной системы 2: \"2\\(Не удается найти "
                u"указанный файл\\.\\)\"\\."_s.arg(QRegularExpression::escape(path(u"lost.mdf"_s)));
+        QTest::newRow("226 in a transaction")
+            << u"BEGIN TRAN; EXEC sp_detach_db N'lang'"_s << 226
+            << u"Инструкция ALTER DATABASE недопустима в транзакции из нескольких инструкций\\."_s;
         QTest::newRow("1801 exists")
             << u"CREATE DATABASE lang"_s << 1801
             << u"База данных \"lang\" уже существует\\. Выберите другое имя базы данных\\."_s;
@@ -226,7 +229,7 @@ private slots:
         QFETCH(int, number);
         QFETCH(QString, text);
         const OdbcResult r = m_ru.exec(sql);
-        m_ru.exec(u"USE master"_s);
+        m_ru.exec(u"IF @@TRANCOUNT > 0 ROLLBACK; USE master"_s);
         const qsizetype at = r.messageNumbers.indexOf(number);
         QVERIFY2(at >= 0, qPrintable(r.messages.join(u'\n')));
         const QString got = serverText(r.messages.value(at));

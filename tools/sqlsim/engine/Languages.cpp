@@ -219,6 +219,10 @@ const Form forms[] = {
      u"выдает sys.databases."},
     {15247, u"User does not have permission to perform this action.",
      u"У пользователя нет разрешения на выполнение этого действия."},
+    {226, u"%ls statement not allowed within multi-statement transaction.",
+     u"Инструкция %ls недопустима в транзакции из нескольких инструкций."},
+    {3708, u"Cannot drop the database '%.*ls' because it is a system database.",
+     u"Не удается удалить базу данных \"%.*ls\", так как она является системной."},
     {230,
      u"The %ls permission was denied on the column '%.*ls' of the object '%.*ls', database "
      u"'%.*ls', schema '%.*ls'.",
