@@ -401,6 +401,29 @@ private slots:
         QTest::newRow("102") << u"select * fro errt"_s << 102 << u"Incorrect syntax near 'fro'."_s;
         QTest::newRow("156") << u"select * from"_s << 156
                              << u"Incorrect syntax near the keyword 'from'."_s;
+        // Reserved keywords are names only when delimited.
+        const auto keyword = [](const char* tag, const QString& sql, const QString& word) {
+            QTest::newRow(tag) << sql << 156
+                               << u"Incorrect syntax near the keyword '%1'."_s.arg(word);
+        };
+        keyword("156 CREATE DATABASE", u"create database order"_s, u"order"_s);
+        keyword("156 USE", u"use order"_s, u"order"_s);
+        keyword("156 ALTER DATABASE", u"alter database order set offline"_s, u"order"_s);
+        keyword("156 ALTER DATABASE MODIFY", u"alter database Database modify name = x"_s,
+                u"Database"_s);
+        keyword("156 DROP DATABASE", u"drop database USER"_s, u"USER"_s);
+        keyword("156 BACKUP", u"backup database file to disk = 'x.bak'"_s, u"file"_s);
+        keyword("156 RESTORE", u"restore database primary from disk = 'x.bak'"_s, u"primary"_s);
+        keyword("156 three-part name", u"select 1 from order.dbo.t"_s, u"order"_s);
+        keyword("156 table", u"create table select (a int)"_s, u"select"_s);
+        keyword("156 column", u"create table kw (key int)"_s, u"key"_s);
+        keyword("156 insert column", u"insert into errt (group) values (1)"_s, u"group"_s);
+        keyword("156 qualified column", u"select errt.table from errt"_s, u"table"_s);
+        keyword("156 alias", u"select 1 as where"_s, u"where"_s);
+        keyword("156 backup keyword", u"create table backup (a int)"_s, u"backup"_s);
+        keyword("156 restore keyword", u"create table t (restore int)"_s, u"restore"_s);
+        keyword("156 full-text keyword", u"create table semantickeyphrasetable (a int)"_s,
+                u"semantickeyphrasetable"_s);
         QTest::newRow("GO after a statement")
             << u"print 'x'\r\nGO"_s << 102 << u"Incorrect syntax near 'GO'."_s;
         QTest::newRow("GO alone") << u"GO"_s << 2812 << u"Could not find stored procedure 'GO'."_s;
@@ -449,6 +472,18 @@ private slots:
         QVERIFY(!r.ok);
         QCOMPARE(r.nativeError, number);
         QCOMPARE(serverText(r.error), text);
+    }
+
+    void bracketedKeywordsAreNames()
+    {
+        OdbcResult r = run(u"use master; create database [order]; use [order]; "
+                           "create table [select] ([key] int, [from] int); "
+                           "insert into [select] ([key], [from]) values (1, 2); "
+                           "select [key], s.[from] from [order].dbo.[select] s"_s);
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(flatten(r.resultSets.value(0)), QStringList{u"1|2"_s});
+        r = run(u"use master; drop database [order]; use enginetest"_s);
+        QVERIFY2(r.ok, qPrintable(r.error));
     }
 
     void statementErrorsLetTheBatchGoOn()

@@ -1,5 +1,5 @@
 // A second client, not FreeTDS: tedious against bin/sqlsim. Usage:
-//   node client.js PORT PASSWORD plain|forced|remote BACKUP_FOLDER
+//   node client.js PORT PASSWORD plain|forced|remote|russian BACKUP_FOLDER
 // Exits non-zero with the reason on the first thing that goes wrong.
 'use strict';
 
@@ -9,7 +9,8 @@ const { Connection, Request, TYPES } = require('tedious');
 
 const [port, password, serverKind, backupFolder] = process.argv.slice(2);
 
-function connect(encrypt) {
+// language: the one LOGIN7 asks for; tedious's own default is us_english.
+function connect(encrypt, language = undefined) {
   const connection = new Connection({
     server: '127.0.0.1',
     authentication: { type: 'default', options: { userName: 'sa', password } },
@@ -20,6 +21,7 @@ function connect(encrypt) {
       serverName: 'localhost', // a name for TLS, which takes no address
       connectTimeout: 30000,
       requestTimeout: 120000,
+      ...(language === undefined ? {} : { language }),
     },
   });
   // Every server message, tagged with the request it arrived during.
@@ -73,13 +75,13 @@ async function batchAndParameters(connection, label) {
 
 // BACKUP or RESTORE WITH STATS: every 3211 step must arrive within the request that caused it,
 // and the request must end (not be taken as over at the first step).
-async function withProgress(connection, tag, sql) {
+async function withProgress(connection, tag, sql, done = '100 percent processed.') {
   connection.messages = [];
   await run(connection, tag, sql);
   const steps = connection.messages.filter((m) => m.number === 3211);
   assert.ok(steps.length >= 2, `${tag}: progress messages: ${JSON.stringify(connection.messages)}`);
   for (const m of steps) assert.equal(m.request, tag, `${tag}: "${m.text}" arrived outside the request`);
-  assert.ok(steps.some((m) => m.text === '100 percent processed.'), `${tag}: no "100 percent processed."`);
+  assert.ok(steps.some((m) => m.text === done), `${tag}: no "${done}"`);
   await run(connection, `${tag} then`, 'SELECT 1');
   const late = connection.messages.filter((m) => m.request !== tag);
   assert.deepEqual(late, [], `${tag}: messages after the request ended`);
@@ -173,7 +175,22 @@ async function remoteServer() {
   await close(c);
 }
 
-const servers = { plain: plainServer, forced: forcedServer, remote: remoteServer };
+// A server installed in Russian (--default-language russian), a session asking for Russian:
+// the progress and the end of a backup in its words, on the wire as any client reads them.
+async function russianServer() {
+  const c = await connect(false, 'Russian');
+  const [[language]] = await run(c, 'language', 'SELECT @@LANGUAGE');
+  assert.equal(language, 'русский');
+  await run(c, 'create', 'CREATE DATABASE wiredb');
+  const file = path.join(backupFolder, 'wiredb.bak');
+  await withProgress(c, 'backup', `BACKUP DATABASE wiredb TO DISK = N'${file}' WITH STATS = 10`,
+    'Обработано процентов: 100.');
+  assert.ok(c.messages.some((m) => m.number === 3014 && m.text.startsWith('BACKUP DATABASE успешно обработал ')),
+    `backup: ${JSON.stringify(c.messages)}`);
+  await close(c);
+}
+
+const servers = { plain: plainServer, forced: forcedServer, remote: remoteServer, russian: russianServer };
 servers[serverKind]().then(
   () => console.log(`tedious against the ${serverKind} server: ok`),
   (error) => {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs tests/wire/client.js (Node's tedious) against bin/sqlsim: once against a default server,
 # once against one started with --force-encryption, and checks how the server took each login;
-# then against a Windows server on another machine (--server-root).
+# then against a Windows server on another machine (--server-root), and one installed in
+# Russian (--default-language russian).
 #   run-tedious.sh SQLSIM_BINARY WORK_FOLDER
 # tedious is installed from the npm registry into WORK_FOLDER (not into the source tree); a
 # registry that cannot be reached fails the test.
@@ -71,4 +72,5 @@ expect_logins "$SQLSIM_WORK/forced.log" \
 mkdir -p "$SQLSIM_WORK/remote-disks/D"
 run_against remote --server-root "$SQLSIM_WORK/remote-disks"
 [[ -f $SQLSIM_WORK/remote-disks/D/Wire/Deep/wiredb.bak ]] || { echo "FAIL: no backup on the server's drive D:" >&2; exit 1; }
+run_against russian --default-language russian
 echo "tedious: all passed"

@@ -1,7 +1,9 @@
 // sqlsim: a stand-in for SQL Server on 127.0.0.1 that FreeTDS's ODBC driver talks to, for the
 // tests, the benchmarks and the demo.
 #include "Collation.h"
+#include "Editions.h"
 #include "Engine.h"
+#include "Languages.h"
 #include "RequestLog.h"
 #include "ServerFiles.h"
 #include "TdsListener.h"
@@ -30,7 +32,21 @@ const char usage[] =
     "  --password P          password of the login \"sa\"\n"
     "  --logins FILE         more logins, one \"name=password\" a line; DOMAIN\\name logins\n"
     "                        are Windows accounts (NTLM)\n"
-    "  --version-year Y      the SQL Server version to play: 2019 (default), 2017, 2016, ...\n"
+    "  --version-year Y      the SQL Server version to play: 2019 (default), 2017, 2016, ...;\n"
+    "                        2014 and earlier have no SERVERPROPERTY('InstanceDefaultDataPath')\n"
+    "                        or ('InstanceDefaultLogPath'), before 2019 no ('...BackupPath')\n"
+    "  --edition E           express (default), standard, developer or enterprise: what\n"
+    "                        SERVERPROPERTY and @@VERSION say; Express keeps each user database\n"
+    "                        to 10 GB of data (4 GB before 2010), not counting the log\n"
+    "  --extra-data-size MB  every user database's data file counts as MB megabytes bigger\n"
+    "                        than it is, all of it free space: in sys.database_files,\n"
+    "                        sys.master_files, FILEPROPERTY, sp_spaceused, sp_helpdb and\n"
+    "                        sp_databases, and against Express's limit (a cheap server near\n"
+    "                        or past 10 GB)\n"
+    "  --default-language L  the server's default language, that of sa and of the other\n"
+    "                        logins: us_english (default) or russian (name or alias, as\n"
+    "                        sys.syslanguages has them). A LOGIN7 language overrides it: FreeTDS\n"
+    "                        sends us_english unless the connection string says Language=\n"
     "  --throttle BYTES      slows BACKUP and RESTORE to this many bytes a second\n"
     "  --disk-free BYTES     the server's disks have only this much free space: reported\n"
     "                        so, and a larger backup fails as on a full disk\n"
@@ -112,7 +128,10 @@ int main(int argc, char** argv)
                                                  u"--log"_s,
                                                  u"--drop-connection"_s,
                                                  u"--drop-after-rows"_s,
-                                                 u"--collation"_s};
+                                                 u"--collation"_s,
+                                                 u"--edition"_s,
+                                                 u"--extra-data-size"_s,
+                                                 u"--default-language"_s};
         if (!valueOptions.contains(option))
             return fail(u"unknown option %1 (see --help)"_s.arg(option));
         if (i + 1 >= argc)
@@ -151,6 +170,18 @@ int main(int argc, char** argv)
             ok = ok && rows >= 0 && !options.connectionFaults.isEmpty();
             if (ok)
                 options.connectionFaults.last().afterRows = rows;
+        } else if (option == u"--edition"_s) {
+            ok = sqlsim::editionNamed(value).has_value();
+            options.edition = value.toLower();
+        } else if (option == u"--extra-data-size"_s) {
+            options.extraDataMegabytes = value.toLongLong(&ok);
+            ok = ok && options.extraDataMegabytes >= 0 &&
+                 options.extraDataMegabytes <= 1024LL * 1024 * 1024;
+        } else if (option == u"--default-language"_s) {
+            const sqlsim::Language* language = sqlsim::findLanguage(value);
+            ok = language != nullptr;
+            if (ok)
+                options.language = language->name;
         } else if (option == u"--collation"_s) {
             // Comparisons here ignore case and respect accents: only _CI_AS collations are
             // played.

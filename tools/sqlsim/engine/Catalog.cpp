@@ -32,19 +32,22 @@ QString q(const QString& s)
 constexpr int singleUserStatus = 4096;
 // 512: offline (same page); sys.databases: state 6 OFFLINE, collation_name NULL.
 constexpr int offlineStatus = 512;
+// 32: loading (same page); sys.databases: state 1 RESTORING, collation_name NULL.
+constexpr int restoringStatus = 32;
 
 QString sysDatabasesView()
 {
     return u"SELECT name, "
            "dbid AS database_id, NULL AS source_database_id, sid AS owner_sid, "
            "crdate AS create_date, cmptlevel AS compatibility_level, "
-           "CASE WHEN status & 512 THEN NULL ELSE tsql_serverproperty('Collation') END "
+           "CASE WHEN status & 544 THEN NULL ELSE tsql_serverproperty('Collation') END "
            "AS collation_name, "
            "CAST(CASE WHEN status & 4096 THEN 1 ELSE 0 END AS tinyint) AS user_access, "
            "CAST(CASE WHEN status & 4096 THEN 'SINGLE_USER' ELSE 'MULTI_USER' END "
            "AS nvarchar(60)) AS user_access_desc, 0 AS is_read_only, "
-           "CAST(CASE WHEN status & 512 THEN 6 ELSE 0 END AS tinyint) AS state, "
-           "CAST(CASE WHEN status & 512 THEN 'OFFLINE' ELSE 'ONLINE' END AS nvarchar(60)) "
+           "CAST(CASE WHEN status & 32 THEN 1 WHEN status & 512 THEN 6 ELSE 0 END AS tinyint) "
+           "AS state, CAST(CASE WHEN status & 32 THEN 'RESTORING' WHEN status & 512 THEN "
+           "'OFFLINE' ELSE 'ONLINE' END AS nvarchar(60)) "
            "AS state_desc, 3 AS recovery_model, "
            "'SIMPLE' AS recovery_model_desc FROM sysdatabases"_s;
 }
@@ -341,7 +344,8 @@ void writeSysdatabases(const QString& masterFile, const QList<SysdatabasesRow>& 
         db.exec(u"DELETE FROM sysdatabases"_s);
         for (const SysdatabasesRow& r : rows) {
             const int status = (r.system ? 65544 : 65536) | (r.singleUser ? singleUserStatus : 0) |
-                               (r.offline ? offlineStatus : 0);
+                               (r.offline ? offlineStatus : 0) |
+                               (r.restoring ? restoringStatus : 0);
             const QStringList values = {q(r.name),
                                         QString::number(r.dbid),
                                         QString::number(status),

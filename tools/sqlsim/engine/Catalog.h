@@ -49,6 +49,7 @@ struct SysdatabasesRow
     bool system = false;
     bool singleUser = false;
     bool offline = false;
+    bool restoring = false;
 };
 
 // A new, empty database: the data file with its catalogue and the companion log file. Throws

@@ -66,6 +66,12 @@ void SessionImpl::runAlterDatabase(const Stmt& s, Frame& frame)
         noAccess();
     const QString name = entry->files.name;
     const QString& option = s.value;
+    // Nothing may be set on a database in the middle of a restore, ONLINE included: only a
+    // restore that succeeds (or DROP DATABASE) ends that state. Error 5052, "Database Engine
+    // events and errors (5000 to 5999)", learn.microsoft.com.
+    if (entry->restoring)
+        failWith(5052, u"ALTER DATABASE is not permitted while a database is in the Restoring "
+                       "state."_s);
     if (option == u"RESTRICTED_USER" || option == u"EMERGENCY")
         throw SqlError(40000,
                        u"sqlsim does not support 'ALTER DATABASE ... SET %1'."_s.arg(option));

@@ -31,6 +31,11 @@ struct ServerOptions
     bool failNextTransfer = false; // drop the connection in the middle of the next backup/restore
     QList<ConnectionFault> connectionFaults; // armed from the start, each fires once
     int dropLogins = 0;                      // so many next LOGIN7s are met by a closed socket
+    QString language = QStringLiteral("us_english"); // the logins' default language
+    QString edition = QStringLiteral("express");     // express, standard, developer, enterprise
+    // Added to the size of every user database's data file wherever it is reported or checked
+    // against Express's limit, as if the file had that much more free space in it.
+    qint64 extraDataMegabytes = 0;
 };
 
 class Session;
@@ -42,6 +47,7 @@ struct ClientInfo
     QString appName;
     QString libraryName; // CltIntName: client_interface_name
     quint32 processId = 0;
+    QString language; // LOGIN7's language; empty: the login's default
 };
 
 class Server
@@ -67,6 +73,15 @@ public:
         return login(user, password, database);
     }
 
+    // A refusal of a login worded in the language that login's session would have had.
+    virtual Message localizedForLogin(const Message& message, const QString& user,
+                                      const QString& requestedLanguage) const
+    {
+        Q_UNUSED(user);
+        Q_UNUSED(requestedLanguage);
+        return message;
+    }
+
     // The version SQL Server reports in LOGINACK: 15.0.2000 for 2019 and so on.
     virtual quint32 programVersion() const = 0;
 
@@ -86,6 +101,10 @@ public:
     virtual ~Session() = default;
 
     virtual QString currentDatabase() const = 0;
+    // The session's language as sys.syslanguages names it (ENVCHANGE 2, message 5703).
+    virtual QString languageName() const { return QStringLiteral("us_english"); }
+    // A message in the session's language: every message sent to the client goes through it.
+    virtual Message localized(const Message& message) const { return message; }
     // How the server ends this session's connection (KILL, ALTER DATABASE ... WITH ROLLBACK
     // IMMEDIATE): safe to call from any thread.
     virtual void setTerminator(std::function<void()> terminate) { Q_UNUSED(terminate); }

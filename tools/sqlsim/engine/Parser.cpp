@@ -169,7 +169,10 @@ private:
         throw SqlError(m, true);
     }
 
-    // An identifier: a bare word that is not reserved, or a quoted name.
+    // An identifier: a bare word that is not reserved, or a quoted name. A reserved keyword
+    // names something only when delimited ("Reserved Keywords (Transact-SQL)",
+    // learn.microsoft.com/sql/t-sql/language-elements/reserved-keywords-transact-sql): bare,
+    // it is error 156.
     bool peekIdentifier(int k = 0) const
     {
         const Token& t = peek(k);
@@ -182,7 +185,7 @@ private:
         const Token& t = next();
         return t.kind == Token::QuotedName ? t.value : t.text;
     }
-    // Names may be keywords when quoted or in some positions (column names after a dot).
+    // A word where a keyword may stand: type names, option words, filegroups.
     QString anyName()
     {
         const Token& t = peek();
@@ -217,7 +220,7 @@ private:
     {
         if (peek().isSymbol(u"."))
             return {};
-        return anyName();
+        return identifier();
     }
 
     // ---- types
@@ -336,7 +339,7 @@ private:
         if (w == u"use") {
             next();
             auto s = make(Stmt::Use, t);
-            s->name = anyName();
+            s->name = identifier();
             return s;
         }
         if (w == u"declare")
@@ -508,9 +511,9 @@ private:
             (peek(2).isSymbol(u",") || peek(2).isSymbol(u")") || peek(2).isSymbol(u"."))) {
             next();
             do {
-                QString col = anyName();
+                QString col = identifier();
                 while (acceptSymbol(u"."))
-                    col = anyName();
+                    col = identifier();
                 s->columns << col;
             } while (acceptSymbol(u","));
             expectSymbol(u")");
@@ -602,7 +605,7 @@ private:
                 if (acceptSymbol(u"=")) {
                     // @v = column = expr
                     if (peek().isName() && peek(1).isSymbol(u"=")) {
-                        c.column = anyName();
+                        c.column = identifier();
                         next();
                     }
                     c.op = u"="_s;
@@ -610,9 +613,9 @@ private:
                     c.op = compoundAssign();
                 }
             } else {
-                QString col = anyName();
+                QString col = identifier();
                 while (acceptSymbol(u"."))
-                    col = anyName();
+                    col = identifier();
                 c.column = col;
                 c.op = acceptSymbol(u"=") ? u"="_s : compoundAssign();
             }
@@ -745,6 +748,10 @@ private:
             }
             return s;
         }
+        // ALTER DATABASE CURRENT is the one keyword that stands for a database there.
+        if (what.isWord(u"database") && peek(2).kind == Token::Word &&
+            isReservedWord(peek(2).text) && !peek(2).isWord(u"current"))
+            syntaxError(&peek(2));
         if (what.isWord(u"database") && peek(3).isWord(u"set") &&
             (peek(4).isWord(u"single_user") || peek(4).isWord(u"multi_user") ||
              peek(4).isWord(u"restricted_user") || peek(4).isWord(u"online") ||
@@ -765,7 +772,7 @@ private:
         if (peek().kind == Token::Word && peek().isWord(u"current"))
             next();
         else
-            s->name = anyName();
+            s->name = identifier();
         expectWord(u"set");
         s->value = next().text.toUpper();
         if (acceptWord(u"with")) {
@@ -831,7 +838,7 @@ private:
         do {
             if (kind == Stmt::DropDatabase) {
                 ObjectName n;
-                n.name = anyName();
+                n.name = identifier();
                 n.text = n.name;
                 s->names.push_back(n);
             } else {
@@ -1106,7 +1113,7 @@ private:
     StmtPtr createDatabase(const Token& t)
     {
         auto s = make(Stmt::CreateDatabase, t);
-        s->name = anyName();
+        s->name = identifier();
         auto fileSpecs = [&](QList<std::pair<QString, QString>>& out) {
             acceptWord(u"primary");
             do {
@@ -1115,6 +1122,8 @@ private:
                 do {
                     const QString key = anyName().toLower();
                     expectSymbol(u"=");
+                    if (key == u"name" && peek().kind == Token::Word && isReservedWord(peek().text))
+                        syntaxError();
                     const Token& v = next();
                     if (key == u"name")
                         logical = v.kind == Token::String || v.kind == Token::NString ||
@@ -1543,7 +1552,7 @@ private:
             return e;
         }
         e->kind = Expr::String;
-        e->text = anyName();
+        e->text = identifier();
         return e;
     }
 
@@ -1818,8 +1827,9 @@ private:
         item.expr = expression();
         if (acceptWord(u"as")) {
             const Token& a = next();
-            if (a.kind != Token::Word && a.kind != Token::QuotedName && a.kind != Token::String &&
-                a.kind != Token::NString)
+            if ((a.kind != Token::Word && a.kind != Token::QuotedName && a.kind != Token::String &&
+                 a.kind != Token::NString) ||
+                (a.kind == Token::Word && isReservedWord(a.text)))
                 syntaxError(&a);
             item.alias = a.kind == Token::Word ? a.text : a.value;
             item.hasAlias = true;
@@ -2296,7 +2306,7 @@ private:
             }
             if (peek().isSymbol(u"*"))
                 syntaxError();
-            e->parts << anyName();
+            e->parts << identifier();
             // db.schema.function(...)
             if (peek().isSymbol(u"(")) {
                 auto f = node(Expr::Function, t);

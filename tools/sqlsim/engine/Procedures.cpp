@@ -135,6 +135,7 @@ bool SessionImpl::isSystemProcedure(const QString& n) const
                                         u"xp_dirtree"_s,
                                         u"xp_fileexist"_s,
                                         u"xp_create_subdir"_s,
+                                        u"xp_instance_regread"_s,
                                         u"sqlsim_fail_next_transfer"_s,
                                         u"sp_reset_connection"_s,
                                         u"sqlsim_drop_connection"_s,

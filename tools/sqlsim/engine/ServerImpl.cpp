@@ -150,9 +150,10 @@ QString ServerImpl::versionString() const
 {
     const VersionInfo& v = versionFor(m_options.versionYear);
     return u"Microsoft SQL Server %1 (RTM) - %2 (X64) \n\t%3 \n\tCopyright (C) %4 Microsoft "
-           "Corporation\n\tExpress Edition (64-bit) on Linux (Debian 12) <X64>"_s.arg(
+           "Corporation\n\t%5 on Linux (Debian 12) <X64>"_s.arg(
                QString::number(m_options.versionYear), QString::fromLatin1(v.full),
-               QString::fromLatin1(v.built), QString::number(m_options.versionYear));
+               QString::fromLatin1(v.built), QString::number(m_options.versionYear),
+               editionText(edition()));
 }
 
 QString ServerImpl::statePath() const
@@ -268,6 +269,7 @@ void ServerImpl::loadState()
         e.system = o.value(u"system"_s).toBool();
         e.singleUser = o.value(u"singleUser"_s).toBool();
         e.offline = o.value(u"offline"_s).toBool();
+        e.restoring = o.value(u"restoring"_s).toBool();
         if (e.files.name.isEmpty() || e.dbid <= 0)
             continue;
         m_databases.insert(e.files.name.toLower(), e);
@@ -297,6 +299,8 @@ void ServerImpl::saveState() const
             o.insert(u"singleUser"_s, true);
         if (e.offline)
             o.insert(u"offline"_s, true);
+        if (e.restoring)
+            o.insert(u"restoring"_s, true);
         dbs.append(o);
     }
     root.insert(u"databases"_s, dbs);
@@ -339,6 +343,7 @@ void ServerImpl::syncSysdatabases() const
         r.system = e.system;
         r.singleUser = e.singleUser;
         r.offline = e.offline;
+        r.restoring = e.restoring;
         rows << r;
     }
     catalog::writeSysdatabases(masterFile, rows);
@@ -506,8 +511,10 @@ void ServerImpl::registerDatabase(const DatabaseFiles& files, bool replace)
     }
     e.files = files;
     e.created = QDateTime::currentDateTime();
-    // Attaching starts the database; a restore over an offline one brings it online.
+    // Attaching starts the database; a restore over an offline or restoring one brings it
+    // online.
     e.offline = false;
+    e.restoring = false;
     // Created, attached or restored: the user access is what the data file says.
     try {
         e.singleUser = catalog::readSingleUser(files.dataFile);
@@ -603,6 +610,13 @@ std::optional<Message> ServerImpl::unavailable(const QString& database, int spid
     if (it->changingSpid != 0 && it->changingSpid != spid) {
         m.number = 952;
         m.text = u"Database '%1' is in transition. Try the statement later."_s;
+    } else if (it->restoring) {
+        // "Database events and errors (0 to 999)", 927; what a restore leaves behind when it
+        // fails once writing had begun is RESTORING too, until a restore succeeds.
+        m.number = 927;
+        m.state = 2;
+        m.severity = 14;
+        m.text = u"Database '%1' cannot be opened. It is in the middle of a restore."_s;
     } else if (it->offline) {
         m.number = 942;
         m.state = 4;
@@ -711,6 +725,18 @@ void ServerImpl::setOffline(const QString& database, bool on)
     if (it == m_databases.end())
         return;
     it->offline = on;
+    saveState();
+    lock.unlock();
+    syncSysdatabases();
+}
+
+void ServerImpl::setRestoring(const QString& database, bool on)
+{
+    std::unique_lock lock(m_mutex);
+    const auto it = m_databases.find(database.toLower());
+    if (it == m_databases.end())
+        return;
+    it->restoring = on;
     saveState();
     lock.unlock();
     syncSysdatabases();

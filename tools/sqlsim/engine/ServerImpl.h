@@ -2,7 +2,9 @@
 
 #include "Ast.h"
 #include "Catalog.h"
+#include "Editions.h"
 #include "Engine.h"
+#include "Languages.h"
 #include "ServerFiles.h"
 #include "SqliteFunctions.h"
 #include "Transfer.h"
@@ -34,6 +36,9 @@ struct DatabaseEntry
     // ALTER DATABASE ... SET OFFLINE: kept by the server only, so that attached or restored
     // files come online.
     bool offline = false;
+    // RESTORING: a RESTORE is writing over it, or one that did failed; kept by the server until
+    // a restore succeeds.
+    bool restoring = false;
     // The session whose ALTER DATABASE is changing the state (0: none); nobody enters meanwhile.
     int changingSpid = 0;
 };
@@ -50,6 +55,8 @@ struct SessionSnapshot
     bool running = false;
     int openTransactions = 0;
     int blockedBy = 0; // the session whose hold on a database this one waits for
+    QString language;
+    QString dateFormat;
 };
 
 class ServerImpl : public Server
@@ -67,6 +74,8 @@ public:
                                                           const QString& database,
                                                           const ClientInfo& client) override;
     quint32 programVersion() const override;
+    Message localizedForLogin(const Message& message, const QString& user,
+                              const QString& requestedLanguage) const override;
     std::optional<ConnectionFault> takeConnectionFault(const QString& requestEntry) override;
     bool takeLoginFault() override;
     void armConnectionFault(const ConnectionFault& fault);
@@ -78,6 +87,19 @@ public:
     int compatibilityLevel() const;
     int databaseVersion() const;
     QString serverName() const { return QStringLiteral("SQLSIM"); }
+
+    // Languages (SessionLanguage.cpp): a login's default one, and a new session's, which the
+    // client may have asked for in LOGIN7.
+    const Language& loginLanguage(const QString& login) const;
+    const Language& sessionLanguage(const QString& login, const QString& requested) const;
+
+    // The edition (Editions.cpp). Data file sizes as reported and checked: the file's own plus
+    // --extra-data-size for a user database.
+    Edition edition() const;
+    qint64 extraDataBytes(const DatabaseEntry& entry) const;
+    qint64 dataFileBytes(const DatabaseEntry& entry) const;
+    // 1827 when a user database with this much data in its file would pass Express's limit.
+    std::optional<Message> databaseTooLarge(qint64 realDataBytes) const;
 
     // The registry of databases. Names compare without regard to case.
     std::optional<DatabaseEntry> database(const QString& name) const;
@@ -124,6 +146,7 @@ public:
     void sessionsChanged();
     void setSingleUser(const QString& database, bool on);
     void setOffline(const QString& database, bool on);
+    void setRestoring(const QString& database, bool on);
     // Marks the database as being changed by `spid`'s ALTER DATABASE; false when another one is
     // changing it already.
     bool beginStateChange(const QString& database, int spid);
@@ -177,6 +200,10 @@ public:
     ~SessionImpl() override;
 
     QString currentDatabase() const override;
+    QString languageName() const override;
+    Message localized(const Message& message) const override;
+    // The session's language, with the DATEFORMAT it implies; for the login to set as well.
+    void setLanguage(const Language& language);
     void setTerminator(std::function<void()> terminate) override;
     void executeBatch(const QString& sql, ReplySink& reply) override;
     void executeRpc(const QString& procedure, const QList<Param>& params,
@@ -207,6 +234,7 @@ public:
     QString constantFunction(const QString& name) override;
     void sessionViewsWanted() override;
     void masterFilesWanted() override;
+    void databaseFilesWanted(const QString& database) override;
 
     // FunctionHost
     std::optional<qint64> objectId(const QString& name, const QString& type) override;
@@ -217,6 +245,7 @@ public:
     Value volumeStat(qint64 databaseId, qint64 fileId, int which) override;
     Value databaseProperty(const QString& database, const QString& property) override;
     Value identCurrent(const QString& table) override;
+    Value fileProperty(const QString& file, const QString& property) override;
 
     struct CallArg
     {
@@ -275,6 +304,7 @@ private:
     std::function<void()> m_terminate; // guarded by m_published
     bool m_sessionViewsMade = false;
     bool m_masterFilesMade = false;
+    bool m_databaseFilesMade = false;
     sqlite3* m_db = nullptr;
     QHash<QString, QString> m_attached; // lower database name -> schema alias
     int m_nextAlias = 1;
@@ -285,6 +315,7 @@ private:
     ReplySink* m_reply = nullptr;
     Frame* m_frame = nullptr;
     bool m_nocount = false;
+    std::atomic<const Language*> m_language{&usEnglish()}; // read by other sessions' views
     QString m_dateFormat = QStringLiteral("mdy");
     int m_lockTimeout = -1;
     // @@TEXTSIZE: what a session that never sets it gets, as from SQL Server.
@@ -318,11 +349,13 @@ private:
     {
     public:
         explicit SetOptionScope(SessionImpl& session)
-            : m_session(session), m_textSize(session.m_textSize), m_dateFormat(session.m_dateFormat)
+            : m_session(session), m_textSize(session.m_textSize),
+              m_dateFormat(session.m_dateFormat), m_language(session.m_language)
         {}
         ~SetOptionScope()
         {
             m_session.setTextSize(m_textSize);
+            m_session.m_language = m_language;
             m_session.setDateFormat(m_dateFormat);
         }
         SetOptionScope(const SetOptionScope&) = delete;
@@ -332,6 +365,7 @@ private:
         SessionImpl& m_session;
         int m_textSize;
         QString m_dateFormat;
+        const Language* m_language;
     };
     void setCurrentDatabase(const QString& name);
     QString attachDatabase(const DatabaseEntry& entry);
@@ -385,6 +419,14 @@ private:
     void runUse(const Stmt& s, Frame& frame);
     void runDeclare(const Stmt& s, Frame& frame);
     void runSetOption(const Stmt& s, Frame& frame);
+    void runSetLanguage(const Stmt& s);
+    // sys.syslanguages in this connection's temp schema.
+    void makeLanguageView();
+    // Express's limit after a statement wrote to the database: 1105 when it has passed it.
+    void checkDataSize(const QString& database, const QString& object);
+    // Runs a write to `target` ("db.dbo.table"); under a size limit it is undone, with 1105,
+    // when it takes the database past the limit. Returns what `write` returns.
+    qint64 limitedWrite(const QString& target, const std::function<qint64()>& write);
     void runPrint(const Stmt& s, Frame& frame);
     void runRaiserror(const Stmt& s, Frame& frame);
     void runBeginTran(const Stmt& s, Frame& frame);
@@ -428,6 +470,8 @@ private:
     // The "File Exists" flag when toOutput, else the row sent and nullopt.
     std::optional<int> xpFileExist(QList<CallArg>& args, Frame& frame, bool toOutput);
     void xpCreateSubdir(QList<CallArg>& args);
+    // The Data of the value when toOutput, else the row sent and nullopt.
+    std::optional<QString> xpInstanceRegRead(QList<CallArg>& args, Frame& frame, bool toOutput);
     void spTables(QList<CallArg>& args, Frame& frame);
     void spColumns(QList<CallArg>& args, Frame& frame);
     void spPkeys(QList<CallArg>& args, Frame& frame);

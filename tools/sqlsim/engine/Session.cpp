@@ -159,6 +159,15 @@ SessionImpl::SessionImpl(ServerImpl& server, const QString& login, const QString
         },
         this);
     applyBusyTimeout();
+    m_language = &m_server.sessionLanguage(login, client.language);
+    m_dateFormat = m_language.load()->dateFormat;
+    try {
+        makeLanguageView();
+    } catch (...) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw;
+    }
     const auto entry = m_server.database(database);
     if (!entry) {
         sqlite3_close_v2(m_db);
@@ -241,8 +250,10 @@ SessionSnapshot SessionImpl::snapshot() const
     out.openTransactions = m_openTransactions;
     out.blockedBy = m_blockedBy;
     QString database;
+    out.language = m_language.load()->name;
     {
         std::lock_guard lock(m_published);
+        out.dateFormat = m_dateFormat;
         out.lastBatch = m_lastBatch;
         database = m_currentDb;
     }
@@ -351,13 +362,13 @@ void SessionImpl::sessionViewsWanted()
                 hostProcess, row.running ? u"SELECT"_s : u"AWAITING COMMAND"_s, ntDomain, ntUser,
                 row.login, qint64(row.blockedBy)});
         insert("INSERT INTO temp.sqlsim_dm_exec_sessions VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
-               "?8, ?9, ?10, ?11, ?12, 0, 0, 0, 0, 4, ?13, ?14, 0, 0, 0, 1, ?15, 'us_english', "
-               "'mdy', -1, 0, 0, ?9, ?16, 1, ?17)",
+               "?8, ?9, ?10, ?11, ?12, 0, 0, 0, 0, 4, ?13, ?14, 0, 0, 0, 1, ?15, ?18, "
+               "?19, -1, 0, 0, ?9, ?16, 1, ?17)",
                {qint64(row.spid), login, row.client.hostName, row.client.appName,
                 qint64(row.client.processId), qint64(0x74000004), row.client.libraryName, sid,
                 row.login, ntDomain, ntUser, row.running ? u"running"_s : u"sleeping"_s, last,
                 row.running ? Value{} : last, qint64(defaultTextSize), qint64(row.dbid),
-                qint64(row.openTransactions)});
+                qint64(row.openTransactions), row.language, row.dateFormat});
     }
 }
 
@@ -401,15 +412,17 @@ void SessionImpl::masterFilesWanted()
             const bool log = f.id == 2;
             // Sizes in 8-KB pages. New files grow by 64 MB; a data file without a limit has
             // max_size -1, a log 268435456 (2 TB), as FILELISTONLY's MaxSize says of them.
-            const qint64 pages = (QFileInfo(f.path).size() + 8191) / 8192;
+            const qint64 bytes = log ? QFileInfo(f.path).size() : m_server.dataFileBytes(e);
+            const qint64 pages = (bytes + 8191) / 8192;
             serverViewInsert(
-                "INSERT INTO temp.sqlsim_master_files VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, 0, "
-                "'ONLINE', ?9, ?10, 8192, 0, 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL, NULL, NULL, "
+                "INSERT INTO temp.sqlsim_master_files VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?11, "
+                "?12, ?9, ?10, 8192, 0, 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL, NULL, NULL, "
                 "NULL, NULL, NULL, NULL, NULL, NULL, NULL)",
                 {qint64(e.dbid), f.id,
                  fileGuid(e.files.name, f.logicalName).toString(QUuid::WithoutBraces).toUpper(),
                  qint64(log ? 1 : 0), log ? u"LOG"_s : u"ROWS"_s, qint64(log ? 0 : 1),
-                 f.logicalName, serverfiles::shown(f.path), pages, qint64(log ? 268435456 : -1)});
+                 f.logicalName, serverfiles::shown(f.path), pages, qint64(log ? 268435456 : -1),
+                 qint64(e.restoring ? 1 : 0), e.restoring ? u"RESTORING"_s : u"ONLINE"_s});
         }
     }
 }
@@ -551,7 +564,10 @@ void SessionImpl::beginRequest(ReplySink& reply)
 
 void SessionImpl::setDateFormat(const QString& order)
 {
-    m_dateFormat = order;
+    {
+        std::lock_guard lock(m_published);
+        m_dateFormat = order;
+    }
     setThreadDateFormat(order);
 }
 
@@ -1046,11 +1062,11 @@ Variable SessionImpl::systemVariable(const QString& raw)
     if (name == u"@@servicename")
         return make(BaseType::NVarChar, u"MSSQLSERVER"_s, 128);
     if (name == u"@@language")
-        return make(BaseType::NVarChar, u"us_english"_s, 128);
+        return make(BaseType::NVarChar, m_language.load()->name, 128);
     if (name == u"@@langid")
-        return make(BaseType::SmallInt, qint64(0));
+        return make(BaseType::SmallInt, qint64(m_language.load()->langid));
     if (name == u"@@datefirst")
-        return make(BaseType::TinyInt, qint64(7));
+        return make(BaseType::TinyInt, qint64(m_language.load()->dateFirst));
     if (name == u"@@textsize")
         return make(BaseType::Int, qint64(m_textSize));
     if (name == u"@@max_connections")
@@ -1365,6 +1381,10 @@ void SessionImpl::runSetOption(const Stmt& s, Frame&)
     };
     if (option == u"NOCOUNT") {
         m_nocount = on;
+        return;
+    }
+    if (option == u"LANGUAGE") {
+        runSetLanguage(s);
         return;
     }
     if (option == u"DATEFORMAT") {
@@ -1893,11 +1913,11 @@ Value SessionImpl::serverProperty(const QString& raw)
     if (p == u"productlevel")
         return u"RTM"_s;
     if (p == u"edition")
-        return u"Express Edition (64-bit)"_s;
+        return editionText(m_server.edition());
     if (p == u"engineedition")
-        return qint64(4);
+        return engineEdition(m_server.edition());
     if (p == u"editionid")
-        return qint64(-1592396055);
+        return editionId(m_server.edition());
     if (p == u"machinename" || p == u"servername")
         return m_server.serverName();
     if (p == u"instancename")
@@ -1910,9 +1930,13 @@ Value SessionImpl::serverProperty(const QString& raw)
     if (p == u"processid")
         return qint64(QCoreApplication::applicationPid());
     // learn.microsoft.com/sql/t-sql/functions/serverproperty-transact-sql: the default folders,
-    // each with a trailing separator.
-    if (p == u"instancedefaultdatapath" || p == u"instancedefaultlogpath")
+    // each with a trailing separator. The data and log ones came "in updates beginning in late
+    // 2015": the RTM builds played for 2014 and earlier answer NULL.
+    if (p == u"instancedefaultdatapath" || p == u"instancedefaultlogpath") {
+        if (m_server.options().versionYear < 2016)
+            return {};
         return serverfiles::defaultDataPath(m_server.options().dataDir);
+    }
     // InstanceDefaultBackupPath came with SQL Server 2019; older servers answer NULL.
     if (p == u"instancedefaultbackuppath") {
         if (m_server.options().versionYear < 2019)
@@ -1931,8 +1955,8 @@ Value SessionImpl::databaseProperty(const QString& database, const QString& raw)
     // An offline database is "not started": the properties read from the database itself are
     // NULL (learn.microsoft.com/sql/t-sql/functions/databasepropertyex-transact-sql).
     if (p == u"status")
-        return entry->offline ? u"OFFLINE"_s : u"ONLINE"_s;
-    if (entry->offline && (p == u"collation" || p == u"version"))
+        return entry->restoring ? u"RESTORING"_s : entry->offline ? u"OFFLINE"_s : u"ONLINE"_s;
+    if ((entry->offline || entry->restoring) && (p == u"collation" || p == u"version"))
         return {};
     if (p == u"recovery")
         return u"SIMPLE"_s;

@@ -1069,6 +1069,11 @@ void fnDatabaseProperty(sqlite3_context* ctx, int, sqlite3_value** argv)
     resultValue(ctx, value);
 }
 
+void fnFileProperty(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    resultValue(ctx, hostOf(ctx)->fileProperty(textArg(argv[0]), textArg(argv[1])));
+}
+
 // COLLATIONPROPERTY(name, property): CodePage, LCID, ComparisonStyle, Version; NULL for a name
 // that is no collation or a property that is not one of these (its documentation page).
 void fnCollationProperty(sqlite3_context* ctx, int, sqlite3_value** argv)
@@ -1502,6 +1507,7 @@ void registerFunctions(sqlite3* db, FunctionHost* host)
         {"tsql_serverproperty", 1, fnServerProperty, false},
         {"tsql_volume_stat", 3, fnVolumeStat, false},
         {"tsql_databasepropertyex", 2, fnDatabaseProperty, false},
+        {"tsql_fileproperty", 2, fnFileProperty, false},
         {"tsql_collationproperty", 2, fnCollationProperty, true},
         {"tsql_ident_current", 1, fnIdentCurrent, false},
         {"tsql_has_dbaccess", 1, fnHasDbAccess, false},

@@ -21,6 +21,13 @@ public:
     virtual Value volumeStat(qint64 databaseId, qint64 fileId, int which) = 0;
     virtual Value databaseProperty(const QString& database, const QString& property) = 0;
     virtual Value identCurrent(const QString& table) = 0;
+    // FILEPROPERTY of a file of the current database.
+    virtual Value fileProperty(const QString& file, const QString& property)
+    {
+        Q_UNUSED(file);
+        Q_UNUSED(property);
+        return {};
+    }
 };
 
 void registerFunctions(sqlite3* db, FunctionHost* host);

@@ -31,8 +31,7 @@ void SessionImpl::runInsert(const Stmt& s, Frame& frame)
 {
     Translator tr(*this);
     const Translation t = tr.insert(s);
-    ensureWriteTransaction();
-    const qint64 rows = execute(t, u"INSERT"_s);
+    const qint64 rows = limitedWrite(t.target, [&] { return execute(t, u"INSERT"_s); });
     if (t.targetHasIdentity && rows > 0) {
         m_identity = sqlite3_last_insert_rowid(m_db);
         m_hasIdentity = true;
@@ -45,8 +44,8 @@ void SessionImpl::runUpdateDelete(const Stmt& s, Frame& frame)
 {
     Translator tr(*this);
     const Translation t = s.kind == Stmt::Update ? tr.update(s) : tr.remove(s);
-    ensureWriteTransaction();
-    const qint64 rows = execute(t, s.kind == Stmt::Update ? u"UPDATE"_s : u"DELETE"_s);
+    const QString what = s.kind == Stmt::Update ? u"UPDATE"_s : u"DELETE"_s;
+    const qint64 rows = limitedWrite(t.target, [&] { return execute(t, what); });
     m_rowcount = rows;
     done(frame, countOf(rows));
 }
@@ -597,6 +596,11 @@ void SessionImpl::runCreateDatabase(const Stmt& s, Frame& frame)
         sendError(e.message, &s, frame);
         throw SqlError(1802, u"CREATE DATABASE failed. Some file names listed could not be "
                              "created. Check related errors."_s);
+    }
+    if (const auto tooLarge = m_server.databaseTooLarge(QFileInfo(files.dataFile).size())) {
+        QFile::remove(files.dataFile);
+        QFile::remove(files.logFile);
+        throw SqlError(*tooLarge);
     }
     m_server.registerDatabase(files, false);
     done(frame, std::nullopt);

@@ -599,6 +599,19 @@ SessionImpl::CallResult SessionImpl::callSystemProcedure(const QString& lower, Q
         xpCreateSubdir(args);
         return result;
     }
+    if (lower == u"xp_instance_regread") {
+        // With a fourth, OUTPUT argument the value's data goes there and no row is sent.
+        const CallArg* out = handleArg(3);
+        const bool toOutput = out && out->output;
+        const std::optional<QString> data = xpInstanceRegRead(args, frame, toOutput);
+        if (toOutput) {
+            Variable v;
+            v.type = TypeInfo::of(BaseType::NVarChar, 4000);
+            v.value = data ? Value(*data) : Value();
+            result.outputs.append({*out, v});
+        }
+        return result;
+    }
     throw SqlError(2812, u"Could not find stored procedure '%1'."_s.arg(lower));
 }
 
@@ -670,6 +683,8 @@ void SessionImpl::spAttachDb(QList<CallArg>& args, bool singleFile)
                                  "being used by another process.)\"."_s.arg(
                                      serverfiles::shown(files.logFile)));
     }
+    if (const auto tooLarge = m_server.databaseTooLarge(QFileInfo(files.dataFile).size()))
+        throw SqlError(*tooLarge);
     const catalog::DataFileInfo info = catalog::prepareDataFile(files.dataFile, *name);
     files.dataLogicalName = info.dataLogicalName;
     files.logLogicalName = info.logLogicalName;
@@ -805,6 +820,8 @@ void SessionImpl::spSpaceUsed(QList<CallArg>& args, Frame& frame)
     }
     const qint64 mdf = QFileInfo(entry->files.dataFile).size();
     const qint64 ldf = QFileInfo(entry->files.logFile).size();
+    // --extra-data-size counts as free space in the data file.
+    const qint64 extra = m_server.extraDataBytes(*entry);
     const qint64 index = dbstatBytes(u" AND name IN (SELECT name FROM "_s + schema +
                                          u".sqlite_master WHERE type = 'index')"_s,
                                      {});
@@ -813,7 +830,8 @@ void SessionImpl::spSpaceUsed(QList<CallArg>& args, Frame& frame)
     const qint64 reserved = mdf;
     sendRows({col(u"database_name"_s, nvarchar(128)), col(u"database_size"_s, varchar(18)),
               col(u"unallocated space"_s, varchar(18))},
-             {{m_currentDb, megabytes(double(mdf + ldf)), megabytes(double(freePages * pageSize))}},
+             {{m_currentDb, megabytes(double(mdf + extra + ldf)),
+               megabytes(double(freePages * pageSize + extra))}},
              frame);
     sendRows({col(u"reserved"_s, varchar(18)), col(u"data"_s, varchar(18)),
               col(u"index_size"_s, varchar(18)), col(u"unused"_s, varchar(18))},
@@ -844,7 +862,7 @@ void SessionImpl::spHelpDb(QList<CallArg>& args, Frame& frame)
         "IsAutoCreateStatistics, IsAutoUpdateStatistics"_s.arg(m_server.databaseVersion())
             .arg(sqlsim::serverCollation().name);
     for (const DatabaseEntry& e : list) {
-        const qint64 size = QFileInfo(e.files.dataFile).size() + QFileInfo(e.files.logFile).size();
+        const qint64 size = m_server.dataFileBytes(e) + QFileInfo(e.files.logFile).size();
         rows << QList<Value>{
             e.files.name,
             QString::number(double(size) / 1048576.0, 'f', 2).rightJustified(10) + u" MB"_s,
@@ -866,7 +884,7 @@ void SessionImpl::spHelpDb(QList<CallArg>& args, Frame& frame)
                               qint64(1),
                               serverfiles::shown(e.files.dataFile),
                               u"PRIMARY"_s,
-                              kilobytes(QFileInfo(e.files.dataFile).size()),
+                              kilobytes(m_server.dataFileBytes(e)),
                               u"Unlimited"_s,
                               u"65536 KB"_s,
                               u"data only"_s};
@@ -891,7 +909,7 @@ void SessionImpl::spDatabases(Frame& frame)
 {
     QList<QList<Value>> rows;
     for (const DatabaseEntry& e : m_server.databases()) {
-        const qint64 size = QFileInfo(e.files.dataFile).size() + QFileInfo(e.files.logFile).size();
+        const qint64 size = m_server.dataFileBytes(e) + QFileInfo(e.files.logFile).size();
         rows << QList<Value>{e.files.name, qint64(size / 1024), Value()};
     }
     std::sort(rows.begin(), rows.end(), [](const QList<Value>& a, const QList<Value>& b) {

@@ -1,5 +1,6 @@
 #include "ServerImpl.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +74,25 @@ public:
     std::optional<Message> unavailable(const QString& database) override
     {
         return m_session.m_server.unavailable(database, m_session.m_spid);
+    }
+    std::optional<Message> databaseTooLarge(qint64 dataBytes) override
+    {
+        return m_session.m_server.databaseTooLarge(dataBytes);
+    }
+    void restoreStarting(const QString& database) override
+    {
+        m_session.m_server.setRestoring(database, true);
+    }
+    void restoreAbandoned(const QString& database) override
+    {
+        // Its files held the old database; a failed restore has written over them in SQL
+        // Server, so nothing of it may be attached again from here.
+        const auto entry = m_session.m_server.database(database);
+        if (!entry)
+            return;
+        m_session.releaseDatabase(database);
+        QFile::remove(entry->files.dataFile);
+        QFile::remove(entry->files.logFile);
     }
     SoftwareVersion softwareVersion() override
     {

@@ -184,7 +184,8 @@ static void refuseSessionViewTarget(const ResolvedTable& target)
 {
     if (target.schema == u"temp" &&
         (target.table == u"sqlsim_sysprocesses" || target.table == u"sqlsim_dm_exec_sessions" ||
-         target.table == u"sqlsim_master_files"))
+         target.table == u"sqlsim_master_files" || target.table == u"sqlsim_syslanguages" ||
+         target.table == u"sqlsim_database_files"))
         throw SqlError(259, u"Ad hoc updates to system catalogs are not allowed."_s);
 }
 
@@ -254,12 +255,21 @@ ResolvedTable Translator::resolveTable(const ObjectName& name, bool mustExist)
         // (learn.microsoft.com/sql/relational-databases/system-catalog-views/
         // sys-master-files-transact-sql); the registry of databases lives in the server too.
         const bool masterFiles = t == u"master_files" && schema == u"sys";
-        if ((sessions || masterFiles) && !name.isTemp()) {
+        // sys.syslanguages likewise, and dbo.syslanguages in master; made when the session is.
+        const bool languages =
+            t == u"syslanguages" &&
+            (schema == u"sys" || ((schema.isEmpty() || schema == u"dbo") && db == u"master"));
+        // sys.database_files: those of the database the name is in.
+        const bool databaseFiles = t == u"database_files" && schema == u"sys";
+        if ((sessions || masterFiles || languages || databaseFiles) && !name.isTemp()) {
             if (!name.database.isEmpty() && !m_host.schemaFor(name.database))
                 fail(208, u"Invalid object name '%1'."_s.arg(name.text));
-            if (masterFiles)
+            if (databaseFiles)
+                m_host.databaseFilesWanted(name.database.isEmpty() ? m_host.currentDatabase()
+                                                                   : name.database);
+            else if (masterFiles)
                 m_host.masterFilesWanted();
-            else
+            else if (sessions)
                 m_host.sessionViewsWanted();
             r.schema = u"temp"_s;
             r.database = u"master"_s;
@@ -1130,7 +1140,7 @@ std::optional<TypeInfo> Translator::typeOf(const Expr& e, Scope* scope)
             return TypeInfo::of(BaseType::NVarChar, 30);
         if (f == u"serverproperty" || f == u"databasepropertyex")
             return TypeInfo::of(BaseType::NVarChar, 128);
-        if (f == u"collationproperty")
+        if (f == u"collationproperty" || f == u"fileproperty")
             return TypeInfo::of(BaseType::Int);
         if (f == u"isnull")
             return arg(0);
@@ -1721,8 +1731,8 @@ QString Translator::functionSql(const Expr& e, Scope* scope)
         f == u"serverproperty" || f == u"databasepropertyex" || f == u"ident_current" ||
         f == u"has_dbaccess" || f == u"col_length" || f == u"schema_name" || f == u"user_id" ||
         f == u"suser_sid" || f == u"is_srvrolemember" || f == u"is_member" ||
-        f == u"objectproperty" || f == u"collationproperty") {
-        if (f == u"collationproperty")
+        f == u"objectproperty" || f == u"collationproperty" || f == u"fileproperty") {
+        if (f == u"collationproperty" || f == u"fileproperty")
             need(2, 2);
         if (f == u"db_name" && n == 0)
             return bind(m_host.currentDatabase());

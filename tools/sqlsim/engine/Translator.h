@@ -50,6 +50,9 @@ public:
     // A statement reads sys.master_files: temp.sqlsim_master_files must hold the files of the
     // databases as the server has them now.
     virtual void masterFilesWanted() {}
+    // A statement reads sys.database_files: temp.sqlsim_database_files must hold the files of
+    // that database.
+    virtual void databaseFilesWanted(const QString& database) { Q_UNUSED(database); }
 };
 
 struct ResolvedTable

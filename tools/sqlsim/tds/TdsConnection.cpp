@@ -162,9 +162,12 @@ bool TdsConnection::preLogin(const QByteArray& payload)
     return !m_channel.lost();
 }
 
-void TdsConnection::refuse(const QString& user)
+void TdsConnection::refuse(const QString& user, const QString& language)
 {
     TdsReply reply(m_channel, m_settings.serverName, m_tdsVersion);
+    reply.setLocalizer([this, user, language](const Message& m) {
+        return m_server.localizedForLogin(m, user, language);
+    });
     reply.message({18456, 1, 14, u"Login failed for user '%1'."_s.arg(user), {}, 1});
     reply.done(DoneKind::Statement, std::nullopt, true);
     reply.finish();
@@ -175,7 +178,7 @@ bool TdsConnection::login(const QByteArray& payload)
     const Login7 request = parseLogin7(payload);
     m_tdsVersion = negotiatedTdsVersion(request.tdsVersion);
     const ClientInfo client{request.hostName, request.appName, request.libraryName,
-                            request.clientPid};
+                            request.clientPid, request.language};
     if (!request.integratedSecurity())
         return finishLogin(request.userName, request.password, request.database, request.packetSize,
                            client);
@@ -196,7 +199,7 @@ bool TdsConnection::login(const QByteArray& payload)
             reply.done(DoneKind::Statement, std::nullopt, true);
             reply.finish();
         } else {
-            refuse(account);
+            refuse(account, request.language);
         }
         return false;
     }
@@ -245,6 +248,9 @@ bool TdsConnection::finishLogin(const QString& user, const QString& password,
     }
     if (auto* refusal = std::get_if<Message>(&result)) {
         TdsReply reply(m_channel, m_settings.serverName, m_tdsVersion);
+        reply.setLocalizer([this, &user, &client](const Message& m) {
+            return m_server.localizedForLogin(m, user, client.language);
+        });
         reply.message(*refusal);
         // A database that cannot be opened (missing, offline) fails the login too: 4060, then
         // 18456 (learn.microsoft.com/troubleshoot/sql/database-engine/connect/
@@ -267,11 +273,14 @@ bool TdsConnection::finishLogin(const QString& user, const QString& password,
     const QString databaseName = m_session->currentDatabase();
     // In the order SQL Server sends it; the client reads up to the DONE.
     TdsReply reply(m_channel, m_settings.serverName, m_tdsVersion);
+    Session* session = m_session.get();
+    reply.setLocalizer([session](const Message& m) { return session->localized(m); });
+    const QString language = m_session->languageName();
     reply.envChange(1, databaseName, u"master"_s);
     reply.message({5701, 2, 0, u"Changed database context to '%1'."_s.arg(databaseName), {}, 1});
     reply.raw(collationEnvChange());
-    reply.envChange(2, u"us_english"_s, {});
-    reply.message({5703, 1, 0, u"Changed language setting to us_english."_s, {}, 1});
+    reply.envChange(2, language, {});
+    reply.message({5703, 1, 0, u"Changed language setting to %1."_s.arg(language), {}, 1});
     reply.raw(loginAckToken(m_tdsVersion, m_server.programVersion()));
     reply.envChange(4, QString::number(size), QString::number(PacketChannel::defaultPacketSize));
     reply.done(DoneKind::Statement, std::nullopt, false);
@@ -296,6 +305,8 @@ void TdsConnection::serve(const std::function<void(TdsReply&)>& work,
                           const std::optional<ConnectionFault>& fault)
 {
     TdsReply reply(m_channel, m_settings.serverName, m_tdsVersion);
+    if (Session* session = m_session.get())
+        reply.setLocalizer([session](const Message& m) { return session->localized(m); });
     if (fault) {
         reply.dropAfterRows(fault->afterRows, [this, fault] {
             log(u"fault: connection closed after %1 rows of the reply to the request matching "

@@ -65,7 +65,7 @@ private:
     // The fault switch for a request about to run: nothing, a fault to arm on its reply, or
     // (after_rows 0) the connection closed at once by throwing ConnectionDropped.
     std::optional<ConnectionFault> faultFor(const QString& entry);
-    void refuse(const QString& user);
+    void refuse(const QString& user, const QString& language);
     void log(const QString& entry);
 
     PacketChannel m_channel;

@@ -96,10 +96,11 @@ void TdsReply::pollAttention()
         m_attention = true;
 }
 
-void TdsReply::message(const Message& message)
+void TdsReply::message(const Message& given)
 {
     if (!beginToken())
         return;
+    const Message message = m_localize ? m_localize(given) : given;
     const bool error = message.severity > 10;
     m_out.u8(error ? tokenError : tokenInfo);
     const qsizetype lengthAt = m_out.size();

@@ -55,6 +55,12 @@ public:
     void finish();
     bool attentionReceived() const { return m_attention; }
 
+    // Every message goes out as this words it: the session's language. None: as it comes.
+    void setLocalizer(std::function<Message(const Message&)> localize)
+    {
+        m_localize = std::move(localize);
+    }
+
     // ENVCHANGE of a string-valued kind (1 database, 2 language, 4 packet size).
     void envChange(quint8 kind, const QString& newValue, const QString& oldValue);
     // Token bytes built elsewhere (LOGINACK).
@@ -83,6 +89,7 @@ private:
     qint64 m_dropAfterRows = 0; // 0: no fault armed
     qint64 m_rowsWritten = 0;
     std::function<void()> m_onDrop;
+    std::function<Message(const Message&)> m_localize;
 };
 
 } // namespace sqlsim::tds

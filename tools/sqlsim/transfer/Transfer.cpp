@@ -956,6 +956,16 @@ void runRestore(const RestoreRequest& request, TransferHost& host, ReplySink& re
         problems.append(planningFailed());
         return failWith(problems);
     }
+    // A restore makes the database's files as CREATE DATABASE does, and Express refuses one
+    // whose data would pass its limit the same way: 1827 ("Database Engine events and errors
+    // (1000 to 1999)", learn.microsoft.com/sql/relational-databases/errors-events/
+    // database-engine-events-and-errors-1000-to-1999), then 3013, before anything is written.
+    qint64 dataBytes = 0;
+    for (const media::FileEntry& entry : files)
+        if (entry.type == 'D')
+            dataBytes += entry.size;
+    if (const auto tooLarge = host.databaseTooLarge(dataBytes))
+        return failWith({*tooLarge});
 
     // The new files are written beside their targets and put in place only when all of them
     // are complete and verified; until then the existing database stays as it was.
@@ -966,15 +976,28 @@ void runRestore(const RestoreRequest& request, TransferHost& host, ReplySink& re
             return failWith({directoryLookupFailed(targets[i], 5),
                              cannotRestoreTo(files[i].logicalName, targets[i]), planningFailed()});
     }
+    // From here a restore over an existing database replaces it: "the database is offline for
+    // the duration of the restore" ("Restore and recovery overview", learn.microsoft.com/sql/
+    // relational-databases/backup-restore/restore-and-recovery-overview-sql-server), RESTORING
+    // in sys.databases, and a failure leaves it so with the old database gone.
+    if (existing)
+        host.restoreStarting(request.database);
+    bool abandoned = false;
     const auto discardAll = [&] {
         for (auto& out : outs)
             out->discard();
+        if (existing && !abandoned) {
+            abandoned = true;
+            host.restoreAbandoned(request.database);
+        }
     };
     Copier copier(reply, set.header.payloadSize(), request.stats, host.throttleBytesPerSecond(),
                   host.takeTransferFault(), discardAll);
     Crc32 crc;
-    if (!device.seek(set.payloadOffset))
+    if (!device.seek(set.payloadOffset)) {
+        discardAll();
         return failWith({badMediaFamily(request.disk)});
+    }
     for (qsizetype i = 0; i < files.size(); ++i) {
         switch (copier.copy(device, outs[size_t(i)]->file(), files[i].size, crc)) {
         case Copier::Result::Done:

@@ -99,6 +99,18 @@ public:
         Q_UNUSED(database);
         return std::nullopt;
     }
+    // Why a database whose data file holds this many bytes cannot be made here (Express's
+    // limit), if it cannot.
+    virtual std::optional<Message> databaseTooLarge(qint64 dataBytes)
+    {
+        Q_UNUSED(dataBytes);
+        return std::nullopt;
+    }
+    // A RESTORE starts writing over this existing database: it is RESTORING from now on, and
+    // stays so until a restore succeeds (attachRestored).
+    virtual void restoreStarting(const QString& database) { Q_UNUSED(database); }
+    // That restore failed: the old database is gone and the database stays RESTORING.
+    virtual void restoreAbandoned(const QString& database) { Q_UNUSED(database); }
 };
 
 // Each answers on reply with SQL Server's messages (3211 progress, 3014 at the end, the errors
