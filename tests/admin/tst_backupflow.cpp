@@ -38,8 +38,8 @@ class TestBackupFlow : public QObject
     {
         auto c = std::make_unique<db::Connection>();
         c->setConnectionString(
-            u"Data Source=127.0.0.1,%1;User ID=sa;Password=%2"_s.arg(m_sim.port())
-                .arg(m_sim.password()));
+            u"Data Source=127.0.0.1,%1;User ID=%2;Password=%3"_s.arg(m_sim.port())
+                .arg(SqlsimProcess::programLogin(), m_sim.password()));
         c->open();
         c->setCommandTimeout(3600);
         return c;

@@ -9,6 +9,7 @@
 #include "OdbcClient.h"
 #include "ScriptedOperatorUi.h"
 #include "ServerDisk.h"
+#include "ServerRights.h"
 #include "SqlsimProcess.h"
 #include "TestFiles.h"
 
@@ -331,6 +332,41 @@ private slots:
                                false, false, false);
                  }),
                  u"Файл резервной копии \""_s + missing + u"\" не найден."_s);
+    }
+
+    // The right is named only when the server refused for lack of one, and after its text.
+    void rightsHint_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<QString>("hint");
+        const QString lacks = u" не хватает прав: "_s + neededRight::backup + u'.';
+        QTest::newRow("BACKUP refused")
+            << 262 << u"OFFICE\\ivanov"_s
+            << u"Учётной записи \"OFFICE\\ivanov\" не хватает прав: "_s + neededRight::backup +
+                   u'.';
+        QTest::newRow("login unknown") << 15247 << QString() << u"Текущей учётной записи"_s + lacks;
+        QTest::newRow("ALTER DATABASE refused before the operation")
+            << 5011 << u"operator"_s
+            << u"Учётной записи \"operator\" не хватает прав: чтобы отключить другие подключения и "
+               u"перевести базу в OFFLINE, нужно право ALTER на эту базу (роль db_owner, dbcreator "
+               u"или sysadmin)."_s;
+        QTest::newRow("in use is no matter of rights") << 3101 << u"operator"_s << QString();
+        QTest::newRow("no server error") << 0 << u"operator"_s << QString();
+    }
+    void rightsHint()
+    {
+        QFETCH(int, number);
+        QFETCH(QString, login);
+        QFETCH(QString, hint);
+        ServerRights rights;
+        rights.login = login;
+        rights.sysadmin = false;
+        QCOMPARE(RightsHint(Error(u"refused"_s, number), rights, neededRight::backup), hint);
+        // Carried through the program's own error that wraps it.
+        const Error cause(u"refused"_s, number);
+        const MyException wrapped({}, u"Не удалось создать резервную копию."_s, &cause);
+        QCOMPARE(RightsHint(wrapped, rights, neededRight::backup), hint);
     }
 
     void accessHint_data()

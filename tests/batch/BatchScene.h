@@ -158,15 +158,16 @@ public:
     QString server() const { return u"127.0.0.1,%1"_s.arg(port()); }
     SqlsimProcess& sim() { return m_sim; }
 
-    // A connection string of this simulator as "sa".
+    // A connection string of this simulator as the program's login.
     QString connectionString(const QString& more = {}) const
     {
-        return u"Data Source="_s + server() + u";User ID=sa;Password="_s + password() + more;
+        return u"Data Source="_s + server() + u";User ID="_s + SqlsimProcess::programLogin() +
+               u";Password="_s + password() + more;
     }
 
     // Values are written as they are: a password may hold anything but a line break.
     void writeSettings(const QString& serverText = {}, const QString& userPassword = {},
-                       const QString& userName = u"sa"_s)
+                       const QString& userName = SqlsimProcess::programLogin())
     {
         const QString text = u"[db]\r\nserver="_s + (serverText.isEmpty() ? server() : serverText) +
                              u"\r\nuser_name="_s + userName + u"\r\npassword="_s +

@@ -62,12 +62,12 @@ public:
         return std::count_if(entries.begin(), entries.end(),
                              [&](const QString& e) { return e.startsWith(prefix); });
     }
-    // The settings that point the program at this simulator as "sa".
+    // The settings that point the program at this simulator as its login.
     QString settings(const QString& more = {}) const
     {
-        return QStringLiteral("[db]\nserver=127.0.0.1,%1\nuser_name=sa\npassword=%2\n")
+        return QStringLiteral("[db]\nserver=127.0.0.1,%1\nuser_name=%2\npassword=%3\n")
                    .arg(port())
-                   .arg(password()) +
+                   .arg(SqlsimProcess::programLogin(), password()) +
                more;
     }
     // Runs setup statements as "sa" on a connection of the test's own.

@@ -52,6 +52,12 @@ bool SqlsimProcess::start(const QStringList& extraArgs, const QString& dataDir)
     return m_port != 0;
 }
 
+QString SqlsimProcess::programLogin()
+{
+    const QString login = qEnvironmentVariable("SQLSIM_TEST_LOGIN");
+    return login.isEmpty() ? u"sa"_s : login;
+}
+
 bool SqlsimProcess::restart()
 {
     stop();

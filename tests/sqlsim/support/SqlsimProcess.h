@@ -25,6 +25,9 @@ public:
     quint16 port() const { return m_port; }
     QString dataDir() const { return m_dataDir; }
     QString password() const { return QStringLiteral("Sim-Pass1"); }
+    // The login the program under test connects as: "sa", or the one SQLSIM_TEST_LOGIN names
+    // (with the same password) when a whole test re-runs under a restricted login.
+    static QString programLogin();
     QByteArray stderrText();
 
 private:
