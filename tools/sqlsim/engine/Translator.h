@@ -50,6 +50,16 @@ public:
     // A statement reads sys.master_files: temp.sqlsim_master_files must hold the files of the
     // databases as the server has them now.
     virtual void masterFilesWanted() {}
+    // A catalogue view the server keeps (logins, principals): the temp table that holds it now,
+    // or nothing for a table of the database. May refuse the caller (error 300).
+    virtual std::optional<QString> serverViewTable(const QString& schema, const QString& table,
+                                                   const QString& database)
+    {
+        Q_UNUSED(schema);
+        Q_UNUSED(table);
+        Q_UNUSED(database);
+        return std::nullopt;
+    }
 };
 
 struct ResolvedTable
