@@ -4,6 +4,7 @@
 #include "Editions.h"
 #include "Engine.h"
 #include "Languages.h"
+#include "Principals.h"
 #include "RequestLog.h"
 #include "ServerFiles.h"
 #include "TdsListener.h"
@@ -30,8 +31,14 @@ const char usage[] =
     "                        statements name files as C:\\Data\\x.mdf (case ignored);\n"
     "                        without --data the state lies in its default data folder\n"
     "  --password P          password of the login \"sa\"\n"
-    "  --logins FILE         more logins, one \"name=password\" a line; DOMAIN\\name logins\n"
-    "                        are Windows accounts (NTLM)\n"
+    "  --logins FILE         more logins, one a line: \"name=password\" is a sysadmin;\n"
+    "                        \"name=password; server_roles=dbcreator; server_permissions=\n"
+    "                        VIEW SERVER STATE; database_roles=db_backupoperator\" has only\n"
+    "                        what it names (each part optional, lists comma-separated);\n"
+    "                        database_roles stand for CREATE USER and ALTER ROLE ... ADD\n"
+    "                        MEMBER in every user database. DOMAIN\\name logins are\n"
+    "                        Windows accounts (NTLM). Declared anew at every start;\n"
+    "                        CREATE LOGIN's logins, database owners and users persist\n"
     "  --version-year Y      the SQL Server version to play: 2019 (default), 2017, 2016, ...;\n"
     "                        2014 and earlier have no SERVERPROPERTY('InstanceDefaultDataPath')\n"
     "                        or ('InstanceDefaultLogPath'), before 2019 no ('...BackupPath')\n"
@@ -78,14 +85,9 @@ QHash<QString, QString> readAccounts(const QString& path)
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
         return accounts;
     const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
-    for (QString line : lines) {
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-        const qsizetype equals = line.indexOf(u'=');
-        if (line.trimmed().startsWith(u'#') || equals <= 0)
-            continue;
-        accounts.insert(line.left(equals).trimmed().toLower(), line.mid(equals + 1));
-    }
+    for (const QString& line : lines)
+        if (const auto login = sqlsim::parseLoginLine(line))
+            accounts.insert(login->name.toLower(), login->password);
     return accounts;
 }
 

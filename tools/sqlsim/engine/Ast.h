@@ -245,6 +245,7 @@ struct Stmt
         Backup,
         Restore,
         AlterDatabase, // name ("" for CURRENT); value: the option; words: the termination
+        Security,      // logins, users, roles, GRANT / REVOKE: text, read by Security.cpp
         Unsupported,
     };
     Kind kind = Unsupported;

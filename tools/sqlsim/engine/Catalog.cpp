@@ -356,7 +356,8 @@ void writeSysdatabases(const QString& masterFile, const QList<SysdatabasesRow>& 
                                         QString::number(r.version)};
             db.exec(u"INSERT INTO sysdatabases (name, dbid, sid, mode, status, status2, crdate, "
                     "reserved, category, cmptlevel, filename, version) VALUES ("_s +
-                    values.mid(0, 2).join(u", "_s) + u", X'01', 0, "_s +
+                    values.mid(0, 2).join(u", "_s) + u", X'"_s +
+                    QString::fromLatin1(r.ownerSid.toHex()) + u"', 0, "_s +
                     values.mid(2, 3).join(u", "_s) + u", '1900-01-01 00:00:00.000', 0, "_s +
                     values.mid(5).join(u", "_s) + u')');
         }

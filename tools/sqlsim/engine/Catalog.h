@@ -50,6 +50,7 @@ struct SysdatabasesRow
     bool singleUser = false;
     bool offline = false;
     bool restoring = false;
+    QByteArray ownerSid = QByteArray(1, '\x01'); // sid: the owner's
 };
 
 // A new, empty database: the data file with its catalogue and the companion log file. Throws

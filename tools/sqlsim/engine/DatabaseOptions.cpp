@@ -62,7 +62,8 @@ void SessionImpl::runAlterDatabase(const Stmt& s, Frame& frame)
                        "not exist, or the database is not in a state that allows access "
                        "checks."_s.arg(wanted));
     };
-    if (!entry)
+    // "Requires ALTER permission on the database." (the page above, "Permissions")
+    if (!entry || !mayAlterDatabase(*entry))
         noAccess();
     const QString name = entry->files.name;
     const QString& option = s.value;

@@ -23,10 +23,10 @@ struct ConnectionFault
 
 struct ServerOptions
 {
-    QString dataDir;                   // databases and the state file; kept across restarts
-    QString saPassword;                // password of the login "sa"
-    QString loginsFile;                // more logins, one "name=password" a line ("" = none)
-    int versionYear = 2019;            // @@version: "Microsoft SQL Server <year> ..."
+    QString dataDir;        // databases and the state file; kept across restarts
+    QString saPassword;     // password of the login "sa"
+    QString loginsFile;     // more logins: "name=password[; server_roles=...]" ("" = none)
+    int versionYear = 2019; // @@version: "Microsoft SQL Server <year> ..."
     qint64 throttleBytesPerSecond = 0; // slows backup and restore (0 = full speed)
     bool failNextTransfer = false; // drop the connection in the middle of the next backup/restore
     QList<ConnectionFault> connectionFaults; // armed from the start, each fires once

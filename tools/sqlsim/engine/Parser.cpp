@@ -323,6 +323,8 @@ private:
             return updateStatement(t, {});
         if (w == u"delete")
             return deleteStatement(t, {});
+        if (isSecurityStatement())
+            return securityStatement(t);
         if (w == u"create")
             return createStatement(t, firstInBatch);
         if (w == u"alter")
@@ -403,6 +405,44 @@ private:
         if (w == u"end" || w == u"else")
             syntaxError();
         return unsupported(t, false);
+    }
+
+    // CREATE / ALTER / DROP LOGIN, CREATE / DROP USER, ALTER SERVER ROLE, ALTER ROLE, GRANT,
+    // REVOKE and KILL: found here, read by the session (Security.cpp).
+    bool isSecurityStatement() const
+    {
+        const Token& a = peek();
+        const Token& b = peek(1);
+        if (a.isWord(u"grant") || a.isWord(u"revoke") || a.isWord(u"kill"))
+            return true;
+        if (a.isWord(u"create") || a.isWord(u"drop"))
+            return b.isWord(u"login") || b.isWord(u"user");
+        if (a.isWord(u"alter"))
+            return b.isWord(u"login") || b.isWord(u"role") ||
+                   (b.isWord(u"server") && peek(2).isWord(u"role"));
+        return false;
+    }
+
+    StmtPtr securityStatement(const Token& t)
+    {
+        auto s = make(Stmt::Security, t);
+        s->name = t.text.toUpper() + u' ' + peek(1).text.toUpper();
+        next();
+        const Token* prev = &t;
+        while (peek().kind != Token::End && !peek().isSymbol(u";")) {
+            const Token& p = peek();
+            // WITH and what follows it (options, GRANT OPTION), IF EXISTS, and permission names
+            // after GRANT, REVOKE, FOR or a comma belong to the statement.
+            const bool inside = prev->isSymbol(u",") || prev->isWord(u"grant") ||
+                                prev->isWord(u"revoke") || prev->isWord(u"for") ||
+                                prev->isWord(u"with") || p.isWord(u"with") ||
+                                (p.isWord(u"if") && peek(1).isWord(u"exists"));
+            if (isStatementStart(p) && !inside)
+                break;
+            prev = &p;
+            next();
+        }
+        return s;
     }
 
     // Consumes an unsupported statement up to the next statement start (or the whole batch).

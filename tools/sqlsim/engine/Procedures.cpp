@@ -140,7 +140,7 @@ bool SessionImpl::isSystemProcedure(const QString& n) const
                                         u"sp_reset_connection"_s,
                                         u"sqlsim_drop_connection"_s,
                                         u"sqlsim_drop_next_login"_s};
-    return names.contains(n);
+    return names.contains(n) || isSecurityProcedure(n);
 }
 
 SessionImpl::CallResult SessionImpl::callProcedure(const ObjectName& name, QList<CallArg> args,

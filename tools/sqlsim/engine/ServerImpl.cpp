@@ -270,6 +270,8 @@ void ServerImpl::loadState()
         e.singleUser = o.value(u"singleUser"_s).toBool();
         e.offline = o.value(u"offline"_s).toBool();
         e.restoring = o.value(u"restoring"_s).toBool();
+        if (const QString owner = o.value(u"owner"_s).toString(); !owner.isEmpty())
+            e.ownerSid = QByteArray::fromHex(owner.toLatin1());
         if (e.files.name.isEmpty() || e.dbid <= 0)
             continue;
         m_databases.insert(e.files.name.toLower(), e);
@@ -277,6 +279,7 @@ void ServerImpl::loadState()
     }
     for (const QJsonValue& v : root.value(u"startupProcedures"_s).toArray())
         m_startup << v.toString();
+    loadLoginState(root);
 }
 
 void ServerImpl::saveState() const
@@ -301,10 +304,13 @@ void ServerImpl::saveState() const
             o.insert(u"offline"_s, true);
         if (e.restoring)
             o.insert(u"restoring"_s, true);
+        if (e.ownerSid != QByteArray(1, '\x01'))
+            o.insert(u"owner"_s, QString::fromLatin1(e.ownerSid.toHex()));
         dbs.append(o);
     }
     root.insert(u"databases"_s, dbs);
     root.insert(u"startupProcedures"_s, QJsonArray::fromStringList(m_startup));
+    saveLoginState(root);
     QSaveFile f(statePath());
     if (!f.open(QIODevice::WriteOnly)) {
         std::fprintf(stderr, "sqlsim: cannot write %s\n", qPrintable(statePath()));
@@ -344,33 +350,10 @@ void ServerImpl::syncSysdatabases() const
         r.singleUser = e.singleUser;
         r.offline = e.offline;
         r.restoring = e.restoring;
+        r.ownerSid = e.ownerSid;
         rows << r;
     }
     catalog::writeSysdatabases(masterFile, rows);
-}
-
-void ServerImpl::loadLogins()
-{
-    m_logins.insert(u"sa"_s, {u"sa"_s, m_options.saPassword});
-    if (m_options.loginsFile.isEmpty())
-        return;
-    QFile f(m_options.loginsFile);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        std::fprintf(stderr, "sqlsim: cannot read the logins file %s\n",
-                     qPrintable(m_options.loginsFile));
-        return;
-    }
-    const QStringList lines = QString::fromUtf8(f.read(1024 * 1024)).split(u'\n');
-    for (QString line : lines) {
-        line = line.trimmed();
-        if (line.isEmpty() || line.startsWith(u'#'))
-            continue;
-        const qsizetype eq = line.indexOf(u'=');
-        if (eq <= 0)
-            continue;
-        const QString name = line.left(eq).trimmed();
-        m_logins.insert(name.toLower(), {name, line.mid(eq + 1)});
-    }
 }
 
 void ServerImpl::runStartupProcedures()
@@ -407,27 +390,30 @@ std::variant<std::unique_ptr<Session>, Message> ServerImpl::login(const QString&
     refusal.severity = 14;
     refusal.state = 1;
     refusal.text = u"Login failed for user '%1'."_s.arg(user);
-    QString name;
-    {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_logins.find(user.toLower());
-        if (it == m_logins.end() || it->second != password)
-            return refusal;
-        name = it->first;
-    }
-    QString dbName = u"master"_s;
-    if (!database.isEmpty()) {
-        const auto entry = this->database(database);
-        if (!entry) {
-            Message m;
+    const std::optional<LoginEntry> account = authenticate(user, password);
+    if (!account)
+        return refusal;
+    const QString name = account->name;
+    // Without a database the login's default one is opened; when that cannot be, the login
+    // fails with 4064 (learn.microsoft.com/sql/relational-databases/errors-events/
+    // mssqlserver-4064-database-engine-error). A database it may not enter is one it cannot
+    // open.
+    const bool useDefault = database.isEmpty();
+    const auto entry = this->database(useDefault ? account->defaultDatabase : database);
+    if (!entry || !mayEnter(*account, *entry)) {
+        Message m;
+        m.severity = 11;
+        if (useDefault) {
+            m.number = 4064;
+            m.text = u"Cannot open user default database. Login failed."_s;
+        } else {
             m.number = 4060;
-            m.severity = 11;
             m.text = u"Cannot open database \"%1\" requested by the login. The login failed."_s.arg(
                 database);
-            return m;
         }
-        dbName = entry->files.name;
+        return m;
     }
+    const QString dbName = entry->files.name;
     try {
         auto session = std::make_unique<SessionImpl>(*this, name, dbName, client);
         return std::unique_ptr<Session>(std::move(session));
@@ -438,10 +424,15 @@ std::variant<std::unique_ptr<Session>, Message> ServerImpl::login(const QString&
         // Offline, in transition, or its files cannot be opened: the client learns only that
         // the database could not be opened (942 and 952 go to SQL Server's log).
         Message m;
-        m.number = 4060;
         m.severity = 11;
-        m.text = u"Cannot open database \"%1\" requested by the login. The login failed."_s.arg(
-            database);
+        if (useDefault) {
+            m.number = 4064;
+            m.text = u"Cannot open user default database. Login failed."_s;
+        } else {
+            m.number = 4060;
+            m.text = u"Cannot open database \"%1\" requested by the login. The login failed."_s.arg(
+                database);
+        }
         return m;
     }
 }
@@ -495,7 +486,7 @@ std::optional<QString> ServerImpl::databaseUsingFile(const QString& path) const
     return std::nullopt;
 }
 
-void ServerImpl::registerDatabase(const DatabaseFiles& files, bool replace)
+void ServerImpl::registerDatabase(const DatabaseFiles& files, bool replace, const QByteArray& owner)
 {
     std::unique_lock lock(m_mutex);
     const QString key = files.name.toLower();
@@ -510,6 +501,8 @@ void ServerImpl::registerDatabase(const DatabaseFiles& files, bool replace)
         e.dbid = m_nextDbid++;
     }
     e.files = files;
+    if (!owner.isEmpty())
+        e.ownerSid = owner;
     e.created = QDateTime::currentDateTime();
     // Attaching starts the database; a restore over an offline or restoring one brings it
     // online.

@@ -5,12 +5,14 @@
 #include "Editions.h"
 #include "Engine.h"
 #include "Languages.h"
+#include "Principals.h"
 #include "ServerFiles.h"
 #include "SqliteFunctions.h"
 #include "Transfer.h"
 #include "Translator.h"
 
 #include <QHash>
+#include <QJsonObject>
 #include <QMap>
 #include <atomic>
 #include <chrono>
@@ -41,6 +43,9 @@ struct DatabaseEntry
     bool restoring = false;
     // The session whose ALTER DATABASE is changing the state (0: none); nobody enters meanwhile.
     int changingSpid = 0;
+    // sys.databases.owner_sid: the login that created, attached or restored it (sa's 0x01 for
+    // the system databases and for those made before owners were kept).
+    QByteArray ownerSid = QByteArray(1, '\x01');
 };
 
 // One row of sysprocesses / sys.dm_exec_sessions.
@@ -106,8 +111,9 @@ public:
     std::optional<DatabaseEntry> databaseById(int dbid) const;
     QList<DatabaseEntry> databases() const;
     std::optional<QString> databaseUsingFile(const QString& path) const;
-    // Adds or replaces an entry, persists the state and rewrites sysdatabases.
-    void registerDatabase(const DatabaseFiles& files, bool replace);
+    // Adds or replaces an entry, persists the state and rewrites sysdatabases. `owner`: the
+    // SID of the login that made it (empty: kept, or sa's for a new entry).
+    void registerDatabase(const DatabaseFiles& files, bool replace, const QByteArray& owner = {});
     void unregisterDatabase(const QString& name);
     QString newDatabaseFilesFolder() const
     {
@@ -159,6 +165,21 @@ public:
 
     void recordBackup(const BackupRecord& record, const QString& user);
 
+    // Logins (ServerLogins.cpp); names compare without regard to case.
+    std::optional<LoginEntry> loginEntry(const QString& name) const;
+    std::optional<LoginEntry> loginBySid(const QByteArray& sid) const;
+    QList<LoginEntry> loginEntries() const; // by principal_id
+    // Adds a new login (false: the name is taken) or replaces one; both persist the state.
+    bool addLogin(LoginEntry entry);
+    void updateLogin(const LoginEntry& entry);
+    bool removeLogin(const QString& name);
+    // KILL: ends the session's connection (false: no such session).
+    bool killSession(int spid);
+    bool loggedIn(const QString& login) const;
+    // Whether a login may enter the database: sysadmin, its owner, a user of it, or its guest
+    // when guest may connect. Reads the data file.
+    bool mayEnter(const LoginEntry& login, const DatabaseEntry& database) const;
+
 private:
     ServerOptions m_options;
     mutable std::recursive_mutex m_mutex;
@@ -169,7 +190,9 @@ private:
     std::mutex m_changeMutex;
     std::condition_variable m_changed;
     quint64 m_changes = 0;
-    QHash<QString, std::pair<QString, QString>> m_logins; // lower name -> (name, password)
+    QHash<QString, LoginEntry> m_logins;         // lower name
+    QHash<QString, QString> m_declaredPasswords; // --logins and sa: lower name -> password
+    int m_nextPrincipalId = 256;
     std::atomic<int> m_nextSpid{51};
     std::atomic<quint64> m_nextDescriptor{1};
     std::atomic<bool> m_failNextTransfer{false};
@@ -183,6 +206,9 @@ private:
     void syncSysdatabases() const;
     mutable std::mutex m_syncMutex; // orders writes of sysdatabases
     void loadLogins();
+    void loadLoginState(const QJsonObject& root);
+    void saveLoginState(QJsonObject& root) const;
+    std::optional<LoginEntry> authenticate(const QString& user, const QString& password) const;
     void runStartupProcedures();
 };
 
@@ -480,6 +506,51 @@ private:
     void spDatatypeInfo(QList<CallArg>& args, Frame& frame);
     void spHelpText(QList<CallArg>& args, Frame& frame);
     void sendRows(const QList<Column>& columns, const QList<QList<Value>>& rows, Frame& frame);
+
+    // ---- security (Permissions.cpp: who may do what; Security.cpp: the statements and
+    // procedures that change it)
+    struct DatabaseRights
+    {
+        bool access = false; // may enter: sysadmin, owner, user, or guest with CONNECT
+        bool dbo = false;
+        QString userName;          // dbo, guest or the login's user
+        QSet<QString> roles;       // fixed database roles (lower case), public included
+        QSet<QString> permissions; // effective database permissions
+    };
+    LoginEntry currentLogin() const;
+    bool isSysadmin() const;
+    bool hasServerPermission(const QString& permission) const;
+    DatabasePrincipals principalsOf(const DatabaseEntry& entry);
+    DatabaseRights databaseRights(const QString& database);
+    bool hasDatabasePermission(const QString& database, const QString& permission);
+    // 916 unless the login may enter the database.
+    void requireAccess(const QString& database);
+    // Two messages, the second ending the statement (262 then 3013, 5011 then 5069, ...).
+    [[noreturn]] void refuse(const Message& first, const Message& last);
+    // CREATE DATABASE permission, checked in master (error 262).
+    bool mayCreateDatabase();
+    void checkBackup(const QString& database);
+    void checkRestore(const QString& kind, const QString& database, const QString& terminating);
+    bool mayAlterDatabase(const DatabaseEntry& entry);
+    bool mayDropDatabase(const DatabaseEntry& entry);
+    // System procedures that depend on who calls them; true when answered here.
+    bool restrictedProcedure(const QString& lowerName, QList<CallArg>& args, Frame& frame,
+                             CallResult& result);
+    bool isSecurityProcedure(const QString& lowerName) const;
+    void callSecurityProcedure(const QString& lowerName, QList<CallArg>& args, Frame& frame,
+                               CallResult& result);
+    void runSecurity(const Stmt& s, Frame& frame);
+    // ALTER ROLE ... ADD | DROP MEMBER, and sp_addrolemember / sp_droprolemember (procedure).
+    void alterRoleMember(const QString& role, const QString& member, bool add, bool procedure);
+    void registerSecurityFunctions();
+    bool seesSession(int spid) const;
+    std::optional<QString> serverViewTable(const QString& schema, const QString& table,
+                                           const QString& database) override;
+    void fillSecurityView(const QString& view);
+    // The database owner's SID, for databases this session makes.
+    QByteArray ownerSid() const;
+    QSet<QString> m_securityViewsMade;
+    int m_statementLine = 1; // of the statement running, for the first of two messages
 };
 
 } // namespace sqlsim

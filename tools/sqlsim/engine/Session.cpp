@@ -145,6 +145,7 @@ SessionImpl::SessionImpl(ServerImpl& server, const QString& login, const QString
         throw SqlError(701, u"There is insufficient system memory to run this query."_s);
     }
     registerFunctions(m_db, this);
+    registerSecurityFunctions();
     // "name" is always an identifier, never a string, as in T-SQL.
     sqlite3_db_config(m_db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
     sqlite3_db_config(m_db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
@@ -332,6 +333,8 @@ void SessionImpl::sessionViewsWanted()
         serverViewInsert(sql, values);
     };
     for (SessionSnapshot row : sessions) {
+        if (!seesSession(row.spid))
+            continue;
         const bool self = row.spid == m_spid;
         if (self) {
             // This thread runs the statement: its own figures are at hand.
@@ -543,6 +546,7 @@ std::optional<QString> SessionImpl::schemaFor(const QString& database)
     const auto entry = m_server.database(database);
     if (!entry)
         return std::nullopt;
+    requireAccess(entry->files.name);
     QString alias;
     m_server.enterDatabase(entry->files.name, this, [&] { alias = attachDatabase(*entry); });
     return alias;
@@ -632,6 +636,7 @@ void SessionImpl::checkCancel()
 SessionImpl::Flow SessionImpl::runStatement(const Stmt& s, Frame& frame)
 {
     checkCancel();
+    m_statementLine = s.line;
     try {
         const Flow flow = runStatementInner(s, frame);
         if (s.kind != Stmt::If && s.kind != Stmt::While && s.kind != Stmt::Block &&
@@ -818,6 +823,9 @@ SessionImpl::Flow SessionImpl::runStatementInner(const Stmt& s, Frame& frame)
         return Flow::Next;
     case Stmt::AlterDatabase:
         runAlterDatabase(s, frame);
+        return Flow::Next;
+    case Stmt::Security:
+        runSecurity(s, frame);
         return Flow::Next;
     case Stmt::Unsupported:
         throw SqlError(40000, u"sqlsim does not support '%1'."_s.arg(s.name));
@@ -1099,7 +1107,8 @@ QString SessionImpl::constantFunction(const QString& name)
         return QSysInfo::machineHostName();
     if (name == u"app_name")
         return QString();
-    return u"dbo"_s;
+    // USER_NAME(), CURRENT_USER: dbo, guest or the login's user in the current database.
+    return databaseRights(m_currentDb).userName;
 }
 
 Value SessionImpl::evaluate(const ExprPtr& e, std::optional<TypeInfo>* type)
@@ -1330,6 +1339,7 @@ void SessionImpl::runUse(const Stmt& s, Frame& frame)
                             "correctly."_s.arg(s.name));
     // Checked even when an earlier three-part name left the file open here.
     m_server.enterDatabase(entry->files.name, this);
+    requireAccess(entry->files.name);
     if (!schemaFor(entry->files.name))
         throw SqlError(911, u"Database '%1' does not exist. Make sure that the name is entered "
                             "correctly."_s.arg(s.name));

@@ -520,6 +520,10 @@ void SessionImpl::runCreateDatabase(const Stmt& s, Frame& frame)
     if (name.size() > 128 || name.isEmpty())
         throw SqlError(103, u"The identifier that starts with '%1' is too long. Maximum length is "
                             "128."_s.arg(name.left(128)));
+    // CREATE DATABASE, CREATE ANY DATABASE or ALTER ANY DATABASE, for FOR ATTACH too
+    // (learn.microsoft.com/sql/t-sql/statements/create-database-transact-sql, "Permissions").
+    if (!mayCreateDatabase())
+        throw SqlError(262, u"CREATE DATABASE permission denied in database 'master'."_s);
     if (m_server.database(name))
         throw SqlError(
             1801, u"Database '%1' already exists. Choose a different database name."_s.arg(name));
@@ -602,7 +606,7 @@ void SessionImpl::runCreateDatabase(const Stmt& s, Frame& frame)
         QFile::remove(files.logFile);
         throw SqlError(*tooLarge);
     }
-    m_server.registerDatabase(files, false);
+    m_server.registerDatabase(files, false, ownerSid());
     done(frame, std::nullopt);
 }
 
@@ -613,6 +617,9 @@ void SessionImpl::runDropDatabase(const Stmt& s, Frame& frame)
                             "transaction."_s);
     for (const ObjectName& n : s.names) {
         const auto entry = m_server.database(n.name);
+        if (entry && !entry->system && !mayDropDatabase(*entry))
+            throw SqlError(3701, u"Cannot drop the database '%1', because it does not exist or you "
+                                 "do not have permission."_s.arg(n.name));
         if (!entry) {
             if (s.ifExists)
                 continue;

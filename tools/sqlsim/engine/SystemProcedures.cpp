@@ -352,6 +352,13 @@ SessionImpl::CallResult SessionImpl::callSystemProcedure(const QString& lower, Q
                                                          Frame& frame)
 {
     CallResult result;
+    // Who calls decides (Permissions.cpp, Security.cpp).
+    if (isSecurityProcedure(lower)) {
+        callSecurityProcedure(lower, args, frame, result);
+        return result;
+    }
+    if (restrictedProcedure(lower, args, frame, result))
+        return result;
     auto handleArg = [&](int position) -> const CallArg* {
         int index = 0;
         for (const CallArg& a : args) {
@@ -695,7 +702,7 @@ void SessionImpl::spAttachDb(QList<CallArg>& args, bool singleFile)
                      u"New log file '%1' was created."_s.arg(serverfiles::shown(files.logFile)),
                      10);
     }
-    m_server.registerDatabase(files, false);
+    m_server.registerDatabase(files, false, ownerSid());
 }
 
 void SessionImpl::spDetachDb(QList<CallArg>& args)
@@ -866,7 +873,8 @@ void SessionImpl::spHelpDb(QList<CallArg>& args, Frame& frame)
         rows << QList<Value>{
             e.files.name,
             QString::number(double(size) / 1048576.0, 'f', 2).rightJustified(10) + u" MB"_s,
-            u"sa"_s,
+            m_server.loginBySid(e.ownerSid) ? Value{m_server.loginBySid(e.ownerSid)->name}
+                                            : Value{},
             qint64(e.dbid),
             formatDateTimeStyle(e.created, 107, BaseType::DateTime).replace(u","_s, QString()),
             status,

@@ -45,7 +45,10 @@ public:
             std::fprintf(stderr, "sqlsim: restored database %s: %s\n", qPrintable(f.name),
                          qPrintable(e.message.text));
         }
-        m_session.m_server.registerDatabase(f, true);
+        // The login that restores it owns it afterwards, as the one that creates a database does
+        // (sys.databases.owner_sid; learn.microsoft.com/sql/relational-databases/databases/
+        // change-the-database-owner, which is how an administrator moves it back).
+        m_session.m_server.registerDatabase(f, true, m_session.ownerSid());
     }
     void recordBackup(const BackupRecord& record) override
     {
@@ -212,6 +215,7 @@ void SessionImpl::runBackup(const Stmt& s, Frame& frame)
             throw SqlError(155, u"'%1' is not a recognized BACKUP option."_s.arg(n));
         }
     }
+    checkBackup(request.database);
     SessionTransferHost host(*this);
     ErrorWatch watch(*m_reply);
     sqlsim::runBackup(request, host, watch);
@@ -282,6 +286,7 @@ void SessionImpl::runRestore(const Stmt& s, Frame& frame)
             throw SqlError(155, u"'%1' is not a recognized RESTORE option."_s.arg(n));
         }
     }
+    checkRestore(kind, kind == u"DATABASE" ? text(s.database) : QString(), terminating);
     SessionTransferHost host(*this);
     ErrorWatch watch(*m_reply);
     if (kind == u"FILELISTONLY") {

@@ -182,10 +182,7 @@ bool isInternalTable(const QString& name)
 // (error 259, as for every catalogue view).
 static void refuseSessionViewTarget(const ResolvedTable& target)
 {
-    if (target.schema == u"temp" &&
-        (target.table == u"sqlsim_sysprocesses" || target.table == u"sqlsim_dm_exec_sessions" ||
-         target.table == u"sqlsim_master_files" || target.table == u"sqlsim_syslanguages" ||
-         target.table == u"sqlsim_database_files"))
+    if (target.schema == u"temp" && target.table.startsWith(u"sqlsim_"_s))
         throw SqlError(259, u"Ad hoc updates to system catalogs are not allowed."_s);
 }
 
@@ -261,6 +258,16 @@ ResolvedTable Translator::resolveTable(const ObjectName& name, bool mustExist)
             (schema == u"sys" || ((schema.isEmpty() || schema == u"dbo") && db == u"master"));
         // sys.database_files: those of the database the name is in.
         const bool databaseFiles = t == u"database_files" && schema == u"sys";
+        if (!name.isTemp() && !sessions && !masterFiles && !languages && !databaseFiles) {
+            if (const auto view = m_host.serverViewTable(schema, t, db)) {
+                r.schema = u"temp"_s;
+                r.database = u"master"_s;
+                r.table = *view;
+                r.sql = quote(r.schema) + u'.' + quote(r.table);
+                m_out.tableNames.insert(r.schema + u'.' + r.table, name.text);
+                return r;
+            }
+        }
         if ((sessions || masterFiles || languages || databaseFiles) && !name.isTemp()) {
             if (!name.database.isEmpty() && !m_host.schemaFor(name.database))
                 fail(208, u"Invalid object name '%1'."_s.arg(name.text));
@@ -1731,9 +1738,12 @@ QString Translator::functionSql(const Expr& e, Scope* scope)
         f == u"serverproperty" || f == u"databasepropertyex" || f == u"ident_current" ||
         f == u"has_dbaccess" || f == u"col_length" || f == u"schema_name" || f == u"user_id" ||
         f == u"suser_sid" || f == u"is_srvrolemember" || f == u"is_member" ||
-        f == u"objectproperty" || f == u"collationproperty" || f == u"fileproperty") {
-        if (f == u"collationproperty" || f == u"fileproperty")
+        f == u"objectproperty" || f == u"collationproperty" || f == u"fileproperty" ||
+        f == u"has_perms_by_name" || f == u"loginproperty" || (f == u"suser_sname" && n == 1)) {
+        if (f == u"collationproperty" || f == u"fileproperty" || f == u"loginproperty")
             need(2, 2);
+        if (f == u"has_perms_by_name")
+            need(3, 5);
         if (f == u"db_name" && n == 0)
             return bind(m_host.currentDatabase());
         if (f == u"schema_name" && n == 0)

@@ -53,6 +53,16 @@ public:
     // A statement reads sys.database_files: temp.sqlsim_database_files must hold the files of
     // that database.
     virtual void databaseFilesWanted(const QString& database) { Q_UNUSED(database); }
+    // A catalogue view the server keeps (logins, principals): the temp table that holds it now,
+    // or nothing for a table of the database. May refuse the caller (error 300).
+    virtual std::optional<QString> serverViewTable(const QString& schema, const QString& table,
+                                                   const QString& database)
+    {
+        Q_UNUSED(schema);
+        Q_UNUSED(table);
+        Q_UNUSED(database);
+        return std::nullopt;
+    }
 };
 
 struct ResolvedTable

@@ -255,7 +255,7 @@ bool TdsConnection::finishLogin(const QString& user, const QString& password,
         // A database that cannot be opened (missing, offline) fails the login too: 4060, then
         // 18456 (learn.microsoft.com/troubleshoot/sql/database-engine/connect/
         // consistent-authentication-connectivity-issues).
-        if (refusal->number == 4060)
+        if (refusal->number == 4060 || refusal->number == 4064)
             reply.message({18456, 1, 14, u"Login failed for user '%1'."_s.arg(user), {}, 1});
         reply.done(DoneKind::Statement, std::nullopt, true);
         reply.finish();
