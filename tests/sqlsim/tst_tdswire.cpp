@@ -135,6 +135,11 @@ const QList<TypeCase>& typeCases()
          u"2024-02-05 23:00:00.1234567 -05:30"_s,
          u"2024-02-05 17:30:00.1234567 -05:30"_s,
          sqlSsTimestampOffset},
+        {"smalldatetime",
+         {SqlType::DateTime, 4},
+         utc(2079, 6, 6, 23, 59, 0, 0),
+         u"2079-06-06 23:59:00"_s,
+         SQL_TYPE_TIMESTAMP},
         {"char pads", {SqlType::Char, 5}, u"ab"_s, u"ab   "_s, SQL_CHAR},
         {"varchar", {SqlType::VarChar, 20}, u"Привет €"_s, u"Привет €"_s, SQL_VARCHAR},
         {"varchar(max)", {SqlType::VarChar, ColumnType::max}, longText, longText, SQL_VARCHAR},
@@ -1374,15 +1379,16 @@ void TdsWireTest::dateTimeText()
 void TdsWireTest::dateTimeEncodings_data()
 {
     QTest::addColumn<int>("type"); // SqlType
+    QTest::addColumn<int>("length");
     QTest::addColumn<int>("scale");
     QTest::addColumn<QString>("stored"); // the engine's form; empty: NULL
     QTest::addColumn<QByteArray>("typeInfo");
     QTest::addColumn<QByteArray>("value"); // BYTELEN and the bytes, hex
 
     const auto row = [](const char* tag, SqlType t, int scale, const QString& stored,
-                        const char* typeInfo, const char* value) {
-        QTest::newRow(tag) << static_cast<int>(t) << scale << stored << QByteArray(typeInfo)
-                           << QByteArray(value);
+                        const char* typeInfo, const char* value, int length = 0) {
+        QTest::newRow(tag) << static_cast<int>(t) << length << scale << stored
+                           << QByteArray(typeInfo) << QByteArray(value);
     };
     row("date 0001-01-01", SqlType::Date, 0, u"0001-01-01"_s, "28", "03000000");
     row("date", SqlType::Date, 0, u"2024-02-05"_s, "28", "0368460b");
@@ -1405,16 +1411,24 @@ void TdsWireTest::dateTimeEncodings_data()
         "2b00", "08f4650068460bb400");
     row("datetimeoffset(7) west", SqlType::DateTimeOffset, 7,
         u"2024-02-05 23:00:00.1234567 -05:30"_s, "2b07", "0a872eb8c8c068460bb6fe");
+    // DATETIMN: datetime in 8 bytes (days, 1/300 s), smalldatetime in 4 (days, minutes).
+    row("datetime", SqlType::DateTime, 0, u"2024-02-05 10:15:00.003"_s, "6f08",
+        "080db1000031eaa800", 8);
+    row("smalldatetime", SqlType::DateTime, 0, u"2024-02-05 10:16:00.000"_s, "6f04", "040db16802",
+        4);
+    row("smalldatetime 2079-06-06", SqlType::DateTime, 0, u"2079-06-06 23:59:00.000"_s, "6f04",
+        "04ffff9f05", 4);
 }
 
 void TdsWireTest::dateTimeEncodings()
 {
     QFETCH(int, type);
+    QFETCH(int, length);
     QFETCH(int, scale);
     QFETCH(QString, stored);
     QFETCH(QByteArray, typeInfo);
     QFETCH(QByteArray, value);
-    const ColumnType column{static_cast<SqlType>(type), 0, 0, scale};
+    const ColumnType column{static_cast<SqlType>(type), length, 0, scale};
     const Value v = stored.isEmpty() ? Value() : Value(stored);
     tds::TdsWriter info;
     tds::writeTypeInfo(info, column, true);
@@ -1429,9 +1443,12 @@ void TdsWireTest::dateTimeEncodings()
     const Param p = tds::readParam(in);
     QVERIFY(in.atEnd());
     QCOMPARE(static_cast<int>(p.type.type), type);
+    QCOMPARE(p.type.length, length);
     QCOMPARE(p.type.scale, scale);
     if (stored.isEmpty())
         QVERIFY(isNull(p.value));
+    else if (const auto* dt = std::get_if<QDateTime>(&p.value))
+        QCOMPARE(dt->toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s), stored);
     else
         QCOMPARE(std::get<QString>(p.value), stored);
 }

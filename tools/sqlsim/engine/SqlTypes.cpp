@@ -338,8 +338,11 @@ ColumnType TypeInfo::columnType() const
         c.scale = 4;
         break;
     case BaseType::DateTime:
+        c.type = SqlType::DateTime;
+        break;
     case BaseType::SmallDateTime:
         c.type = SqlType::DateTime;
+        c.length = 4;
         break;
     case BaseType::Date:
         c.type = SqlType::Date;
@@ -581,7 +584,7 @@ TypeInfo typeOfColumnType(const ColumnType& c)
     case SqlType::Decimal:
         return TypeInfo::of(BaseType::Decimal, 0, c.precision > 0 ? c.precision : 18, c.scale);
     case SqlType::DateTime:
-        return TypeInfo::of(BaseType::DateTime);
+        return TypeInfo::of(c.length == 4 ? BaseType::SmallDateTime : BaseType::DateTime);
     case SqlType::Date:
         return TypeInfo::of(BaseType::Date);
     case SqlType::Time:

@@ -20,7 +20,7 @@ enum class SqlType
     Real,
     Float,
     Decimal,  // also numeric
-    DateTime, // also smalldatetime
+    DateTime, // length 4: smalldatetime
     Date,
     Time,           // scale: digits of a second's fraction, 0..7
     DateTime2,      // scale as time

@@ -485,6 +485,9 @@ ColumnType wireType(const ColumnType& type)
     case SqlType::Date:
         t.scale = 0;
         break;
+    case SqlType::DateTime:
+        t.length = t.length == 4 ? 4 : 8;
+        break;
     default:
         break;
     }
@@ -549,8 +552,9 @@ void writeTypeInfo(TdsWriter& out, const ColumnType& type, bool inColumnMetadata
         out.u8(static_cast<quint8>(t.scale));
         break;
     case SqlType::DateTime:
+        // smalldatetime is DATETIMN of 4 bytes, datetime of 8 (MS-TDS 2.2.5.4.2).
         out.u8(type::DateTimeN);
-        out.u8(8);
+        out.u8(static_cast<quint8>(t.length));
         break;
     case SqlType::Date:
         // DATENTYPE has no length in TYPE_INFO; the others carry their scale (MS-TDS 2.2.5.4.2).
@@ -695,6 +699,14 @@ void writeValue(TdsWriter& out, const ColumnType& type, const Value& value, qint
             return;
         }
         qint64 days = dt.date().toJulianDay() - julian1900;
+        if (t.length == 4) {
+            // Days since 1900-01-01 and minutes of the day, both unsigned 16 bits; the value
+            // is already rounded to the minute (MS-TDS 2.2.5.5.1.8).
+            out.u8(4);
+            out.u16(static_cast<quint16>(std::clamp<qint64>(days, 0, 0xFFFF)));
+            out.u16(static_cast<quint16>(dt.time().msecsSinceStartOfDay() / 60'000));
+            return;
+        }
         qint64 ticks = (static_cast<qint64>(dt.time().msecsSinceStartOfDay()) * 300 + 500) / 1000;
         if (ticks >= ticksPerDay) {
             ++days;
@@ -1019,6 +1031,7 @@ Param readParam(TdsReader& in)
     case type::DateTime:
     case type::DateTim4:
         t.type = SqlType::DateTime;
+        t.length = code == type::DateTime ? 8 : 4;
         p.value = readDateTime(in, code == type::DateTime ? 8 : 4);
         return p;
     case type::IntN: {
@@ -1067,6 +1080,7 @@ Param readParam(TdsReader& in)
         const int max = in.u8();
         checkSize(max == 4 || max == 8);
         t.type = SqlType::DateTime;
+        t.length = max;
         const int size = in.u8();
         checkSize(size == 0 || size == 4 || size == 8);
         if (size != 0)
