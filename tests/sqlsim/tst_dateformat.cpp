@@ -160,6 +160,16 @@ private slots:
             << u"dmy"_s << day(u"CAST('05/02/2024' AS date)"_s) << u"2024-02-05"_s;
         QTest::newRow("dmy, datetime2")
             << u"dmy"_s << day(u"CAST('2024-02-05 10:15:00' AS datetime2)"_s) << u"2024-02-05"_s;
+        QTest::newRow("dmy, datetimeoffset")
+            << u"dmy"_s << day(u"CAST('2024-02-05 10:15:00 +03:00' AS datetimeoffset)"_s)
+            << u"2024-02-05"_s;
+        QTest::newRow("dmy, datetimeoffset day first")
+            << u"dmy"_s << day(u"CAST('05.02.2024 10:15 -05:00' AS datetimeoffset)"_s)
+            << u"2024-02-05"_s;
+        QTest::newRow("dmy, time of a date and time")
+            << u"dmy"_s
+            << u"SELECT CAST(CAST('05/02/2024 10:15:30.1234567' AS time) AS varchar(16))"_s
+            << u"10:15:30.1234567"_s;
         // A style names the order; DATEFORMAT is not asked.
         QTest::newRow("mdy, style 103")
             << u"mdy"_s << day(u"CONVERT(datetime, '13/02/2024', 103)"_s) << u"2024-02-13"_s;

@@ -36,6 +36,10 @@ namespace {
 constexpr int guardMs = 30'000; // only a broken wire waits this long
 const QString saPassword = u"Sim-Pass1"_s;
 
+// SQL Server's ODBC types of time and datetimeoffset, which FreeTDS reports too.
+constexpr int sqlSsTime2 = -154;
+constexpr int sqlSsTimestampOffset = -155;
+
 // A cell of every type the engine can send, with what the client must read back.
 struct TypeCase
 {
@@ -100,6 +104,41 @@ const QList<TypeCase>& typeCases()
          {SqlType::DateTime},
          utc(1999, 12, 31, 23, 59, 59, 999),
          u"2000-01-01 00:00:00.000"_s,
+         SQL_TYPE_TIMESTAMP},
+        // date, time, datetime2 and datetimeoffset in their own TDS types, as the driver
+        // reads them into text; datetimeoffset travels as UTC with its offset.
+        {"date", {SqlType::Date}, u"1812-09-07"_s, u"1812-09-07"_s, SQL_TYPE_DATE},
+        {"time(0)", {SqlType::Time, 0, 0, 0}, u"23:59:58.0000000"_s, u"23:59:58"_s, sqlSsTime2},
+        {"time(3)", {SqlType::Time, 0, 0, 3}, u"10:15:00.1230000"_s, u"10:15:00.123"_s, sqlSsTime2},
+        {"time(7)",
+         {SqlType::Time, 0, 0, 7},
+         u"10:15:00.1234567"_s,
+         u"10:15:00.1234567"_s,
+         sqlSsTime2},
+        {"datetime2(0)",
+         {SqlType::DateTime2, 0, 0, 0},
+         u"2024-02-29 13:45:30.0000000"_s,
+         u"2024-02-29 13:45:30"_s,
+         SQL_TYPE_TIMESTAMP},
+        {"datetime2(7)",
+         {SqlType::DateTime2, 0, 0, 7},
+         u"1812-09-07 00:00:00.0000001"_s,
+         u"1812-09-07 00:00:00.0000001"_s,
+         SQL_TYPE_TIMESTAMP},
+        {"datetimeoffset(0)",
+         {SqlType::DateTimeOffset, 0, 0, 0},
+         u"2024-02-05 07:15:00.0000000 +03:00"_s,
+         u"2024-02-05 10:15:00 +03:00"_s,
+         sqlSsTimestampOffset},
+        {"datetimeoffset(7) west",
+         {SqlType::DateTimeOffset, 0, 0, 7},
+         u"2024-02-05 23:00:00.1234567 -05:30"_s,
+         u"2024-02-05 17:30:00.1234567 -05:30"_s,
+         sqlSsTimestampOffset},
+        {"smalldatetime",
+         {SqlType::DateTime, 4},
+         utc(2079, 6, 6, 23, 59, 0, 0),
+         u"2079-06-06 23:59:00"_s,
          SQL_TYPE_TIMESTAMP},
         {"char pads", {SqlType::Char, 5}, u"ab"_s, u"ab   "_s, SQL_CHAR},
         {"varchar", {SqlType::VarChar, 20}, u"Привет €"_s, u"Привет €"_s, SQL_VARCHAR},
@@ -525,6 +564,8 @@ private slots:
     void dateTimeText_data();
     void dateTimeText();
     void codePage();
+    void dateTimeEncodings_data();
+    void dateTimeEncodings();
     void hostileInputNeverCrashes();
 
 private:
@@ -763,16 +804,16 @@ void TdsWireTest::parametersIn_data()
                                 << type(SqlType::Decimal) << 0
                                 << QVariant(u"-1234567890123456789012345678901234.5678"_s);
     const SQL_TIMESTAMP_STRUCT timestamp{2024, 2, 29, 13, 45, 30, 123'000'000};
+    // Dates and times keep their own types and come in the engine's storage forms.
     QTest::newRow("timestamp") << SQL_C_TYPE_TIMESTAMP << SQL_TYPE_TIMESTAMP << 23 << 3
-                               << bytes(timestamp) << type(SqlType::DateTime) << 0
-                               << QVariant(utc(2024, 2, 29, 13, 45, 30, 123));
+                               << bytes(timestamp) << type(SqlType::DateTime2) << 0
+                               << QVariant(u"2024-02-29 13:45:30.1230000"_s);
     const SQL_DATE_STRUCT date{1812, 9, 7};
     QTest::newRow("date") << SQL_C_TYPE_DATE << SQL_TYPE_DATE << 10 << 0 << bytes(date)
-                          << type(SqlType::DateTime) << 0 << QVariant(utc(1812, 9, 7, 0, 0, 0, 0));
+                          << type(SqlType::Date) << 0 << QVariant(u"1812-09-07"_s);
     const SQL_TIME_STRUCT time{23, 59, 58};
     QTest::newRow("time") << SQL_C_TYPE_TIME << SQL_TYPE_TIME << 8 << 0 << bytes(time)
-                          << type(SqlType::DateTime) << 0
-                          << QVariant(utc(1900, 1, 1, 23, 59, 58, 0));
+                          << type(SqlType::Time) << 0 << QVariant(u"23:59:58.0000000"_s);
     QTest::newRow("varchar") << SQL_C_CHAR << SQL_VARCHAR << 20 << 0
                              << QString(u"Привет"_s).toUtf8() << type(SqlType::VarChar) << 20
                              << QVariant(u"Привет"_s);
@@ -1332,6 +1373,86 @@ void TdsWireTest::dateTimeText()
         QCOMPARE(got, expected);
 }
 
+// MS-TDS 2.2.5.4.2 and 2.2.5.5.1.8: DATENTYPE without a length, the others with their scale;
+// BYTELEN values of time (3, 4 or 5 bytes by scale), date (3) and offset (2), in both
+// directions.
+void TdsWireTest::dateTimeEncodings_data()
+{
+    QTest::addColumn<int>("type"); // SqlType
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("scale");
+    QTest::addColumn<QString>("stored"); // the engine's form; empty: NULL
+    QTest::addColumn<QByteArray>("typeInfo");
+    QTest::addColumn<QByteArray>("value"); // BYTELEN and the bytes, hex
+
+    const auto row = [](const char* tag, SqlType t, int scale, const QString& stored,
+                        const char* typeInfo, const char* value, int length = 0) {
+        QTest::newRow(tag) << static_cast<int>(t) << length << scale << stored
+                           << QByteArray(typeInfo) << QByteArray(value);
+    };
+    row("date 0001-01-01", SqlType::Date, 0, u"0001-01-01"_s, "28", "03000000");
+    row("date", SqlType::Date, 0, u"2024-02-05"_s, "28", "0368460b");
+    row("date 9999-12-31", SqlType::Date, 0, u"9999-12-31"_s, "28", "03dab937");
+    row("date NULL", SqlType::Date, 0, QString(), "28", "00");
+    row("time(0)", SqlType::Time, 0, u"10:15:00.0000000"_s, "2900", "03249000");
+    row("time(2)", SqlType::Time, 2, u"10:15:00.1200000"_s, "2902", "031c4e38");
+    row("time(3)", SqlType::Time, 3, u"10:15:00.1230000"_s, "2903", "041b0d3302");
+    row("time(4)", SqlType::Time, 4, u"10:15:00.1234000"_s, "2904", "041283fe15");
+    row("time(5)", SqlType::Time, 5, u"10:15:00.1234500"_s, "2905", "05b91ef1db00");
+    row("time(7)", SqlType::Time, 7, u"23:59:59.9999999"_s, "2907", "05ffbf692ac9");
+    row("datetime2(0)", SqlType::DateTime2, 0, u"2024-02-05 10:15:00.0000000"_s, "2a00",
+        "0624900068460b");
+    row("datetime2(3)", SqlType::DateTime2, 3, u"2024-02-05 10:15:00.1230000"_s, "2a03",
+        "071b0d330268460b");
+    row("datetime2(7)", SqlType::DateTime2, 7, u"2024-02-05 10:15:00.1234567"_s, "2a07",
+        "08870030ea5568460b");
+    row("datetime2 NULL", SqlType::DateTime2, 7, QString(), "2a07", "00");
+    row("datetimeoffset(0)", SqlType::DateTimeOffset, 0, u"2024-02-05 07:15:00.0000000 +03:00"_s,
+        "2b00", "08f4650068460bb400");
+    row("datetimeoffset(7) west", SqlType::DateTimeOffset, 7,
+        u"2024-02-05 23:00:00.1234567 -05:30"_s, "2b07", "0a872eb8c8c068460bb6fe");
+    // DATETIMN: datetime in 8 bytes (days, 1/300 s), smalldatetime in 4 (days, minutes).
+    row("datetime", SqlType::DateTime, 0, u"2024-02-05 10:15:00.003"_s, "6f08",
+        "080db1000031eaa800", 8);
+    row("smalldatetime", SqlType::DateTime, 0, u"2024-02-05 10:16:00.000"_s, "6f04", "040db16802",
+        4);
+    row("smalldatetime 2079-06-06", SqlType::DateTime, 0, u"2079-06-06 23:59:00.000"_s, "6f04",
+        "04ffff9f05", 4);
+}
+
+void TdsWireTest::dateTimeEncodings()
+{
+    QFETCH(int, type);
+    QFETCH(int, length);
+    QFETCH(int, scale);
+    QFETCH(QString, stored);
+    QFETCH(QByteArray, typeInfo);
+    QFETCH(QByteArray, value);
+    const ColumnType column{static_cast<SqlType>(type), length, 0, scale};
+    const Value v = stored.isEmpty() ? Value() : Value(stored);
+    tds::TdsWriter info;
+    tds::writeTypeInfo(info, column, true);
+    QCOMPARE(info.data().toHex(), typeInfo);
+    tds::TdsWriter out;
+    tds::writeValue(out, column, v);
+    QCOMPARE(out.data().toHex(), value);
+
+    // The same bytes as an RPC parameter read back.
+    const QByteArray param = QByteArray("\x00\x00", 2) + QByteArray::fromHex(typeInfo + value);
+    tds::TdsReader in(param);
+    const Param p = tds::readParam(in);
+    QVERIFY(in.atEnd());
+    QCOMPARE(static_cast<int>(p.type.type), type);
+    QCOMPARE(p.type.length, length);
+    QCOMPARE(p.type.scale, scale);
+    if (stored.isEmpty())
+        QVERIFY(isNull(p.value));
+    else if (const auto* dt = std::get_if<QDateTime>(&p.value))
+        QCOMPARE(dt->toString(u"yyyy-MM-dd HH:mm:ss.zzz"_s), stored);
+    else
+        QCOMPARE(std::get<QString>(p.value), stored);
+}
+
 void TdsWireTest::codePage()
 {
     const QString text = u"AЖж€№"_s;
@@ -1374,7 +1495,7 @@ void TdsWireTest::hostileInputNeverCrashes()
         QCOMPARE(std::get<QString>(params[1].value), u"ab"_s);
         QCOMPARE(std::get<QString>(params[2].value), u"100.00"_s);
         QCOMPARE(std::get<QString>(params[3].value), u"z"_s);
-        QCOMPARE(std::get<QDateTime>(params[4].value), utc(1, 1, 1, 0, 0, 0, 0));
+        QCOMPARE(std::get<QString>(params[4].value), u"0001-01-01 00:00:00.0000000"_s);
     }
     const auto decodeAll = [](const QByteArray& bytes) {
         try {

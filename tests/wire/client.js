@@ -55,6 +55,19 @@ function run(connection, tag, sql, params = []) {
   });
 }
 
+// The TDS type tedious read for each column of a query, with its scale or length.
+function columnTypes(connection, tag, sql) {
+  return new Promise((resolve, reject) => {
+    let types = [];
+    const request = new Request(sql, (error) => (error ? reject(new Error(`${tag}: ${error.message}`)) : resolve(types)));
+    request.on('columnMetadata', (columns) => {
+      types = (Array.isArray(columns) ? columns : Object.values(columns))
+        .map((c) => [c.type.name, c.scale ?? c.dataLength].filter((v) => v !== undefined).join(' '));
+    });
+    connection.execSqlBatch(request);
+  });
+}
+
 function close(connection) {
   return new Promise((resolve) => {
     connection.once('end', resolve);
@@ -71,6 +84,54 @@ async function batchAndParameters(connection, label) {
     ['s', TYPES.NVarChar, long],
   ]);
   assert.deepEqual(answer, [[42, long]], `${label}: the parameterised query's row`);
+}
+
+// One row of each date and time type, which tedious decodes from its own TDS type (as UTC
+// dates, the fraction past the millisecond in nanosecondsDelta); then the same types sent as
+// RPC parameters come back as they went and compare as their types.
+async function dateAndTimeTypes(connection) {
+  const [[d, t, t0, d2, dto, dto7, dt, sd]] = await run(connection, 'dates',
+    "SELECT CAST('2024-02-05' AS date), CAST('10:15:00.123' AS time(3)), " +
+    "CAST('12:00:00.5' AS time(0)), CAST('2024-02-05 10:15:00.1234567' AS datetime2(7)), " +
+    "CAST('2024-02-05 10:15:00 +03:00' AS datetimeoffset(0)), " +
+    "CAST('2024-02-05 23:00:00.1234567 -05:30' AS datetimeoffset(7)), " +
+    "CAST('2024-02-05 10:15:00.003' AS datetime), CAST('2024-02-05 10:15:29.999' AS smalldatetime)");
+  assert.equal(d.toISOString(), '2024-02-05T00:00:00.000Z', 'date');
+  assert.equal(t.toISOString(), '1970-01-01T10:15:00.123Z', 'time(3)');
+  assert.equal(t0.toISOString(), '1970-01-01T12:00:01.000Z', 'time(0), rounded half up');
+  assert.equal(d2.toISOString(), '2024-02-05T10:15:00.123Z', 'datetime2(7)');
+  assert.equal(Math.round(d2.nanosecondsDelta * 1e7), 4567, 'datetime2(7) past the millisecond');
+  assert.equal(dto.toISOString(), '2024-02-05T07:15:00.000Z', 'datetimeoffset(0): its UTC instant');
+  assert.equal(dto7.toISOString(), '2024-02-06T04:30:00.123Z', 'datetimeoffset(7) west of UTC');
+  assert.equal(Math.round(dto7.nanosecondsDelta * 1e7), 4567, 'datetimeoffset(7) past the millisecond');
+  assert.equal(dt.toISOString(), '2024-02-05T10:15:00.003Z', 'datetime');
+  assert.equal(sd.toISOString(), '2024-02-05T10:16:00.000Z', 'smalldatetime, to the minute');
+  const types = await columnTypes(connection, 'date types',
+    "SELECT CAST('2024-02-05' AS date) AS d, CAST('10:15' AS time(3)) AS t, " +
+    "SYSDATETIME() AS d2, SYSDATETIMEOFFSET() AS dto, GETDATE() AS dt, " +
+    "CAST('2024-02-05' AS smalldatetime) AS sd");
+  // DATENTYPE; TIMENTYPE, DATETIME2NTYPE, DATETIMEOFFSETNTYPE with their scale; DATETIMN of 8
+  // bytes for datetime and of 4 for smalldatetime.
+  assert.deepEqual(types, ['Date', 'Time 3', 'DateTime2 7', 'DateTimeOffset 7', 'DateTimeN 8',
+    'DateTimeN 4'], 'the types of date columns');
+  const sent = new Date('2024-02-05T10:15:00.123Z');
+  const [echo] = await run(connection, 'date parameters', 'SELECT @d, @t, @d2, @dto', [
+    ['d', TYPES.Date, sent],
+    ['t', TYPES.Time, sent],
+    ['d2', TYPES.DateTime2, sent],
+    ['dto', TYPES.DateTimeOffset, sent],
+  ]);
+  assert.deepEqual(echo.map((v) => v.toISOString()),
+    ['2024-02-05T00:00:00.000Z', '1970-01-01T10:15:00.123Z', sent.toISOString(), sent.toISOString()],
+    'date and time parameters');
+  // Typed parameters compare as their types: 100 ns past the parameter's millisecond is later.
+  const [[later]] = await run(connection, 'date comparison',
+    "SELECT CASE WHEN CAST('2024-02-05 10:15:00.1230001' AS datetime2) > @d2 " +
+    "AND CAST('10:15:00.1229999' AS time) < @t THEN 1 ELSE 0 END", [
+      ['d2', TYPES.DateTime2, sent],
+      ['t', TYPES.Time, sent],
+    ]);
+  assert.equal(later, 1, 'datetime2 and time against typed parameters');
 }
 
 // BACKUP or RESTORE WITH STATS: every 3211 step must arrive within the request that caused it,
@@ -91,6 +152,7 @@ async function plainServer() {
   // encrypt false: the client says it cannot encrypt, and logs in in clear text.
   const clear = await connect(false);
   await batchAndParameters(clear, 'clear');
+  await dateAndTimeTypes(clear);
   await run(clear, 'create', 'CREATE DATABASE wiredb');
   await run(clear, 'table', 'CREATE TABLE wiredb.dbo.t (id INT, v VARBINARY(MAX))');
   await run(clear, 'insert', 'INSERT INTO wiredb.dbo.t VALUES (@id, @v)', [

@@ -1,5 +1,6 @@
 #include "OdbcClient.h"
 
+#include <QDateTime>
 #include <cstring>
 #include <optional>
 #include <sql.h>
@@ -275,6 +276,7 @@ OdbcResult OdbcClient::execParams(const QString& sql, const QList<QVariant>& par
         SQLSMALLINT cType = SQL_C_CHAR;
         SQLSMALLINT sqlType = SQL_VARCHAR;
         SQLULEN columnSize = 1;
+        SQLSMALLINT digits = 0;
         if (value.isNull()) {
             p.data.resize(1);
             p.indicator = SQL_NULL_DATA;
@@ -293,6 +295,22 @@ OdbcResult OdbcClient::execParams(const QString& sql, const QList<QVariant>& par
             cType = SQL_C_DOUBLE;
             sqlType = SQL_DOUBLE;
             columnSize = 15;
+        } else if (value.typeId() == QMetaType::QDateTime) {
+            // A timestamp to the millisecond, as SQL_TYPE_TIMESTAMP(27, 7).
+            const QDateTime dt = value.toDateTime();
+            const SQL_TIMESTAMP_STRUCT ts{static_cast<SQLSMALLINT>(dt.date().year()),
+                                          static_cast<SQLUSMALLINT>(dt.date().month()),
+                                          static_cast<SQLUSMALLINT>(dt.date().day()),
+                                          static_cast<SQLUSMALLINT>(dt.time().hour()),
+                                          static_cast<SQLUSMALLINT>(dt.time().minute()),
+                                          static_cast<SQLUSMALLINT>(dt.time().second()),
+                                          static_cast<SQLUINTEGER>(dt.time().msec()) * 1'000'000};
+            p.data.resize(sizeof ts);
+            std::memcpy(p.data.data(), &ts, sizeof ts);
+            cType = SQL_C_TYPE_TIMESTAMP;
+            sqlType = SQL_TYPE_TIMESTAMP;
+            columnSize = 27;
+            digits = 7;
         } else if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Int) {
             const SQLBIGINT n = value.toLongLong();
             p.data.resize(sizeof n);
@@ -311,7 +329,7 @@ OdbcResult OdbcClient::execParams(const QString& sql, const QList<QVariant>& par
         }
         if (p.indicator == 0 && !value.isNull())
             p.indicator = static_cast<SQLLEN>(p.data.size());
-        SQLBindParameter(stmt, number, SQL_PARAM_INPUT, cType, sqlType, columnSize, 0,
+        SQLBindParameter(stmt, number, SQL_PARAM_INPUT, cType, sqlType, columnSize, digits,
                          p.data.data(), static_cast<SQLLEN>(p.data.size()), &p.indicator);
     }
 

@@ -63,7 +63,8 @@ public:
 
     OdbcResult exec(const QString& sql) { return execParams(sql, {}); }
     // Parameters as "?" markers: qint64/int → BIGINT, double → DOUBLE, QString → WVARCHAR (or
-    // WLONGVARCHAR past 4000 characters), QByteArray → LONGVARBINARY, null QVariant → NULL.
+    // WLONGVARCHAR past 4000 characters), QByteArray → LONGVARBINARY, QDateTime → TYPE_TIMESTAMP,
+    // null QVariant → NULL.
     OdbcResult execParams(const QString& sql, const QList<QVariant>& params);
 
     bool setAutocommit(bool on);

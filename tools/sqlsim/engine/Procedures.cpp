@@ -458,10 +458,9 @@ void SessionImpl::executeRpc(const QString& procedure, const QList<Param>& param
             a.name.prepend(u'@');
         a.type = typeOfColumnType(p.type);
         a.value = p.value;
-        if (const auto* dt = std::get_if<QDateTime>(&p.value)) {
-            a.value = storageDateTime(*dt, BaseType::DateTime2);
-            a.type = TypeInfo::of(BaseType::DateTime2);
-        }
+        // DATETIMN and SMALLDATETIME values: datetime's stored form, as a datetime argument.
+        if (const auto* dt = std::get_if<QDateTime>(&p.value))
+            a.value = storageDateTime(*dt, BaseType::DateTime);
         a.output = p.output;
         a.ordinal = int(i);
         args << a;

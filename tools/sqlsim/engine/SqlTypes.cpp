@@ -1,6 +1,7 @@
 #include "SqlTypes.h"
 
 #include "Collation.h"
+#include "Temporal.h"
 #include "XmlText.h"
 
 #include <QRegularExpression>
@@ -337,10 +338,26 @@ ColumnType TypeInfo::columnType() const
         c.scale = 4;
         break;
     case BaseType::DateTime:
-    case BaseType::SmallDateTime:
-    case BaseType::Date:
-    case BaseType::DateTime2:
         c.type = SqlType::DateTime;
+        break;
+    case BaseType::SmallDateTime:
+        c.type = SqlType::DateTime;
+        c.length = 4;
+        break;
+    case BaseType::Date:
+        c.type = SqlType::Date;
+        break;
+    case BaseType::Time:
+        c.type = SqlType::Time;
+        c.scale = scale;
+        break;
+    case BaseType::DateTime2:
+        c.type = SqlType::DateTime2;
+        c.scale = scale;
+        break;
+    case BaseType::DateTimeOffset:
+        c.type = SqlType::DateTimeOffset;
+        c.scale = scale;
         break;
     case BaseType::Char:
         c.type = SqlType::Char;
@@ -427,6 +444,10 @@ QString TypeInfo::baseName() const
         return u"date"_s;
     case BaseType::DateTime2:
         return u"datetime2"_s;
+    case BaseType::Time:
+        return u"time"_s;
+    case BaseType::DateTimeOffset:
+        return u"datetimeoffset"_s;
     case BaseType::Char:
         return u"char"_s;
     case BaseType::VarChar:
@@ -469,6 +490,10 @@ QString TypeInfo::declText() const
     case BaseType::Binary:
     case BaseType::VarBinary:
         return length == ColumnType::max ? name + u"(max)"_s : u"%1(%2)"_s.arg(name).arg(length);
+    case BaseType::Time:
+    case BaseType::DateTime2:
+    case BaseType::DateTimeOffset:
+        return u"%1(%2)"_s.arg(name).arg(scale);
     default:
         return name;
     }
@@ -502,7 +527,8 @@ bool TypeInfo::isApproxNumeric() const
 bool TypeInfo::isDateTime() const
 {
     return base == BaseType::DateTime || base == BaseType::SmallDateTime ||
-           base == BaseType::Date || base == BaseType::DateTime2;
+           base == BaseType::Date || base == BaseType::DateTime2 || base == BaseType::Time ||
+           base == BaseType::DateTimeOffset;
 }
 
 bool TypeInfo::isString() const
@@ -558,7 +584,15 @@ TypeInfo typeOfColumnType(const ColumnType& c)
     case SqlType::Decimal:
         return TypeInfo::of(BaseType::Decimal, 0, c.precision > 0 ? c.precision : 18, c.scale);
     case SqlType::DateTime:
-        return TypeInfo::of(BaseType::DateTime);
+        return TypeInfo::of(c.length == 4 ? BaseType::SmallDateTime : BaseType::DateTime);
+    case SqlType::Date:
+        return TypeInfo::of(BaseType::Date);
+    case SqlType::Time:
+        return TypeInfo::of(BaseType::Time, 0, 0, c.scale);
+    case SqlType::DateTime2:
+        return TypeInfo::of(BaseType::DateTime2, 0, 0, c.scale);
+    case SqlType::DateTimeOffset:
+        return TypeInfo::of(BaseType::DateTimeOffset, 0, 0, c.scale);
     case SqlType::Char:
         return TypeInfo::of(BaseType::Char, c.length > 0 ? c.length : 1);
     case SqlType::VarChar:
@@ -671,8 +705,20 @@ TypeInfo parseTypeName(const QString& rawName, const QString& arg1, const QStrin
         return noArgs(BaseType::SmallDateTime);
     if (name == u"date")
         return noArgs(BaseType::Date);
-    if (name == u"datetime2")
-        return TypeInfo::of(BaseType::DateTime2);
+    if (name == u"datetime2" || name == u"time" || name == u"datetimeoffset") {
+        // Fractional seconds precision 0 to 7, 7 when not given (learn.microsoft.com
+        // "time (Transact-SQL)", "datetime2", "datetimeoffset").
+        const BaseType base = name == u"time"        ? BaseType::Time
+                              : name == u"datetime2" ? BaseType::DateTime2
+                                                     : BaseType::DateTimeOffset;
+        bool ok = true;
+        const int scale = arg1.isEmpty() ? 7 : arg1.toInt(&ok);
+        if (!arg2.isEmpty())
+            return unknown();
+        if (!ok || scale < 0 || scale > 7)
+            fail(1002, u"Line 1: Specified scale %1 is invalid."_s.arg(arg1));
+        return TypeInfo::of(base, 0, 0, scale);
+    }
     if (name == u"char" || name == u"character")
         return sized(BaseType::Char, 8000);
     if (name == u"varchar" || name == u"char varying" || name == u"character varying")
@@ -773,28 +819,39 @@ std::optional<QDateTime> parseStorageForm(const QString& s)
     return QDateTime(date, time, Qt::UTC);
 }
 
-// The time part: hh:mm[:ss[.fff]] [AM|PM], or a bare hh AM; empty is midnight.
-std::optional<QTime> parseTimeText(const QString& raw)
+// The time part: hh:mm[:ss[.fffffff]] [AM|PM], or a bare hh AM; empty is midnight. As 100 ns
+// ticks; *fractionDigits gets the digits after "." (more than the types take are refused by the
+// caller).
+std::optional<qint64> parseTimeTicks(const QString& raw, int* fractionDigits = nullptr)
 {
+    if (fractionDigits)
+        *fractionDigits = 0;
     const QString t = raw.trimmed();
     if (t.isEmpty())
-        return QTime(0, 0);
+        return 0;
     static const QRegularExpression re(
-        u"^(\\d{1,2})(?::(\\d{1,2})(?::(\\d{1,2})(?:[.:](\\d{1,9}))?)?)?\\s*([AaPp][Mm])?$"_s);
+        u"^(\\d{1,2})(?::(\\d{1,2})(?::(\\d{1,2})(?:([.:])(\\d{1,9}))?)?)?\\s*([AaPp][Mm])?$"_s);
     const auto m = re.match(t);
     if (!m.hasMatch())
         return std::nullopt;
-    if (m.captured(2).isEmpty() && m.captured(5).isEmpty())
+    if (m.captured(2).isEmpty() && m.captured(6).isEmpty())
         return std::nullopt;
     int h = m.captured(1).toInt();
     const int mi = m.captured(2).isEmpty() ? 0 : m.captured(2).toInt();
     const int s = m.captured(3).isEmpty() ? 0 : m.captured(3).toInt();
-    int ms = 0;
-    if (!m.captured(4).isEmpty()) {
+    qint64 fraction = 0;
+    if (!m.captured(5).isEmpty()) {
         // "." is a fraction; SQL Server reads hh:mm:ss:mmm as milliseconds too.
-        ms = (m.captured(4) + u"000"_s).left(3).toInt();
+        const QString f = m.captured(5);
+        if (m.captured(4) == u"."_s) {
+            if (fractionDigits)
+                *fractionDigits = int(f.size());
+            fraction = (f + u"0000000"_s).left(7).toLongLong();
+        } else {
+            fraction = (f + u"000"_s).left(3).toLongLong() * 10'000;
+        }
     }
-    const QString ampm = m.captured(5).toUpper();
+    const QString ampm = m.captured(6).toUpper();
     if (!ampm.isEmpty()) {
         if (h < 1 || h > 12)
             return std::nullopt;
@@ -803,10 +860,9 @@ std::optional<QTime> parseTimeText(const QString& raw)
         else if (ampm == u"PM" && h != 12)
             h += 12;
     }
-    const QTime time(h, mi, s, ms);
-    if (!time.isValid())
+    if (h > 23 || mi > 59 || s > 59)
         return std::nullopt;
-    return time;
+    return ((h * 60LL + mi) * 60 + s) * ticksPerSecond + fraction;
 }
 
 // Two-digit years with the server's default cutoff of 2049.
@@ -818,7 +874,7 @@ int fullYear(const QString& y)
 }
 
 // "Dec 25 2014 10:00AM", "25 Dec 2014", "December 25, 2014": the month's name decides.
-std::optional<QDateTime> parseNamedMonth(const QString& text, bool* outOfRange)
+std::optional<Temporal> parseNamedMonth(const QString& text, bool* outOfRange, int* digits)
 {
     static const QStringList months = {u"jan"_s, u"feb"_s, u"mar"_s, u"apr"_s, u"may"_s, u"jun"_s,
                                        u"jul"_s, u"aug"_s, u"sep"_s, u"oct"_s, u"nov"_s, u"dec"_s};
@@ -833,7 +889,7 @@ std::optional<QDateTime> parseNamedMonth(const QString& text, bool* outOfRange)
         const bool first = re == &named1;
         const qsizetype month =
             months.indexOf((first ? m.captured(1) : m.captured(2)).left(3).toLower());
-        const auto time = parseTimeText(m.captured(4));
+        const auto time = parseTimeTicks(m.captured(4), digits);
         if (month < 0 || !time)
             return std::nullopt;
         const QDate date(fullYear(m.captured(3)), int(month) + 1,
@@ -842,7 +898,10 @@ std::optional<QDateTime> parseNamedMonth(const QString& text, bool* outOfRange)
             *outOfRange = true;
             return std::nullopt;
         }
-        return QDateTime(date, *time, Qt::UTC);
+        Temporal v;
+        v.date = date;
+        v.ticks = *time;
+        return v;
     }
     return std::nullopt;
 }
@@ -863,17 +922,44 @@ QString threadDateFormat()
 // https://learn.microsoft.com/sql/t-sql/data-types/datetime-transact-sql#supported-string-literal-formats-for-datetime
 // https://learn.microsoft.com/sql/t-sql/data-types/date-transact-sql#supported-string-literal-formats-for-date
 // https://learn.microsoft.com/sql/t-sql/statements/set-dateformat-transact-sql
-std::optional<QDateTime> parseDateText(const QString& raw, BaseType target,
-                                       const QString& dateFormat, bool* outOfRange)
+std::optional<Temporal> parseTemporalText(const QString& raw, BaseType target,
+                                          const QString& dateFormat, bool* outOfRange)
 {
     bool ignored = false;
     bool& range = outOfRange ? *outOfRange : ignored;
     range = false;
-    const QString text = raw.trimmed();
-    if (text.isEmpty())
-        return baseDate();
-    auto make = [&](int y, int mo, int d, const QString& timeText) -> std::optional<QDateTime> {
-        const auto time = parseTimeText(timeText);
+    QString text = raw.trimmed();
+    const bool precise = isPreciseTemporal(target);
+    // A time zone offset ends the text: +hh:mm or -hh:mm from -14:00 to +14:00, or Z after an
+    // ISO 8601 time; the types without one ignore it, datetime and smalldatetime take none
+    // (learn.microsoft.com "datetimeoffset (Transact-SQL)", supported string literal formats).
+    int offset = 0;
+    if (precise) {
+        static const QRegularExpression zone(u"^(.*?)\\s*(?:([+-])(\\d{1,2}):(\\d{2})|(Z))$"_s);
+        if (const auto m = zone.match(text); m.hasMatch() && m.captured(1).contains(u':')) {
+            if (!m.captured(5).isEmpty() && !m.captured(1).contains(u'T'))
+                return std::nullopt;
+            const int hh = m.captured(3).toInt(), mm = m.captured(4).toInt();
+            offset = (m.captured(2) == u"-"_s ? -1 : 1) * (hh * 60 + mm);
+            if (mm > 59 || std::abs(offset) > 14 * 60)
+                return std::nullopt;
+            text = m.captured(1).trimmed();
+        }
+    }
+    int digits = 0;
+    // The fraction digits each type takes: seven for the precise types.
+    const auto withOffset = [&](std::optional<Temporal> v) -> std::optional<Temporal> {
+        if (!v || (precise && digits > 7))
+            return std::nullopt;
+        v->offset = offset;
+        return v;
+    };
+    if (text.isEmpty()) {
+        Temporal v;
+        return withOffset(v);
+    }
+    auto make = [&](int y, int mo, int d, const QString& timeText) -> std::optional<Temporal> {
+        const auto time = parseTimeTicks(timeText, &digits);
         if (!time)
             return std::nullopt;
         const QDate date(y, mo, d);
@@ -881,7 +967,11 @@ std::optional<QDateTime> parseDateText(const QString& raw, BaseType target,
             range = true;
             return std::nullopt;
         }
-        return QDateTime(date, *time, Qt::UTC);
+        Temporal v;
+        v.date = date;
+        v.ticks = *time;
+        v.hasTime = !timeText.trimmed().isEmpty();
+        return withOffset(v);
     };
 
     // ISO 8601 with its T, and unseparated yyyymmdd: the same under every DATEFORMAT.
@@ -930,25 +1020,42 @@ std::optional<QDateTime> parseDateText(const QString& raw, BaseType target,
     }
 
     // Month names are read alike under every DATEFORMAT.
-    if (const auto named = parseNamedMonth(text, &range))
-        return named;
+    if (const auto named = parseNamedMonth(text, &range, &digits))
+        return withOffset(named);
     if (range)
         return std::nullopt;
     // A time alone is that time on 1900-01-01.
-    if (const auto t = parseTimeText(text))
-        return QDateTime(QDate(1900, 1, 1), *t, Qt::UTC);
+    if (const auto t = parseTimeTicks(text, &digits)) {
+        Temporal v;
+        v.ticks = *t;
+        v.hasDate = false;
+        return withOffset(v);
+    }
     return std::nullopt;
+}
+
+std::optional<QDateTime> parseDateText(const QString& raw, BaseType target,
+                                       const QString& dateFormat, bool* outOfRange)
+{
+    const auto v = parseTemporalText(raw, target, dateFormat, outOfRange);
+    if (!v)
+        return std::nullopt;
+    return toDateTime(*v);
 }
 
 std::optional<QDateTime> parseDateTime(const QString& raw)
 {
     if (const auto fast = parseStorageForm(raw))
         return fast;
+    if (const auto stored = temporalFromStorage(raw))
+        return toDateTime(*stored);
     return parseDateText(raw, BaseType::DateTime2, u"mdy"_s);
 }
 
 QString storageDateTime(const QDateTime& in, BaseType base)
 {
+    if (base == BaseType::Time || base == BaseType::DateTime2 || base == BaseType::DateTimeOffset)
+        return temporalStorage(temporalOf(in), base);
     QDateTime dt(in.date(), in.time(), Qt::UTC);
     switch (base) {
     case BaseType::Date:
@@ -1222,6 +1329,84 @@ Value convertXml(const Value& value, const std::optional<TypeInfo>& source, cons
     return convertValue(text, TypeInfo::of(BaseType::NVarChar, ColumnType::max), target, mode);
 }
 
+// A value converted to a date type: text of the string types as SQL Server reads a string (the
+// session's DATEFORMAT or CONVERT's style), a value of a date type exactly (datetime's 1/300
+// second included, as from compatibility level 130 on), then rounded to the target's precision.
+// learn.microsoft.com "CAST and CONVERT (Transact-SQL)" (conversion chart; time and date do not
+// convert to each other, numbers only to datetime and smalldatetime), "datetime2", "time",
+// "datetimeoffset" (Converting date and time data).
+Value convertTemporal(const Value& value, const std::optional<TypeInfo>& source,
+                      const TypeInfo& target, ConversionMode mode, int style)
+{
+    const QString from = sourceName(value, source);
+    const BaseType to = target.base;
+    const bool precise = isPreciseTemporal(to);
+    const auto refuse = [&](const QString& name) -> Value {
+        if (mode == ConversionMode::Cast)
+            fail(529, u"Explicit conversion from data type %1 to %2 is not allowed."_s.arg(
+                          name, target.baseName()));
+        fail(206, u"Operand type clash: %1 is incompatible with %2"_s.arg(name, target.baseName()));
+    };
+    const bool sourceIsDate = source && source->isDateTime();
+    if (source && ((source->base == BaseType::Time && to == BaseType::Date) ||
+                   (source->base == BaseType::Date && to == BaseType::Time)))
+        return refuse(source->baseName());
+    Temporal v;
+    if (const auto* d = std::get_if<QDateTime>(&value)) {
+        v = temporalOf(*d);
+    } else if (const auto* i = std::get_if<qint64>(&value)) {
+        if (precise)
+            return refuse(from);
+        v = temporalOf(baseDate().addDays(*i));
+    } else if (const auto* f = std::get_if<double>(&value)) {
+        if (precise)
+            return refuse(from);
+        v = temporalOf(baseDate().addMSecs(std::llround(*f * 86400000.0)));
+    } else if (std::holds_alternative<QByteArray>(value)) {
+        fail(529, u"Explicit conversion from data type varbinary to %1 is not allowed."_s.arg(
+                      target.baseName()));
+    } else {
+        // Text of a date type, or of a type not known here, is a stored value; text of the
+        // string types is read as SQL Server reads a string.
+        const QString text = std::get<QString>(value);
+        bool outOfRange = false;
+        std::optional<Temporal> parsed;
+        if (sourceIsDate || !source) {
+            parsed = temporalFromStorage(text);
+            if (!parsed)
+                parsed = parseTemporalText(text, to, u"mdy"_s);
+        } else {
+            parsed = parseTemporalText(text, to, styleDateOrder(style), &outOfRange);
+        }
+        if (!parsed) {
+            if (outOfRange && !precise)
+                fail(242, u"The conversion of a %1 data type to a %2 data type resulted in an "
+                          "out-of-range value."_s.arg(from, dateTypeName(to)));
+            fail(241, u"Conversion failed when converting date and/or time from character "
+                      "string."_s);
+        }
+        v = *parsed;
+    }
+    if (!v.hasDate)
+        v.date = QDate(1900, 1, 1);
+    if (to != BaseType::DateTimeOffset)
+        v.offset = 0;
+    if (to == BaseType::Date)
+        v.ticks = 0;
+    bool fits = true;
+    if (to == BaseType::DateTime || to == BaseType::SmallDateTime)
+        roundToDateTime(v, to);
+    else if (to != BaseType::Date)
+        fits = roundToScale(v, target.scale);
+    if (!fits || !v.date.isValid() || !inRange(QDateTime(v.date, QTime(0, 0), Qt::UTC), to) ||
+        (to == BaseType::SmallDateTime && v.date == QDate(2079, 6, 6) && v.ticks > 0))
+        fail(242, u"The conversion of a %1 data type to a %2 data type resulted in an "
+                  "out-of-range value."_s.arg(from, dateTypeName(to)));
+    if (to == BaseType::Time)
+        v.hasDate = false;
+    return temporalStorage(v, to);
+}
+
 } // namespace
 
 Value convertValue(const Value& value, const std::optional<TypeInfo>& source,
@@ -1235,6 +1420,14 @@ Value convertValue(const Value& value, const std::optional<TypeInfo>& source,
     const bool sourceIsDate =
         std::holds_alternative<QDateTime>(value) || (source && source->isDateTime());
     const bool sourceIsDecimal = source && source->isExactNumeric();
+    // Of the date types only datetime and smalldatetime become numbers (conversion chart).
+    if (source && isPreciseTemporal(source->base) && target.isNumeric())
+        fail(mode == ConversionMode::Cast ? 529 : 206,
+             mode == ConversionMode::Cast
+                 ? u"Explicit conversion from data type %1 to %2 is not allowed."_s.arg(
+                       source->baseName(), target.baseName())
+                 : u"Operand type clash: %1 is incompatible with %2"_s.arg(source->baseName(),
+                                                                           target.baseName()));
 
     auto dateOf = [&]() -> QDateTime {
         if (const auto* dt = std::get_if<QDateTime>(&value))
@@ -1369,46 +1562,8 @@ Value convertValue(const Value& value, const std::optional<TypeInfo>& source,
     }
 
     // Dates and times.
-    if (target.isDateTime()) {
-        QDateTime dt;
-        if (const auto* d = std::get_if<QDateTime>(&value)) {
-            dt = *d;
-        } else if (const auto* i = std::get_if<qint64>(&value)) {
-            if (target.base == BaseType::Date)
-                fail(529, u"Explicit conversion from data type int to date is not allowed."_s);
-            dt = baseDate().addDays(*i);
-        } else if (const auto* f = std::get_if<double>(&value)) {
-            if (target.base == BaseType::Date)
-                fail(529, u"Explicit conversion from data type float to date is not allowed."_s);
-            dt = baseDate().addMSecs(std::llround(*f * 86400000.0));
-        } else if (std::holds_alternative<QByteArray>(value)) {
-            fail(529, u"Explicit conversion from data type varbinary to %1 is not allowed."_s.arg(
-                          target.baseName()));
-        } else {
-            // Text of a date type, or of a type not known here, is a stored value; text of the
-            // string types is read as SQL Server reads a string, in the order of the session's
-            // DATEFORMAT or of CONVERT's style.
-            const QString text = std::get<QString>(value);
-            bool outOfRange = false;
-            const auto parsed =
-                sourceIsDate || !source
-                    ? parseDateTime(text)
-                    : parseDateText(text, target.base, styleDateOrder(style), &outOfRange);
-            if (!parsed) {
-                if (outOfRange &&
-                    (target.base == BaseType::DateTime || target.base == BaseType::SmallDateTime))
-                    fail(242, u"The conversion of a %1 data type to a %2 data type resulted in an "
-                              "out-of-range value."_s.arg(from, dateTypeName(target.base)));
-                fail(241, u"Conversion failed when converting date and/or time from character "
-                          "string."_s);
-            }
-            dt = *parsed;
-        }
-        if (!dt.isValid() || !inRange(dt, target.base))
-            fail(242, u"The conversion of a %1 data type to a %2 data type resulted in an "
-                      "out-of-range value."_s.arg(from, dateTypeName(target.base)));
-        return storageDateTime(dt, target.base);
-    }
+    if (target.isDateTime())
+        return convertTemporal(value, source, target, mode, style);
 
     // Binary.
     if (target.isBinary()) {
@@ -1495,7 +1650,10 @@ Value convertValue(const Value& value, const std::optional<TypeInfo>& source,
         text = formatDateTimeStyle(*dt, style, source ? source->base : BaseType::DateTime);
     } else {
         text = std::get<QString>(value);
-        if (sourceIsDate) {
+        if (sourceIsDate && isPreciseTemporal(source->base)) {
+            if (const auto stored = temporalFromStorage(text))
+                text = formatTemporal(*stored, *source, style);
+        } else if (sourceIsDate) {
             if (const auto parsed = parseDateTime(text))
                 text = formatDateTimeStyle(*parsed, style, source->base);
         } else if (sourceIsDecimal && source->base == BaseType::Money) {
@@ -1603,6 +1761,18 @@ Value wireValue(const Value& stored, const TypeInfo& type)
             if (const auto n = normalizeDecimal(text, 0, t.scale))
                 return *n;
             return text;
+        }
+        if (isPreciseTemporal(type.base)) {
+            std::optional<Temporal> v;
+            if (const auto* dt = std::get_if<QDateTime>(&stored))
+                v = temporalOf(*dt);
+            else if (const auto* s = std::get_if<QString>(&stored))
+                v = temporalFromStorage(*s);
+            if (!v)
+                return stored;
+            if (type.base != BaseType::Date && !roundToScale(*v, type.scale))
+                return stored;
+            return temporalStorage(*v, type.base);
         }
         if (type.isDateTime()) {
             if (std::holds_alternative<QDateTime>(stored))

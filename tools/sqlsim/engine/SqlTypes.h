@@ -46,6 +46,8 @@ enum class BaseType
     SmallDateTime,
     Date,
     DateTime2,
+    Time,
+    DateTimeOffset,
     Char,
     VarChar,
     Text,
@@ -65,7 +67,7 @@ struct TypeInfo
     BaseType base = BaseType::Int;
     int length = 0; // characters or bytes; ColumnType::max for (max)
     int precision = 0;
-    int scale = 0;
+    int scale = 0; // also the fraction digits of time, datetime2 and datetimeoffset
 
     ColumnType columnType() const;
     // The type as T-SQL writes it: "varchar(50)", "decimal(10,2)", "int". Also the declared
@@ -79,7 +81,7 @@ struct TypeInfo
     bool isExactNumeric() const; // decimal, numeric, money
     bool isApproxNumeric() const;
     bool isNumeric() const { return isInteger() || isExactNumeric() || isApproxNumeric(); }
-    bool isDateTime() const;
+    bool isDateTime() const; // the six date and time types, time alone included
     bool isString() const;
     bool isUnicode() const;
     bool isFixedLength() const; // char, nchar, binary

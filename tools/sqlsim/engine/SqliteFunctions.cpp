@@ -1,6 +1,7 @@
 #include "SqliteFunctions.h"
 
 #include "Collation.h"
+#include "Temporal.h"
 
 #include <QRandomGenerator>
 #include <QTimeZone>
@@ -128,12 +129,6 @@ std::optional<QDateTime> dateArg(sqlite3_value* v)
         // Text of the string types has been converted to a date type by the translator.
         return parseDateTime(textArg(v));
     }
-}
-
-[[noreturn]] void throwConversion(const QString& text)
-{
-    throw SqlError(241, u"Conversion failed when converting date and/or time from character "
-                        "string."_s.arg(text));
 }
 
 QString rtrimmed(const QString& s)
@@ -282,16 +277,13 @@ void fnCast(sqlite3_context* ctx, int, sqlite3_value** argv)
         // A value of a date type is in the storage form. Text of a string type is read by
         // convertValue under the session's DATEFORMAT; text of a type not known is taken as
         // stored.
-        if (source && source->isDateTime()) {
+        // Into a date type convertValue reads every stored form itself, to the 100 ns.
+        if (source && source->isDateTime() && !isPreciseTemporal(source->base) &&
+            !target->isDateTime()) {
             if (const auto* s = std::get_if<QString>(&in)) {
                 if (const auto dt = parseDateTime(*s))
                     in = *dt;
             }
-        } else if (!source && target->isDateTime() && std::holds_alternative<QString>(in)) {
-            const auto dt = parseDateTime(std::get<QString>(in));
-            if (!dt)
-                throwConversion(std::get<QString>(in));
-            in = *dt;
         }
         resultValue(ctx, convertValue(in, source ? std::optional<TypeInfo>(*source) : std::nullopt,
                                       *target, ConversionMode::Cast, style));
@@ -322,13 +314,8 @@ void fnConv(sqlite3_context* ctx, int, sqlite3_value** argv)
     try {
         Value in = valueOf(argv[0]);
         // Text of the string types reaches a date column through tsql_cast, which reads it
-        // under the session's DATEFORMAT: what arrives here is in the storage form.
-        if (target->isDateTime() && std::holds_alternative<QString>(in)) {
-            const auto dt = parseDateTime(std::get<QString>(in));
-            if (!dt)
-                throwConversion(std::get<QString>(in));
-            in = *dt;
-        }
+        // under the session's DATEFORMAT: what arrives here is in a storage form, which
+        // convertValue reads without a source type.
         resultValue(ctx, convertValue(in, std::nullopt, *target, ConversionMode::Column));
     } catch (const SqlError& e) {
         resultError(ctx, e.message);
@@ -342,6 +329,18 @@ void fnGetDate(sqlite3_context* ctx, int, sqlite3_value** argv)
     const bool utc = sqlite3_value_int(argv[0]) != 0;
     const QDateTime now = utc ? QDateTime::currentDateTimeUtc() : QDateTime::currentDateTime();
     resultValue(ctx, storageDateTime(now, BaseType::DateTime));
+}
+
+// tsql_sysdatetime(0 local datetime2, 1 UTC datetime2, 2 local datetimeoffset)
+void fnSysDateTime(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    const int kind = sqlite3_value_int(argv[0]);
+    const QDateTime now = kind == 1   ? QDateTime::currentDateTimeUtc()
+                          : kind == 2 ? QDateTime::currentDateTime().toOffsetFromUtc(
+                                            QDateTime::currentDateTime().offsetFromUtc())
+                                      : QDateTime::currentDateTime();
+    resultValue(ctx,
+                storageDateTime(now, kind == 2 ? BaseType::DateTimeOffset : BaseType::DateTime2));
 }
 
 QString canonicalPart(const QString& raw)
@@ -369,6 +368,10 @@ QString canonicalPart(const QString& raw)
         return u"second"_s;
     if (p == u"ms" || p == u"millisecond")
         return u"millisecond"_s;
+    if (p == u"mcs" || p == u"microsecond")
+        return u"microsecond"_s;
+    if (p == u"ns" || p == u"nanosecond")
+        return u"nanosecond"_s;
     return {};
 }
 
@@ -419,7 +422,86 @@ void fnDatePart(sqlite3_context* ctx, int, sqlite3_value** argv)
                     u"Conversion failed when converting date and/or time from character string."_s);
         return;
     }
+    // The fraction of a second to the 100 ns the precise types keep.
+    const TypeInfo* source = typeArg(ctx, argv, 2);
+    if (part == u"microsecond" || part == u"nanosecond" ||
+        (part == u"millisecond" && source && isPreciseTemporal(source->base))) {
+        const auto v = sqlite3_value_type(argv[1]) == SQLITE_TEXT
+                           ? temporalFromStorage(textArg(argv[1]))
+                           : std::nullopt;
+        const qint64 within = v ? v->ticks % ticksPerSecond : qint64(dt->time().msec()) * 10'000;
+        sqlite3_result_int64(ctx, part == u"millisecond"   ? within / 10'000
+                                  : part == u"microsecond" ? within / 10
+                                                           : within * 100);
+        return;
+    }
     sqlite3_result_int64(ctx, datePart(part, *dt));
+}
+
+// DATEADD on date, time, datetime2 and datetimeoffset: to the 100 ns, the result in the
+// argument's type; a part the type lacks is refused (9810) and leaving 0001..9999 overflows
+// (517) (learn.microsoft.com "DATEADD (Transact-SQL)", return types and arguments).
+void dateAddPrecise(sqlite3_context* ctx, const QString& part, const QString& partText,
+                    double amount, const QString& text, const TypeInfo& type)
+{
+    std::optional<Temporal> v = temporalFromStorage(text);
+    if (!v) {
+        resultError(ctx, 241,
+                    u"Conversion failed when converting date and/or time from character string."_s);
+        return;
+    }
+    const bool datePartName = part == u"year" || part == u"quarter" || part == u"month" ||
+                              part == u"dayofyear" || part == u"day" || part == u"week";
+    if ((type.base == BaseType::Time && datePartName) ||
+        (type.base == BaseType::Date && !datePartName)) {
+        resultError(
+            ctx, 9810,
+            u"The datepart %1 is not supported by date function dateadd for data type %2."_s.arg(
+                partText.trimmed().toLower(), type.baseName()));
+        return;
+    }
+    const qint64 n = static_cast<qint64>(std::trunc(amount));
+    const QDate before = v->date;
+    if (part == u"year")
+        v->date = v->date.addYears(int(n));
+    else if (part == u"quarter")
+        v->date = v->date.addMonths(int(n * 3));
+    else if (part == u"month")
+        v->date = v->date.addMonths(int(n));
+    else if (part == u"day" || part == u"dayofyear")
+        v->date = v->date.addDays(n);
+    else if (part == u"week")
+        v->date = v->date.addDays(n * 7);
+    else {
+        const qint64 unit = part == u"hour"          ? 3600 * ticksPerSecond
+                            : part == u"minute"      ? 60 * ticksPerSecond
+                            : part == u"second"      ? ticksPerSecond
+                            : part == u"millisecond" ? 10'000
+                            : part == u"microsecond" ? 10
+                                                     : 0;
+        qint64 ticks = v->ticks + (unit != 0 ? n * unit : n / 100);
+        qint64 days = ticks / ticksPerDay;
+        ticks %= ticksPerDay;
+        if (ticks < 0) {
+            ticks += ticksPerDay;
+            --days;
+        }
+        v->ticks = ticks;
+        if (v->hasDate)
+            v->date = v->date.addDays(days);
+    }
+    if (v->hasDate && (!v->date.isValid() || v->date.year() < 1 || v->date.year() > 9999 ||
+                       (n > 0 && v->date < before) || (n < 0 && v->date > before))) {
+        resultError(ctx, 517,
+                    u"Adding a value to a '%1' column caused an overflow."_s.arg(type.baseName()));
+        return;
+    }
+    if (type.base != BaseType::Date && !roundToScale(*v, type.scale)) {
+        resultError(ctx, 517,
+                    u"Adding a value to a '%1' column caused an overflow."_s.arg(type.baseName()));
+        return;
+    }
+    resultValue(ctx, temporalStorage(*v, type.base));
 }
 
 void fnDateName(sqlite3_context* ctx, int, sqlite3_value** argv)
@@ -461,6 +543,12 @@ void fnDateAdd(sqlite3_context* ctx, int, sqlite3_value** argv)
     }
     if (isNullArg(argv[1]) || isNullArg(argv[2])) {
         sqlite3_result_null(ctx);
+        return;
+    }
+    if (const TypeInfo* type = typeArg(ctx, argv, 3);
+        type && isPreciseTemporal(type->base) && sqlite3_value_type(argv[2]) == SQLITE_TEXT) {
+        dateAddPrecise(ctx, part, textArg(argv[0]), sqlite3_value_double(argv[1]), textArg(argv[2]),
+                       *type);
         return;
     }
     const auto dt = dateArg(argv[2]);
@@ -1459,6 +1547,7 @@ void registerFunctions(sqlite3* db, FunctionHost* host)
         {"tsql_cast", 5, fnCast, true},
         {"tsql_conv", 4, fnConv, true},
         {"tsql_getdate", 1, fnGetDate, false},
+        {"tsql_sysdatetime", 1, fnSysDateTime, false},
         {"getdate", 0,
          [](sqlite3_context* c, int, sqlite3_value**) {
              resultValue(c, storageDateTime(QDateTime::currentDateTime(), BaseType::DateTime));

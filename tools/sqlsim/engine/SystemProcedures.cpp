@@ -149,9 +149,25 @@ OdbcType odbcType(const TypeInfo& t, int odbcVer)
     case BaseType::SmallMoney:
         numeric(3, 10, 12, 4, 110);
         break;
+    case BaseType::DateTime2:
+    case BaseType::Time:
+    case BaseType::DateTimeOffset: {
+        // learn.microsoft.com "Catalog Metadata" (ODBC date and time improvements): column size
+        // is the length of the text, 19/8/26 plus a point and the digits of the fraction;
+        // buffer length that of the C structure; SQL_SS_TIME2 -154, SQL_SS_TIMESTAMPOFFSET -155.
+        const int fraction = t.scale > 0 ? t.scale + 1 : 0;
+        const bool timestamp = t.base == BaseType::DateTime2;
+        o.dataType = timestamp ? (odbcVer >= 3 ? 93 : 11) : t.base == BaseType::Time ? -154 : -155;
+        o.precision = qint64((timestamp ? 19 : t.base == BaseType::Time ? 8 : 26) + fraction);
+        o.length = qint64(timestamp ? 16 : t.base == BaseType::Time ? 10 : 20);
+        o.scale = qint64(t.scale);
+        o.sqlDataType = timestamp ? 9 : o.dataType;
+        o.datetimeSub = timestamp ? Value(qint64(3)) : Value();
+        o.ssDataType = 0;
+        break;
+    }
     case BaseType::DateTime:
     case BaseType::SmallDateTime:
-    case BaseType::DateTime2:
         o.dataType = odbcVer >= 3 ? 93 : 11;
         o.precision = qint64(t.base == BaseType::SmallDateTime ? 16 : 23);
         o.length = qint64(16);
@@ -1289,6 +1305,11 @@ void SessionImpl::spDatatypeInfo(QList<CallArg>& args, Frame& frame)
         {TypeInfo::of(BaseType::Real), nullptr, nullptr, nullptr, 0, 2, 0, 0, 0, -1, -1, 23},
         {TypeInfo::of(BaseType::DateTime), "'", "'", nullptr, 0, 3, -1, 0, -1, 3, 3, 12},
         {TypeInfo::of(BaseType::SmallDateTime), "'", "'", nullptr, 0, 3, -1, 0, -1, 0, 0, 22},
+        {TypeInfo::of(BaseType::Date), "'", "'", nullptr, 0, 3, -1, 0, -1, -1, -1, 0},
+        {TypeInfo::of(BaseType::Time, 0, 0, 7), "'", "'", "scale", 0, 3, -1, 0, -1, 0, 7, 0},
+        {TypeInfo::of(BaseType::DateTime2, 0, 0, 7), "'", "'", "scale", 0, 3, -1, 0, -1, 0, 7, 0},
+        {TypeInfo::of(BaseType::DateTimeOffset, 0, 0, 7), "'", "'", "scale", 0, 3, -1, 0, -1, 0, 7,
+         0},
         {TypeInfo::of(BaseType::VarChar, ColumnType::max), "'", "'", "max length", 0, 3, -1, 0, -1,
          -1, -1, 2},
         {TypeInfo::of(BaseType::NText), "N'", "'", nullptr, 0, 1, -1, 0, -1, -1, -1, 0},

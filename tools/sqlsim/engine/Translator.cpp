@@ -1,5 +1,7 @@
 #include "Translator.h"
 
+#include "Temporal.h"
+
 using namespace Qt::StringLiterals;
 
 namespace sqlsim {
@@ -124,6 +126,28 @@ int charLength(const TypeInfo& t)
     return 30;
 }
 
+// Data type precedence among the date types, highest last (learn.microsoft.com "Data type
+// precedence (Transact-SQL)").
+int temporalRank(BaseType b)
+{
+    switch (b) {
+    case BaseType::Time:
+        return 1;
+    case BaseType::Date:
+        return 2;
+    case BaseType::SmallDateTime:
+        return 3;
+    case BaseType::DateTime:
+        return 4;
+    case BaseType::DateTime2:
+        return 5;
+    case BaseType::DateTimeOffset:
+        return 6;
+    default:
+        return 0;
+    }
+}
+
 // The type of CASE, COALESCE and the like: the highest precedence, strings as long as the
 // longest. Unknown when any branch is unknown (the values then decide).
 std::optional<TypeInfo> mergeTypes(const std::vector<std::optional<TypeInfo>>& types)
@@ -147,7 +171,7 @@ std::optional<TypeInfo> mergeTypes(const std::vector<std::optional<TypeInfo>>& t
         } else if (out->isNumeric() && t->isNumeric()) {
             out = numericResult(*out, *t);
         } else if (out->isDateTime() && t->isDateTime()) {
-            out = TypeInfo::of(BaseType::DateTime);
+            out = temporalRank(out->base) >= temporalRank(t->base) ? out : t;
         } else if (out->isBinary() && t->isBinary()) {
             out = TypeInfo::of(BaseType::VarBinary, ColumnType::max);
         } else if (out->isString() != t->isString()) {
@@ -1132,9 +1156,12 @@ std::optional<TypeInfo> Translator::typeOf(const Expr& e, Scope* scope)
             return TypeInfo::of(BaseType::BigInt);
         if (f == u"db_id")
             return TypeInfo::of(BaseType::SmallInt);
-        if (f == u"getdate" || f == u"getutcdate" || f == u"current_timestamp" ||
-            f == u"sysdatetime" || f == u"sysutcdatetime")
-            return TypeInfo::of(f.startsWith(u"sys"_s) ? BaseType::DateTime2 : BaseType::DateTime);
+        if (f == u"getdate" || f == u"getutcdate" || f == u"current_timestamp")
+            return TypeInfo::of(BaseType::DateTime);
+        if (f == u"sysdatetime" || f == u"sysutcdatetime")
+            return TypeInfo::of(BaseType::DateTime2, 0, 0, 7);
+        if (f == u"sysdatetimeoffset")
+            return TypeInfo::of(BaseType::DateTimeOffset, 0, 0, 7);
         if (f == u"dateadd")
             return arg(2) && arg(2)->isDateTime() ? arg(2) : TypeInfo::of(BaseType::DateTime);
         if (f == u"suser_sname" || f == u"suser_name" || f == u"user_name" || f == u"db_name" ||
@@ -1273,8 +1300,28 @@ QString Translator::compareSql(const Expr& e, Scope* scope)
     const auto ta = typeOf(*e.args[0], scope);
     const auto tb = typeOf(*e.args[1], scope);
     refuseLegacyLobComparison(ta, tb, e.text);
-    const QString a = operandForType(*e.args[0], tb, scope);
-    const QString b = operandForType(*e.args[1], ta, scope);
+    QString a = operandForType(*e.args[0], tb, scope);
+    QString b = operandForType(*e.args[1], ta, scope);
+    if (ta && tb && ta->isDateTime() && tb->isDateTime()) {
+        // Two date types meet in the one of higher precedence, at its finest: datetime's
+        // 1/300 second stays exact in datetime2 (from compatibility level 130 on), so a
+        // datetime of .003 equals no datetime2 of .003. datetimeoffset compares by the UTC
+        // instant, which its storage form begins with.
+        if (ta->base != tb->base) {
+            const bool left = temporalRank(ta->base) < temporalRank(tb->base);
+            TypeInfo to = left ? *tb : *ta;
+            if (isPreciseTemporal(to.base) && to.base != BaseType::Date)
+                to.scale = 7;
+            QString& lower = left ? a : b;
+            lower = u"tsql_cast(%1,%2,0,%3,0)"_s.arg(lower, literal(to.declText()),
+                                                     literal((left ? ta : tb)->declText()));
+        }
+    }
+    if ((ta && ta->base == BaseType::DateTimeOffset) ||
+        (tb && tb->base == BaseType::DateTimeOffset))
+        return u"(substr(%1,1,27) %2 substr(%3,1,27))"_s.arg(a, e.text, b);
+    if (ta && tb && ta->isDateTime() && tb->isDateTime())
+        return u"(%1 %2 %3)"_s.arg(a, e.text, b);
     // An explicit COLLATE on either side decides; otherwise the server's collation.
     const bool plain = (ta && (ta->isNumeric() || ta->isBinary())) ||
                        (tb && (tb->isNumeric() || tb->isBinary())) ||
@@ -1368,6 +1415,12 @@ QString Translator::expr(const Expr& e, Scope* scope)
         const QString a = expr(*e.args[0], scope);
         const QString b = expr(*e.args[1], scope);
         const QString& op = e.text;
+        // Numbers add to datetime and smalldatetime only; the other date types refuse them
+        // as they refuse the conversion (learn.microsoft.com "CAST and CONVERT", chart).
+        for (const auto& [date, number] : {std::pair{ta, tb}, std::pair{tb, ta}})
+            if (date && isPreciseTemporal(date->base) && number && number->isNumeric())
+                fail(206, u"Operand type clash: %1 is incompatible with %2"_s.arg(
+                              date->baseName(), number->baseName()));
         if ((op == u"+" || op == u"-") && ta && ta->isDateTime() && tb && tb->isNumeric()) {
             return u"tsql_dateadd('ms',(%1)*86400000.0*%2,%3,%4)"_s.arg(
                 b, op == u"-" ? u"-1"_s : u"1"_s, a, literal(ta->declText()));
@@ -1595,10 +1648,17 @@ QString Translator::functionSql(const Expr& e, Scope* scope)
         need(3, 3);
         return u"(CASE WHEN %1 THEN %2 ELSE %3 END)"_s.arg(a(0), a(1), a(2));
     }
-    if (f == u"getdate" || f == u"getutcdate" || f == u"sysdatetime" || f == u"sysutcdatetime" ||
-        f == u"current_timestamp") {
+    if (f == u"getdate" || f == u"getutcdate" || f == u"current_timestamp") {
         need(0, 0);
         return u"tsql_getdate(%1)"_s.arg(f.contains(u"utc"_s) ? 1 : 0);
+    }
+    // datetime2(7) and datetimeoffset(7) of the server's clock (learn.microsoft.com
+    // "SYSDATETIME", "SYSUTCDATETIME", "SYSDATETIMEOFFSET (Transact-SQL)").
+    if (f == u"sysdatetime" || f == u"sysutcdatetime" || f == u"sysdatetimeoffset") {
+        need(0, 0);
+        return u"tsql_sysdatetime(%1)"_s.arg(f == u"sysutcdatetime"      ? 1
+                                             : f == u"sysdatetimeoffset" ? 2
+                                                                         : 0);
     }
     if (f == u"len" || f == u"datalength") {
         need(1, 1);
@@ -1709,7 +1769,7 @@ QString Translator::functionSql(const Expr& e, Scope* scope)
     // https://learn.microsoft.com/sql/t-sql/functions/datepart-transact-sql#remarks
     // https://learn.microsoft.com/sql/t-sql/functions/datediff-transact-sql#remarks
     // https://learn.microsoft.com/sql/t-sql/functions/dateadd-transact-sql#arguments
-    const TypeInfo textDate = TypeInfo::of(BaseType::DateTime2);
+    const TypeInfo textDate = TypeInfo::of(BaseType::DateTime2, 0, 0, 7);
     if (f == u"year" || f == u"month" || f == u"day") {
         need(1, 1);
         const auto t = typeOf(*e.args[0], scope);

@@ -19,8 +19,12 @@ enum class SqlType
     BigInt,
     Real,
     Float,
-    Decimal, // also numeric
-    DateTime,
+    Decimal,  // also numeric
+    DateTime, // length 4: smalldatetime
+    Date,
+    Time,           // scale: digits of a second's fraction, 0..7
+    DateTime2,      // scale as time
+    DateTimeOffset, // scale as time
     Char,
     VarChar, // length -1: varchar(max)
     Text,
@@ -45,8 +49,10 @@ struct ColumnType
     friend bool operator==(const ColumnType&, const ColumnType&) = default;
 };
 
-// A cell or parameter value. Decimal values travel as their exact text ("-12.50"); the wire
-// layer converts any value to the declared column type.
+// A cell or parameter value. Decimal values travel as their exact text ("-12.50"), date, time,
+// datetime2 and datetimeoffset values as the engine stores them ("2024-02-05",
+// "10:15:00.1230000", "2024-02-05 10:15:00.1234567", "2024-02-05 07:15:00.0000000 +03:00",
+// the last in UTC); the wire layer converts any value to the declared column type.
 using Value = std::variant<std::monostate, qint64, double, QString, QByteArray, QDateTime>;
 
 inline bool isNull(const Value& value)

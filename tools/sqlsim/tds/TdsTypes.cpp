@@ -149,6 +149,101 @@ QDateTime dateTimeFromParts(qint64 julianDay, qint64 msOfDay)
                      QTime::fromMSecsSinceStartOfDay(static_cast<int>(msOfDay)), Qt::UTC);
 }
 
+// date, time, datetime2 and datetimeoffset as the engine keeps them: "yyyy-MM-dd",
+// "HH:mm:ss.fffffff", both joined by a blank, and " +hh:mm" after a UTC date and time.
+struct WireTemporal
+{
+    qint64 days = 0;  // since 0001-01-01
+    qint64 ticks = 0; // 100 ns since midnight
+    int offset = 0;   // minutes
+};
+
+int digitsOf(QStringView s, qsizetype at, qsizetype count)
+{
+    if (at + count > s.size())
+        return -1;
+    int v = 0;
+    for (qsizetype i = at; i < at + count; ++i) {
+        if (s[i] < u'0' || s[i] > u'9')
+            return -1;
+        v = v * 10 + (s[i].unicode() - u'0');
+    }
+    return v;
+}
+
+// The time part from `at` on: "HH:mm:ss" with an optional fraction of up to 7 digits; sets
+// *end past it.
+std::optional<qint64> wireTicks(QStringView s, qsizetype at, qsizetype* end)
+{
+    const int h = digitsOf(s, at, 2), mi = digitsOf(s, at + 3, 2), sec = digitsOf(s, at + 6, 2);
+    if (h < 0 || mi < 0 || sec < 0 || s[at + 2] != u':' || s[at + 5] != u':' || h > 23 || mi > 59 ||
+        sec > 59)
+        return std::nullopt;
+    qint64 ticks = ((h * 60LL + mi) * 60 + sec) * 10'000'000;
+    qsizetype i = at + 8;
+    if (i < s.size() && s[i] == u'.') {
+        qint64 unit = 1'000'000;
+        for (++i; i < s.size() && s[i] >= u'0' && s[i] <= u'9'; ++i) {
+            ticks += (s[i].unicode() - u'0') * unit;
+            unit /= 10;
+        }
+    }
+    *end = i;
+    return ticks;
+}
+
+std::optional<WireTemporal> wireTemporal(const Value& value, SqlType type)
+{
+    WireTemporal t;
+    if (const auto* dt = std::get_if<QDateTime>(&value)) {
+        const QDateTime utc = type == SqlType::DateTimeOffset ? dt->toUTC() : *dt;
+        t.days = utc.date().toJulianDay() - julian0001;
+        t.ticks = qint64(utc.time().msecsSinceStartOfDay()) * 10'000;
+        t.offset = type == SqlType::DateTimeOffset ? dt->offsetFromUtc() / 60 : 0;
+        return t;
+    }
+    const auto* text = std::get_if<QString>(&value);
+    if (!text)
+        return std::nullopt;
+    const QStringView s = *text;
+    qsizetype at = 0;
+    if (s.size() >= 10 && s[4] == u'-' && s[7] == u'-') {
+        const QDate d(digitsOf(s, 0, 4), digitsOf(s, 5, 2), digitsOf(s, 8, 2));
+        if (!d.isValid())
+            return std::nullopt;
+        t.days = d.toJulianDay() - julian0001;
+        at = 11;
+    }
+    if (at < s.size()) {
+        qsizetype end = at;
+        const auto ticks = wireTicks(s, at, &end);
+        if (!ticks)
+            return std::nullopt;
+        t.ticks = *ticks;
+        if (end + 7 <= s.size() && s[end] == u' ' && (s[end + 1] == u'+' || s[end + 1] == u'-')) {
+            const int hh = digitsOf(s, end + 2, 2), mm = digitsOf(s, end + 5, 2);
+            if (hh < 0 || mm < 0)
+                return std::nullopt;
+            t.offset = (s[end + 1] == u'-' ? -1 : 1) * (hh * 60 + mm);
+        }
+    }
+    return t;
+}
+
+// TIME's bytes: 3, 4 or 5 by scale (MS-TDS 2.2.5.5.1.8).
+int timeBytes(int scale)
+{
+    return scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
+}
+
+void writeUnsigned(TdsWriter& out, quint64 value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i) {
+        out.u8(static_cast<quint8>(value & 0xFF));
+        value >>= 8;
+    }
+}
+
 QDateTime parseDateTimeText(const QString& text)
 {
     static const QRegularExpression pattern(
@@ -382,6 +477,17 @@ ColumnType wireType(const ColumnType& type)
             t.precision = 18;
         t.scale = std::clamp(t.scale, 0, t.precision);
         break;
+    case SqlType::Time:
+    case SqlType::DateTime2:
+    case SqlType::DateTimeOffset:
+        t.scale = std::clamp(t.scale, 0, 7);
+        break;
+    case SqlType::Date:
+        t.scale = 0;
+        break;
+    case SqlType::DateTime:
+        t.length = t.length == 4 ? 4 : 8;
+        break;
     default:
         break;
     }
@@ -446,8 +552,25 @@ void writeTypeInfo(TdsWriter& out, const ColumnType& type, bool inColumnMetadata
         out.u8(static_cast<quint8>(t.scale));
         break;
     case SqlType::DateTime:
+        // smalldatetime is DATETIMN of 4 bytes, datetime of 8 (MS-TDS 2.2.5.4.2).
         out.u8(type::DateTimeN);
-        out.u8(8);
+        out.u8(static_cast<quint8>(t.length));
+        break;
+    case SqlType::Date:
+        // DATENTYPE has no length in TYPE_INFO; the others carry their scale (MS-TDS 2.2.5.4.2).
+        out.u8(type::Date);
+        break;
+    case SqlType::Time:
+        out.u8(type::Time);
+        out.u8(static_cast<quint8>(t.scale));
+        break;
+    case SqlType::DateTime2:
+        out.u8(type::DateTime2);
+        out.u8(static_cast<quint8>(t.scale));
+        break;
+    case SqlType::DateTimeOffset:
+        out.u8(type::DateTimeOffset);
+        out.u8(static_cast<quint8>(t.scale));
         break;
     case SqlType::Char:
         out.u8(type::BigChar);
@@ -576,6 +699,14 @@ void writeValue(TdsWriter& out, const ColumnType& type, const Value& value, qint
             return;
         }
         qint64 days = dt.date().toJulianDay() - julian1900;
+        if (t.length == 4) {
+            // Days since 1900-01-01 and minutes of the day, both unsigned 16 bits; the value
+            // is already rounded to the minute (MS-TDS 2.2.5.5.1.8).
+            out.u8(4);
+            out.u16(static_cast<quint16>(std::clamp<qint64>(days, 0, 0xFFFF)));
+            out.u16(static_cast<quint16>(dt.time().msecsSinceStartOfDay() / 60'000));
+            return;
+        }
         qint64 ticks = (static_cast<qint64>(dt.time().msecsSinceStartOfDay()) * 300 + 500) / 1000;
         if (ticks >= ticksPerDay) {
             ++days;
@@ -585,6 +716,31 @@ void writeValue(TdsWriter& out, const ColumnType& type, const Value& value, qint
         out.i32(static_cast<qint32>(std::clamp<qint64>(days, std::numeric_limits<qint32>::min(),
                                                        std::numeric_limits<qint32>::max())));
         out.u32(static_cast<quint32>(ticks));
+        return;
+    }
+    case SqlType::Date:
+    case SqlType::Time:
+    case SqlType::DateTime2:
+    case SqlType::DateTimeOffset: {
+        // BYTELEN, then time(n) in 10^-n second units, date in days since 0001-01-01, and for
+        // datetimeoffset the offset in minutes; date and time are UTC there (MS-TDS 2.2.5.5.1.8).
+        const std::optional<WireTemporal> v = wireTemporal(value, t.type);
+        if (!v) {
+            out.u8(0);
+            return;
+        }
+        const int scaleBytes = t.type == SqlType::Date ? 0 : timeBytes(t.scale);
+        const int size = scaleBytes + (t.type == SqlType::Time ? 0 : 3) +
+                         (t.type == SqlType::DateTimeOffset ? 2 : 0);
+        out.u8(static_cast<quint8>(size));
+        if (t.type != SqlType::Date) {
+            const auto divisor = static_cast<qint64>(pow10(7 - t.scale));
+            writeUnsigned(out, static_cast<quint64>(v->ticks / divisor), scaleBytes);
+        }
+        if (t.type != SqlType::Time)
+            writeUnsigned(out, static_cast<quint64>(v->days), 3);
+        if (t.type == SqlType::DateTimeOffset)
+            out.u16(static_cast<quint16>(static_cast<qint16>(v->offset)));
         return;
     }
     case SqlType::UniqueIdentifier: {
@@ -766,21 +922,32 @@ QDateTime readDateTime(TdsReader& in, int size)
     return dateTimeFromParts(julian1900 + days, (qint64(ticks) * 1000 + 150) / 300);
 }
 
-int timeBytes(int scale)
-{
-    return scale <= 2 ? 3 : scale <= 4 ? 4 : 5;
-}
-
-// TIME's value: units of 10^-scale seconds since midnight, rounded to milliseconds.
-qint64 readTimeMs(TdsReader& in, int scale)
+// TIME's value: units of 10^-scale seconds since midnight, as 100 ns ticks.
+qint64 readTimeTicks(TdsReader& in, int scale)
 {
     const QByteArray raw = in.bytes(timeBytes(scale));
     quint64 units = 0;
     for (qsizetype i = raw.size(); i-- > 0;)
         units = (units << 8) | static_cast<quint8>(raw[i]);
-    // units * 10^(7-scale) are 100 ns ticks; 10,000 of them make a millisecond.
-    const U128 ticks = static_cast<U128>(units) * pow10(7 - scale);
-    return static_cast<qint64>((ticks + 5000) / 10000);
+    return static_cast<qint64>(units) * static_cast<qint64>(pow10(7 - scale));
+}
+
+// The engine's forms of a date and time read from the wire (see Values.h).
+QString storageDate(qint64 days)
+{
+    const QDate d = QDate::fromJulianDay(julian0001 + days);
+    return u"%1-%2-%3"_s.arg(d.year(), 4, 10, QChar(u'0'))
+        .arg(d.month(), 2, 10, QChar(u'0'))
+        .arg(d.day(), 2, 10, QChar(u'0'));
+}
+
+QString storageTime(qint64 ticks)
+{
+    const qint64 seconds = ticks / 10'000'000;
+    return u"%1:%2:%3.%4"_s.arg(seconds / 3600, 2, 10, QChar(u'0'))
+        .arg(seconds / 60 % 60, 2, 10, QChar(u'0'))
+        .arg(seconds % 60, 2, 10, QChar(u'0'))
+        .arg(ticks % 10'000'000, 7, 10, QChar(u'0'));
 }
 
 qint64 readDateDays(TdsReader& in)
@@ -864,6 +1031,7 @@ Param readParam(TdsReader& in)
     case type::DateTime:
     case type::DateTim4:
         t.type = SqlType::DateTime;
+        t.length = code == type::DateTime ? 8 : 4;
         p.value = readDateTime(in, code == type::DateTime ? 8 : 4);
         return p;
     case type::IntN: {
@@ -912,6 +1080,7 @@ Param readParam(TdsReader& in)
         const int max = in.u8();
         checkSize(max == 4 || max == 8);
         t.type = SqlType::DateTime;
+        t.length = max;
         const int size = in.u8();
         checkSize(size == 0 || size == 4 || size == 8);
         if (size != 0)
@@ -947,11 +1116,11 @@ Param readParam(TdsReader& in)
         return p;
     }
     case type::Date: {
-        t.type = SqlType::DateTime;
+        t.type = SqlType::Date;
         const int size = in.u8();
         checkSize(size == 0 || size == 3);
         if (size != 0)
-            p.value = dateTimeFromParts(julian0001 + readDateDays(in), 0);
+            p.value = storageDate(readDateDays(in));
         return p;
     }
     case type::Time:
@@ -959,7 +1128,10 @@ Param readParam(TdsReader& in)
     case type::DateTimeOffset: {
         const int scale = in.u8();
         checkSize(scale <= 7);
-        t.type = SqlType::DateTime;
+        t.type = code == type::Time        ? SqlType::Time
+                 : code == type::DateTime2 ? SqlType::DateTime2
+                                           : SqlType::DateTimeOffset;
+        t.scale = scale;
         const int size = in.u8();
         const int expected = timeBytes(scale) + (code == type::Time        ? 0
                                                  : code == type::DateTime2 ? 3
@@ -967,18 +1139,21 @@ Param readParam(TdsReader& in)
         checkSize(size == 0 || size == expected);
         if (size == 0)
             return p;
-        const qint64 ms = readTimeMs(in, scale);
+        const qint64 ticks = readTimeTicks(in, scale);
+        checkSize(ticks < qint64(86'400) * 10'000'000);
         if (code == type::Time) {
-            p.value = dateTimeFromParts(julian1900, ms);
+            p.value = storageTime(ticks);
             return p;
         }
-        const qint64 days = readDateDays(in);
-        if (code == type::DateTime2) {
-            p.value = dateTimeFromParts(julian0001 + days, ms);
-        } else {
-            const auto offsetMinutes = static_cast<qint16>(in.u16());
-            p.value = dateTimeFromParts(julian0001 + days, ms).toOffsetFromUtc(offsetMinutes * 60);
+        QString text = storageDate(readDateDays(in)) + u' ' + storageTime(ticks);
+        if (code == type::DateTimeOffset) {
+            const auto minutes = static_cast<qint16>(in.u16());
+            checkSize(minutes >= -840 && minutes <= 840);
+            text += u"%1%2:%3"_s.arg(minutes < 0 ? u" -"_s : u" +"_s)
+                        .arg(std::abs(minutes) / 60, 2, 10, QChar(u'0'))
+                        .arg(std::abs(minutes) % 60, 2, 10, QChar(u'0'));
         }
+        p.value = text;
         return p;
     }
     case type::BigVarChar:
