@@ -9,10 +9,10 @@ const { Connection, Request, TYPES } = require('tedious');
 
 const [port, password, serverKind, backupFolder] = process.argv.slice(2);
 
-function connect(encrypt) {
+function connect(encrypt, userName = 'sa', loginPassword = password) {
   const connection = new Connection({
     server: '127.0.0.1',
-    authentication: { type: 'default', options: { userName: 'sa', password } },
+    authentication: { type: 'default', options: { userName, password: loginPassword } },
     options: {
       port: Number(port),
       encrypt,
@@ -171,6 +171,16 @@ async function remoteServer() {
   rows = await run(c, 'exists', "EXEC master.dbo.xp_fileexist N'd:\\wire\\deep\\WIREDB.BAK'");
   assert.deepEqual(rows, [[1, 0, 1]], 'the backup on the server');
   await close(c);
+
+  // A login outside sysadmin (run-tedious.sh declares it): refused with SQL Server's own error.
+  const viewer = await connect(false, 'viewer', 'Wire-View1');
+  await assert.rejects(run(viewer, 'refused', "BACKUP DATABASE wiredb TO DISK = N'D:\\Wire\\v.bak'"));
+  const refusal = viewer.messages.find((m) => m.number === 262);
+  assert.equal(refusal && refusal.text, "BACKUP DATABASE permission denied in database 'wiredb'.",
+    `the refusal: ${JSON.stringify(viewer.messages)}`);
+  rows = await run(viewer, 'fileexist', "EXEC master.dbo.xp_fileexist N'd:\\wire\\deep\\WIREDB.BAK'");
+  assert.deepEqual(rows, [[0, 0, 0]], 'xp_fileexist outside sysadmin');
+  await close(viewer);
 }
 
 const servers = { plain: plainServer, forced: forcedServer, remote: remoteServer };
