@@ -10,10 +10,10 @@ const { Connection, Request, TYPES } = require('tedious');
 const [port, password, serverKind, backupFolder] = process.argv.slice(2);
 
 // language: the one LOGIN7 asks for; tedious's own default is us_english.
-function connect(encrypt, language = undefined) {
+function connect(encrypt, { userName = 'sa', loginPassword = password, language } = {}) {
   const connection = new Connection({
     server: '127.0.0.1',
-    authentication: { type: 'default', options: { userName: 'sa', password } },
+    authentication: { type: 'default', options: { userName, password: loginPassword } },
     options: {
       port: Number(port),
       encrypt,
@@ -235,12 +235,22 @@ async function remoteServer() {
   rows = await run(c, 'exists', "EXEC master.dbo.xp_fileexist N'd:\\wire\\deep\\WIREDB.BAK'");
   assert.deepEqual(rows, [[1, 0, 1]], 'the backup on the server');
   await close(c);
+
+  // A login outside sysadmin (run-tedious.sh declares it): refused with SQL Server's own error.
+  const viewer = await connect(false, { userName: 'viewer', loginPassword: 'Wire-View1' });
+  await assert.rejects(run(viewer, 'refused', "BACKUP DATABASE wiredb TO DISK = N'D:\\Wire\\v.bak'"));
+  const refusal = viewer.messages.find((m) => m.number === 262);
+  assert.equal(refusal && refusal.text, "BACKUP DATABASE permission denied in database 'wiredb'.",
+    `the refusal: ${JSON.stringify(viewer.messages)}`);
+  rows = await run(viewer, 'fileexist', "EXEC master.dbo.xp_fileexist N'd:\\wire\\deep\\WIREDB.BAK'");
+  assert.deepEqual(rows, [[0, 0, 0]], 'xp_fileexist outside sysadmin');
+  await close(viewer);
 }
 
 // A server installed in Russian (--default-language russian), a session asking for Russian:
 // the progress and the end of a backup in its words, on the wire as any client reads them.
 async function russianServer() {
-  const c = await connect(false, 'Russian');
+  const c = await connect(false, { language: 'Russian' });
   const [[language]] = await run(c, 'language', 'SELECT @@LANGUAGE');
   assert.equal(language, 'русский');
   await run(c, 'create', 'CREATE DATABASE wiredb');

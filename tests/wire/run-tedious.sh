@@ -70,7 +70,9 @@ run_against forced --force-encryption
 expect_logins "$SQLSIM_WORK/forced.log" \
     'login: sa encryption=all|login refused: the client cannot encrypt and the server requires it'
 mkdir -p "$SQLSIM_WORK/remote-disks/D"
-run_against remote --server-root "$SQLSIM_WORK/remote-disks"
+# A login with no server role and no user in any database.
+printf 'viewer=Wire-View1; server_roles=\n' >"$SQLSIM_WORK/logins.txt"
+run_against remote --server-root "$SQLSIM_WORK/remote-disks" --logins "$SQLSIM_WORK/logins.txt"
 [[ -f $SQLSIM_WORK/remote-disks/D/Wire/Deep/wiredb.bak ]] || { echo "FAIL: no backup on the server's drive D:" >&2; exit 1; }
 run_against russian --default-language russian
 echo "tedious: all passed"
