@@ -332,7 +332,10 @@ OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText,
     }
     // "request" is what Microsoft's providers do unasked: the login is encrypted when the server
     // can, the rest only when it insists. FreeTDS's "off" would send the password in clear text.
-    out += u"TDS_Version=7.4;ClientCharset=UTF-8;Encryption="_s +
+    // An empty Language: the session speaks its login's default language, as with Microsoft's
+    // drivers (a server installed in Russian answers in Russian); FreeTDS would ask for
+    // us_english.
+    out += u"TDS_Version=7.4;ClientCharset=UTF-8;Language=;Encryption="_s +
            (encryption.encrypt ? u"require"_s : u"request"_s) + u';';
     // The server lists the session under this name (sysprocesses.program_name): an
     // administrator sees who holds a database.

@@ -18,7 +18,7 @@ private slots:
         QTest::addColumn<QString>("driver");
         QTest::addColumn<QString>("odbc");
         const QString tail =
-            u"TDS_Version=7.4;ClientCharset=UTF-8;Encryption=request;APP=dbsetup;"_s;
+            u"TDS_Version=7.4;ClientCharset=UTF-8;Language=;Encryption=request;APP=dbsetup;"_s;
         QTest::newRow("dot") << u"SQLOLEDB.1"_s << u"Data Source=.;User ID=sa;Password=x"_s
                              << QString()
                              << u"DRIVER=FreeTDS;SERVER=localhost;"_s + tail + u"UID=sa;PWD=x;"_s;
@@ -89,7 +89,7 @@ private slots:
                                             u"Data Source=.\\SQLEXPRESS;User ID=sa;Password=x"_s,
                                             {}, resolve),
                  u"DRIVER=FreeTDS;SERVER=localhost;PORT=49170;TDS_Version=7.4;ClientCharset=UTF-8;"
-                 u"Encryption=request;APP=dbsetup;UID=sa;PWD=x;"_s);
+                 u"Language=;Encryption=request;APP=dbsetup;UID=sa;PWD=x;"_s);
         QCOMPARE(asked, QStringList{u"localhost|SQLEXPRESS"_s});
         // An explicit port needs no lookup.
         db::toOdbcConnectionString(u"SQLOLEDB.1"_s, u"Data Source=h\\i,1500;User ID=sa"_s, {},

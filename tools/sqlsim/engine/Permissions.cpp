@@ -470,7 +470,7 @@ void SessionImpl::fillSecurityView(const QString& request)
                                 l.isWindows() ? u"WINDOWS_LOGIN"_s : u"SQL_LOGIN"_s,
                                 created,
                                 l.defaultDatabase,
-                                l.defaultLanguage};
+                                m_server.loginLanguage(l.name).name};
             QString sql = u"INSERT INTO %1 VALUES (?1, ?2, ?3, ?4, ?5, 0, ?6, ?6, ?7, ?8, NULL, "
                           "NULL, 0"_s.arg(table);
             if (logins_) {
@@ -686,7 +686,7 @@ void SessionImpl::registerSecurityFunctions()
             if (property == u"defaultdatabase"_s)
                 return login->defaultDatabase;
             if (property == u"defaultlanguage"_s)
-                return login->defaultLanguage;
+                return s->m_server.loginLanguage(login->name).name;
             if (property == u"passwordhash"_s)
                 return have.contains(u"CONTROL SERVER"_s) && !login->passwordHash.isEmpty()
                            ? Value{login->passwordHash}

@@ -47,7 +47,7 @@ struct LoginEntry
     QByteArray sid;
     int principalId = 0;
     QString defaultDatabase = QStringLiteral("master");
-    QString defaultLanguage = QStringLiteral("us_english");
+    QString defaultLanguage; // empty: the server's default language
     QSet<QString> roles;       // fixed server roles, lower case
     QSet<QString> permissions; // server permissions granted
     bool fromFile = false;     // declared by --logins: redeclared at every start

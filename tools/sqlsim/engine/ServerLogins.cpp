@@ -40,7 +40,7 @@ void ServerImpl::loadLoginState(const QJsonObject& root)
         e.principalId = o.value(u"principalId"_s).toInt();
         e.passwordHash = QByteArray::fromHex(o.value(u"passwordHash"_s).toString().toLatin1());
         e.defaultDatabase = o.value(u"defaultDatabase"_s).toString(u"master"_s);
-        e.defaultLanguage = o.value(u"defaultLanguage"_s).toString(u"us_english"_s);
+        e.defaultLanguage = o.value(u"defaultLanguage"_s).toString();
         e.roles = toSet(o.value(u"roles"_s));
         e.permissions = toSet(o.value(u"permissions"_s));
         e.fromFile = o.value(u"fromFile"_s).toBool();

@@ -9,11 +9,18 @@ namespace sqlsim {
 
 const Language& ServerImpl::loginLanguage(const QString& login) const
 {
-    // Every login has the server's default language ("default language" server option,
-    // learn.microsoft.com/sql/database-engine/configure-windows/
-    // configure-the-default-language-server-configuration-option); a login's own
-    // DEFAULT_LANGUAGE, once logins keep one, is to be looked up here.
-    Q_UNUSED(login);
+    // A login's DEFAULT_LANGUAGE; one created without it has the server's default language
+    // ("default language" server option, learn.microsoft.com/sql/database-engine/
+    // configure-windows/configure-the-default-language-server-configuration-option), as sa has.
+    QString own;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_logins.find(login.toLower());
+        if (it != m_logins.end())
+            own = it->defaultLanguage;
+    }
+    if (const Language* language = own.isEmpty() ? nullptr : findLanguage(own))
+        return *language;
     const Language* language = findLanguage(m_options.language);
     return language ? *language : usEnglish();
 }
@@ -32,14 +39,7 @@ const Language& ServerImpl::sessionLanguage(const QString& login, const QString&
 Message ServerImpl::localizedForLogin(const Message& message, const QString& user,
                                       const QString& requestedLanguage) const
 {
-    QString login = user;
-    {
-        std::lock_guard lock(m_mutex);
-        const auto it = m_logins.find(user.toLower());
-        if (it != m_logins.end())
-            login = it->first;
-    }
-    return localized(message, sessionLanguage(login, requestedLanguage));
+    return localized(message, sessionLanguage(user, requestedLanguage));
 }
 
 void SessionImpl::setLanguage(const Language& language)
