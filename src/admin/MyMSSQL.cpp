@@ -491,11 +491,12 @@ RestorePlan PrepareRestore(const QString& databaseName, const QString& backupFil
                                {}});
         }
     } catch (const db::DbError& error) {
-        // The server could not read the file: say whose rights or disk, else pass it on as it is.
+        // The server could not read the file: which file, whose rights or disk when the error
+        // says, then the server's own words.
+        if (error.isConnectionLoss())
+            throw;
         const QString hint = disk.accessHint(error, file);
         const QString rights = disk.rightsHint(error, neededRight::readBackup);
-        if (hint.isEmpty() && rights.isEmpty())
-            throw;
         throw MyException({},
                           hint.isEmpty()
                               ? u"Не удалось прочитать файл резервной копии \""_s + file + u"\"."_s

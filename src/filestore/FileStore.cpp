@@ -583,7 +583,9 @@ std::optional<qint64> usedPagesBytes(db::Connection& connection, bool dataOnly)
         const qint64 used = result->isEmpty() ? 0 : result->fieldText(u"used"_s).toLongLong(&ok);
         if (ok && used >= 0)
             return used;
-    } catch (const std::exception&) {
+    } catch (const db::DbError& error) {
+        if (error.isConnectionLoss())
+            throw;
     }
     return std::nullopt;
 }
@@ -601,7 +603,9 @@ qint64 GetDBSpaceUsed(db::Connection& connection, bool dataOnly)
         if (result->isEmpty())
             return 0;
         size = result->fieldText(u"database_size"_s);
-    } catch (const std::exception&) {
+    } catch (const db::DbError& error) {
+        if (error.isConnectionLoss())
+            throw;
         return 0;
     }
     return DatabaseSizeBytes(size);

@@ -32,8 +32,8 @@ bool IsExcludedFile(const QString& fileName, const QStringList* exclusions);
 QString EscapeSQLText(const QString& text);
 QString VersionNumberText(const QString& versionText); // the digits in order; "" when none
 
-// Probes of the server and of the connection's current database; none of them throws.
-// The first 25 characters of @@version ("Microsoft SQL Server 2008"), "" for another product.
+// Probes of the server and of the connection's current database; none of them throws unless it says
+// so. The first 25 characters of @@version ("Microsoft SQL Server 2008"), "" for another product.
 QString GetServerVersion(db::Connection& connection);
 int GetServerVersionYear(db::Connection& connection); // 0 when unknown
 // The most data the server's edition lets a database hold: Express limits its data files (the
@@ -46,7 +46,8 @@ std::optional<qint64> DatabaseSizeCeiling(int engineEdition, const QString& prod
                                           int versionYear);
 // Bytes in use in the current database's data files (dataOnly) or in all its files: what counts
 // toward Express's ceiling, what a full backup holds. From sp_spaceused's database_size (the
-// files' whole size) where the server cannot tell; 0 when unknown.
+// files' whole size) where the server cannot tell; 0 when unknown. Only a lost connection
+// throws.
 qint64 GetDBSpaceUsed(db::Connection& connection, bool dataOnly = true);
 // sp_spaceused's sizes ("2.75 MB", "1024.00 KB") in bytes; 0 for another unit.
 qint64 DatabaseSizeBytes(const QString& spaceUsedText);

@@ -34,12 +34,13 @@ class TestBackupFlow : public QObject
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
-    std::unique_ptr<db::Connection> connect()
+    // As the program's login, or as another (sa for what only an administrator may read).
+    std::unique_ptr<db::Connection> connect(const QString& login = SqlsimProcess::programLogin())
     {
         auto c = std::make_unique<db::Connection>();
         c->setConnectionString(
             u"Data Source=127.0.0.1,%1;User ID=%2;Password=%3"_s.arg(m_sim.port())
-                .arg(SqlsimProcess::programLogin(), m_sim.password()));
+                .arg(login, m_sim.password()));
         c->open();
         c->setCommandTimeout(3600);
         return c;
@@ -103,16 +104,18 @@ private slots:
         QVERIFY(cut.open(QIODevice::ReadWrite) && cut.resize(cut.size() - 100));
         cut.close();
         QString message;
+        int serverError = 0;
         try {
             MSSQLVerifyBackup(damaged, *c, {});
         } catch (const std::exception& error) {
             message = errorMessage(error);
+            serverError = serverErrorOf(error);
         }
         QVERIFY2(message.startsWith(u"Резервная копия \""_s + damaged +
                                     u"\" не прошла проверку.\r\n\r\n"_s),
                  qPrintable(message));
-        QVERIFY2(message.contains(u"3241"_s) || message.contains(u"incorrectly formed"_s),
-                 qPrintable(message));
+        // The media family is incorrectly formed, in whatever language the server speaks.
+        QCOMPARE(serverError, 3241);
     }
 
     void emptyNameDoesNothing()
@@ -302,7 +305,12 @@ private slots:
             RestoreDB(ctx, u"x"_s, missing, path(u"r"_s), path(u"app"_s), true, false, true, false);
             QFAIL("no error");
         } catch (const std::exception& e) {
-            QCOMPARE(errorMessage(e), u"Файл резервной копии \""_s + missing + u"\" не найден."_s);
+            // Refused here; or by the server where the login's rights leave the check to it.
+            const QString notFound = u"Файл резервной копии \""_s + missing + u"\" не найден."_s;
+            const QString unread =
+                u"Не удалось прочитать файл резервной копии \""_s + missing + u"\"."_s;
+            QVERIFY2(errorMessage(e) == notFound || errorMessage(e).startsWith(unread),
+                     qPrintable(errorMessage(e)));
         }
         QCOMPARE(ui.operations, (QStringList{restoreTitle, u"finish"_s}));
 
@@ -419,7 +427,7 @@ private slots:
             return;
         }
         QVERIFY(bytes != old);
-        QCOMPARE(LastBackupFile(*c, u"shop"_s), file);
+        QCOMPARE(LastBackupFile(*connect(u"sa"_s), u"shop"_s), file);
         RestoreDB(ctx, u"shop_previous"_s, file, folder + u"/data"_s, path(u"app"_s), true, false,
                   false, false);
         OdbcClient client;

@@ -235,12 +235,12 @@ private slots:
         QTest::newRow("float exponent") << u"CAST(2.5e-7 AS float)"_s << K::Float << u"2,5e-07"_s
                                         << u"2.4999999999999999e-07"_s;
         QTest::newRow("real") << u"CAST(0.1 AS real)"_s << K::Real << u"0,1"_s << u"0.100000001"_s;
-        QTest::newRow("datetime") << u"CAST('2024-02-05 10:15:00.123' AS datetime)"_s << K::DateTime
+        QTest::newRow("datetime") << u"CAST('2024-02-05T10:15:00.123' AS datetime)"_s << K::DateTime
                                   << u"05.02.2024 10:15:00,123"_s << u"2024-02-05 10:15:00.123"_s;
         QTest::newRow("datetime whole seconds")
             << u"CAST('2024-02-05T10:15:00' AS datetime)"_s << K::DateTime
             << u"05.02.2024 10:15:00"_s << u"2024-02-05 10:15:00.000"_s;
-        QTest::newRow("smalldatetime") << u"CAST('2024-02-05 10:15:00' AS smalldatetime)"_s
+        QTest::newRow("smalldatetime") << u"CAST('2024-02-05T10:15:00' AS smalldatetime)"_s
                                        << K::DateTime << u"05.02.2024 10:15:00"_s << QString();
         QTest::newRow("datetime2") << u"CAST('2024-02-05 10:15:00.5' AS datetime2)"_s << K::DateTime
                                    << u"05.02.2024 10:15:00,5"_s << QString();
@@ -279,8 +279,8 @@ private slots:
     {
         m_connection.execute(
             u"CREATE TABLE dbo.sale (name nvarchar(20), amount decimal(10,2), at datetime, "
-            u"rate float); INSERT INTO dbo.sale VALUES (N'Ёлка', 1234.5, '2024-02-05 10:15:00', "
-            u"0.1), (N'Шар', -0.75, '2023-12-31 23:59:59.997', NULL)"_s);
+            u"rate float); INSERT INTO dbo.sale VALUES (N'Ёлка', 1234.5, '2024-02-05T10:15:00', "
+            u"0.1), (N'Шар', -0.75, '2023-12-31T23:59:59.997', NULL)"_s);
         const DefaultLocale locale(russian);
         QueryResult result;
         result.open(m_connection, u"SELECT name, amount, at, rate FROM dbo.sale ORDER BY at"_s, 30);

@@ -80,7 +80,7 @@ private slots:
         row("backup statement", Run::Backup, u"EXEC sqlsim_drop_connection N'BACKUP DATABASE', 0"_s,
             1, backupError, true);
         row("backup size query", Run::BackupWithoutFiles,
-            u"EXEC sqlsim_drop_connection N'sp_spaceused', 0"_s, 1, QString(), true);
+            u"EXEC sqlsim_drop_connection N'FILEPROPERTY', 0"_s, 1, QString(), true);
         // The question whether to go on without the files is answered yes on its own: the
         // backup is made over a new connection.
         row("storing files", Run::Backup,
