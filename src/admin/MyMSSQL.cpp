@@ -427,8 +427,9 @@ namespace {
 QString restoringLine(const RestorePlan& plan, db::Connection& connection)
 {
     try {
+        // A restore cut off with its connection may have left the database so as well.
         if (!connection.isOpen())
-            return {};
+            connection.open();
         const auto rows = connection.openRecordSet(u"SELECT CAST(DATABASEPROPERTYEX(N'"_s +
                                                        sqltext::literalBody(plan.databaseName) +
                                                        u"', 'Status') AS nvarchar(60)) AS status"_s,

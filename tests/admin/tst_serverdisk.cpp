@@ -385,6 +385,13 @@ private slots:
             << serviceAccount << true
             << u"Нет доступа к \"C:\\Locked\\x.bak\": служба SQL Server "_s + named +
                    u", и права на эту папку нужны этой учётной записи, а не оператору."_s;
+        QTest::newRow("backup device, access denied, in Russian")
+            << 3201
+            << u"[FreeTDS][SQL Server]Не удается открыть устройство резервного копирования "
+               u"\"C:\\Locked\\x.bak\". Ошибка операционной системы 5(Отказано в доступе.)."_s
+            << serviceAccount << true
+            << u"Нет доступа к \"C:\\Locked\\x.bak\": служба SQL Server "_s + named +
+                   u", и права на эту папку нужны этой учётной записи, а не оператору."_s;
         QTest::newRow("directory lookup, not found, same machine")
             << 5133
             << u"Directory lookup for the file \"/var/opt/d/x.mdf\" failed with the operating "

@@ -281,6 +281,67 @@ private slots:
         QVERIFY(other.exec(u"SELECT 1"_s).ok); // nobody was thrown out
     }
 
+    // A name that is a reserved word, or holds a bracket: every statement the program sends
+    // brackets it, so the server takes it as the name it is.
+    void awkwardDatabaseNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("order") << u"order"_s;
+        QTest::newRow("user") << u"user"_s;
+        QTest::newRow("a bracket") << u"склад]2"_s;
+    }
+    void awkwardDatabaseNames()
+    {
+        QFETCH(QString, name);
+        BatchScene scene;
+        BATCH_STEP(scene.setUp());
+        const QString bracketed = u'[' + QString(name).replace(u"]"_s, u"]]"_s) + u']';
+        QVERIFY(scene.exec(u"CREATE DATABASE "_s + bracketed));
+        QVERIFY(scene.exec(u"CREATE TABLE clients (id int, name nvarchar(20)); "
+                           u"INSERT INTO clients VALUES (1, N'first')"_s,
+                           name));
+        QVERIFY(QDir().mkpath(scene.path(u"backups"_s)));
+        const QString file = scene.path(u"backups/awkward.bak"_s);
+        RunResult r;
+        BATCH_STEP(scene.run(
+            {u"-backup_db"_s, u"/db_name:"_s + name, u"/file:"_s + file, u"/not_show_form"_s}, r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(scene.exec(u"INSERT INTO clients VALUES (2, N'after')"_s, name));
+        BATCH_STEP(scene.run({u"-restore_db"_s, u"/db_name:"_s + name, u"/file:"_s + file,
+                              u"/path_db:"_s + scene.path(u"restored"_s), u"/replace_db"_s,
+                              u"/close_connections"_s, u"/not_show_form"_s},
+                             r));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(scene.clients(name), QStringList{u"1|first"_s});
+    }
+
+    // A restore that fails once it has begun writing over a database leaves it RESTORING, as
+    // the server does: the error says that the database cannot be used until a restore succeeds.
+    void failedRestoreOverDatabase()
+    {
+        BatchScene scene;
+        BATCH_STEP(scene.setUp());
+        QVERIFY(QDir().mkpath(scene.path(u"backups"_s)));
+        const QString file = scene.path(u"backups/plain.bak"_s);
+        QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(file)));
+        QVERIFY(scene.exec(u"EXEC sqlsim_fail_next_transfer"_s));
+        RunResult r;
+        BATCH_STEP(scene.run({u"-restore_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + file,
+                              u"/path_db:"_s + scene.path(u"restored"_s), u"/replace_db"_s,
+                              u"/not_show_form"_s},
+                             r));
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.exceptionLines().size(), 1);
+        QVERIFY2(r.exceptionLines().constFirst().contains(
+                     u"Не удалось восстановить базу. База данных \"ostrel_ts\" осталась в "
+                     u"состоянии RESTORING: работать с ней нельзя, пока восстановление из "
+                     u"резервной копии не завершится успешно."_s),
+                 qPrintable(r.err));
+        const OdbcResult state =
+            scene.query(u"SELECT state_desc FROM sys.databases WHERE name = 'ostrel_ts'"_s);
+        QCOMPARE(flatten(state.resultSets.value(0)), QStringList{u"RESTORING"_s});
+    }
+
     void restoreWithoutStore_data()
     {
         QTest::addColumn<QStringList>("options");

@@ -3,10 +3,12 @@
 #include "DBWorkU.h"
 #include "GuiFixture.h"
 #include "ReconnectingClient.h"
+#include "ServerRights.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 
 using namespace Qt::StringLiterals;
@@ -153,6 +155,36 @@ private slots:
                                    u"'autodb_AutoExec' AND type = 'P'"_s)
                              .resultSets.value(0)),
                  QStringList{u"autodb_AutoExec"_s});
+    }
+
+    // A login that may attach (dbcreator) but not set start-up procedures (sysadmin only): the
+    // database is attached, and the operator is told what was not done, and why.
+    void autoExecRefused()
+    {
+        const QString file =
+            detachedDatabase(u"autodb2"_s, u"EXEC('CREATE PROCEDURE AutoExecute AS SELECT 1')"_s);
+        QVERIFY(!file.isEmpty());
+        QVERIFY(m_sim.exec(u"CREATE LOGIN keeper WITH PASSWORD = N'"_s + m_sim.password() +
+                           u"'; ALTER SERVER ROLE dbcreator ADD MEMBER keeper"_s));
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        QString settings = m_sim.settings();
+        settings.replace(QRegularExpression(u"user_name=[^\n]*"_s), u"user_name=keeper"_s);
+        auto form = openForm(folder, ui, settings);
+        form->findChild<QComboBox*>(u"DBName"_s)->setEditText(u"autodb2"_s);
+        form->findChild<QLineEdit*>(u"DBFileName"_s)->setText(file);
+        form->findChild<QLineEdit*>(u"DBLogFileName"_s)->clear();
+        click(*form, u"bAttachDB"_s);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Warning);
+        const QString text = ui.shown[0].text;
+        QVERIFY2(text.startsWith(u"База подключена\r\n\r\nПроцедура \"autodb2_AutoExec\" не "
+                                 u"назначена для запуска при старте сервера: "_s),
+                 qPrintable(text));
+        QVERIFY2(text.endsWith(u"Учётной записи \"keeper\" не хватает прав: "_s +
+                               neededRight::startupProcedure + u'.'),
+                 qPrintable(text));
+        QVERIFY(databases().contains(u"autodb2"_s));
     }
 
     // The DBUsers row is added for a Windows login only, copied from "sa".
