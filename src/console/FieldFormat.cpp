@@ -1,6 +1,7 @@
 #include "FieldFormat.h"
 
 #include <QDate>
+#include <QRegularExpression>
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -707,6 +708,16 @@ std::optional<Moment> FieldFormat::parseLocal(ColumnKind kind, const QString& ty
         break;
     }
     return std::nullopt;
+}
+
+QString FieldFormat::languageNeutral(const QString& serverText)
+{
+    static const QRegularExpression dateThenTime(u"^\\d{4}-\\d{2}-\\d{2} \\d{2}:"_s);
+    if (!dateThenTime.match(serverText).hasMatch())
+        return serverText;
+    QString out = serverText;
+    out[10] = u'T';
+    return out;
 }
 
 QString FieldFormat::toServer(ColumnKind kind, const QString& typed) const

@@ -48,6 +48,12 @@ public:
     // found again by the same text.
     QString toServer(db::ColumnKind kind, const QString& typed) const;
 
+    // A date and time in the server's form ("2024-02-05 10:15:00.000") as a parameter the server
+    // reads alike in every language: with "T" between date and time. A datetime parameter in the
+    // form with a blank is read as year-day-month under DATEFORMAT dmy, which a Russian login
+    // has. Any other text comes back as it is.
+    static QString languageNeutral(const QString& serverText);
+
     // The locale's patterns in Qt's date-format notation, as shown (the fraction of a second
     // aside), so that they can be checked against Qt's own formatting.
     QString datePattern() const;

@@ -449,6 +449,15 @@ QList<QVariant> QueryResult::values(qsizetype row) const
     return out;
 }
 
+QList<QVariant> QueryResult::parameters(QList<QVariant> row) const
+{
+    for (qsizetype c = 0; c < row.size(); ++c) {
+        if (m_kinds.value(c) == db::ColumnKind::DateTime && row[c].typeId() == QMetaType::QString)
+            row[c] = console::FieldFormat::languageNeutral(row[c].toString());
+    }
+    return row;
+}
+
 QList<QVariant> QueryResult::pendingOrStored(qsizetype row) const
 {
     return row == m_editRow ? m_pending : values(row);
@@ -529,9 +538,9 @@ void QueryResult::post()
         return;
     const QList<QVariant> original = values(m_editRow);
     if (m_inserting)
-        m_writer(InsertStatement(m_target, m_pending));
+        m_writer(InsertStatement(m_target, parameters(m_pending)));
     else if (original != m_pending)
-        m_writer(UpdateStatement(m_target, original, m_pending));
+        m_writer(UpdateStatement(m_target, parameters(original), parameters(m_pending)));
     replaceRow(m_editRow, m_pending);
     const int row = m_editRow;
     m_editRow = -1;
@@ -568,7 +577,7 @@ void QueryResult::deleteRecord()
         cancel();
         return;
     }
-    m_writer(DeleteStatement(m_target, values(row)));
+    m_writer(DeleteStatement(m_target, parameters(values(row))));
     if (m_editRow == row) {
         m_editRow = -1;
         m_pending.clear();

@@ -143,6 +143,9 @@ private:
     }
     void replaceRow(qsizetype row, const QList<QVariant>& values);
     QList<QVariant> pendingOrStored(qsizetype row) const;
+    // A row's values as statement parameters: dates and times in a form no session language
+    // reads otherwise.
+    QList<QVariant> parameters(QList<QVariant> row) const;
 
     EditTarget m_target;
     Writer m_writer;

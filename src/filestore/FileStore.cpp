@@ -597,6 +597,10 @@ qint64 GetDBSpaceUsed(db::Connection& connection, bool dataOnly)
     QString size;
     try {
         ensureOpen(connection);
+    } catch (const std::exception&) {
+        return 0; // no server to ask
+    }
+    try {
         if (const std::optional<qint64> used = usedPagesBytes(connection, dataOnly))
             return *used;
         const auto result = connection.openRecordSet(u"exec sp_spaceused"_s, storeTimeoutSeconds);

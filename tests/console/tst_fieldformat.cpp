@@ -33,6 +33,8 @@ private slots:
     void display();
     void toServer_data();
     void toServer();
+    void languageNeutral_data();
+    void languageNeutral();
     void shownFormReadsBack_data();
     void shownFormReadsBack();
     void floatingShownFormReadsBack_data();
@@ -221,6 +223,27 @@ void TestFieldFormat::toServer()
     QFETCH(QString, typed);
     QFETCH(QString, server);
     QCOMPARE(FieldFormat(QLocale(locale)).toServer(kind, typed), server);
+}
+
+// Parameters the server reads alike under every DATEFORMAT.
+void TestFieldFormat::languageNeutral_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("parameter");
+    QTest::newRow("datetime") << u"2024-02-05 10:15:00.123"_s << u"2024-02-05T10:15:00.123"_s;
+    QTest::newRow("smalldatetime") << u"2024-02-05 10:15:00"_s << u"2024-02-05T10:15:00"_s;
+    QTest::newRow("datetime2") << u"2024-02-05 10:15:00.1234567"_s
+                               << u"2024-02-05T10:15:00.1234567"_s;
+    QTest::newRow("already neutral") << u"2024-02-05T10:15:00"_s << u"2024-02-05T10:15:00"_s;
+    QTest::newRow("typed text the server is to refuse")
+        << u"05.02.2024 10:15"_s << u"05.02.2024 10:15"_s;
+}
+
+void TestFieldFormat::languageNeutral()
+{
+    QFETCH(QString, server);
+    QFETCH(QString, parameter);
+    QCOMPARE(FieldFormat::languageNeutral(server), parameter);
 }
 
 // Whatever the grid shows can be typed back: each locale's form reads as the same value.
