@@ -713,23 +713,21 @@ void ServerImpl::setSingleUser(const QString& database, bool on)
 
 void ServerImpl::setOffline(const QString& database, bool on)
 {
-    std::unique_lock lock(m_mutex);
-    const auto it = m_databases.find(database.toLower());
-    if (it == m_databases.end())
-        return;
-    it->offline = on;
-    saveState();
-    lock.unlock();
-    syncSysdatabases();
+    setState(database, &DatabaseEntry::offline, on);
 }
 
 void ServerImpl::setRestoring(const QString& database, bool on)
+{
+    setState(database, &DatabaseEntry::restoring, on);
+}
+
+void ServerImpl::setState(const QString& database, bool DatabaseEntry::*state, bool on)
 {
     std::unique_lock lock(m_mutex);
     const auto it = m_databases.find(database.toLower());
     if (it == m_databases.end())
         return;
-    it->restoring = on;
+    (*it).*state = on;
     saveState();
     lock.unlock();
     syncSysdatabases();

@@ -203,6 +203,8 @@ private:
     QString statePath() const;
     void loadState();
     void saveState() const; // with m_mutex held
+    // One of a database's kept states (offline, restoring), saved and shown in sysdatabases.
+    void setState(const QString& database, bool DatabaseEntry::*state, bool on);
     void syncSysdatabases() const;
     mutable std::mutex m_syncMutex; // orders writes of sysdatabases
     void loadLogins();
