@@ -1,10 +1,12 @@
 #include "AttachTab.h"
 
-#include "DBWorkU.h"
+#include "BackupFileName.h"
 #include "DatabaseList.h"
-#include "DatabaseSessions.h"
 #include "FileDrop.h"
-#include "MyMSSQL.h"
+#include "MyException.h"
+#include "OperatorUi.h"
+#include "EventGuard.h"
+#include "Session.h"
 #include "TextFieldKeys.h"
 #include "ui_AttachTab.h"
 
@@ -63,7 +65,7 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
     for (const auto& [tick, key] : {std::pair{ui->isVerifyBackup, u"verify_backup"_s},
                                     std::pair{ui->isCopyOnly, u"copy_only_backup"_s}})
         connect(tick, &QCheckBox::clicked, this, [this, key](bool on) {
-            guarded([this, key, on] { m_form->rememberSetting(key, on ? u"1"_s : u"0"_s); });
+            guarded([this, key, on] { m_session->rememberSetting(key, on ? u"1"_s : u"0"_s); });
         });
     new FileDrop(ui->DBFileName);
     new FileDrop(ui->DBLogFileName);
@@ -73,15 +75,40 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
 
 TAttachTab::~TAttachTab() = default;
 
-void TAttachTab::setForm(TFormDB* form)
+void TAttachTab::bind(Session* session, EventGuard* guard)
 {
-    m_form = form;
+    if (m_session != nullptr)
+        disconnect(m_session, nullptr, this, nullptr);
+    m_session = session;
+    m_guard = guard;
+    if (m_session != nullptr)
+        connect(m_session, &Session::serverPercent, this, &TAttachTab::showServerPercent);
+}
+
+void TAttachTab::showSettings(const Settings& settings)
+{
+    ui->DBFileName->setText(settings.dbFileName);
+    ui->isVerifyBackup->setChecked(settings.verifyBackup);
+    ui->isCopyOnly->setChecked(settings.copyOnlyBackup);
+}
+
+void TAttachTab::setDatabaseName(const QString& name)
+{
+    ui->DBName->setEditText(name);
+}
+
+void TAttachTab::showServerPercent(int percent, const QString& step)
+{
+    if (percent < 0)
+        ui->LProgress->clear();
+    else
+        ui->LProgress->setText(ProgressText(percent, step));
 }
 
 void TAttachTab::guarded(const std::function<void()>& handler)
 {
-    if (m_form != nullptr)
-        m_form->handleEvent(handler);
+    if (m_guard != nullptr)
+        m_guard->handleEvent(handler);
 }
 
 void TAttachTab::setCatalogueNames(const QStringList& names)
@@ -127,7 +154,9 @@ void TAttachTab::reloadList(const std::optional<QString>& select)
 {
     QTableWidget* list = ui->ListDB;
     const int previous = list->currentRow();
-    if (m_form == nullptr || !m_form->Connection.isOpen()) {
+    if (m_session != nullptr)
+        m_session->refreshDatabases(); // none without a connection
+    if (m_session == nullptr || !m_session->connection().isOpen()) {
         const QSignalBlocker blocker(list);
         setRowCount(1);
         list->item(0, 0)->setText({});
@@ -136,7 +165,7 @@ void TAttachTab::reloadList(const std::optional<QString>& select)
         list->setCurrentCell(0, 0);
         return;
     }
-    const QList<AttachedDatabase> databases = ReadAttachedDatabases(m_form->Connection);
+    const QList<AttachedDatabase>& databases = m_session->databases();
     {
         const QSignalBlocker blocker(list);
         const auto rows = static_cast<int>(std::max<qsizetype>(databases.size(), 1));
@@ -173,12 +202,11 @@ void TAttachTab::disableFileInDB()
 void TAttachTab::ListDBClick()
 {
     const int row = currentRow();
-    if (row < 0 || m_form == nullptr || m_form->_DBNameFileAdd.isEmpty()) {
+    if (row < 0 || m_session == nullptr || m_session->dbNameFileAdd().isEmpty()) {
         disableFileInDB();
         return;
     }
-    // A statement of its own: the console's result and the operator's edits in it stay.
-    if (IsApplicationDatabase(m_form->Connection, rowDatabase(row), m_form->_DBNameFileAdd))
+    if (m_session->isApplicationDatabase(rowDatabase(row)))
         ui->isFileInDB->setEnabled(true); // the tick stays as the operator left it
     else
         disableFileInDB();
@@ -227,9 +255,9 @@ void TAttachTab::ListDBDblClick()
 {
     const QString folder = FolderOf(rowFileName(currentRow()));
     // The folder of a server on another machine is not this machine's to open.
-    if (!folder.isEmpty() && QFileInfo(folder).isDir() && m_form != nullptr &&
-        !m_form->serverDisk().isRemote())
-        m_form->operatorUi().openFolder(folder);
+    if (!folder.isEmpty() && QFileInfo(folder).isDir() && m_session != nullptr &&
+        !m_session->serverDisk().isRemote())
+        m_session->operatorUi().openFolder(folder);
 }
 
 bool TAttachTab::eventFilter(QObject* watched, QEvent* event)
@@ -253,16 +281,16 @@ void TAttachTab::copyCurrentRow()
 
 void TAttachTab::DBNameChange(const QString& text)
 {
-    if (m_form == nullptr)
+    if (m_session == nullptr)
         return;
     // The catalogue's folders are the server's: a server on another machine is asked for them.
-    ServerDisk& disk = m_form->serverDisk();
+    ServerDisk& disk = m_session->serverDisk();
     const auto folderExists = [&disk](const QString& folder) {
         if (disk.isServerPath(folder))
             return disk.folderExists(folder).value_or(false);
         return QFileInfo(folder).isDir();
     };
-    if (const auto files = FilesFromCatalogue(m_form->_ListDBPath, text, folderExists)) {
+    if (const auto files = FilesFromCatalogue(m_session->listDBPath(), text, folderExists)) {
         ui->DBFileName->setText(files->dataFile);
         ui->DBLogFileName->setText(files->logFile);
     }
@@ -271,47 +299,47 @@ void TAttachTab::DBNameChange(const QString& text)
 void TAttachTab::BBackupDBClick()
 {
     const int row = currentRow();
-    if (row < 0 || m_form == nullptr)
+    if (row < 0 || m_session == nullptr)
         return;
     const QString name = rowDatabase(row);
     if (name.isEmpty())
         return;
     OperatorUi::FileDialog dialog{
         u"Укажите имя файла для резервной копии"_s, u"Файл резервной копии|*.bak|Все файлы|*.*"_s,
-        u"bak"_s, m_form->_InstallDir, DefaultBackupFileName(name, QDate::currentDate())};
-    ServerDisk& disk = m_form->serverDisk();
+        u"bak"_s, m_session->installDir(), DefaultBackupFileName(name, QDate::currentDate())};
+    ServerDisk& disk = m_session->serverDisk();
+    OperatorUi& operatorUi = m_session->operatorUi();
     std::optional<QString> file;
     if (disk.isRemote()) {
         // The server writes the file: the dialog shows its disks, from its backup folder.
         dialog.folder = disk.defaultBackupFolder();
-        file =
-            m_form->operatorUi().chooseOnServer(OperatorUi::ServerChoice::SaveFile, dialog, disk);
+        file = operatorUi.chooseOnServer(OperatorUi::ServerChoice::SaveFile, dialog, disk);
     } else {
-        file = m_form->operatorUi().chooseSaveFile(dialog);
+        file = operatorUi.chooseSaveFile(dialog);
     }
     if (!file)
         return;
-    m_form->BackupDB(name, m_form->_InstallDir, *file, ui->isFileInDB->isChecked(), true,
-                     ui->isVerifyBackup->isChecked(), ui->isCopyOnly->isChecked());
+    m_session->backupDB(name, m_session->installDir(), *file, ui->isFileInDB->isChecked(), true,
+                        ui->isVerifyBackup->isChecked(), ui->isCopyOnly->isChecked());
 }
 
 void TAttachTab::browse(QLineEdit* field, const QString& filter)
 {
-    if (m_form == nullptr)
+    if (m_session == nullptr)
         return;
     // The default extension is the one the data-file dialog has always had.
     OperatorUi::FileDialog dialog{{}, filter, u"sql"_s, FolderOf(field->text()), field->text()};
-    ServerDisk& disk = m_form->serverDisk();
+    ServerDisk& disk = m_session->serverDisk();
     std::optional<QString> file;
     if (disk.isRemote()) {
         // The server opens the files: the dialog shows its disks, from the field's folder when
         // the server has it, else from its data folder.
         if (dialog.folder.isEmpty() || !disk.folderExists(dialog.folder).value_or(false))
             dialog.folder = disk.defaultDataFolder();
-        file =
-            m_form->operatorUi().chooseOnServer(OperatorUi::ServerChoice::OpenFile, dialog, disk);
+        file = m_session->operatorUi().chooseOnServer(OperatorUi::ServerChoice::OpenFile, dialog,
+                                                      disk);
     } else {
-        file = m_form->operatorUi().chooseOpenFile(dialog);
+        file = m_session->operatorUi().chooseOpenFile(dialog);
     }
     if (file)
         field->setText(*file);
@@ -319,15 +347,16 @@ void TAttachTab::browse(QLineEdit* field, const QString& filter)
 
 void TAttachTab::bAttachDBClick()
 {
-    if (m_form == nullptr)
+    if (m_session == nullptr)
         return;
     const QString logFile = ui->DBLogFileName->text();
-    const bool windowsLogin = m_form->windowsLogin();
+    const bool windowsLogin = m_session->login().windowsLogin;
     const QString dataFile = ui->DBFileName->text();
     const QString name = ui->DBName->currentText();
-    const QString warning = m_form->AddUserToDBUsers(name, dataFile, windowsLogin, logFile);
+    const QString warning = m_session->attachDB(name, dataFile, logFile, windowsLogin);
 
     // The new row is appended, not read back from the server (below an empty placeholder too).
+    m_session->appendDatabase({name, dataFile, name});
     QTableWidget* list = ui->ListDB;
     const int row = list->rowCount();
     {
@@ -344,7 +373,7 @@ void TAttachTab::bAttachDBClick()
 void TAttachTab::showAttached(const QString& done, const QString& warning)
 {
     // What the attach could not do comes after what it did.
-    m_form->operatorUi().showMessage(
+    m_session->operatorUi().showMessage(
         warning.isEmpty() ? OperatorUi::Icon::Information : OperatorUi::Icon::Warning,
         applicationTitle(), warning.isEmpty() ? done : done + u"\r\n\r\n"_s + warning);
 }
@@ -355,6 +384,8 @@ void TAttachTab::actAndSelect(const QString& database, const std::function<void(
     // it is gone: never a neighbour, which the next click would act on instead.
     try {
         action();
+    } catch (const CancelledByOperator&) {
+        throw; // nothing changed: the list stays as it is
     } catch (...) {
         reloadList(database);
         throw;
@@ -365,46 +396,24 @@ void TAttachTab::actAndSelect(const QString& database, const std::function<void(
 void TAttachTab::BDeleteDBClick()
 {
     const int row = currentRow();
-    if (row < 0 || m_form == nullptr || rowName(row).isEmpty())
+    if (row < 0 || m_session == nullptr || rowName(row).isEmpty())
         return;
     const QString name = rowDatabase(row);
-    if (!m_form->operatorUi().askYesNo(OperatorUi::Icon::Question, u"Вынимание"_s,
-                                       u"Вы действительно хотете отключить базу данных \""_s +
-                                           rowName(row) + u"\"?"_s))
+    if (!m_session->operatorUi().askYesNo(OperatorUi::Icon::Question, u"Вынимание"_s,
+                                          u"Вы действительно хотете отключить базу данных \""_s +
+                                              rowName(row) + u"\"?"_s))
         return;
-    m_form->ReleaseConsoleSession();
-    m_form->Connection.setDefaultDatabase(u"master"_s);
-    actAndSelect(name, [&] {
-        // Others in the database: ended with the operator's consent by the detach's own batch,
-        // else the server refuses.
-        const SessionClosing closing = DecideClosing(m_form->Connection, m_form->operatorUi(), name,
-                                                     std::nullopt, m_form->serverDisk().rights());
-        RunAlone(m_form->Connection, m_form->operatorUi(), name, closing, neededRight::detach,
-                 [&](const QString& prefix) { MSSQLDetachDB(name, m_form->Connection, prefix); });
-    });
+    actAndSelect(name, [&] { m_session->detachDB(name); });
 }
 
 void TAttachTab::BReConnectDBClick()
 {
     const int row = currentRow();
-    if (row < 0 || m_form == nullptr || rowName(row).isEmpty())
+    if (row < 0 || m_session == nullptr || rowName(row).isEmpty())
         return;
     const QString name = rowDatabase(row);
     const QString dataFile = rowFileName(row);
-    m_form->ReleaseConsoleSession();
-    m_form->Connection.setDefaultDatabase(u"master"_s);
-    const bool windowsLogin = m_form->windowsLogin();
     QString warning;
-    actAndSelect(name, [&] {
-        const SessionClosing closing = DecideClosing(m_form->Connection, m_form->operatorUi(), name,
-                                                     std::nullopt, m_form->serverDisk().rights());
-        // A detach that fails is the failure to report: attaching would only hide it behind an
-        // error of its own.
-        RunAlone(m_form->Connection, m_form->operatorUi(), name, closing, neededRight::detach,
-                 [&](const QString& prefix) {
-                     MSSQLDetachDB(name, m_form->Connection, prefix);
-                     warning = m_form->AddUserToDBUsers(name, dataFile, windowsLogin, QString());
-                 });
-    });
+    actAndSelect(name, [&] { warning = m_session->reattachDB(name, dataFile); });
     showAttached(u"База переподключена"_s, warning);
 }

@@ -5,11 +5,15 @@
 #include <memory>
 #include <optional>
 
+
 namespace Ui {
 class TAttachTab;
 }
-class TFormDB;
+class QLabel;
 class QLineEdit;
+class EventGuard;
+class Session;
+struct Settings;
 
 // The tab "Подключить/отключить базу": the catalogue-driven attach fields and the list of the
 // server's databases, whose selected row the detach, reconnect and backup act on.
@@ -20,7 +24,12 @@ class TAttachTab : public QWidget
 public:
     explicit TAttachTab(QWidget* parent = nullptr);
     ~TAttachTab() override;
-    void setForm(TFormDB* form);
+    // The session it shows and the guard that runs its handlers; nullptr for both unbinds it.
+    void bind(Session* session, EventGuard* guard);
+    // settings.ini's values for its fields: the attach file and the backup ticks.
+    void showSettings(const Settings& settings);
+    // The name box's text.
+    void setDatabaseName(const QString& name);
 
     // The drop-down items of the name box; its text stays as it is.
     void setCatalogueNames(const QStringList& names);
@@ -34,15 +43,11 @@ public:
 
     int rowCount() const;
     int currentRow() const;
-    // The name as the row shows it (trimmed).
     QString rowName(int row) const;
-    // The name of the row's database exactly as the server gave it: what operations act on.
     QString rowDatabase(int row) const;
     // The row of that exact name, or -1.
     int rowOf(const QString& database) const;
     QString rowFileName(int row) const;
-
-    const std::unique_ptr<Ui::TAttachTab> ui;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -75,5 +80,10 @@ private:
     void disableFileInDB();
     void setRowCount(int rows);
 
-    TFormDB* m_form = nullptr;
+    // The server's progress of a backup or restore ("Выполнено 40%"); < 0 clears it.
+    void showServerPercent(int percent, const QString& step);
+
+    const std::unique_ptr<Ui::TAttachTab> ui;
+    Session* m_session = nullptr;
+    EventGuard* m_guard = nullptr;
 };

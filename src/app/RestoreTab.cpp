@@ -1,19 +1,17 @@
 #include "RestoreTab.h"
 
-#include "AttachTab.h"
-#include "DBWorkU.h"
+#include "BackupHeader.h"
 #include "DatabaseList.h"
 #include "FileDrop.h"
-#include "StatementText.h"
+#include "MyException.h"
+#include "OperatorUi.h"
+#include "EventGuard.h"
+#include "Session.h"
 #include "TextDecoding.h"
 #include "TextFieldKeys.h"
 #include "ui_RestoreTab.h"
 
 #include <QShowEvent>
-
-namespace {
-constexpr int headerTimeoutSeconds = 600;
-}
 
 using namespace Qt::StringLiterals;
 
@@ -44,6 +42,12 @@ TRestoreTab::TRestoreTab(QWidget* parent) : QWidget(parent), ui(std::make_unique
             showBackupInfo();
     });
     connect(ui->BackupFileName, &QLineEdit::editingFinished, this, [this] { showBackupInfo(); });
+    // The session keeps the folder, to follow the server (a server on another machine has its
+    // own default).
+    connect(ui->RestoreToDirectory, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (m_session != nullptr)
+            m_session->setRestoreFolder(text);
+    });
 }
 
 void TRestoreTab::showBackupInfo()
@@ -52,31 +56,16 @@ void TRestoreTab::showBackupInfo()
     const QString file = ui->BackupFileName->text().trimmed();
     info->clear();
     info->setToolTip({});
-    if (file.isEmpty() || m_form == nullptr || !m_form->Connection.isOpen() || m_form->isBusy())
+    if (file.isEmpty() || m_session == nullptr || !m_session->connection().isOpen() ||
+        (m_guard != nullptr && m_guard->isBusy()))
         return;
     QPalette palette = info->palette();
     try {
-        const auto sets = m_form->Connection.openRecordSet(u"RESTORE HEADERONLY FROM DISK = N'"_s +
-                                                               sqltext::literalBody(file) + u'\'',
-                                                           headerTimeoutSeconds);
-        if (sets->isEmpty())
+        const std::optional<BackupHeader> header = ReadBackupHeader(m_session->connection(), file);
+        if (!header)
             return;
-        sets->first();
-        const auto field = [&sets](const QString& column) {
-            return platform::trimBlanks(sets->fieldText(column)).toString();
-        };
-        const QDateTime made =
-            sets->value(0, sets->columnIndex(u"BackupFinishDate"_s)).toDateTime();
-        QString text = u"База \""_s + field(u"DatabaseName"_s) + u"\", копия от "_s +
-                       made.toString(u"dd.MM.yyyy HH:mm"_s) + u", сервер "_s +
-                       field(u"ServerName"_s) + u", версия "_s + field(u"SoftwareVersionMajor"_s) +
-                       u'.' + field(u"SoftwareVersionMinor"_s) + u'.' +
-                       field(u"SoftwareVersionBuild"_s);
-        // A restore takes the first of several backups in one file.
-        if (sets->recordCount() > 1)
-            text += u" (первая из %1 копий в файле)"_s.arg(sets->recordCount());
         palette.setColor(QPalette::WindowText, palette.color(QPalette::Active, QPalette::Text));
-        info->setText(text);
+        info->setText(BackupHeaderText(*header));
     } catch (const std::exception& error) {
         // Only information: the restore itself reports what is wrong with the file.
         palette.setColor(QPalette::WindowText, Qt::red);
@@ -88,15 +77,38 @@ void TRestoreTab::showBackupInfo()
 
 void TRestoreTab::guarded(const std::function<void()>& handler)
 {
-    if (m_form != nullptr)
-        m_form->handleEvent(handler);
+    if (m_guard != nullptr)
+        m_guard->handleEvent(handler);
 }
 
 TRestoreTab::~TRestoreTab() = default;
 
-void TRestoreTab::setForm(TFormDB* form)
+void TRestoreTab::bind(Session* session, EventGuard* guard)
 {
-    m_form = form;
+    if (m_session != nullptr)
+        disconnect(m_session, nullptr, this, nullptr);
+    m_session = session;
+    m_guard = guard;
+    if (m_session != nullptr)
+        connect(m_session, &Session::restoreFolderChanged, ui->RestoreToDirectory,
+                &QLineEdit::setText);
+}
+
+void TRestoreTab::showSettings(const QString& restoreDBName)
+{
+    ui->RestoreDBName->setText(restoreDBName);
+    if (m_session != nullptr)
+        ui->RestoreToDirectory->setText(m_session->restoreFolder());
+}
+
+QString TRestoreTab::backupFileName() const
+{
+    return ui->BackupFileName->text();
+}
+
+void TRestoreTab::setBackupFileName(const QString& file)
+{
+    ui->BackupFileName->setText(file);
 }
 
 void TRestoreTab::showEvent(QShowEvent* event)
@@ -118,7 +130,7 @@ void TRestoreTab::BackupFileNameAfterDialog()
                                   u"bak"_s,
                                   {},
                                   ui->BackupFileName->text()};
-    ServerDisk& disk = m_form->serverDisk();
+    ServerDisk& disk = m_session->serverDisk();
     std::optional<QString> file;
     if (disk.isRemote()) {
         // The server reads the backup: its disks, from the named file's folder when the server
@@ -126,14 +138,14 @@ void TRestoreTab::BackupFileNameAfterDialog()
         dialog.folder = FolderOf(dialog.fileName);
         if (dialog.folder.isEmpty() || !disk.folderExists(dialog.folder).value_or(false))
             dialog.folder = disk.defaultBackupFolder();
-        file =
-            m_form->operatorUi().chooseOnServer(OperatorUi::ServerChoice::OpenFile, dialog, disk);
+        file = m_session->operatorUi().chooseOnServer(OperatorUi::ServerChoice::OpenFile, dialog,
+                                                      disk);
     } else {
-        file = m_form->operatorUi().chooseOpenFile(dialog);
+        file = m_session->operatorUi().chooseOpenFile(dialog);
     }
     // When the dialog closes, chosen or not, a name already in the field gets tidied.
     if (!ui->BackupFileName->text().isEmpty())
-        m_form->Timer1.start();
+        emit backupFileChosen();
     if (file)
         ui->BackupFileName->setText(*file);
 }
@@ -141,17 +153,17 @@ void TRestoreTab::BackupFileNameAfterDialog()
 void TRestoreTab::browseRestoreFolder()
 {
     const QString title = u"Восстановить базу в папку"_s;
-    ServerDisk& disk = m_form->serverDisk();
+    ServerDisk& disk = m_session->serverDisk();
     std::optional<QString> folder;
     if (disk.isRemote()) {
         // The server writes the database's files: a folder on its disks.
         QString start = ui->RestoreToDirectory->text();
         if (start.isEmpty() || !disk.folderExists(start).value_or(false))
             start = disk.defaultDataFolder();
-        folder = m_form->operatorUi().chooseOnServer(OperatorUi::ServerChoice::Folder,
-                                                     {title, {}, {}, start, {}}, disk);
+        folder = m_session->operatorUi().chooseOnServer(OperatorUi::ServerChoice::Folder,
+                                                        {title, {}, {}, start, {}}, disk);
     } else {
-        folder = m_form->operatorUi().chooseFolder(title, ui->RestoreToDirectory->text());
+        folder = m_session->operatorUi().chooseFolder(title, ui->RestoreToDirectory->text());
     }
     if (folder)
         ui->RestoreToDirectory->setText(*folder);
@@ -159,9 +171,9 @@ void TRestoreTab::browseRestoreFolder()
 
 void TRestoreTab::BRestoreDBClick()
 {
-    if (m_form == nullptr)
+    if (m_session == nullptr)
         return;
-    OperatorUi& operatorUi = m_form->operatorUi();
+    OperatorUi& operatorUi = m_session->operatorUi();
     const QString name = ui->RestoreDBName->text();
     const QString question = u"Вы хотите восстановить базу данных \""_s + name + u"\"\r\n"_s +
                              u"из файла резервной копии \""_s + ui->BackupFileName->text() +
@@ -173,9 +185,8 @@ void TRestoreTab::BRestoreDBClick()
         QString wanted = name;
         while (!wanted.isEmpty() && wanted.back() == u' ')
             wanted.chop(1);
-        const TAttachTab* list = m_form->attachTab();
-        for (int row = 0; row < list->rowCount(); ++row) {
-            if (list->rowName(row).compare(wanted, Qt::CaseInsensitive) != 0)
+        for (const AttachedDatabase& listed : m_session->databases()) {
+            if (listed.name.compare(wanted, Qt::CaseInsensitive) != 0)
                 continue;
             operatorUi.showMessage(OperatorUi::Icon::Warning, u"Внимание"_s,
                                    u"База данных \""_s + platform::trimBlanks(name).toString() +
@@ -184,7 +195,7 @@ void TRestoreTab::BRestoreDBClick()
             return;
         }
     }
-    m_form->RestoreDB(name, ui->BackupFileName->text(), ui->RestoreToDirectory->text(),
-                      m_form->_InstallDir, ui->isReplaceDB->isChecked(),
-                      ui->isRestoreFromDB->isChecked(), true, true);
+    m_session->restoreDB(name, ui->BackupFileName->text(), ui->RestoreToDirectory->text(),
+                         m_session->installDir(), ui->isReplaceDB->isChecked(),
+                         ui->isRestoreFromDB->isChecked(), true, true);
 }

@@ -4,10 +4,12 @@
 #include <functional>
 #include <memory>
 
+
 namespace Ui {
 class TRestoreTab;
 }
-class TFormDB;
+class EventGuard;
+class Session;
 
 // The tab "Восстановить базу": the backup file, the name and the folder of a restore.
 class TRestoreTab : public QWidget
@@ -17,9 +19,17 @@ class TRestoreTab : public QWidget
 public:
     explicit TRestoreTab(QWidget* parent = nullptr);
     ~TRestoreTab() override;
-    void setForm(TFormDB* form);
+    // The session it shows and the guard that runs its handlers; nullptr for both unbinds it.
+    void bind(Session* session, EventGuard* guard);
+    // The restore's name as settings.ini gives it; the folder is the session's.
+    void showSettings(const QString& restoreDBName);
 
-    const std::unique_ptr<Ui::TRestoreTab> ui;
+    QString backupFileName() const;
+    void setBackupFileName(const QString& file);
+
+signals:
+    // The browse dialog of the backup file was closed: a name in the field gets tidied.
+    void backupFileChosen();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -38,5 +48,7 @@ private:
     // server it was made (RESTORE HEADERONLY), or why the server cannot read it.
     void showBackupInfo();
 
-    TFormDB* m_form = nullptr;
+    const std::unique_ptr<Ui::TRestoreTab> ui;
+    Session* m_session = nullptr;
+    EventGuard* m_guard = nullptr;
 };

@@ -1,10 +1,11 @@
 #include "SqlQueryTab.h"
 
-#include "AttachTab.h"
-#include "CommandTimeout.h"
-#include "DBWorkU.h"
+#include "ExportText.h"
 #include "FileHelpers.h"
 #include "MyException.h"
+#include "OperatorUi.h"
+#include "EventGuard.h"
+#include "Session.h"
 #include "TextFieldKeys.h"
 #include "ui_SqlQueryTab.h"
 
@@ -49,30 +50,34 @@ TSqlQueryTab::TSqlQueryTab(QWidget* parent)
     connect(ui->DBNameSQL, &DropDownComboBox::aboutToDropDown, this,
             [this] { guarded([this] { DBNameDropDown(); }); });
     // Only the operator's pick counts as a change, not filling or selecting from code.
-    connect(ui->DBNameSQL, &QComboBox::activated, this, [this] {
-        if (m_form != nullptr)
-            m_form->handleEvent([this] { DBNameSQLChange(chosenDatabase()); });
-    });
+    connect(ui->DBNameSQL, &QComboBox::activated, this,
+            [this] { guarded([this] { DBNameSQLChange(chosenDatabase()); }); });
 }
 
 TSqlQueryTab::~TSqlQueryTab() = default;
 
-void TSqlQueryTab::setForm(TFormDB* form)
+void TSqlQueryTab::bind(Session* session, EventGuard* guard)
 {
-    m_form = form;
-    if (m_form != nullptr)
+    m_session = session;
+    m_guard = guard;
+    if (m_session != nullptr)
         bindGrid();
 }
 
 void TSqlQueryTab::guarded(const std::function<void()>& handler)
 {
-    if (m_form != nullptr)
-        m_form->handleEvent(handler);
+    if (m_guard != nullptr)
+        m_guard->handleEvent(handler);
+}
+
+QueryResult& TSqlQueryTab::result()
+{
+    return m_session->console().result();
 }
 
 void TSqlQueryTab::bindGrid()
 {
-    QueryResult& result = m_form->CommonQuery;
+    QueryResult& result = this->result();
     ui->ListLRecord->setModel(&result);
     // The grid's current row and the result's current record move together.
     connect(ui->ListLRecord->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -84,9 +89,9 @@ void TSqlQueryTab::bindGrid()
     connect(ui->NavPrior, &QToolButton::clicked, &result, &QueryResult::prior);
     connect(ui->NavNext, &QToolButton::clicked, &result, &QueryResult::next);
     connect(ui->NavLast, &QToolButton::clicked, this,
-            [this] { guarded([this] { m_form->CommonQuery.last(); }); });
+            [this] { guarded([this] { this->result().last(); }); });
     connect(ui->NavRefresh, &QToolButton::clicked, this,
-            [this] { guarded([this] { m_form->RefreshCommonQuery(); }); });
+            [this] { guarded([this] { m_session->console().refresh(); }); });
     connect(ui->NavEdit, &QToolButton::clicked, this,
             [this] { guarded([this] { editRecord(); }); });
     connect(ui->NavInsert, &QToolButton::clicked, this,
@@ -94,11 +99,11 @@ void TSqlQueryTab::bindGrid()
     connect(ui->NavDelete, &QToolButton::clicked, this,
             [this] { guarded([this] { deleteRecord(); }); });
     connect(ui->NavPost, &QToolButton::clicked, this,
-            [this] { guarded([this] { m_form->CommonQuery.post(); }); });
+            [this] { guarded([this] { this->result().post(); }); });
     connect(ui->NavCancel, &QToolButton::clicked, &result, &QueryResult::cancel);
     // A read-only result says why when the operator tries to change it.
     connect(ui->ListLRecord, &QAbstractItemView::doubleClicked, this, [this] {
-        if (m_form->CommonQuery.isOpen() && !m_form->CommonQuery.isEditable())
+        if (this->result().isOpen() && !this->result().isEditable())
             guarded([this] { editRecord(); });
     });
     updateNavigator();
@@ -106,7 +111,7 @@ void TSqlQueryTab::bindGrid()
 
 void TSqlQueryTab::updateNavigator()
 {
-    const bool editable = m_form->CommonQuery.isEditable();
+    const bool editable = result().isEditable();
     ui->ListLRecord->setEditTriggers(editable ? QAbstractItemView::DoubleClicked |
                                                     QAbstractItemView::EditKeyPressed |
                                                     QAbstractItemView::AnyKeyPressed
@@ -115,13 +120,13 @@ void TSqlQueryTab::updateNavigator()
 
 bool TSqlQueryTab::sayWhyReadOnly()
 {
-    const QueryResult& result = m_form->CommonQuery;
+    const QueryResult& result = this->result();
     if (result.isEditable())
         return false;
     const QString reason =
         result.isOpen() ? result.editTarget().readOnlyReason : u"запрос не выполнен"_s;
-    m_form->operatorUi().showMessage(OperatorUi::Icon::Warning, u"Внимание"_s,
-                                     u"Результат запроса нельзя изменить: "_s + reason + u'.');
+    m_session->operatorUi().showMessage(OperatorUi::Icon::Warning, u"Внимание"_s,
+                                        u"Результат запроса нельзя изменить: "_s + reason + u'.');
     return true;
 }
 
@@ -136,17 +141,17 @@ void TSqlQueryTab::insertRecord()
 {
     if (sayWhyReadOnly())
         return;
-    m_form->CommonQuery.insertRecord();
+    result().insertRecord();
 }
 
 void TSqlQueryTab::deleteRecord()
 {
-    if (sayWhyReadOnly() || m_form->CommonQuery.currentRow() < 0)
+    if (sayWhyReadOnly() || result().currentRow() < 0)
         return;
-    if (!m_form->operatorUi().askYesNo(OperatorUi::Icon::Question, u"Внимание"_s,
-                                       u"Удалить запись?"_s))
+    if (!m_session->operatorUi().askYesNo(OperatorUi::Icon::Question, u"Внимание"_s,
+                                          u"Удалить запись?"_s))
         return;
-    m_form->CommonQuery.deleteRecord();
+    result().deleteRecord();
 }
 
 void TSqlQueryTab::followCurrentRecord(int row)
@@ -155,14 +160,14 @@ void TSqlQueryTab::followCurrentRecord(int row)
     if (row < 0 || selection == nullptr || selection->currentIndex().row() == row)
         return;
     const QModelIndex index =
-        m_form->CommonQuery.index(row, std::max(selection->currentIndex().column(), 0));
+        result().index(row, std::max(selection->currentIndex().column(), 0));
     selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     ui->ListLRecord->scrollTo(index);
 }
 
 bool TSqlQueryTab::settleUnsavedEdits()
 {
-    if (m_form == nullptr)
+    if (m_session == nullptr)
         return true;
     QTableView* grid = ui->ListLRecord;
     if (QWidget* editor = grid->indexWidget(grid->currentIndex()); editor != nullptr) {
@@ -171,17 +176,18 @@ bool TSqlQueryTab::settleUnsavedEdits()
         emit delegate->commitData(editor);
         emit delegate->closeEditor(editor);
     }
-    QueryResult& result = m_form->CommonQuery;
+    QueryResult& result = this->result();
     if (!result.isModified())
         return true;
-    const int answer = m_form->operatorUi().askChoice(
+    const int answer = m_session->operatorUi().askChoice(
         OperatorUi::Icon::Question, u"Внимание"_s,
         u"Изменения в таблице результата запроса не сохранены.\r\nСохранить их, отменить или "
         u"вернуться к таблице?"_s,
         {u"Сохранить"_s, u"Отменить"_s, u"Вернуться"_s});
     if (answer == 0) {
         // A refusal is reported there, and the change stays for the operator to mend.
-        m_form->handleEvent([&result] { result.post(); });
+        if (m_guard != nullptr)
+            m_guard->handleEvent([&result] { result.post(); });
         if (!result.isModified())
             return true;
     } else if (answer == 1) {
@@ -200,7 +206,7 @@ void TSqlQueryTab::backToGrid()
             break;
         }
     }
-    followCurrentRecord(m_form->CommonQuery.currentRow());
+    followCurrentRecord(result().currentRow());
     ui->ListLRecord->setFocus();
 }
 
@@ -228,7 +234,7 @@ void TSqlQueryTab::TabSQLQueryShow()
 {
     ui->SQLText->setFocus();
     if (m_remembered.isEmpty())
-        m_remembered = m_form->_CurrentDBName;
+        m_remembered = m_session->currentDBName();
     DBNameDropDown();
 }
 
@@ -252,7 +258,7 @@ void TSqlQueryTab::TabSQLQueryResize()
 
 void TSqlQueryTab::showExportNote()
 {
-    const QueryResult& result = m_form->CommonQuery;
+    const QueryResult& result = this->result();
     QString note;
     QString more;
     if (result.unkeptCount() > 0) {
@@ -281,11 +287,10 @@ void TSqlQueryTab::DBNameDropDown()
     QComboBox* chooser = ui->DBNameSQL;
     const QSignalBlocker blocker(chooser);
     chooser->clear();
-    const TAttachTab* list = m_form->attachTab();
     // Shown as the list shows them, each item keeps the name exactly as the server gave it.
-    for (int row = 0; row < list->rowCount(); ++row)
-        if (const QString name = list->rowName(row); !name.isEmpty())
-            chooser->addItem(name, list->rowDatabase(row));
+    for (const AttachedDatabase& listed : m_session->databases())
+        if (!listed.name.isEmpty())
+            chooser->addItem(listed.name, listed.exactName);
     int found = -1;
     for (int i = 0; i < chooser->count() && found < 0; ++i)
         if (chooser->itemData(i).toString() == m_remembered)
@@ -315,7 +320,7 @@ QString TSqlQueryTab::chosenDatabase() const
 void TSqlQueryTab::DBNameSQLChange(const QString& name)
 {
     m_remembered = name;
-    m_form->Connection.setDefaultDatabase(name);
+    m_session->connection().setDefaultDatabase(name);
 }
 
 QString TSqlQueryTab::statementText() const
@@ -329,35 +334,30 @@ void TSqlQueryTab::BOpenSQLClick()
         return;
     const QString database = chosenDatabase();
     const QString sql = statementText();
-    m_form->CommonQuery.close(); // a new statement closes the previous result
+    ConsoleSession& console = m_session->console();
+    console.result().close(); // a new statement closes the previous result
     QueryResult::FirstPage page;
     runStatement(
-        m_form->QueryConnection,
+        console.connection(),
         [&] {
-            m_form->Connection.setDefaultDatabase(database);
-            page = m_form->ReadCommonQuery(database, sql, consoleTimeoutSeconds);
+            m_session->connection().setDefaultDatabase(database);
+            page = console.read(database, sql, consoleTimeoutSeconds);
         },
         u"Выполнение запроса остановлено."_s);
-    m_form->ShowCommonQuery(std::move(page));
-    m_form->MakeCommonQueryEditable(database, sql);
+    console.show(std::move(page));
+    console.makeEditable(database, sql);
     updateNavigator();
 }
 
 void TSqlQueryTab::BExecSQLClick()
 {
-    db::Connection& connection = m_form->Connection;
+    db::Connection& connection = m_session->connection();
     const QString database = chosenDatabase();
     const QString sql = statementText();
     qint64 affected = -1;
     runStatement(
         connection,
-        [&] {
-            connection.setDefaultDatabase(database);
-            if (!connection.isOpen())
-                connection.open();
-            const db::CommandTimeout timeout(connection, consoleTimeoutSeconds);
-            affected = connection.executeNoRecords(sql);
-        },
+        [&] { affected = m_session->console().execute(database, sql, consoleTimeoutSeconds); },
         u"Выполнение апдейта остановлено. То, что сервер успел выполнить до остановки, "
         u"сохранено."_s);
     ui->LWorkRecordCount->setText(affected < 0
@@ -389,9 +389,9 @@ void TSqlQueryTab::runStatement(db::Connection& connection, const std::function<
             control->setEnabled(false);
             disabled << control;
         }
-    m_form->setBusy(true);
+    m_guard->setBusy(true);
     const auto restore = qScopeGuard([&] {
-        m_form->setBusy(false);
+        m_guard->setBusy(false);
         for (QWidget* control : std::as_const(disabled))
             control->setEnabled(true);
         if (focused != nullptr && focused->isEnabled())
@@ -412,13 +412,13 @@ void TSqlQueryTab::runStatement(db::Connection& connection, const std::function<
 void TSqlQueryTab::BCopyBufferClick()
 {
     const auto note = qScopeGuard([this] { showExportNote(); });
-    QGuiApplication::clipboard()->setText(ExportText(m_form->CommonQuery));
+    QGuiApplication::clipboard()->setText(ExportText(result()));
 }
 
 void TSqlQueryTab::BSaveExcelClick()
 {
     const std::optional<QString> file =
-        m_form->operatorUi().chooseSaveFile({u"Укажите файл"_s,
+        m_session->operatorUi().chooseSaveFile({u"Укажите файл"_s,
                                              u"Microsoft Excel|*.xls|Все файлы|*.*"_s,
                                              u"xls"_s,
                                              {},
@@ -430,8 +430,8 @@ void TSqlQueryTab::BSaveExcelClick()
     QString path = *file;
     if (QFileInfo(path).suffix().isEmpty())
         path += u".xls"_s;
-    QueryResult& result = m_form->CommonQuery;
-    OperatorUi& operatorUi = m_form->operatorUi();
+    QueryResult& result = this->result();
+    OperatorUi& operatorUi = m_session->operatorUi();
     // Asked once, here: the dialog does not ask (the name may still get ".xls"). A result that
     // cannot be exported says so below instead.
     if (result.isExportable() && QFileInfo(path).isFile() &&
@@ -444,7 +444,7 @@ void TSqlQueryTab::BSaveExcelClick()
     if (!out.open(QIODevice::WriteOnly))
         throw Error(u"Не удалось создать файл \"%1\": %2"_s.arg(path, out.errorString()));
     const std::unique_ptr<QIODevice> wrapper =
-        m_form->wrapOutput ? m_form->wrapOutput(out) : nullptr;
+        m_session->wrapOutput ? m_session->wrapOutput(out) : nullptr;
     const qint64 replaced = WriteExportFile(result, wrapper ? *wrapper : out);
     if (!out.commit())
         throw Error(u"Не удалось записать файл \"%1\": %2"_s.arg(path, out.errorString()));

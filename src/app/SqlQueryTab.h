@@ -6,10 +6,13 @@
 #include <functional>
 #include <memory>
 
+class QueryResult;
+
 namespace Ui {
 class TSqlQueryTab;
 }
-class TFormDB;
+class EventGuard;
+class Session;
 namespace db {
 class Connection;
 }
@@ -23,7 +26,8 @@ class TSqlQueryTab : public QWidget
 public:
     explicit TSqlQueryTab(QWidget* parent = nullptr);
     ~TSqlQueryTab() override;
-    void setForm(TFormDB* form);
+    // The session it shows and the guard that runs its handlers; nullptr for both unbinds it.
+    void bind(Session* session, EventGuard* guard);
 
     // The database the operator picked last (the chooser shows it while the list holds it).
     QString rememberedName() const { return m_remembered; }
@@ -41,8 +45,6 @@ public:
     // answers. False when the operator goes back to the grid, or saving failed (said): whatever
     // was to come must not happen.
     bool settleUnsavedEdits();
-
-    const std::unique_ptr<Ui::TSqlQueryTab> ui;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -78,7 +80,11 @@ private:
     // Says, after an export or a cut-short reading, why the grid lacks rows of the result.
     void showExportNote();
 
-    TFormDB* m_form = nullptr;
+    QueryResult& result();
+
+    const std::unique_ptr<Ui::TSqlQueryTab> ui;
+    Session* m_session = nullptr;
+    EventGuard* m_guard = nullptr;
     BackgroundCall m_call;
     QString m_remembered;
     QString m_lastExportFile;

@@ -1,12 +1,16 @@
+#include "BatchCommand.h"
 #include "CommandLine.h"
 #include "Connection.h"
 #include "DBWorkU.h"
 #include "DbSetupApplication.h"
+#include "DisplayProbe.h"
 #include "FStatus.h"
+#include "FileHelpers.h"
 #include "FormPlacement.h"
 #include "InterruptWatch.h"
 #include "ProgramVersion.h"
 #include "QtOperatorUi.h"
+#include "Session.h"
 #include "StderrOperatorUi.h"
 
 #include <QDir>
@@ -18,10 +22,6 @@
 #include <QTimer>
 #include <cstdio>
 #include <vector>
-#if defined(Q_OS_UNIX)
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 #include <optional>
 
 using namespace Qt::StringLiterals;
@@ -112,24 +112,6 @@ void reportUnhandled(const std::exception& error, bool unattended)
     box.exec();
 }
 
-// Qt wants a runtime folder of the user's own and says so on stderr, on every run, where cron
-// and ssh give none: a batch run gets one of the program's, made private.
-void provideRuntimeFolder()
-{
-#if defined(Q_OS_UNIX)
-    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
-        return;
-    const QByteArray folder =
-        QFile::encodeName(QDir::tempPath()) + "/dbsetup-runtime-" + QByteArray::number(::getuid());
-    ::mkdir(folder.constData(), 0700);
-    struct stat info = {};
-    // Only a folder of this user's that nobody else may enter; anything else is left to Qt.
-    if (::lstat(folder.constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
-        info.st_uid == ::getuid() && (info.st_mode & 0777) == 0700)
-        qputenv("XDG_RUNTIME_DIR", folder);
-#endif
-}
-
 // Other local users read a process's command line (ps, /proc): a connection string's password
 // must not stay there for the whole run. The value is overwritten where the system keeps it, once
 // it has been read.
@@ -144,6 +126,41 @@ void hideConnectionStrings(const std::vector<char*>& argv)
     }
 }
 
+// Reads the command line once, before the passwords among them are wiped from what other users
+// can see; a typo must not run on with defaults (nothing has reached the server yet).
+std::optional<QStringList> takeArguments(const std::vector<char*>& originalArgv)
+{
+    const QStringList arguments = QCoreApplication::arguments();
+    hideConnectionStrings(originalArgv);
+    if (const QString error = commandLineError(arguments); !error.isEmpty()) {
+        printStderrLine(error);
+        return std::nullopt;
+    }
+    return arguments;
+}
+
+// A batch run: the session started as the window would start it, then the command. Exit code 0,
+// 1 for an error (reported), 128 + the signal's number when one stopped it.
+int runBatch(OperatorUi& operatorUi, const QStringList& arguments, bool unattended)
+{
+    Session session(operatorUi, GetAppDir());
+    InterruptWatch interrupts(session.connection());
+    session.stopRequested = [&interrupts] {
+        return interrupts.stopRequested();
+    };
+    session.unattended = unattended;
+    return RunBatch(session, arguments, [&](const std::exception& error) {
+        const int signal = interrupts.signalNumber();
+        // Whoever sent the signal does not wait for a message box.
+        reportUnhandled(error, unattended || signal != 0);
+        if (signal == 0)
+            return 1;
+        printStderrLine(u"Работа прервана: получен сигнал "_s +
+                        InterruptWatch::signalName(signal) + u'.');
+        return 128 + signal;
+    });
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -152,69 +169,48 @@ int main(int argc, char* argv[])
     if (const std::optional<int> exitCode = answerInfoRequest(argc, argv, raw))
         return *exitCode;
 
-    // A nightly batch run has no display: it runs on the offscreen platform and talks on stderr.
-    // The window cannot do without one; Qt would abort, so the operator is told what to run.
+    // A nightly batch run has no display: it runs without any GUI and talks on stderr. The
+    // window cannot do without one; Qt would abort, so the operator is told what to run.
     const bool batch = batchModeOf(raw) != BatchMode::None;
     const bool noDisplay = hasNoDisplay(raw);
-    if (noDisplay && !batch && chosenPlatform(raw).isEmpty()) {
+    const QString platform = chosenPlatform(raw);
+    if (noDisplay && !batch && (platform.isEmpty() || !platformPluginFound(platform))) {
         const QString mistyped = mistypedModeText(raw);
         printStderrLine(mistyped.isEmpty() ? noDisplayText() : mistyped);
         return 2;
     }
-    // /no_dialogs: nothing waits for a click, whatever the display.
-    const bool noDialogs = wantsNoDialogs(raw);
-    const bool unattended = batch && (noDisplay || noDialogs);
-    if (unattended) {
-        if (chosenPlatform(raw).isEmpty() || noDialogs)
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        provideRuntimeFolder();
-    }
-
     // Whose sessions these are, as sysprocesses shows them to an administrator.
     db::setApplicationName(batch ? u"dbsetup (пакетный режим)"_s : u"dbsetup (окно)"_s);
     const std::vector<char*> originalArgv(argv, argv + argc);
-    DbSetupApplication app(argc, argv);
-    // Read once, before the passwords among them are wiped from what other users can see.
-    const QStringList arguments = QCoreApplication::arguments();
-    hideConnectionStrings(originalArgv);
-    // A typo must not run on with defaults; nothing has reached the server yet.
-    if (const QString error = commandLineError(arguments); !error.isEmpty()) {
-        printStderrLine(error);
-        return 2;
-    }
-    QtOperatorUi windowUi;
-    StderrOperatorUi stderrUi;
-    OperatorUi& operatorUi = unattended ? static_cast<OperatorUi&>(stderrUi) : windowUi;
-    app.setErrorReporter(&operatorUi);
 
-    TFormDB form(operatorUi);
-    windowUi.setParentWindow(&form);
-    setMainWindow(&form);
+    // /no_dialogs: nothing waits for a click, whatever the display.
+    if (batch && (noDisplay || wantsNoDialogs(raw))) {
+        QCoreApplication app(argc, argv);
+        app.setApplicationName(u"dbsetup"_s);
+        app.setApplicationVersion(QStringLiteral(DBSETUP_VERSION));
+        const std::optional<QStringList> arguments = takeArguments(originalArgv);
+        if (!arguments)
+            return 2;
+        StderrOperatorUi stderrUi;
+        return runBatch(stderrUi, *arguments, true);
+    }
+
+    DbSetupApplication app(argc, argv);
+    const std::optional<QStringList> arguments = takeArguments(originalArgv);
+    if (!arguments)
+        return 2;
+    QtOperatorUi windowUi;
+    app.setErrorReporter(&windowUi);
     // No parent: disabling the main window must not disable the progress window with it.
     TFormStatus status;
     windowUi.setProgressWindow(&status);
-    std::optional<InterruptWatch> interrupts;
-    if (batch) {
-        interrupts.emplace(form.Connection);
-        form.stopRequested = [&interrupts] {
-            return interrupts->stopRequested();
-        };
-        form.unattended = unattended;
-    }
-    try {
-        if (form.isCommandCMD(arguments))
-            return 0;
-    } catch (const std::exception& error) {
-        const int signal = interrupts ? interrupts->signalNumber() : 0;
-        // Whoever sent the signal does not wait for a message box.
-        reportUnhandled(error, unattended || signal != 0);
-        if (signal != 0) {
-            printStderrLine(u"Работа прервана: получен сигнал "_s +
-                            InterruptWatch::signalName(signal) + u'.');
-            return 128 + signal;
-        }
-        return 1;
-    }
+    // A batch run on a display: its messages and questions in boxes, no main window.
+    if (batch)
+        return runBatch(windowUi, *arguments, false);
+
+    TFormDB form(windowUi);
+    windowUi.setParentWindow(&form);
+    setMainWindow(&form);
     form.show();
     scheduleReviewHooks(form);
     return app.exec();

@@ -27,6 +27,7 @@ enum class Display
     TcpGone,       // DISPLAY=127.0.0.1:N, as ssh forwarding leaves it once the session ended
     WaylandGone,   // WAYLAND_DISPLAY naming a socket that does not exist
     OffscreenGone, // QT_QPA_PLATFORM=offscreen chosen, DISPLAY=:N with nothing there
+    NoSuchPlugin,  // QT_QPA_PLATFORM naming a platform Qt has no plugin for
 };
 
 // Whether something accepts connections on the loopback TCP port.
@@ -84,6 +85,10 @@ QProcessEnvironment environment(Display display, const QString& runtimeDir)
         env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
         // The window is shown and the program ends on its own.
         env.insert(u"DBSETUP_QUIT_WHEN_SHOWN"_s, u"1"_s);
+        break;
+    case Display::NoSuchPlugin:
+        // A GUI would make Qt end the process: a batch run must not start one at all.
+        env.insert(u"QT_QPA_PLATFORM"_s, u"no-such-platform"_s);
         break;
     }
     return env;
@@ -233,7 +238,7 @@ private slots:
 
     // The window needs a display; without one that answers the program says so and ends with 2,
     // instead of Qt's abort; a first word that looks like a mistyped mode is named instead. A
-    // platform chosen by the caller is left to Qt.
+    // platform chosen by the caller is left to Qt when Qt has a plugin for it.
     void windowWithoutDisplay_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -253,6 +258,8 @@ private slots:
                u"восстановление — -restore_db (dbsetup --help)."_s;
         QTest::newRow("offscreen chosen")
             << QStringList() << int(Display::OffscreenGone) << 0 << QString();
+        QTest::newRow("no such platform plugin")
+            << QStringList() << int(Display::NoSuchPlugin) << 2 << noDisplayLine;
     }
 
     void windowWithoutDisplay()
@@ -286,6 +293,8 @@ private slots:
         QTest::newRow("backup, wayland display gone") << false << int(Display::WaylandGone);
         QTest::newRow("restore, local display gone") << true << int(Display::LocalGone);
         QTest::newRow("restore, ssh display gone") << true << int(Display::TcpGone);
+        QTest::newRow("backup, no such platform plugin") << false << int(Display::NoSuchPlugin);
+        QTest::newRow("restore, no such platform plugin") << true << int(Display::NoSuchPlugin);
     }
 
     void batchWithoutDisplay()

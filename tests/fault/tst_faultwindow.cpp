@@ -182,7 +182,7 @@ class TestFaultWindow : public QObject
         // And the console answers again, on its own session.
         runQuery(scene);
         QVERIFY2(scene.ui.shown.isEmpty(), qPrintable(scene.ui.shown.value(0).text));
-        QCOMPARE(scene.form->CommonQuery.fetchedCount(), QueryResult::pageSize);
+        QCOMPARE(scene.form->session().console().result().fetchedCount(), QueryResult::pageSize);
     }
 
     // No temporary or set-aside file, and every file either as it was or as the backup holds it.
@@ -318,14 +318,14 @@ private slots:
             break;
         case Point::ConsoleQuery:
             runQuery(scene);
-            QVERIFY(!scene.form->CommonQuery.isOpen());
+            QVERIFY(!scene.form->session().console().result().isOpen());
             break;
         case Point::ConsolePage:
             runQuery(scene);
             QVERIFY2(scene.ui.shown.isEmpty(), qPrintable(scene.ui.shown.value(0).text));
-            QCOMPARE(scene.form->CommonQuery.fetchedCount(), QueryResult::pageSize);
+            QCOMPARE(scene.form->session().console().result().fetchedCount(), QueryResult::pageSize);
             QTest::mouseClick(scene.find<QToolButton>(u"NavLast"_s), Qt::LeftButton);
-            QVERIFY(scene.form->CommonQuery.fetchedCount() < orderRows);
+            QVERIFY(scene.form->session().console().result().fetchedCount() < orderRows);
             break;
         case Point::Export:
             runQuery(scene);
@@ -377,7 +377,7 @@ private slots:
         const QMap<QString, QByteArray> before = fileTree(scene.install());
         // Room for 1000 bytes in each file: only the library (70000 bytes) does not fit, and
         // the export of 1200 orders neither.
-        scene.form->wrapOutput = [](QIODevice& file) -> std::unique_ptr<QIODevice> {
+        scene.form->session().wrapOutput = [](QIODevice& file) -> std::unique_ptr<QIODevice> {
             return std::make_unique<FullDisk>(file, 1000);
         };
 
@@ -413,7 +413,7 @@ private slots:
         QCOMPARE(scene.ui.runningOperations, 0);
         // With room again: the rows the failed export read past the grid's are gone, so the
         // export refuses until the query runs again, and then goes through.
-        scene.form->wrapOutput = nullptr;
+        scene.form->session().wrapOutput = nullptr;
         scene.ui.shown.clear();
         if (!extraction) {
             scene.ui.fileAnswers.append(exportFile(scene));
@@ -447,7 +447,7 @@ private slots:
         const qsizetype logBefore = scene.sim.log().size();
 
         db::Connection connection;
-        connection.setConnectionString(scene.form->Connection.connectionString());
+        connection.setConnectionString(scene.form->session().connection().connectionString());
         connection.open();
         ScriptedOperatorUi ui;
         FlowContext context{connection, ui, scene.folder.path(), QString(), 0, {}, {}};

@@ -210,7 +210,7 @@ private slots:
                          m_sim.port()));
         dbsetupApp()->setErrorReporter(&ui);
         TFormDB form(ui, folder.path());
-        QVERIFY(form.Connection.isOpen());
+        QVERIFY(form.session().connection().isOpen());
         const qsizetype mark = m_sim.log().size();
         form.AddUserToDBUsers(name, file, windowsLogin, QString());
         OdbcClient client;

@@ -389,9 +389,9 @@ private slots:
         ui.fileAnswers = {u"D:\\\\backups\\\\\\\\x.bak"_s};
         QTest::mouseClick(form.findChild<QToolButton*>(u"BackupFileNameBrowse"_s), Qt::LeftButton);
         QCOMPARE(field->text(), u"D:\\\\backups\\\\\\\\x.bak"_s);
-        QVERIFY(form.Timer1.isActive());
+        QVERIFY(form.backupFileTidyPending());
         QTRY_COMPARE(field->text(), u"D:\\backups\\x.bak"_s);
-        QVERIFY(!form.Timer1.isActive());
+        QVERIFY(!form.backupFileTidyPending());
     }
 };
 

@@ -89,7 +89,7 @@ private slots:
         runConsole(*form, u"CREATE TABLE dbo.made (a int)"_s, u"BOpenSQL"_s);
         QCOMPARE(ui.shown.size(), 1);
         QCOMPARE(ui.shown[0].text, u"Запрос не вернул набор записей."_s);
-        QVERIFY(!form->CommonQuery.isOpen());
+        QVERIFY(!form->session().console().result().isOpen());
         QVERIFY(m_sim.exec(u"SELECT * FROM shop.dbo.made"_s));
         QVERIFY(m_sim.exec(u"DROP TABLE shop.dbo.made"_s));
     }
@@ -107,7 +107,7 @@ private slots:
         // Made current while the pick is handled; the idle window holds no database.
         QCOMPARE(m_sim.log().last(), u"batch: USE master"_s);
         QVERIFY(m_sim.log().contains(u"batch: USE [stock]"_s));
-        QCOMPARE(form->Connection.defaultDatabase(), u"master"_s);
+        QCOMPARE(form->session().connection().defaultDatabase(), u"master"_s);
         auto* page = form->findChild<QTabWidget*>(u"Page"_s);
         page->setCurrentIndex(0);
         page->setCurrentIndex(2);
@@ -132,8 +132,8 @@ private slots:
         auto form = open(folder, ui);
         runConsole(*form, u"SELECT i, name, note FROM dbo.n ORDER BY i"_s, u"BOpenSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
-        QCOMPARE(form->CommonQuery.fetchedCount(), QueryResult::pageSize);
-        QCOMPARE(form->CommonQuery.currentRow(), 0);
+        QCOMPARE(form->session().console().result().fetchedCount(), QueryResult::pageSize);
+        QCOMPARE(form->session().console().result().currentRow(), 0);
 
         QGuiApplication::clipboard()->clear();
         QTest::mouseClick(form->findChild<QPushButton*>(u"BCopyBuffer"_s), Qt::LeftButton);
@@ -145,12 +145,12 @@ private slots:
         QCOMPARE(lines[2], u"2\tИмя 2\ta\tb"_s);
         // The rows past the grid's went to the clipboard without being kept, and the tab says so.
         auto* note = form->findChild<QLabel*>(u"LExportNote"_s);
-        QCOMPARE(form->CommonQuery.fetchedCount(), QueryResult::pageSize);
+        QCOMPARE(form->session().console().result().fetchedCount(), QueryResult::pageSize);
         QCOMPARE(note->text(),
                  u"В таблице 500 записей из 1200: остальные выгружены без сохранения."_s);
         QCOMPARE(note->toolTip(), note->text() + u" Выполните запрос снова, чтобы увидеть их."_s);
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavLast"_s), Qt::LeftButton);
-        QCOMPARE(form->CommonQuery.currentRow(), QueryResult::pageSize - 1);
+        QCOMPARE(form->session().console().result().currentRow(), QueryResult::pageSize - 1);
 
         // A second export would lack them: it refuses and writes nothing.
         const QString file = folder.path() + u"export"_s;
@@ -176,7 +176,7 @@ private slots:
         // Browsed to the end first, the grid keeps every row and exports them again and again.
         runConsole(*form, u"SELECT i, name, note FROM dbo.n ORDER BY i"_s, u"BOpenSQL"_s);
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavLast"_s), Qt::LeftButton);
-        QCOMPARE(form->CommonQuery.currentRow(), 1199);
+        QCOMPARE(form->session().console().result().currentRow(), 1199);
         QTest::mouseClick(form->findChild<QPushButton*>(u"BCopyBuffer"_s), Qt::LeftButton);
         QCOMPARE(QGuiApplication::clipboard()->text(), text);
         QTest::mouseClick(form->findChild<QPushButton*>(u"BCopyBuffer"_s), Qt::LeftButton);
@@ -196,7 +196,7 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
         runConsole(*form, u"SELECT * FROM people ORDER BY id"_s, u"BOpenSQL"_s);
-        QueryResult& result = form->CommonQuery;
+        QueryResult& result = form->session().console().result();
         QVERIFY2(result.isEditable(), qPrintable(result.editTarget().readOnlyReason));
         QCOMPARE(result.editTarget().keyColumns, QList<int>{0});
 
@@ -237,7 +237,7 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = open(folder, ui);
         runConsole(*form, u"SELECT a, b FROM nokey ORDER BY b"_s, u"BOpenSQL"_s);
-        QueryResult& result = form->CommonQuery;
+        QueryResult& result = form->session().console().result();
         QVERIFY(result.isEditable());
         QVERIFY(result.editTarget().keyColumns.isEmpty());
         QVERIFY(m_sim.exec(u"UPDATE shop.dbo.nokey SET b = N'z' WHERE b = N'x'"_s));
@@ -263,13 +263,13 @@ private slots:
         auto form = open(folder, ui);
         runConsole(*form, u"SELECT n.i, p.name FROM n JOIN people p ON p.id = n.i"_s,
                    u"BOpenSQL"_s);
-        QVERIFY(form->CommonQuery.isOpen());
-        QVERIFY(!form->CommonQuery.isEditable());
+        QVERIFY(form->session().console().result().isOpen());
+        QVERIFY(!form->session().console().result().isEditable());
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavEdit"_s), Qt::LeftButton);
         QCOMPARE(ui.shown.size(), 1);
         QCOMPARE(ui.shown[0].text,
                  u"Результат запроса нельзя изменить: запрос читает не одну таблицу."_s);
-        QVERIFY(!form->CommonQuery.setData(form->CommonQuery.index(0, 0), u"9"_s));
+        QVERIFY(!form->session().console().result().setData(form->session().console().result().index(0, 0), u"9"_s));
     }
 
     // Without a result both buttons report it and touch nothing: the clipboard keeps its text,
@@ -297,7 +297,7 @@ private slots:
         for (const QString& sql : queries)
             runConsole(*form, sql, u"BOpenSQL"_s);
         QCOMPARE(ui.shown.size(), queries.isEmpty() ? 0 : 1); // the failed query's own error
-        QVERIFY(!form->CommonQuery.isOpen());
+        QVERIFY(!form->session().console().result().isOpen());
         const QString message = u"Нет результата запроса: выполните запрос."_s;
 
         QGuiApplication::clipboard()->setText(u"прежний текст"_s);
@@ -368,7 +368,7 @@ private slots:
         QTest::keyClick(editor, Qt::Key_Return);
         QCoreApplication::sendPostedEvents(); // the delegate commits through a queued call
         QCOMPARE(shown(0, 2), u"12,5"_s);
-        QVERIFY(form->CommonQuery.setData(grid->model()->index(0, 3), u"06.03.2024 9:05"_s));
+        QVERIFY(form->session().console().result().setData(grid->model()->index(0, 3), u"06.03.2024 9:05"_s));
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavPost"_s), Qt::LeftButton);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         OdbcClient client;
@@ -380,7 +380,7 @@ private slots:
         QCOMPARE(shown(0, 3), u"06.03.2024 09:05:00"_s);
 
         // A date the Russian form cannot read reaches the server as typed, which refuses it.
-        QVERIFY(form->CommonQuery.setData(grid->model()->index(1, 3), u"31.02.2024"_s));
+        QVERIFY(form->session().console().result().setData(grid->model()->index(1, 3), u"31.02.2024"_s));
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavPost"_s), Qt::LeftButton);
         QCOMPARE(ui.shown.size(), 1);
         QVERIFY2(ui.shown[0].text.contains(u"The conversion of a nvarchar data type to a datetime "
@@ -421,12 +421,12 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = open(folder, ui, u"[other]\ndb_name_file_add=ostrel_ts\n"_s);
         runConsole(*form, u"SELECT i FROM dbo.n"_s, u"BOpenSQL"_s);
-        QCOMPARE(form->CommonQuery.fieldNames(), QStringList{u"i"_s});
+        QCOMPARE(form->session().console().result().fieldNames(), QStringList{u"i"_s});
         form->findChild<QTabWidget*>(u"Page"_s)->setCurrentIndex(0);
         auto* list = form->findChild<QTableWidget*>(u"ListDB"_s);
         list->setCurrentCell(int(listedNames(*form).indexOf(u"stock"_s)), 0);
         QVERIFY(form->findChild<QCheckBox*>(u"isFileInDB"_s)->isEnabled()); // it was probed
-        QCOMPARE(form->CommonQuery.fieldNames(), QStringList{u"i"_s});
+        QCOMPARE(form->session().console().result().fieldNames(), QStringList{u"i"_s});
     }
 };
 

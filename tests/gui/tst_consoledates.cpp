@@ -121,7 +121,7 @@ private slots:
 
         runConsole(*form, u"SELECT at, note FROM dbo.visits ORDER BY at"_s, u"BOpenSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
-        QueryResult& result = form->CommonQuery;
+        QueryResult& result = form->session().console().result();
         QVERIFY2(result.isEditable(), qPrintable(result.editTarget().readOnlyReason));
         QVERIFY(result.editTarget().keyColumns.isEmpty());
         const int row = note == u"первая"_s ? 0 : 1;
@@ -210,7 +210,7 @@ private slots:
 
         runConsole(*form, u"SELECT %1 FROM dbo.moments ORDER BY dt"_s.arg(columns), u"BOpenSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
-        QueryResult& result = form->CommonQuery;
+        QueryResult& result = form->session().console().result();
         QCOMPARE(result.record(0), shown);
 
         QTemporaryDir dir;

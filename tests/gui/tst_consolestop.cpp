@@ -147,7 +147,7 @@ private slots:
         ui.shown.clear();
         runConsole(*form, u"select count(*) from n"_s, u"BOpenSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
-        QCOMPARE(form->CommonQuery.text(0, 0), u"100"_s);
+        QCOMPARE(form->session().console().result().text(0, 0), u"100"_s);
         runConsole(*form, u"update n set i = i where i < 3"_s, u"BExecSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         QCOMPARE(form->findChild<QLabel*>(u"LWorkRecordCount"_s)->text(), u"Обработано 3 записи"_s);

@@ -73,7 +73,7 @@ private slots:
         const QString before = firstCity();
         ScriptedOperatorUi ui;
         auto form = openConsole(ui, clientsSql());
-        QueryResult& result = form->CommonQuery;
+        QueryResult& result = form->session().console().result();
         auto* grid = control<QTableView>(*form, u"ListLRecord"_s);
         grid->setCurrentIndex(result.index(0, 2));
         grid->edit(grid->currentIndex());
@@ -112,7 +112,7 @@ private slots:
     {
         ScriptedOperatorUi ui;
         auto form = openConsole(ui, clientsSql());
-        QueryResult& result = form->CommonQuery;
+        QueryResult& result = form->session().console().result();
         QVERIFY(result.setData(result.index(0, 2), u"Тула"_s));
         QVERIFY(result.isModified());
         QVERIFY(selectListedRow(*form, u"sklad"_s));
@@ -130,12 +130,12 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = openConsole(ui, u"with d as (select 1 as i union all select i + 1 from d "
                                     u"where i < 1200) select i from d option (maxrecursion 0)"_s);
-        QueryResult& result = form->CommonQuery;
-        QCOMPARE(OtherSessions(form->Connection, u"ostrel_ts"_s).size(), 1);
+        QueryResult& result = form->session().console().result();
+        QCOMPARE(OtherSessions(form->session().connection(), u"ostrel_ts"_s).size(), 1);
         ui.fileAnswers = {m_folder.file(u"long.bak"_s)};
         control<QAbstractButton>(*form, u"BBackupDB"_s)->click();
         QVERIFY(QFile::exists(m_folder.file(u"long.bak"_s)));
-        QVERIFY(OtherSessions(form->Connection, u"ostrel_ts"_s).isEmpty());
+        QVERIFY(OtherSessions(form->session().connection(), u"ostrel_ts"_s).isEmpty());
         QCOMPARE(result.fetchedCount(), QueryResult::pageSize);
         QCOMPARE(result.text(QueryResult::pageSize - 1, 0), u"500"_s);
         auto* note = control<QLabel>(*form, u"LExportNote"_s);

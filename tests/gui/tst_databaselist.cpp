@@ -91,7 +91,7 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = open(folder, ui, u"db_name_file_add=ostrel_ts\n"_s);
         QCOMPARE(listedNames(*form), QStringList{u"shop"_s});
-        form->Connection.close();
+        form->session().connection().close();
         form->RefreshListDB();
         QCOMPARE(listedNames(*form), QStringList{QString()});
     }
@@ -145,9 +145,9 @@ private slots:
             return at > 0 && log[at - 1] == u"batch: USE ["_s + database + u']';
         };
         QVERIFY(probedIn(u"app"_s));
-        QCOMPARE(form->Connection.defaultDatabase(), u"master"_s);
+        QCOMPARE(form->session().connection().defaultDatabase(), u"master"_s);
         QVERIFY(fileInDB(*form)->isEnabled());
-        QVERIFY(!form->CommonQuery.isOpen());
+        QVERIFY(!form->session().console().result().isOpen());
         fileInDB(*form)->setChecked(true);
 
         list->setCurrentCell(1, 0); // no DB_PROPERTY: the probe fails quietly
@@ -158,8 +158,8 @@ private slots:
         list->setCurrentCell(2, 0); // another application's identity
         QVERIFY(probedIn(u"other"_s));
         QVERIFY(!fileInDB(*form)->isEnabled());
-        QCOMPARE(form->Connection.defaultDatabase(), u"master"_s);
-        QVERIFY(!form->CommonQuery.isOpen());
+        QCOMPARE(form->session().connection().defaultDatabase(), u"master"_s);
+        QVERIFY(!form->session().console().result().isOpen());
 
         list->setCurrentCell(0, 0);
         QVERIFY(fileInDB(*form)->isEnabled());
@@ -178,8 +178,8 @@ private slots:
         auto form = open(folder, ui);
         const qsizetype before = m_sim.log().size();
         listOf(*form)->setCurrentCell(1, 0);
-        QCOMPARE(form->Connection.defaultDatabase(), u"master"_s);
-        QVERIFY(!form->CommonQuery.isOpen());
+        QCOMPARE(form->session().connection().defaultDatabase(), u"master"_s);
+        QVERIFY(!form->session().console().result().isOpen());
         QCOMPARE(m_sim.log().size(), before); // nothing sent
         QVERIFY(!fileInDB(*form)->isEnabled());
     }
@@ -338,10 +338,10 @@ private slots:
         QVERIFY(!form->findChild<QLineEdit*>(u"UserName"_s)->isEnabled());
         QVERIFY(!form->findChild<QLineEdit*>(u"Password"_s)->isEnabled());
         QCOMPARE(form->findChild<QLineEdit*>(u"Password"_s)->text(), m_sim.password());
-        QVERIFY(!form->Connection.isOpen()); // no Windows account here
+        QVERIFY(!form->session().connection().isOpen()); // no Windows account here
         tick->click();
         QVERIFY(form->findChild<QLineEdit*>(u"UserName"_s)->isEnabled());
-        QVERIFY(form->Connection.isOpen());
+        QVERIFY(form->session().connection().isOpen());
         QCOMPARE(m_sim.count(listQuery), lists);
     }
 

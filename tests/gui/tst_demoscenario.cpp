@@ -166,7 +166,7 @@ private slots:
         ui.shown.clear();
         consoleRun(*form, u"ostrel_ts"_s, u"select id, name, city from clients order by id"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(shownTexts(ui).join(u'\n')));
-        QueryResult& result = form->CommonQuery;
+        QueryResult& result = form->session().console().result();
         QCOMPARE(result.rowCount(), 12);
         QVERIFY(result.isEditable());
         QVERIFY(result.setData(result.index(2, 2), u"Климовск"_s));
@@ -207,24 +207,24 @@ private slots:
         auto form = openWindow(ui);
         QVERIFY(form);
         const auto session = [&form] {
-            return form->QueryConnection.defaultDatabase();
+            return form->session().console().connection().defaultDatabase();
         };
         QVERIFY(selectListedRow(*form, u"sklad"_s));
         QVERIFY(selectListedRow(*form, u"ostrel_ts"_s));
-        QVERIFY(!form->CommonQuery.isOpen());
-        QCOMPARE(form->Connection.defaultDatabase(), u"master"_s);
+        QVERIFY(!form->session().console().result().isOpen());
+        QCOMPARE(form->session().connection().defaultDatabase(), u"master"_s);
         consoleRun(*form, u"ostrel_ts"_s, u"select * from orders"_s);
-        QCOMPARE(form->CommonQuery.rowCount(), 14);
+        QCOMPARE(form->session().console().result().rowCount(), 14);
         QCOMPARE(session(), u"master"_s);
         consoleRun(*form, u"ostrel_ts"_s, u"select * from no_such_table"_s);
         QCOMPARE(ui.shown.size(), 1);
         QCOMPARE(session(), u"master"_s);
         consoleRun(*form, u"ostrel_ts"_s,
                    u"select a.id from clients a, clients b, clients c, clients d"_s);
-        QVERIFY(!form->CommonQuery.isComplete());
+        QVERIFY(!form->session().console().result().isComplete());
         QCOMPARE(session(), u"ostrel_ts"_s); // still reading there
-        form->CommonQuery.last();
-        QCOMPARE(form->CommonQuery.rowCount(), 12 * 12 * 12 * 12);
+        form->session().console().result().last();
+        QCOMPARE(form->session().console().result().rowCount(), 12 * 12 * 12 * 12);
         QCOMPARE(session(), u"master"_s);
     }
 
@@ -257,7 +257,7 @@ private slots:
         // touch the console's result).
         consoleRun(*form, u"sklad"_s, sql);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(shownTexts(ui).join(u'\n')));
-        QCOMPARE(form->CommonQuery.isComplete(), complete);
+        QCOMPARE(form->session().console().result().isComplete(), complete);
         control<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(1);
         control<QLineEdit>(*form, u"BackupFileName"_s)->setText(skladBackup);
         control<QLineEdit>(*form, u"RestoreDBName"_s)->setText(u"sklad"_s);
@@ -271,7 +271,7 @@ private slots:
         // Query again, then reconnect the selected row.
         ui.shown.clear();
         consoleRun(*form, u"sklad"_s, sql);
-        QCOMPARE(form->CommonQuery.isComplete(), complete);
+        QCOMPARE(form->session().console().result().isComplete(), complete);
         control<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(0);
         QVERIFY(selectListedRow(*form, u"sklad"_s));
         clickControl(*form, u"BReConnectDB"_s);

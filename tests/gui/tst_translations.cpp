@@ -39,20 +39,6 @@ QStringList sorted(QStringList list)
     return list;
 }
 
-QString childText(const QWidget* dialog, const QString& name)
-{
-    if (const auto* label = dialog->findChild<QLabel*>(name))
-        return label->text();
-    return u"<no "_s + name + u'>';
-}
-
-QString toolTip(const QWidget* dialog, const QString& name)
-{
-    if (const auto* button = dialog->findChild<QToolButton*>(name))
-        return button->toolTip();
-    return u"<no "_s + name + u'>';
-}
-
 // What a file dialog showed.
 struct FileDialogTexts
 {
@@ -61,15 +47,21 @@ struct FileDialogTexts
     QString fileNameLabel;
     QString fileTypeLabel;
     QString lookInLabel;
-    QStringList toolTips; // back, forward, parent, new folder, list, details
+    QStringList toolTips; // of its tool buttons, sorted
     QString nameColumn;
     QString folderType; // the type column's entry of a folder
 };
 
+// Found by Qt's public interface and by type: the names of a dialog's parts are Qt's own.
+QDialogButtonBox* buttonBoxOf(const QFileDialog& dialog)
+{
+    return dialog.findChild<QDialogButtonBox*>();
+}
+
 FileDialogTexts textsOf(const QFileDialog& dialog, const QString& folder)
 {
     FileDialogTexts t;
-    if (const auto* box = dialog.findChild<QDialogButtonBox*>(u"buttonBox"_s)) {
+    if (const QDialogButtonBox* box = buttonBoxOf(dialog)) {
         for (QAbstractButton* button : box->buttons()) {
             if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
                 t.acceptButton = button->text();
@@ -77,13 +69,14 @@ FileDialogTexts textsOf(const QFileDialog& dialog, const QString& folder)
                 t.rejectButton = button->text();
         }
     }
-    t.fileNameLabel = childText(&dialog, u"fileNameLabel"_s);
-    t.fileTypeLabel = childText(&dialog, u"fileTypeLabel"_s);
-    t.lookInLabel = childText(&dialog, u"lookInLabel"_s);
-    for (const QString& name : {u"backButton"_s, u"forwardButton"_s, u"toParentButton"_s,
-                                u"newFolderButton"_s, u"listModeButton"_s, u"detailModeButton"_s})
-        t.toolTips << toolTip(&dialog, name);
-    if (const auto* tree = dialog.findChild<QTreeView*>(u"treeView"_s); tree && tree->model())
+    t.fileNameLabel = dialog.labelText(QFileDialog::FileName);
+    t.fileTypeLabel = dialog.labelText(QFileDialog::FileType);
+    t.lookInLabel = dialog.labelText(QFileDialog::LookIn);
+    for (const QToolButton* button : dialog.findChildren<QToolButton*>())
+        if (!button->toolTip().isEmpty())
+            t.toolTips << button->toolTip();
+    t.toolTips.sort();
+    if (const auto* tree = dialog.findChild<QTreeView*>(); tree && tree->model())
         t.nameColumn = tree->model()->headerData(0, Qt::Horizontal).toString();
     if (const QAbstractFileIconProvider* icons = dialog.iconProvider())
         t.folderType = icons->type(QFileInfo(folder));
@@ -233,18 +226,17 @@ private slots:
                 return;
             seen = true;
             texts = textsOf(*dialog, dir.filePath(u"данные"_s));
-            auto* name = dialog->findChild<QLineEdit*>(u"fileNameEdit"_s);
-            auto* box = dialog->findChild<QDialogButtonBox*>(u"buttonBox"_s);
+            QDialogButtonBox* box = buttonBoxOf(*dialog);
             QAbstractButton* acceptButton = nullptr;
             for (QAbstractButton* button :
                  box != nullptr ? box->buttons() : QList<QAbstractButton*>())
                 if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
                     acceptButton = button;
-            if (name == nullptr || acceptButton == nullptr) {
+            if (acceptButton == nullptr) {
                 dialog->reject();
                 return;
             }
-            name->setText(typed);
+            dialog->selectFile(typed); // as typed into its name field
             acceptButton->click();
             if (dialog->isVisible())
                 dialog->reject(); // refused the name: the result tells
@@ -272,8 +264,8 @@ private slots:
         if (kind != u"folder"_s)
             QCOMPARE(texts.fileTypeLabel, u"Типы файлов:"_s);
         QCOMPARE(texts.toolTips,
-                 (QStringList{u"Назад"_s, u"Вперёд"_s, u"Родительский каталог"_s,
-                              u"Создать папку"_s, u"Список"_s, u"Подробный вид"_s}));
+                 sorted({u"Назад"_s, u"Вперёд"_s, u"Родительский каталог"_s, u"Создать папку"_s,
+                         u"Список"_s, u"Подробный вид"_s}));
         QCOMPARE(texts.nameColumn, u"Имя"_s);
         QCOMPARE(texts.folderType, u"Папка"_s);
         QCOMPARE(result, std::optional<QString>(dir.filePath(chosen)));

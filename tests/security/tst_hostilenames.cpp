@@ -124,7 +124,7 @@ public:
         form = std::make_unique<TFormDB>(ui, program.path());
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        QVERIFY(form->Connection.isOpen());
+        QVERIFY(form->session().connection().isOpen());
     }
 
     void click(const QString& button) const
@@ -289,7 +289,7 @@ class TestHostileNames : public QObject
                                                u"\n"_s));
             run.markLog();
             run.openWindow();
-            QCOMPARE(run.form->_CurrentDBName, n.database);
+            QCOMPARE(run.form->session().currentDBName(), n.database);
             QCOMPARE(run.form->findChild<QLineEdit*>(u"BackupFileName"_s)->text(),
                      run.backupFile());
         } else if (flow == u"console"_s) {
@@ -326,12 +326,12 @@ class TestHostileNames : public QObject
         chooser->setCurrentIndex(index);
         emit chooser->activated(index); // the operator's pick: made current, then idle in master
         QVERIFY(run.sentSinceMark().contains(u"batch: USE "_s + bracketed(n.database)));
-        QCOMPARE(run.form->Connection.defaultDatabase(), u"master"_s);
+        QCOMPARE(run.form->session().connection().defaultDatabase(), u"master"_s);
         run.form->findChild<QPlainTextEdit*>(u"SQLText"_s)
             ->setPlainText(u"select * from "_s + bracketed(n.table));
         run.click(u"BOpenSQL"_s);
         QVERIFY2(run.ui.shown.isEmpty(), qPrintable(run.ui.shown.value(0).text));
-        QueryResult& result = run.form->CommonQuery;
+        QueryResult& result = run.form->session().console().result();
         QVERIFY2(result.isEditable(), qPrintable(result.editTarget().readOnlyReason));
         QCOMPARE(result.fieldNames(), (QStringList{u"id"_s, n.column}));
         result.setCurrentRow(0);

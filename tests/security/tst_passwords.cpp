@@ -148,7 +148,7 @@ private slots:
             TFormDB form(ui, program.path());
             form.show();
             QVERIFY(QTest::qWaitForWindowExposed(&form));
-            QCOMPARE(form.Connection.isOpen(), connected);
+            QCOMPARE(form.session().connection().isOpen(), connected);
             auto* status = form.findChild<QLabel*>(u"LDBConnect"_s);
             QCOMPARE(status->text(),
                      connected ? u"Соединение установлено"_s : u"Соединение не было установлено"_s);
@@ -178,9 +178,9 @@ private slots:
                                false, true, false);
             });
             attempt([&] {
-                if (form.Connection.isOpen())
-                    form.Connection.close();
-                form.Connection.open();
+                if (form.session().connection().isOpen())
+                    form.session().connection().close();
+                form.session().connection().open();
             });
             attempt([&] { form.RefreshListDB(); });
             CHECK_NO_SECRET("status line", status->text());

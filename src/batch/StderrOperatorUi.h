@@ -5,6 +5,14 @@
 
 #include <QStringList>
 #include <exception>
+#include <functional>
+
+// Writes the text as one stderr line: line breaks become blanks, and other control characters
+// (NUL, escape sequences from names a backup or server supplied) are shown as "?", so nothing
+// cuts the line short or reaches the terminal as a command.
+void printStderrLine(const QString& text);
+// The line printStderrLine writes, without its line end.
+QString stderrLineText(const QString& text);
 
 // The operator of a batch run on a machine without a display: every message is a stderr line,
 // questions are answered on their own (Yes: a nightly backup goes on; of several answers the
@@ -12,6 +20,10 @@
 class StderrOperatorUi : public OperatorUi
 {
 public:
+    // print writes one line; stderr by default (tests keep the lines).
+    explicit StderrOperatorUi(std::function<void(const QString&)> print = printStderrLine)
+        : m_print(std::move(print))
+    {}
     void showMessage(Icon icon, const QString& caption, const QString& text) override;
     bool askYesNo(Icon icon, const QString& caption, const QString& text) override;
     int askChoice(Icon icon, const QString& caption, const QString& text,
@@ -30,26 +42,11 @@ public:
     void openFolder(const QString&) override {}
     void startOperation(const QString& title) override;
     void finishOperation() override {}
+
+private:
+    std::function<void(const QString&)> m_print;
 };
 
-// Writes the text as one stderr line: line breaks become blanks, and other control characters
-// (NUL, escape sequences from names a backup or server supplied) are shown as "?", so nothing
-// cuts the line short or reaches the terminal as a command.
-void printStderrLine(const QString& text);
-
-// The platform the program was told to use: "-platform NAME" among the arguments (arguments[0]
-// is the program), else QT_QPA_PLATFORM; empty when Qt is left to choose.
-QString chosenPlatform(const QStringList& arguments);
-
-// Whether this process has no display to show windows on: a platform without one ("offscreen",
-// "minimal") was chosen, or none was chosen and neither an X display (DISPLAY) nor a Wayland
-// display (WAYLAND_DISPLAY) accepts a connection. The display is asked, not only named: Qt ends
-// the process when it cannot open the display it was given, and a stale DISPLAY after ssh ended
-// still names one.
-bool hasNoDisplay(const QStringList& arguments);
-
-// The one line a window run without a display ends with (exit code 2).
-QString noDisplayText();
 
 // An error of a batch run with a line of advice for the script's author (the option that would
 // have prevented it). A message box shows both; stderr gives the advice a line of its own.

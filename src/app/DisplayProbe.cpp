@@ -1,9 +1,8 @@
-#include "StderrOperatorUi.h"
+#include "DisplayProbe.h"
 
-#include "MyException.h"
-
+#include <QCoreApplication>
 #include <QDir>
-#include <cstdio>
+#include <QFile>
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
 #include <cstring>
@@ -16,13 +15,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-void printLine(const QString& text)
-{
-    printStderrLine(text);
-}
-
-const QString connectionFailure = u"Не удалось подключиться к базе данных."_s;
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
 // Whether the X server named by DISPLAY lets us in, asked the way Qt's xcb platform asks it
@@ -67,49 +59,25 @@ bool waylandDisplayAnswers()
 
 } // namespace
 
-void printStderrLine(const QString& text)
+bool platformPluginFound(const QString& platform)
 {
-    QString line = text;
-    line.replace(u"\r\n"_s, u" "_s).replace(u'\n', u' ').replace(u'\r', u' ');
-    line = line.trimmed();
-    for (QChar& c : line)
-        if ((c.unicode() < 0x20 && c != u'\t') || c.unicode() == 0x7F)
-            c = u'?';
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-    std::fflush(stderr);
+    const QString name = platform.section(u':', 0, 0).toLower();
+    QStringList folders;
+    if (const QString own = qEnvironmentVariable("QT_QPA_PLATFORM_PLUGIN_PATH"); !own.isEmpty())
+        folders << own;
+    for (const QString& path : QCoreApplication::libraryPaths())
+        folders << path + u"/platforms"_s;
+    for (const QString& folder : std::as_const(folders))
+        for (QString file : QDir(folder).entryList(QDir::Files)) {
+            file = file.section(u'.', 0, 0).toLower();
+            if (file.startsWith(u"lib"_s))
+                file.remove(0, 3);
+            if (file.startsWith(u'q') && file.mid(1).startsWith(name))
+                return true;
+        }
+    return false;
 }
 
-void StderrOperatorUi::showMessage(Icon, const QString& caption, const QString& text)
-{
-    printLine(caption + u": "_s + text);
-}
-
-bool StderrOperatorUi::askYesNo(Icon, const QString& caption, const QString& text)
-{
-    printLine(caption + u": "_s + text);
-    printLine(u"Ответ без оператора: «Да»."_s);
-    return true;
-}
-
-int StderrOperatorUi::askChoice(Icon, const QString& caption, const QString& text,
-                                const QStringList& buttons)
-{
-    // Nobody can say which change to write or to drop: the answer that leaves everything as it is.
-    printLine(caption + u": "_s + text);
-    printLine(u"Ответ без оператора: «%1»."_s.arg(buttons.value(buttons.size() - 1)));
-    return static_cast<int>(buttons.size()) - 1;
-}
-
-void StderrOperatorUi::note(const QString& text)
-{
-    printLine(text);
-}
-
-void StderrOperatorUi::startOperation(const QString& title)
-{
-    printLine(title);
-}
 
 QString chosenPlatform(const QStringList& arguments)
 {
@@ -123,7 +91,8 @@ bool hasNoDisplay(const QStringList& arguments)
 {
     const QString platform = chosenPlatform(arguments);
     if (!platform.isEmpty())
-        return platform.startsWith(u"offscreen"_s) || platform.startsWith(u"minimal"_s);
+        return platform.startsWith(u"offscreen"_s) || platform.startsWith(u"minimal"_s) ||
+               !platformPluginFound(platform);
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
     return !xDisplayAnswers() && !waylandDisplayAnswers();
 #else
@@ -138,16 +107,3 @@ QString noDisplayText()
            u"восстановление (-restore_db): dbsetup --help."_s;
 }
 
-QStringList unattendedErrorLines(const std::exception& error, const QString& module)
-{
-    if (const auto* advised = dynamic_cast<const AdvisedError*>(&error))
-        return {applicationErrorText(MyException(advised->failure()), module), advised->advice()};
-    const QString message = errorMessage(error);
-    const QString separator = u"\r\n\r\n"_s;
-    if (dynamic_cast<const MyException*>(&error) != nullptr &&
-        message.startsWith(connectionFailure + separator)) {
-        const QString reason = message.mid(connectionFailure.size() + separator.size());
-        return {applicationErrorText(MyException(connectionFailure), module), reason};
-    }
-    return {applicationErrorText(error, module)};
-}
