@@ -158,17 +158,28 @@ void SessionImpl::beginTransaction(ReplySink& reply)
 
 void SessionImpl::commitTransaction(bool beginNew, ReplySink& reply)
 {
+    endTransaction(true, beginNew, reply);
+}
+
+void SessionImpl::rollbackTransaction(bool beginNew, ReplySink& reply)
+{
+    endTransaction(false, beginNew, reply);
+}
+
+void SessionImpl::endTransaction(bool commit, bool beginNew, ReplySink& reply)
+{
     std::lock_guard busy(m_busy);
     ReplyProxy out(reply);
     beginRequest(out);
     bool failed = false;
     if (m_trancount == 0) {
         Message m;
-        m.number = 3902;
-        m.text = u"The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."_s;
+        m.number = commit ? 3902 : 3903;
+        m.text = u"The %1 TRANSACTION request has no corresponding BEGIN TRANSACTION."_s.arg(
+            commit ? u"COMMIT"_s : u"ROLLBACK"_s);
         out.message(m);
         failed = true;
-    } else {
+    } else if (commit) {
         const quint64 d = m_txDescriptor;
         try {
             commitAll();
@@ -178,28 +189,6 @@ void SessionImpl::commitTransaction(bool beginNew, ReplySink& reply)
             out.transactionRolledBack(d);
             failed = true;
         }
-    }
-    if (beginNew) {
-        m_trancount = 1;
-        m_txDescriptor = m_server.nextTransactionDescriptor();
-        out.transactionBegan(m_txDescriptor);
-    }
-    out.done(DoneKind::Statement, std::nullopt, failed);
-    endRequest();
-}
-
-void SessionImpl::rollbackTransaction(bool beginNew, ReplySink& reply)
-{
-    std::lock_guard busy(m_busy);
-    ReplyProxy out(reply);
-    beginRequest(out);
-    bool failed = false;
-    if (m_trancount == 0) {
-        Message m;
-        m.number = 3903;
-        m.text = u"The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."_s;
-        out.message(m);
-        failed = true;
     } else {
         const quint64 d = m_txDescriptor;
         rollbackAll();
@@ -212,12 +201,6 @@ void SessionImpl::rollbackTransaction(bool beginNew, ReplySink& reply)
     }
     out.done(DoneKind::Statement, std::nullopt, failed);
     endRequest();
-}
-
-void SessionImpl::checkCancel()
-{
-    if ((m_reply && m_reply->cancelled()) || m_killed)
-        throw Cancelled();
 }
 
 SessionImpl::Flow SessionImpl::runStatement(const Stmt& s, Frame& frame)
@@ -238,42 +221,6 @@ SessionImpl::Flow SessionImpl::runStatement(const Stmt& s, Frame& frame)
             throw BatchAborted();
         return Flow::Next;
     }
-}
-
-void SessionImpl::sendError(const Message& message, const Stmt* s, const Frame& frame)
-{
-    Message m = message;
-    if (s && m.line <= 1)
-        m.line = s->line;
-    if (m.procedure.isEmpty())
-        m.procedure = frame.procedure;
-    if (m.severity <= 10)
-        m.severity = 16;
-    m_reply->message(m);
-}
-
-void SessionImpl::sendInfo(int number, const QString& text, int severity)
-{
-    Message m;
-    m.number = number;
-    m.severity = severity;
-    m.state = 1;
-    m.text = text;
-    if (m_frame)
-        m.procedure = m_frame->procedure;
-    m_reply->message(m);
-}
-
-void SessionImpl::done(const Frame& frame, std::optional<qint64> count, bool error)
-{
-    m_reply->done(frame.doneKind, count, error);
-}
-
-std::optional<qint64> SessionImpl::countOf(qint64 rows) const
-{
-    if (m_nocount)
-        return std::nullopt;
-    return rows;
 }
 
 SessionImpl::Flow SessionImpl::runStatementInner(const Stmt& s, Frame& frame)

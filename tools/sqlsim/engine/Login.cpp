@@ -93,8 +93,7 @@ std::variant<std::unique_ptr<Session>, Message> ServerImpl::login(const QString&
     // mssqlserver-4064-database-engine-error). A database it may not enter is one it cannot
     // open.
     const bool useDefault = database.isEmpty();
-    const auto entry = this->database(useDefault ? account->defaultDatabase : database);
-    if (!entry || !mayEnter(*account, *entry)) {
+    const auto cannotOpen = [&] {
         Message m;
         m.severity = 11;
         if (useDefault) {
@@ -106,7 +105,10 @@ std::variant<std::unique_ptr<Session>, Message> ServerImpl::login(const QString&
                 database);
         }
         return m;
-    }
+    };
+    const auto entry = this->database(useDefault ? account->defaultDatabase : database);
+    if (!entry || !mayEnter(*account, *entry))
+        return cannotOpen();
     const QString dbName = entry->files.name;
     try {
         auto session = std::make_unique<SessionImpl>(*this, name, dbName, client);
@@ -117,17 +119,7 @@ std::variant<std::unique_ptr<Session>, Message> ServerImpl::login(const QString&
             return e.message;
         // Offline, in transition, or its files cannot be opened: the client learns only that
         // the database could not be opened (942 and 952 go to SQL Server's log).
-        Message m;
-        m.severity = 11;
-        if (useDefault) {
-            m.number = 4064;
-            m.text = u"Cannot open user default database. Login failed."_s;
-        } else {
-            m.number = 4060;
-            m.text = u"Cannot open database \"%1\" requested by the login. The login failed."_s.arg(
-                database);
-        }
-        return m;
+        return cannotOpen();
     }
 }
 

@@ -42,6 +42,17 @@ QList<TableColumn> SessionImpl::tableColumns(const QString& schema, const QStrin
     return out;
 }
 
+std::pair<ResolvedTable, QList<TableColumn>> SessionImpl::existingTable(const ObjectName& name)
+{
+    Translator tr(*this);
+    ResolvedTable r = tr.resolveTable(name);
+    QList<TableColumn> cols = tableColumns(r.schema, r.table);
+    if (cols.isEmpty())
+        throw SqlError(1088, u"Cannot find the object \"%1\" because it does not exist or you do "
+                             "not have permissions."_s.arg(name.text));
+    return {std::move(r), std::move(cols)};
+}
+
 int SessionImpl::resultColumnCount(const QString& sql, const QList<Value>&)
 {
     sqlite3_stmt* st = nullptr;

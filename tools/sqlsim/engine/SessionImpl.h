@@ -158,6 +158,9 @@ private:
 
     // ---- request plumbing (Batch.cpp; SET options in Variables.cpp)
     void beginRequest(ReplySink& reply);
+    // COMMIT or ROLLBACK asked for by the transaction manager, and the new transaction it may
+    // want at once.
+    void endTransaction(bool commit, bool beginNew, ReplySink& reply);
     void endRequest();
     // SET TEXTSIZE's value as @@TEXTSIZE reports it; negative: no limit. Told to the reply.
     void setTextSize(int bytes);
@@ -197,11 +200,14 @@ private:
     // The server's own views filled into this connection's temp schema (SessionCatalog.cpp):
     // statements without results and single inserts; a failure is a catalogue error.
     void serverViewExec(const char* sql);
+    // The table a statement names, with its columns; 1088 when there is no such table.
+    std::pair<ResolvedTable, QList<TableColumn>> existingTable(const ObjectName& name);
     void serverViewInsert(const char* sql, const QList<Value>& values);
 
     // the statement loop (Batch.cpp)
     Flow runStatement(const Stmt& s, Frame& frame);
     Flow runStatementInner(const Stmt& s, Frame& frame);
+    // what goes to the client (Replies.cpp)
     void sendError(const Message& m, const Stmt* s, const Frame& frame);
     void sendInfo(int number, const QString& text, int severity = 0);
     void done(const Frame& frame, std::optional<qint64> count, bool error = false);

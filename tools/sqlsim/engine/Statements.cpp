@@ -491,12 +491,7 @@ void SessionImpl::runAlterTable(const Stmt& s, Frame& frame)
 
 void SessionImpl::runCreateIndex(const Stmt& s, Frame& frame)
 {
-    Translator tr(*this);
-    const ResolvedTable r = tr.resolveTable(s.table);
-    const QList<TableColumn> cols = tableColumns(r.schema, r.table);
-    if (cols.isEmpty())
-        throw SqlError(1088, u"Cannot find the object \"%1\" because it does not exist or you do "
-                             "not have permissions."_s.arg(s.table.text));
+    const auto [r, cols] = existingTable(s.table);
     const QString indexName = r.table + u'.' + s.indexName;
     const QString schema = Translator::quote(r.schema);
     if (scalarQuery(u"SELECT 1 FROM "_s + schema +

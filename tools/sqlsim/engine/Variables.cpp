@@ -278,12 +278,7 @@ void SessionImpl::runSetOption(const Stmt& s, Frame&)
         return;
     }
     if (option == u"IDENTITY_INSERT") {
-        Translator tr(*this);
-        const ResolvedTable r = tr.resolveTable(s.table);
-        const QList<TableColumn> cols = tableColumns(r.schema, r.table);
-        if (cols.isEmpty())
-            throw SqlError(1088, u"Cannot find the object \"%1\" because it does not exist or you "
-                                 "do not have permissions."_s.arg(s.table.text));
+        const auto [r, cols] = existingTable(s.table);
         if (std::none_of(cols.begin(), cols.end(), [](const TableColumn& c) { return c.identity; }))
             throw SqlError(8106, u"Table '%1' does not have the identity property. Cannot perform "
                                  "SET operation."_s.arg(s.table.text));
