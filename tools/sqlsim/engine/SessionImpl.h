@@ -24,8 +24,9 @@ public:
                 const ClientInfo& client = {});
     ~SessionImpl() override;
 
+    // Session: its life and database (Session.cpp), its language (SessionLanguage.cpp), the
+    // batches and transaction requests (Batch.cpp) and RPCs (Procedures.cpp) it answers.
     QString currentDatabase() const override;
-    // Session.cpp: life cycle; Batch.cpp: requests and the statement loop; Transactions.cpp.
     QString languageName() const override;
     Message localized(const Message& message) const override;
     // The session's language, with the DATEFORMAT it implies; for the login to set as well.
@@ -166,6 +167,8 @@ private:
     void setTextSize(int bytes);
     // SET DATEFORMAT's order, in force for the conversions this thread makes from now on.
     void setDateFormat(const QString& order);
+    // SET LOCK_TIMEOUT's wait, as SQLite's busy timeout.
+    void applyBusyTimeout();
     // A SET option changed inside a procedure or a dynamic SQL batch (EXEC of a string,
     // sp_executesql, prepared statements) is restored when that returns.
     // https://learn.microsoft.com/sql/t-sql/statements/set-statements-transact-sql
@@ -196,13 +199,12 @@ private:
     QString attachDatabase(const DatabaseEntry& entry);
     void detachAlias(const QString& lower);
     void detachIdle();
-    void applyBusyTimeout();
     // The server's own views filled into this connection's temp schema (SessionCatalog.cpp):
     // statements without results and single inserts; a failure is a catalogue error.
     void serverViewExec(const char* sql);
+    void serverViewInsert(const char* sql, const QList<Value>& values);
     // The table a statement names, with its columns; 1088 when there is no such table.
     std::pair<ResolvedTable, QList<TableColumn>> existingTable(const ObjectName& name);
-    void serverViewInsert(const char* sql, const QList<Value>& values);
 
     // the statement loop (Batch.cpp)
     Flow runStatement(const Stmt& s, Frame& frame);
