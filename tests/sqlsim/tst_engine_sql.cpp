@@ -456,6 +456,15 @@ private slots:
             << 547
             << u"The INSERT statement conflicted with the FOREIGN KEY constraint. The conflict "
                "occurred in database 'enginetest'."_s;
+        const QString noTable = u"Cannot find the object \"nosuch_table\" because it does not "
+                                "exist or you do not have permissions."_s;
+        QTest::newRow("1088 IDENTITY_INSERT")
+            << u"set identity_insert nosuch_table on"_s << 1088 << noTable;
+        QTest::newRow("1088 CREATE INDEX")
+            << u"create index ix on nosuch_table (a)"_s << 1088 << noTable;
+        QTest::newRow("8106") << u"set identity_insert errt on"_s << 8106
+                              << u"Table 'errt' does not have the identity property. Cannot "
+                                 "perform SET operation."_s;
         QTest::newRow("unsupported") << u"grant select on errt to public"_s << 40000
                                      << u"sqlsim does not support 'GRANT SELECT'."_s;
     }

@@ -1,6 +1,6 @@
 // ALTER DATABASE ... SET SINGLE_USER | MULTI_USER | OFFLINE | ONLINE, with its termination
 // clause. learn.microsoft.com/sql/t-sql/statements/alter-database-transact-sql-set-options
-#include "ServerImpl.h"
+#include "SessionImpl.h"
 
 #include <chrono>
 

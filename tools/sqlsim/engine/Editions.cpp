@@ -2,7 +2,7 @@
 // server does when a database would pass it.
 #include "Editions.h"
 
-#include "ServerImpl.h"
+#include "SessionImpl.h"
 
 #include <QFileInfo>
 #include <sqlite3.h>

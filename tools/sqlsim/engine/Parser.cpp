@@ -1,6 +1,6 @@
 #include "Parser.h"
 
-#include "Lexer.h"
+#include "TokenCursor.h"
 
 #include <QSet>
 
@@ -30,10 +30,10 @@ bool isStatementStart(const Token& t)
     return words.contains(t.text.toLower());
 }
 
-class Parser
+class Parser : public TokenCursor
 {
 public:
-    explicit Parser(const QString& sql) : m_sql(sql), m_tokens(tokenize(sql)) {}
+    explicit Parser(const QString& sql) : TokenCursor(tokenize(sql)), m_sql(sql) {}
 
     std::vector<StmtPtr> batch()
     {
@@ -92,72 +92,23 @@ public:
         return t;
     }
 
-    const Token& peek(int k = 0) const
-    {
-        const qsizetype i = std::min(m_pos + k, m_tokens.size() - 1);
-        return m_tokens[i];
-    }
-
 private:
     const QString& m_sql;
-    QList<Token> m_tokens;
-    qsizetype m_pos = 0;
     int m_depth = 0;
 
     // ---- token helpers
 
-    const Token& next()
+    [[noreturn]] void syntaxErrorAt(const Token& at) const { throw syntaxErrorFor(at); }
+    SqlError syntaxErrorFor(const Token& at) const override
     {
-        const Token& t = m_tokens[m_pos];
-        if (m_pos < m_tokens.size() - 1)
-            ++m_pos;
-        return t;
-    }
-    bool acceptWord(QStringView w)
-    {
-        if (peek().isWord(w)) {
-            next();
-            return true;
-        }
-        return false;
-    }
-    bool acceptSymbol(QStringView s)
-    {
-        if (peek().isSymbol(s)) {
-            next();
-            return true;
-        }
-        return false;
-    }
-    void expectWord(QStringView w)
-    {
-        if (!acceptWord(w))
-            syntaxError();
-    }
-    void expectSymbol(QStringView s)
-    {
-        if (!acceptSymbol(s))
-            syntaxError();
-    }
-
-    [[noreturn]] void syntaxError(const Token* at = nullptr)
-    {
-        const Token* t = at ? at : &peek();
-        if (t->kind == Token::End && m_pos > 0) {
+        const Token* t = &at;
+        if (t->kind == Token::End && position() > 0) {
             // At the end SQL Server names the last token it read.
-            t = &m_tokens[m_tokens.size() >= 2 ? m_tokens.size() - 2 : 0];
+            t = &tokens()[tokens().size() >= 2 ? tokens().size() - 2 : 0];
         }
-        Message m;
+        Message m = syntaxMessage(*t);
         m.line = t->line;
-        if (t->kind == Token::Word && isReservedWord(t->text)) {
-            m.number = 156;
-            m.text = u"Incorrect syntax near the keyword '%1'."_s.arg(t->text);
-        } else {
-            m.number = 102;
-            m.text =
-                u"Incorrect syntax near '%1'."_s.arg(t->kind == Token::End ? QString() : t->text);
-        }
-        throw SqlError(m, true);
+        return SqlError(m, true);
     }
 
     [[noreturn]] void customError(int number, const QString& text)
@@ -212,8 +163,8 @@ private:
             n.schema = parts[parts.size() - 2];
         if (parts.size() >= 3)
             n.database = parts[parts.size() - 3];
-        n.text =
-            m_sql.mid(start, m_tokens[m_pos - 1].pos + m_tokens[m_pos - 1].text.size() - start);
+        n.text = m_sql.mid(start, tokens()[position() - 1].pos +
+                                      tokens()[position() - 1].text.size() - start);
         return n;
     }
     QString anyNameOrEmpty()
@@ -251,12 +202,12 @@ private:
         if (acceptSymbol(u"(")) {
             const Token& t = next();
             if (t.kind != Token::Integer && !t.isWord(u"max"))
-                syntaxError(&t);
+                syntaxErrorAt(t);
             a1 = t.text;
             if (acceptSymbol(u",")) {
                 const Token& t2 = next();
                 if (t2.kind != Token::Integer)
-                    syntaxError(&t2);
+                    syntaxErrorAt(t2);
                 a2 = t2.text;
             }
             expectSymbol(u")");
@@ -283,7 +234,7 @@ private:
 
     void finish(Stmt& s)
     {
-        const Token& last = m_tokens[m_pos > 0 ? m_pos - 1 : 0];
+        const Token& last = tokens()[position() > 0 ? position() - 1 : 0];
         s.endPos = last.pos + int(last.text.size());
         if (s.endPos < s.pos)
             s.endPos = s.pos;
@@ -617,7 +568,7 @@ private:
         while (depth > 0) {
             const Token& p = next();
             if (p.kind == Token::End)
-                syntaxError(&p);
+                syntaxErrorAt(p);
             if (p.isSymbol(u"("))
                 ++depth;
             else if (p.isSymbol(u")"))
@@ -791,7 +742,7 @@ private:
         // ALTER DATABASE CURRENT is the one keyword that stands for a database there.
         if (what.isWord(u"database") && peek(2).kind == Token::Word &&
             isReservedWord(peek(2).text) && !peek(2).isWord(u"current"))
-            syntaxError(&peek(2));
+            syntaxErrorAt(peek(2));
         if (what.isWord(u"database") && peek(3).isWord(u"set") &&
             (peek(4).isWord(u"single_user") || peek(4).isWord(u"multi_user") ||
              peek(4).isWord(u"restricted_user") || peek(4).isWord(u"online") ||
@@ -1010,7 +961,7 @@ private:
         bool negative = acceptSymbol(u"-");
         const Token& n = next();
         if (n.kind != Token::Integer)
-            syntaxError(&n);
+            syntaxErrorAt(n);
         const qint64 v = n.text.toLongLong();
         return negative ? -v : v;
     }
@@ -1287,7 +1238,7 @@ private:
             s->table = objectName();
             const Token& v = next();
             if (!v.isWord(u"on") && !v.isWord(u"off"))
-                syntaxError(&v);
+                syntaxErrorAt(v);
             s->value = v.text.toUpper();
             return s;
         }
@@ -1302,14 +1253,14 @@ private:
             }
             const Token& v = next();
             if (!v.isWord(u"on") && !v.isWord(u"off"))
-                syntaxError(&v);
+                syntaxErrorAt(v);
             s->value = v.text.toUpper();
             return s;
         }
         do {
             const Token& w = next();
             if (w.kind != Token::Word)
-                syntaxError(&w);
+                syntaxErrorAt(w);
             s->words << w.text.toUpper();
         } while (acceptSymbol(u","));
         if (s->words == QStringList{u"TEXTSIZE"_s}) {
@@ -1776,7 +1727,7 @@ private:
                 const Token& n = next();
                 if (n.kind != Token::Integer && n.kind != Token::Decimal &&
                     n.kind != Token::Variable)
-                    syntaxError(&n);
+                    syntaxErrorAt(n);
                 auto e = std::make_shared<Expr>();
                 e->kind = n.kind == Token::Variable ? Expr::Variable : Expr::Integer;
                 e->text = n.kind == Token::Variable ? n.value : n.text;
@@ -1870,7 +1821,7 @@ private:
             if ((a.kind != Token::Word && a.kind != Token::QuotedName && a.kind != Token::String &&
                  a.kind != Token::NString) ||
                 (a.kind == Token::Word && isReservedWord(a.text)))
-                syntaxError(&a);
+                syntaxErrorAt(a);
             item.alias = a.kind == Token::Word ? a.text : a.value;
             item.hasAlias = true;
         } else if (peekIdentifier() || peek().kind == Token::String) {

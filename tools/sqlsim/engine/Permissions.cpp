@@ -654,7 +654,7 @@ void SessionImpl::registerSecurityFunctions()
                     const QStringList parts = securable.split(u'.');
                     if (parts.size() == 3)
                         database = parts[0];
-                    if (!s->objectId(securable, u"U"_s))
+                    if (!s->m_functions.objectId(securable, u"U"_s))
                         return {};
                 }
                 const auto entry = s->m_server.database(database);

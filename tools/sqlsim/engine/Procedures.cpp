@@ -1,5 +1,5 @@
 #include "Parser.h"
-#include "ServerImpl.h"
+#include "SessionImpl.h"
 
 #include <cstdlib>
 #include <sqlite3.h>

@@ -1,6 +1,6 @@
 // xp_instance_regread: the instance's own registry values that tools read for its default
 // folders when SERVERPROPERTY has none to give.
-#include "ServerImpl.h"
+#include "SessionImpl.h"
 
 using namespace Qt::StringLiterals;
 

@@ -2,8 +2,8 @@
 // ALTER SERVER ROLE, CREATE / DROP USER, ALTER ROLE, GRANT and REVOKE of server and database
 // permissions, and the older sp_addsrvrolemember, sp_dropsrvrolemember, sp_addrolemember and
 // sp_droprolemember.
-#include "Lexer.h"
 #include "SecurityArgs.h"
+#include "TokenCursor.h"
 
 using namespace Qt::StringLiterals;
 
@@ -14,46 +14,11 @@ using namespace security;
 namespace {
 
 // The statement's own tokens, read again here: the parser only finds where it ends.
-class Tokens
+class Tokens : public TokenCursor
 {
 public:
-    explicit Tokens(const QString& text) : m_tokens(tokenize(text)) {}
+    explicit Tokens(const QString& text) : TokenCursor(tokenize(text)) {}
 
-    const Token& peek(int k = 0) const
-    {
-        return m_tokens[std::min<qsizetype>(m_pos + k, m_tokens.size() - 1)];
-    }
-    const Token& next()
-    {
-        const Token& t = peek();
-        if (m_pos < m_tokens.size() - 1)
-            ++m_pos;
-        return t;
-    }
-    bool acceptWord(QStringView w)
-    {
-        if (!peek().isWord(w))
-            return false;
-        next();
-        return true;
-    }
-    void expectWord(QStringView w)
-    {
-        if (!acceptWord(w))
-            syntaxError();
-    }
-    bool acceptSymbol(QStringView s)
-    {
-        if (!peek().isSymbol(s))
-            return false;
-        next();
-        return true;
-    }
-    void expectSymbol(QStringView s)
-    {
-        if (!acceptSymbol(s))
-            syntaxError();
-    }
     bool atEnd() const { return peek().kind == Token::End || peek().isSymbol(u";"); }
     void expectEnd()
     {
@@ -98,24 +63,6 @@ public:
             syntaxError();
         return out.join(u' ');
     }
-    [[noreturn]] void syntaxError() const
-    {
-        const Token& t = peek();
-        Message m;
-        if (t.kind == Token::Word && isReservedWord(t.text)) {
-            m.number = 156;
-            m.text = u"Incorrect syntax near the keyword '%1'."_s.arg(t.text);
-        } else {
-            m.number = 102;
-            m.text =
-                u"Incorrect syntax near '%1'."_s.arg(t.kind == Token::End ? QString() : t.text);
-        }
-        throw SqlError(m);
-    }
-
-private:
-    QList<Token> m_tokens;
-    qsizetype m_pos = 0;
 };
 
 [[noreturn]] void notFound(const QString& action, const QString& what, const QString& name)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ServerImpl.h"
+#include "SessionImpl.h"
 
 // Small helpers shared by Permissions.cpp and Security.cpp.
 namespace sqlsim::security {

@@ -1,7 +1,6 @@
 #include "ServerImpl.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -54,43 +53,7 @@ QString isoDate(const QDateTime& dt)
     return dt.toString(Qt::ISODateWithMs);
 }
 
-// A sink that throws everything away; startup procedures run into it.
-class NullSink : public ReplySink
-{
-public:
-    explicit NullSink(qint64 deadlineMs) : m_deadline(deadlineMs) { m_timer.start(); }
-    void message(const Message& m) override
-    {
-        if (m.severity > 10)
-            std::fprintf(stderr, "sqlsim: startup procedure: %s\n", qPrintable(m.text));
-    }
-    void columns(const QList<Column>&) override {}
-    void row(const QList<Value>&) override {}
-    void setTextSize(qint64) override {}
-    void done(DoneKind, std::optional<qint64>, bool) override {}
-    void databaseChanged(const QString&, const QString&) override {}
-    void transactionBegan(quint64) override {}
-    void transactionCommitted(quint64) override {}
-    void transactionRolledBack(quint64) override {}
-    void returnStatus(int) override {}
-    void returnValue(int, const Param&) override {}
-    bool cancelled() override { return m_timer.elapsed() > m_deadline; }
-    void flush() override {}
-    [[noreturn]] void dropConnection() override { throw Cancelled(); }
-
-private:
-    QElapsedTimer m_timer;
-    qint64 m_deadline;
-};
-
 } // namespace
-
-std::unique_ptr<Server> Server::open(const ServerOptions& options)
-{
-    auto server = std::make_unique<ServerImpl>(options);
-    server->initialize();
-    return server;
-}
 
 ServerImpl::ServerImpl(const ServerOptions& options) : m_options(options)
 {
@@ -245,7 +208,6 @@ void ServerImpl::initialize()
     } catch (const SqlError& e) {
         throw std::runtime_error(e.message.text.toStdString());
     }
-    runStartupProcedures();
 }
 
 void ServerImpl::loadState()
@@ -354,87 +316,6 @@ void ServerImpl::syncSysdatabases() const
         rows << r;
     }
     catalog::writeSysdatabases(masterFile, rows);
-}
-
-void ServerImpl::runStartupProcedures()
-{
-    const QStringList procs = startupProcedures();
-    if (procs.isEmpty())
-        return;
-    auto session = std::make_unique<SessionImpl>(*this, u"sa"_s, u"master"_s);
-    for (const QString& p : procs) {
-        NullSink sink(30'000);
-        try {
-            QString bracketed = p;
-            bracketed.replace(u"]"_s, u"]]"_s);
-            session->executeBatch(u"exec master.dbo.["_s + bracketed + u']', sink);
-        } catch (...) {
-            std::fprintf(stderr, "sqlsim: startup procedure %s failed\n", qPrintable(p));
-        }
-    }
-}
-
-std::variant<std::unique_ptr<Session>, Message>
-ServerImpl::login(const QString& user, const QString& password, const QString& database)
-{
-    return login(user, password, database, ClientInfo{});
-}
-
-std::variant<std::unique_ptr<Session>, Message> ServerImpl::login(const QString& user,
-                                                                  const QString& password,
-                                                                  const QString& database,
-                                                                  const ClientInfo& client)
-{
-    Message refusal;
-    refusal.number = 18456;
-    refusal.severity = 14;
-    refusal.state = 1;
-    refusal.text = u"Login failed for user '%1'."_s.arg(user);
-    const std::optional<LoginEntry> account = authenticate(user, password);
-    if (!account)
-        return refusal;
-    const QString name = account->name;
-    // Without a database the login's default one is opened; when that cannot be, the login
-    // fails with 4064 (learn.microsoft.com/sql/relational-databases/errors-events/
-    // mssqlserver-4064-database-engine-error). A database it may not enter is one it cannot
-    // open.
-    const bool useDefault = database.isEmpty();
-    const auto entry = this->database(useDefault ? account->defaultDatabase : database);
-    if (!entry || !mayEnter(*account, *entry)) {
-        Message m;
-        m.severity = 11;
-        if (useDefault) {
-            m.number = 4064;
-            m.text = u"Cannot open user default database. Login failed."_s;
-        } else {
-            m.number = 4060;
-            m.text = u"Cannot open database \"%1\" requested by the login. The login failed."_s.arg(
-                database);
-        }
-        return m;
-    }
-    const QString dbName = entry->files.name;
-    try {
-        auto session = std::make_unique<SessionImpl>(*this, name, dbName, client);
-        return std::unique_ptr<Session>(std::move(session));
-    } catch (const SqlError& e) {
-        // A single-user database that someone else is in refuses the login with 924.
-        if (e.message.number == 924)
-            return e.message;
-        // Offline, in transition, or its files cannot be opened: the client learns only that
-        // the database could not be opened (942 and 952 go to SQL Server's log).
-        Message m;
-        m.severity = 11;
-        if (useDefault) {
-            m.number = 4064;
-            m.text = u"Cannot open user default database. Login failed."_s;
-        } else {
-            m.number = 4060;
-            m.text = u"Cannot open database \"%1\" requested by the login. The login failed."_s.arg(
-                database);
-        }
-        return m;
-    }
 }
 
 std::optional<DatabaseEntry> ServerImpl::database(const QString& name) const
@@ -553,13 +434,13 @@ QStringList ServerImpl::startupProcedures() const
     return m_startup;
 }
 
-void ServerImpl::addSession(SessionImpl* session)
+void ServerImpl::addSession(SessionHandle* session)
 {
     enterDatabase(session->currentDatabase(), session,
                   [this, session] { m_sessions.push_back(session); });
 }
 
-void ServerImpl::removeSession(SessionImpl* session)
+void ServerImpl::removeSession(SessionHandle* session)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -582,7 +463,7 @@ QList<SessionSnapshot> ServerImpl::sessionSnapshots() const
 {
     std::lock_guard lock(m_mutex);
     QList<SessionSnapshot> out;
-    for (const SessionImpl* s : m_sessions)
+    for (const SessionHandle* s : m_sessions)
         out << s->snapshot();
     std::sort(out.begin(), out.end(),
               [](const SessionSnapshot& a, const SessionSnapshot& b) { return a.spid < b.spid; });
@@ -622,7 +503,7 @@ std::optional<Message> ServerImpl::unavailable(const QString& database, int spid
     return m;
 }
 
-void ServerImpl::enterDatabase(const QString& database, SessionImpl* entering,
+void ServerImpl::enterDatabase(const QString& database, SessionHandle* entering,
                                const std::function<void()>& enter)
 {
     const QString key = database.toLower();
@@ -640,7 +521,7 @@ void ServerImpl::enterDatabase(const QString& database, SessionImpl* entering,
     // Options", SINGLE_USER, learn.microsoft.com/sql/t-sql/statements/
     // alter-database-transact-sql-set-options); the next one gets 924.
     if (it->singleUser) {
-        for (SessionImpl* s : m_sessions)
+        for (SessionHandle* s : m_sessions)
             if (s != entering && s->uses(key))
                 throw SqlError(Message{924,
                                        1,
@@ -654,13 +535,13 @@ void ServerImpl::enterDatabase(const QString& database, SessionImpl* entering,
         enter();
 }
 
-int ServerImpl::terminateUsers(const QString& database, SessionImpl* except)
+int ServerImpl::terminateUsers(const QString& database, SessionHandle* except)
 {
     const QString key = database.toLower();
     releaseEverywhere(database, except);
     std::lock_guard lock(m_mutex);
     int ended = 0;
-    for (SessionImpl* s : m_sessions) {
+    for (SessionHandle* s : m_sessions) {
         if (s != except && s->uses(key)) {
             s->terminate();
             ++ended;
@@ -669,7 +550,7 @@ int ServerImpl::terminateUsers(const QString& database, SessionImpl* except)
     return ended;
 }
 
-bool ServerImpl::waitUntilUnused(const QString& database, SessionImpl* except,
+bool ServerImpl::waitUntilUnused(const QString& database, SessionHandle* except,
                                  std::optional<std::chrono::steady_clock::time_point> until,
                                  const std::function<bool()>& stop)
 {
@@ -754,26 +635,26 @@ void ServerImpl::endStateChange(const QString& database)
     sessionsChanged();
 }
 
-bool ServerImpl::usedByOtherSession(const QString& database, const SessionImpl* except) const
+bool ServerImpl::usedByOtherSession(const QString& database, const SessionHandle* except) const
 {
     return otherUser(database, except) != 0;
 }
 
-int ServerImpl::otherUser(const QString& database, const SessionImpl* except) const
+int ServerImpl::otherUser(const QString& database, const SessionHandle* except) const
 {
     const QString key = database.toLower();
     std::lock_guard lock(m_mutex);
-    for (const SessionImpl* s : m_sessions)
+    for (const SessionHandle* s : m_sessions)
         if (s != except && s->uses(key))
             return s->spid();
     return 0;
 }
 
-void ServerImpl::releaseEverywhere(const QString& database, SessionImpl* except)
+void ServerImpl::releaseEverywhere(const QString& database, SessionHandle* except)
 {
     const QString key = database.toLower();
     std::lock_guard lock(m_mutex);
-    for (SessionImpl* s : m_sessions)
+    for (SessionHandle* s : m_sessions)
         if (s != except)
             s->tryRelease(key);
 }

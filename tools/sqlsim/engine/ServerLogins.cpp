@@ -217,7 +217,7 @@ bool ServerImpl::removeLogin(const QString& name)
 bool ServerImpl::loggedIn(const QString& login) const
 {
     std::lock_guard lock(m_mutex);
-    for (const SessionImpl* s : m_sessions)
+    for (const SessionHandle* s : m_sessions)
         if (s->loginName().compare(login, Qt::CaseInsensitive) == 0)
             return true;
     return false;
@@ -226,7 +226,7 @@ bool ServerImpl::loggedIn(const QString& login) const
 bool ServerImpl::killSession(int spid)
 {
     std::lock_guard lock(m_mutex);
-    for (SessionImpl* s : m_sessions) {
+    for (SessionHandle* s : m_sessions) {
         if (s->spid() == spid) {
             s->terminate();
             return true;

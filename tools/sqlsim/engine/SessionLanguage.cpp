@@ -1,7 +1,7 @@
 // A session's language: where it comes from at login, SET LANGUAGE, and the words of the
 // messages the session is sent.
 #include "Languages.h"
-#include "ServerImpl.h"
+#include "SessionImpl.h"
 
 using namespace Qt::StringLiterals;
 

@@ -1,5 +1,5 @@
 #include "ServerFiles.h"
-#include "ServerImpl.h"
+#include "SessionImpl.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,9 +23,158 @@ bool reservedTable(const QString& name)
     return isInternalTable(n) || n == u"sysobjects" || n == u"sysdatabases";
 }
 
+TypeInfo inferType(const QList<QList<Value>>& rows, int column)
+{
+    bool anyInt = false, anyReal = false, anyText = false, anyBlob = false, wide = false;
+    qsizetype maxLen = 0;
+    for (const auto& r : rows) {
+        const Value& v = r[column];
+        if (const auto* i = std::get_if<qint64>(&v)) {
+            anyInt = true;
+            if (*i < std::numeric_limits<qint32>::min() || *i > std::numeric_limits<qint32>::max())
+                wide = true;
+        } else if (std::holds_alternative<double>(v)) {
+            anyReal = true;
+        } else if (const auto* s = std::get_if<QString>(&v)) {
+            anyText = true;
+            maxLen = std::max(maxLen, s->size());
+        } else if (std::holds_alternative<QByteArray>(v)) {
+            anyBlob = true;
+        }
+    }
+    if (anyBlob)
+        return TypeInfo::of(BaseType::VarBinary, ColumnType::max);
+    if (anyText)
+        return TypeInfo::of(BaseType::NVarChar, maxLen > 4000 ? int(ColumnType::max) : 4000);
+    if (anyReal)
+        return TypeInfo::of(BaseType::Float);
+    if (anyInt)
+        return TypeInfo::of(wide ? BaseType::BigInt : BaseType::Int);
+    return TypeInfo::of(BaseType::Int);
+}
+
 } // namespace
 
 // ---- DML
+
+void SessionImpl::runSelect(const Stmt& s, Frame& frame)
+{
+    if (s.select->into) {
+        runSelectInto(s, frame);
+        return;
+    }
+    Translator tr(*this);
+    const Translation t = tr.select(*s.select);
+    StatementGuard g;
+    g.st = prepare(t.sql, &t);
+    bindAll(g.st, t.binds);
+    if (!t.assignments.isEmpty()) {
+        qint64 rows = 0;
+        int rc;
+        while ((rc = sqlite3_step(g.st)) == SQLITE_ROW) {
+            ++rows;
+            for (qsizetype i = 0; i < t.assignments.size(); ++i) {
+                assign(frame, t.assignments[i], columnValue(g.st, int(i)), t.assignTypes.value(i),
+                       t.assignOps[i]);
+            }
+            if ((rows & 255) == 0)
+                checkCancel();
+        }
+        if (rc != SQLITE_DONE)
+            throw sqliteError(rc, &t);
+        m_rowcount = rows;
+        done(frame, countOf(rows));
+        return;
+    }
+    streamResult(g.st, t, frame);
+}
+
+void SessionImpl::streamResult(sqlite3_stmt* st, const Translation& t, Frame& frame)
+{
+    const int n = sqlite3_column_count(st);
+    QList<Column> columns;
+    QList<std::optional<TypeInfo>> types;
+    bool unknown = false;
+    for (int i = 0; i < n; ++i) {
+        const QString name = QString::fromUtf8(sqlite3_column_name(st, i));
+        const char* decl = sqlite3_column_decltype(st, i);
+        std::optional<TypeInfo> type;
+        if (decl)
+            type = typeFromDecl(QString::fromUtf8(decl));
+        if (!type) {
+            const auto it = t.hints.find(name.toLower());
+            if (it != t.hints.end())
+                type = *it;
+        }
+        if (!type)
+            unknown = true;
+        Column c;
+        c.name = t.unnamed.contains(name.toLower()) ? QString() : name;
+        columns << c;
+        types << type;
+    }
+    qint64 rows = 0;
+    int rc = SQLITE_ROW;
+    if (unknown) {
+        // Types come from the values: read everything first.
+        QList<QList<Value>> buffer;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            QList<Value> r;
+            r.reserve(n);
+            for (int i = 0; i < n; ++i)
+                r << columnValue(st, i);
+            buffer << r;
+            if ((buffer.size() & 255) == 0)
+                checkCancel();
+        }
+        if (rc != SQLITE_DONE)
+            throw sqliteError(rc, &t);
+        for (int i = 0; i < n; ++i)
+            if (!types[i])
+                types[i] = inferType(buffer, i);
+        for (int i = 0; i < n; ++i)
+            columns[i].type = types[i]->columnType();
+        m_reply->columns(columns);
+        for (const QList<Value>& raw : buffer) {
+            QList<Value> r;
+            r.reserve(n);
+            for (int i = 0; i < n; ++i)
+                r << wireValue(raw[i], *types[i]);
+            m_reply->row(r);
+            if ((++rows & 255) == 0)
+                checkCancel();
+        }
+    } else {
+        for (int i = 0; i < n; ++i)
+            columns[i].type = types[i]->columnType();
+        bool sentColumns = false;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            if (!sentColumns) {
+                m_reply->columns(columns);
+                sentColumns = true;
+            }
+            QList<Value> r;
+            r.reserve(n);
+            for (int i = 0; i < n; ++i)
+                r << wireValue(columnValue(st, i), *types[i]);
+            m_reply->row(r);
+            if ((++rows & 255) == 0)
+                checkCancel();
+        }
+        if (rc != SQLITE_DONE) {
+            const SqlError e = sqliteError(rc, &t);
+            if (sentColumns) {
+                // The result set has begun: end it before the error.
+                m_rowcount = rows;
+            }
+            throw e;
+        }
+        if (!sentColumns)
+            m_reply->columns(columns);
+    }
+    m_rowcount = rows;
+    done(frame, countOf(rows));
+}
 
 void SessionImpl::runInsert(const Stmt& s, Frame& frame)
 {
@@ -342,12 +491,7 @@ void SessionImpl::runAlterTable(const Stmt& s, Frame& frame)
 
 void SessionImpl::runCreateIndex(const Stmt& s, Frame& frame)
 {
-    Translator tr(*this);
-    const ResolvedTable r = tr.resolveTable(s.table);
-    const QList<TableColumn> cols = tableColumns(r.schema, r.table);
-    if (cols.isEmpty())
-        throw SqlError(1088, u"Cannot find the object \"%1\" because it does not exist or you do "
-                             "not have permissions."_s.arg(s.table.text));
+    const auto [r, cols] = existingTable(s.table);
     const QString indexName = r.table + u'.' + s.indexName;
     const QString schema = Translator::quote(r.schema);
     if (scalarQuery(u"SELECT 1 FROM "_s + schema +

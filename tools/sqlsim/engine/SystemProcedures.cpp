@@ -1,7 +1,7 @@
 #include "Collation.h"
 #include "Parser.h"
 #include "ServerFiles.h"
-#include "ServerImpl.h"
+#include "SessionImpl.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "ServerImpl.h"
+#include "SessionImpl.h"
 
 #include <QFile>
 #include <QFileInfo>
