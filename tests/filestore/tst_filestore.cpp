@@ -1,11 +1,11 @@
 // Storing and extracting application files, against bin/sqlsim over unixODBC and FreeTDS.
-#include "Connection.h"
 #include "FileStore.h"
 #include "FullDisk.h"
 #include "MyException.h"
 #include "ScriptedOperatorUi.h"
-#include "SqlsimProcess.h"
+#include "SimConnection.h"
 #include "TestFiles.h"
+#include "Thrown.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -68,10 +68,7 @@ class TestFileStore : public QObject
     // A connection whose current database is a new, empty one.
     std::unique_ptr<db::Connection> freshDatabase(SqlsimProcess& sim)
     {
-        auto c = std::make_unique<db::Connection>();
-        c->setConnectionString(u"Data Source=127.0.0.1,%1;User ID=sa;Password=%2"_s.arg(
-            QString::number(sim.port()), sim.password()));
-        c->open();
+        auto c = openConnection(sim, u"sa"_s);
         const QString name = u"fs%1"_s.arg(++m_databases);
         c->execute(u"CREATE DATABASE "_s + name);
         c->setDefaultDatabase(name);
@@ -246,12 +243,9 @@ private slots:
     {
         auto c = freshDatabase();
         const QString missing = newFolder();
-        try {
-            AddFilesToDB(missing, fileStoreTable, u"1"_s, defaultMasks, 0, *c);
-            QFAIL("a missing folder was stored");
-        } catch (const MyException& e) {
-            QCOMPARE(e.message(), u"Не найден каталог \""_s + missing + u"/\"."_s);
-        }
+        EXPECT_THROWN(notFound, MyException,
+                      AddFilesToDB(missing, fileStoreTable, u"1"_s, defaultMasks, 0, *c));
+        QCOMPARE(notFound.message, u"Не найден каталог \""_s + missing + u"/\"."_s);
         QVERIFY_THROWS_EXCEPTION(MyException,
                                  AddFilesToDB(QString(), fileStoreTable, u"1"_s, {}, 0, *c));
     }
@@ -261,12 +255,9 @@ private slots:
         const QString app = newFolder();
         makeTree(app, {{u"a.txt"_s, "a"}});
         auto c = freshDatabase();
-        try {
-            AddFilesToDB(app, fileStoreTable, u"1"_s, {u"[z-a]"_s}, 0, *c);
-            QFAIL("a bad mask was accepted");
-        } catch (const Error& e) {
-            QCOMPARE(e.message(), u"'[z-a]' is an invalid mask at (4)"_s);
-        }
+        EXPECT_THROWN(badMask, Error,
+                      AddFilesToDB(app, fileStoreTable, u"1"_s, {u"[z-a]"_s}, 0, *c));
+        QCOMPARE(badMask.message, u"'[z-a]' is an invalid mask at (4)"_s);
         QCOMPARE(storedRows(*c), QStringList{});
     }
 
@@ -397,12 +388,9 @@ private slots:
             AddFilesToDB(app, fileStoreTable, u"1"_s, defaultMasks, 0, *c);
             QCOMPARE(storedRows(*c), QStringList{u"tool.dll|1|4"_s});
         } else {
-            try {
-                AddFilesToDB(app, fileStoreTable, u"1"_s, defaultMasks, 0, *c);
-                QFAIL("the files were stored");
-            } catch (const MyException& e) {
-                QCOMPARE(e.message(), u"Размер файлов превышает допустимый размер базы данных."_s);
-            }
+            EXPECT_THROWN(tooBig, MyException,
+                          AddFilesToDB(app, fileStoreTable, u"1"_s, defaultMasks, 0, *c));
+            QCOMPARE(tooBig.message, u"Размер файлов превышает допустимый размер базы данных."_s);
             QCOMPARE(storedRows(*c), QStringList{}); // the new table stays, empty
         }
         // The per-file limit drops the big file before the room check.
@@ -492,18 +480,11 @@ private slots:
         const QString file = newFolder() + u".txt"_s;
         QVERIFY(writeFile(file, "in the way"));
         ScriptedOperatorUi ui;
-        try {
-            ExtractFilesFromDB(file + u"/app"_s, *c, true, u"1"_s, ui);
-            QFAIL("no folder error");
-        } catch (const MyException& e) {
-            QCOMPARE(e.message(), u"Не удалось создать путь \""_s + file + u"/app/\"."_s);
-        }
-        try {
-            ExtractFilesFromDB(QString(), *c, true, u"1"_s, ui);
-            QFAIL("no folder error for an empty folder");
-        } catch (const MyException& e) {
-            QCOMPARE(e.message(), u"Не удалось создать путь \"\"."_s);
-        }
+        EXPECT_THROWN(unmade, MyException,
+                      ExtractFilesFromDB(file + u"/app"_s, *c, true, u"1"_s, ui));
+        QCOMPARE(unmade.message, u"Не удалось создать путь \""_s + file + u"/app/\"."_s);
+        EXPECT_THROWN(noFolder, MyException, ExtractFilesFromDB(QString(), *c, true, u"1"_s, ui));
+        QCOMPARE(noFolder.message, u"Не удалось создать путь \"\"."_s);
     }
 
     // A row's folder blocked by a file: the rows before stay written, the error passes on and
@@ -517,12 +498,8 @@ private slots:
                    u"('first.txt\\\\b.txt', 1, 0x42), ('last.txt', 1, 0x43)"_s);
         const QString target = newFolder();
         ScriptedOperatorUi ui;
-        try {
-            ExtractFilesFromDB(target, *c, true, u"1"_s, ui);
-            QFAIL("no folder error");
-        } catch (const MyException& e) {
-            QCOMPARE(e.message(), u"Не удалось создать путь \""_s + target + u"/first.txt/\"."_s);
-        }
+        EXPECT_THROWN(blocked, MyException, ExtractFilesFromDB(target, *c, true, u"1"_s, ui));
+        QCOMPARE(blocked.message, u"Не удалось создать путь \""_s + target + u"/first.txt/\"."_s);
         QCOMPARE(readTree(target), (Tree{{u"first.txt"_s, "A"}}));
         QCOMPARE(
             c->openRecordSet(u"SELECT COUNT(*) AS n FROM backup_files"_s, 30)->fieldText(u"n"_s),
