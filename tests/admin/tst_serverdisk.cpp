@@ -178,7 +178,7 @@ private slots:
         QCOMPARE(m_remote.rows(u"SELECT count(*) FROM shop_copy.dbo.t"_s), QStringList{u"2"_s});
     }
 
-    // What the server cannot reach is refused with the Parts' texts, the server's error and
+    // What the server cannot reach is refused with the program's own texts, the server's error and
     // whose disk it is.
     void refusals_data()
     {
@@ -234,7 +234,7 @@ private slots:
         QCOMPARE(ui.runningOperations, 0);
     }
 
-    // The free space is the server volume's, with the Parts' message.
+    // The free space is the server volume's, with the program's message.
     void notEnoughSpaceOnTheServer()
     {
         SqlsimProcess full;
