@@ -6,13 +6,14 @@
 #include "FileStore.h"
 #include "MyException.h"
 #include "MyMSSQL.h"
-#include "OdbcClient.h"
 #include "ScriptedOperatorUi.h"
-#include "SqlsimProcess.h"
+#include "SimConnection.h"
 #include "TestFiles.h"
+#include "Thrown.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,11 +38,7 @@ class TestBackupFlow : public QObject
     // As the program's login, or as another (sa for what only an administrator may read).
     std::unique_ptr<db::Connection> connect(const QString& login = SqlsimProcess::programLogin())
     {
-        auto c = std::make_unique<db::Connection>();
-        c->setConnectionString(
-            u"Data Source=127.0.0.1,%1;User ID=%2;Password=%3"_s.arg(m_sim.port())
-                .arg(login, m_sim.password()));
-        c->open();
+        auto c = openConnection(m_sim, login);
         c->setCommandTimeout(3600);
         return c;
     }
@@ -51,23 +48,11 @@ class TestBackupFlow : public QObject
         return FlowContext{c, ui, path(u"program/"_s), QString(), 0, {}, {}};
     }
 
-    bool exec(const QString& sql)
-    {
-        OdbcClient client;
-        if (!client.connect(m_sim.port(), u"sa"_s, m_sim.password()))
-            return false;
-        const OdbcResult r = client.exec(sql);
-        if (!r.ok)
-            qWarning("%s", qPrintable(r.error));
-        return r.ok;
-    }
+    bool exec(const QString& sql) { return m_sim.exec(sql); }
 
     QStringList databases()
     {
-        OdbcClient client;
-        client.connect(m_sim.port(), u"sa"_s, m_sim.password());
-        return flatten(
-            client.exec(u"SELECT name FROM sys.databases ORDER BY name"_s).resultSets.value(0));
+        return m_sim.rows(u"SELECT name FROM sys.databases ORDER BY name"_s);
     }
 
 private slots:
@@ -103,19 +88,11 @@ private slots:
         QFile cut(damaged);
         QVERIFY(cut.open(QIODevice::ReadWrite) && cut.resize(cut.size() - 100));
         cut.close();
-        QString message;
-        int serverError = 0;
-        try {
-            MSSQLVerifyBackup(damaged, *c, {});
-        } catch (const std::exception& error) {
-            message = errorMessage(error);
-            serverError = serverErrorOf(error);
-        }
-        QVERIFY2(message.startsWith(u"Резервная копия \""_s + damaged +
-                                    u"\" не прошла проверку.\r\n\r\n"_s),
-                 qPrintable(message));
         // The media family is incorrectly formed, in whatever language the server speaks.
-        QCOMPARE(serverError, 3241);
+        EXPECT_SERVER_ERROR(error, 3241, MSSQLVerifyBackup(damaged, *c, {}));
+        QVERIFY2(error.message.startsWith(u"Резервная копия \""_s + damaged +
+                                          u"\" не прошла проверку.\r\n\r\n"_s),
+                 error.describe());
     }
 
     void emptyNameDoesNothing()
@@ -232,28 +209,50 @@ private slots:
                                                           path(u"nosuch.bak"_s), false, true));
         QCOMPARE(ui.operations, (QStringList{backupTitle, u"finish"_s}));
         // No folder part: the folder error names an empty folder.
-        try {
-            BackupDB(ctx, u"shop"_s, path(u"app"_s), u"x.bak"_s, false, true);
-            QFAIL("no error");
-        } catch (const std::exception& e) {
-            QCOMPARE(errorMessage(e), u"Не удалось создать путь \"\"."_s);
-        }
+        EXPECT_THROWN(error, std::exception,
+                      BackupDB(ctx, u"shop"_s, path(u"app"_s), u"x.bak"_s, false, true));
+        QCOMPARE(error.message, u"Не удалось создать путь \"\"."_s);
         QCOMPARE(ui.runningOperations, 0);
     }
 
-    // A name with a quote goes through both statements intact.
-    void quotedName()
+    // A name with a quote or a bracket, or a reserved word, reaches the server as the name it
+    // is through every statement of both flows, in the file's path too. The backup set is named
+    // in the server's history as operators read it there.
+    void awkwardNames_data()
     {
-        QVERIFY(exec(u"CREATE DATABASE [it's]"_s));
+        QTest::addColumn<QString>("name");
+        QTest::newRow("quote") << u"it's"_s;
+        QTest::newRow("quote and bracket") << u"o'brien]x"_s;
+        QTest::newRow("reserved word") << u"order"_s;
+    }
+    void awkwardNames()
+    {
+        QFETCH(QString, name);
+        const QString copy = name + u" copy"_s;
+        const auto bracketed = [](QString n) {
+            return u'[' + n.replace(u']', u"]]"_s) + u']';
+        };
+        QVERIFY(exec(u"CREATE DATABASE "_s + bracketed(name)));
+        QVERIFY(exec(u"CREATE TABLE %1.dbo.t (a int); INSERT INTO %1.dbo.t VALUES (7)"_s.arg(
+            bracketed(name))));
         auto c = connect();
         ScriptedOperatorUi ui;
         FlowContext ctx = context(*c, ui);
-        const QString file = path(u"quote/it's.bak"_s);
-        BackupDB(ctx, u"it's"_s, path(u"app"_s), file, false, false);
+        const QString folder = path(u"awkward/"_s + name);
+        const QString file = folder + u"/"_s + name + u".bak"_s;
+        BackupDB(ctx, name, path(u"app"_s), file, false, false);
         QVERIFY(QFile::exists(file));
-        RestoreDB(ctx, u"it's copy"_s, file, path(u"quote/data"_s), path(u"app"_s), false, false,
-                  false, false);
-        QVERIFY(databases().contains(u"it's copy"_s));
+        const QString literal = QString(name).replace(u'\'', u"''"_s);
+        const QStringList history = m_sim.rows(
+            u"SELECT name FROM msdb.dbo.backupset WHERE database_name = N'"_s + literal + u"'"_s);
+        QCOMPARE(history.size(), 1);
+        QVERIFY2(QRegularExpression(u"^"_s + QRegularExpression::escape(name) +
+                                    u" backup on \\d\\d-\\d\\d-\\d{4} \\d\\d:\\d\\d$"_s)
+                     .match(history[0])
+                     .hasMatch(),
+                 qPrintable(history[0]));
+        RestoreDB(ctx, copy, file, folder + u"/data"_s, path(u"app"_s), false, false, false, false);
+        QCOMPARE(m_sim.rows(u"SELECT a FROM %1.dbo.t"_s.arg(bracketed(copy))), QStringList{u"7"_s});
     }
 
     // Paths go to the server whole whatever its code page: a folder named in Cyrillic on a
@@ -269,15 +268,9 @@ private slots:
         QFETCH(QString, collation);
         SqlsimProcess sim;
         QVERIFY2(sim.start({u"--collation"_s, collation}), sim.stderrText().constData());
-        {
-            OdbcClient client;
-            QVERIFY(client.connect(sim.port(), u"sa"_s, sim.password()));
-            QVERIFY(client.exec(u"CREATE DATABASE shop"_s).ok);
-        }
+        QVERIFY(sim.exec(u"CREATE DATABASE shop"_s));
         db::Connection c;
-        c.setConnectionString(u"Data Source=127.0.0.1,%1;User ID=sa;Password=%2"_s.arg(sim.port())
-                                  .arg(sim.password()));
-        c.open();
+        openOn(c, sim, u"sa"_s);
         ScriptedOperatorUi ui;
         FlowContext ctx = context(c, ui);
         const QString folder = path(collation + u"/Архив"_s);
@@ -287,11 +280,8 @@ private slots:
         RestoreDB(ctx, u"shop_copy"_s, file, folder + u"/data"_s, path(u"app"_s), false, false,
                   false, false);
         QVERIFY(QFile::exists(folder + u"/data/shop.mdf"_s));
-        OdbcClient client;
-        QVERIFY(client.connect(sim.port(), u"sa"_s, sim.password()));
-        const OdbcResult r =
-            client.exec(u"SELECT name FROM sys.databases WHERE name = 'shop_copy'"_s);
-        QCOMPARE(flatten(r.resultSets.value(0)), QStringList{u"shop_copy"_s});
+        QCOMPARE(sim.rows(u"SELECT name FROM sys.databases WHERE name = 'shop_copy'"_s),
+                 QStringList{u"shop_copy"_s});
         c.close();
     }
 
@@ -301,16 +291,16 @@ private slots:
         ScriptedOperatorUi ui;
         FlowContext ctx = context(*c, ui);
         const QString missing = path(u"missing.bak"_s);
-        try {
-            RestoreDB(ctx, u"x"_s, missing, path(u"r"_s), path(u"app"_s), true, false, true, false);
-            QFAIL("no error");
-        } catch (const std::exception& e) {
+        {
+            EXPECT_THROWN(error, std::exception,
+                          RestoreDB(ctx, u"x"_s, missing, path(u"r"_s), path(u"app"_s), true, false,
+                                    true, false));
             // Refused here; or by the server where the login's rights leave the check to it.
             const QString notFound = u"Файл резервной копии \""_s + missing + u"\" не найден."_s;
             const QString unread =
                 u"Не удалось прочитать файл резервной копии \""_s + missing + u"\"."_s;
-            QVERIFY2(errorMessage(e) == notFound || errorMessage(e).startsWith(unread),
-                     qPrintable(errorMessage(e)));
+            QVERIFY2(error.message == notFound || error.message.startsWith(unread),
+                     error.describe());
         }
         QCOMPARE(ui.operations, (QStringList{restoreTitle, u"finish"_s}));
 
@@ -318,22 +308,17 @@ private slots:
         const QString file = path(u"shop-for-restore.bak"_s);
         BackupDB(ctx, u"shop"_s, path(u"app"_s), file, false, false);
         QVERIFY(exec(u"CREATE DATABASE taken"_s));
-        try {
-            RestoreDB(ctx, u"taken"_s, file, path(u"r"_s), path(u"app"_s), false, false, false,
-                      false);
-            QFAIL("no error");
-        } catch (const std::exception& e) {
-            QVERIFY2(errorMessage(e).startsWith(u"Не удалось восстановить базу.\r\n\r\n"_s),
-                     e.what());
-            QVERIFY2(errorMessage(e).size() > 35, e.what());
-        }
+        EXPECT_THROWN(taken, std::exception,
+                      RestoreDB(ctx, u"taken"_s, file, path(u"r"_s), path(u"app"_s), false, false,
+                                false, false));
+        QVERIFY2(taken.message.startsWith(u"Не удалось восстановить базу.\r\n\r\n"_s),
+                 taken.describe());
+        QVERIFY2(taken.message.size() > 35, taken.describe());
         // An empty folder: the folder error naming it.
-        try {
-            RestoreDB(ctx, u"y"_s, file, QString(), path(u"app"_s), true, false, false, false);
-            QFAIL("no error");
-        } catch (const std::exception& e) {
-            QCOMPARE(errorMessage(e), u"Не удалось создать путь \"\"."_s);
-        }
+        EXPECT_THROWN(
+            noFolder, std::exception,
+            RestoreDB(ctx, u"y"_s, file, QString(), path(u"app"_s), true, false, false, false));
+        QCOMPARE(noFolder.message, u"Не удалось создать путь \"\"."_s);
     }
 
     // A backup without stored files, restored with extraction: restored, warned, then success.
@@ -430,12 +415,9 @@ private slots:
         QCOMPARE(LastBackupFile(*connect(u"sa"_s), u"shop"_s), file);
         RestoreDB(ctx, u"shop_previous"_s, file, folder + u"/data"_s, path(u"app"_s), true, false,
                   false, false);
-        OdbcClient client;
-        QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password()));
-        QCOMPARE(flatten(client.exec(u"SELECT count(*) FROM shop_previous.dbo.t WHERE a = 2"_s)
-                             .resultSets.value(0)),
+        QCOMPARE(m_sim.rows(u"SELECT count(*) FROM shop_previous.dbo.t WHERE a = 2"_s),
                  (QStringList{u"1"_s}));
-        QVERIFY(client.exec(u"DROP DATABASE shop_previous"_s).ok);
+        QVERIFY(exec(u"DROP DATABASE shop_previous"_s));
     }
 
     // A new backup that fails verification is no backup: the previous one is back under its
@@ -448,15 +430,12 @@ private slots:
         ScriptedOperatorUi ui;
         FlowContext ctx = context(*c, ui);
         QVERIFY(exec(u"EXEC sqlsim_drop_connection @text = N'VERIFYONLY', @after_rows = 0"_s));
-        try {
-            BackupDB(ctx, u"shop"_s, QString(), file, false, false, true);
-            QFAIL("no error");
-        } catch (const std::exception& e) {
-            QVERIFY2(errorMessage(e).startsWith(u"Резервная копия \""_s + file +
-                                                u"\" не прошла проверку.\r\nПрежняя резервная "
-                                                u"копия возвращена на место.\r\n\r\n"_s),
-                     e.what());
-        }
+        EXPECT_THROWN(error, std::exception,
+                      BackupDB(ctx, u"shop"_s, QString(), file, false, false, true));
+        QVERIFY2(error.message.startsWith(u"Резервная копия \""_s + file +
+                                          u"\" не прошла проверку.\r\nПрежняя резервная "
+                                          u"копия возвращена на место.\r\n\r\n"_s),
+                 error.describe());
         QCOMPARE(readFile(file), QByteArrayLiteral("the previous backup"));
         QCOMPARE(QDir(path(u"verify-previous"_s)).entryList(QDir::Files),
                  QStringList{u"shop.bak"_s});
@@ -522,16 +501,10 @@ private slots:
         ctx.freeBytes = [free](const QString&) {
             return std::optional<quint64>(free);
         };
-        try {
-            BackupDB(ctx, database, path(u"app"_s), path(file), true, false);
-            QFAIL("no error");
-        } catch (const std::exception& e) {
-            QVERIFY2(errorMessage(e).startsWith(error), e.what());
-        }
-        OdbcClient client;
-        QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password()));
-        QCOMPARE(flatten(client.exec(u"SELECT rtrim(path) FROM %1.dbo.backup_files"_s.arg(database))
-                             .resultSets.value(0)),
+        EXPECT_THROWN(refused, std::exception,
+                      BackupDB(ctx, database, path(u"app"_s), path(file), true, false));
+        QVERIFY2(refused.message.startsWith(error), refused.describe());
+        QCOMPARE(m_sim.rows(u"SELECT rtrim(path) FROM %1.dbo.backup_files"_s.arg(database)),
                  QStringList{u"kept.txt"_s});
     }
 
@@ -581,14 +554,10 @@ private slots:
         }
         for (const QString& name : present)
             QCOMPARE(readFile(folder + u'/' + name), QByteArrayLiteral("someone else's"));
-        OdbcClient client;
-        QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password()));
         QStringList files;
-        for (const QString& p : flatten(client
-                                            .exec(u"SELECT physical_name FROM sys.master_files "
-                                                  u"WHERE database_id = DB_ID(N'"_s +
-                                                  database + u"') ORDER BY file_id"_s)
-                                            .resultSets.value(0)))
+        for (const QString& p : m_sim.rows(u"SELECT physical_name FROM sys.master_files WHERE "
+                                           u"database_id = DB_ID(N'"_s +
+                                           database + u"') ORDER BY file_id"_s))
             files << QFileInfo(p).fileName();
         QCOMPARE(files, written);
     }
@@ -614,19 +583,17 @@ private slots:
         ctx.progress.percent = [&](int p, const QString&) {
             percents << p;
         };
-        try {
+        EXPECT_THROWN(error, std::exception, {
             if (backup)
                 BackupDB(ctx, u"shop"_s, path(u"app"_s), file, false, true);
             else
                 RestoreDB(ctx, u"shop_dropped"_s, file, path(u"dropped"_s), path(u"app"_s), true,
                           false, true, false);
-            QFAIL("no error");
-        } catch (const std::exception& e) {
-            const QString expected = backup ? u"Не удалось создать резервную копию базы \"shop\"."_s
-                                            : u"Не удалось восстановить базу."_s;
-            QVERIFY2(errorMessage(e).startsWith(expected), e.what());
-            QVERIFY(!errorMessage(e).contains(m_sim.password()));
-        }
+        });
+        const QString expected = backup ? u"Не удалось создать резервную копию базы \"shop\"."_s
+                                        : u"Не удалось восстановить базу."_s;
+        QVERIFY2(error.message.startsWith(expected), error.describe());
+        QVERIFY(!error.message.contains(m_sim.password()));
         QCOMPARE(ui.runningOperations, 0);
         QCOMPARE(percents.last(), -1); // the display cleared
     }

@@ -6,12 +6,12 @@
 #include "DatabaseFlows.h"
 #include "MyException.h"
 #include "MyMSSQL.h"
-#include "OdbcClient.h"
 #include "ScriptedOperatorUi.h"
 #include "ServerDisk.h"
 #include "ServerRights.h"
-#include "SqlsimProcess.h"
+#include "SimConnection.h"
 #include "TestFiles.h"
+#include "Thrown.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,33 +27,14 @@ const QString serviceAccount = u"NT Service\\MSSQLSERVER"_s;
 
 std::unique_ptr<db::Connection> connectTo(SqlsimProcess& sim)
 {
-    auto c = std::make_unique<db::Connection>();
-    c->setConnectionString(
-        u"Data Source=127.0.0.1,%1;User ID=sa;Password=%2"_s.arg(sim.port()).arg(sim.password()));
-    c->open();
+    auto c = openConnection(sim, u"sa"_s);
     c->setCommandTimeout(3600);
     return c;
 }
 
-bool exec(SqlsimProcess& sim, const QString& sql)
-{
-    OdbcClient client;
-    if (!client.connect(sim.port(), u"sa"_s, sim.password()))
-        return false;
-    const OdbcResult r = client.exec(sql);
-    if (!r.ok)
-        qWarning("%s", qPrintable(r.error));
-    return r.ok;
-}
-
 QString thrownText(const std::function<void()>& action)
 {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return errorMessage(error);
-    }
-    return {};
+    return thrownBy(action).message;
 }
 
 } // namespace
@@ -86,9 +67,9 @@ private slots:
         QVERIFY(QDir().mkpath(root(u"D/Data"_s)));
         QVERIFY2(m_remote.start({u"--server-root"_s, root()}), m_remote.stderrText().constData());
         QVERIFY2(m_local.start(), m_local.stderrText().constData());
-        QVERIFY(exec(m_remote, u"CREATE DATABASE shop"_s));
-        QVERIFY(exec(m_remote, u"CREATE TABLE shop.dbo.t (a int); INSERT INTO shop.dbo.t "
-                               u"VALUES (1), (2)"_s));
+        QVERIFY(m_remote.exec(u"CREATE DATABASE shop"_s));
+        QVERIFY(m_remote.exec(u"CREATE TABLE shop.dbo.t (a int); INSERT INTO shop.dbo.t "
+                              u"VALUES (1), (2)"_s));
     }
 
     void whereTheServerIs()
@@ -115,10 +96,7 @@ private slots:
         ServerDisk disk(*c);
         QVERIFY(!disk.isRemote());
         c->close();
-        c->setConnectionString(
-            u"Data Source=127.0.0.1,%1;User ID=sa;Password=%2"_s.arg(m_remote.port())
-                .arg(m_remote.password()));
-        c->open();
+        openOn(*c, m_remote, u"sa"_s);
         QVERIFY(disk.isRemote());
     }
 
@@ -195,19 +173,12 @@ private slots:
         RestoreDB(ctx, u"shop_copy"_s, u"c:\\backups\\SHOP.bak"_s, u"D:\\Copies\\Two"_s, QString(),
                   false, false, true, false);
         QVERIFY(QFileInfo(root(u"D/Copies/Two/shop.mdf"_s)).isFile());
-        OdbcClient client;
-        QVERIFY(client.connect(m_remote.port(), u"sa"_s, m_remote.password()));
-        QCOMPARE(flatten(client
-                             .exec(u"SELECT filename FROM sysdatabases WHERE name = "
-                                   u"'shop_copy'"_s)
-                             .resultSets.value(0)),
+        QCOMPARE(m_remote.rows(u"SELECT filename FROM sysdatabases WHERE name = 'shop_copy'"_s),
                  QStringList{u"D:\\Copies\\Two\\shop.mdf"_s});
-        QCOMPARE(
-            flatten(client.exec(u"SELECT count(*) FROM shop_copy.dbo.t"_s).resultSets.value(0)),
-            QStringList{u"2"_s});
+        QCOMPARE(m_remote.rows(u"SELECT count(*) FROM shop_copy.dbo.t"_s), QStringList{u"2"_s});
     }
 
-    // What the server cannot reach is refused with the Parts' texts, the server's error and
+    // What the server cannot reach is refused with the program's own texts, the server's error and
     // whose disk it is.
     void refusals_data()
     {
@@ -263,14 +234,14 @@ private slots:
         QCOMPARE(ui.runningOperations, 0);
     }
 
-    // The free space is the server volume's, with the Parts' message.
+    // The free space is the server volume's, with the program's message.
     void notEnoughSpaceOnTheServer()
     {
         SqlsimProcess full;
         QTemporaryDir fullRoot;
         QVERIFY2(full.start({u"--server-root"_s, fullRoot.path(), u"--disk-free"_s, u"1000"_s}),
                  full.stderrText().constData());
-        QVERIFY(exec(full, u"CREATE DATABASE shop"_s));
+        QVERIFY(full.exec(u"CREATE DATABASE shop"_s));
         auto c = connectTo(full);
         ServerDisk disk(*c);
         ScriptedOperatorUi ui;
@@ -291,19 +262,16 @@ private slots:
 
     void attachFromServerPaths()
     {
-        QVERIFY(exec(m_remote, u"CREATE DATABASE stock ON (NAME = stock, FILENAME = "
-                               u"'D:\\Data\\stock.mdf') LOG ON (NAME = stock_log, FILENAME = "
-                               u"'D:\\Data\\stock_log.ldf')"_s));
+        QVERIFY(m_remote.exec(u"CREATE DATABASE stock ON (NAME = stock, FILENAME = "
+                              u"'D:\\Data\\stock.mdf') LOG ON (NAME = stock_log, FILENAME = "
+                              u"'D:\\Data\\stock_log.ldf')"_s));
         auto c = connectTo(m_remote);
         ServerDisk disk(*c);
         MSSQLDetachDB(u"stock"_s, *c);
         c->setDefaultDatabase(u"master"_s);
         MSSQLAttachDB(u"stock"_s, u"d:\\data\\STOCK.mdf"_s, u"D:\\Data\\stock_log.ldf"_s, *c,
                       &disk);
-        OdbcClient client;
-        QVERIFY(client.connect(m_remote.port(), u"sa"_s, m_remote.password()));
-        QCOMPARE(flatten(client.exec(u"SELECT count(*) FROM sysdatabases WHERE name = 'stock'"_s)
-                             .resultSets.value(0)),
+        QCOMPARE(m_remote.rows(u"SELECT count(*) FROM sysdatabases WHERE name = 'stock'"_s),
                  QStringList{u"1"_s});
 
         const QString message = thrownText(
@@ -322,7 +290,7 @@ private slots:
         ServerDisk disk(*c);
         ScriptedOperatorUi ui;
         FlowContext ctx = context(*c, ui, &disk);
-        QVERIFY(exec(m_local, u"IF DB_ID('shop') IS NULL CREATE DATABASE shop"_s));
+        QVERIFY(m_local.exec(u"IF DB_ID('shop') IS NULL CREATE DATABASE shop"_s));
         const QString file = m_dir.filePath(u"local/made/here/shop.bak"_s);
         BackupDB(ctx, u"shop"_s, QString(), file, false, false);
         QVERIFY(QFileInfo(file).isFile());

@@ -1,9 +1,10 @@
-// Texts that go into statements and backup file names.
+// Texts that go into statements and backup file names; what goes into a statement is checked
+// by the server taking it as meant.
 #include "BackupFileName.h"
 #include "DatabaseList.h"
-#include "DbError.h"
 #include "FileStore.h"
 #include "MyMSSQL.h"
+#include "SimConnection.h"
 #include "StatementText.h"
 
 #include <QTest>
@@ -14,7 +15,30 @@ class TestStatementText : public QObject
 {
     Q_OBJECT
 
+    SqlsimProcess m_sim;
+    std::unique_ptr<db::Connection> m_names; // in the database "names"
+
+    db::Connection& names()
+    {
+        if (!m_names) {
+            m_names = openConnection(m_sim, u"sa"_s);
+            m_names->setDefaultDatabase(u"names"_s);
+        }
+        return *m_names;
+    }
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_sim.start(), m_sim.stderrText().constData());
+        QVERIFY(m_sim.exec(u"CREATE DATABASE names; CREATE TABLE names.dbo.t (a int)"_s));
+        for (const auto& [database, name] :
+             {std::pair{u"app"_s, u"ostrel_ts"_s}, std::pair{u"app_quote"_s, u"o''brien"_s}})
+            QVERIFY(m_sim.exec(u"CREATE DATABASE %1; CREATE TABLE %1.dbo.DB_PROPERTY (Name "
+                               u"varchar(50), Value varchar(50)); INSERT INTO %1.dbo.DB_PROPERTY "
+                               u"VALUES ('DB_Name', '%2')"_s.arg(database, name)));
+    }
+
     void removeDoubleBackslashes_data()
     {
         QTest::addColumn<QString>("text");
@@ -35,28 +59,57 @@ private slots:
         QCOMPARE(RemoveDoubleBackslashes(text), expected);
     }
 
+    // A value written into a statement as a literal's body or as an identifier reaches the
+    // server as itself, and nothing of it runs as a statement.
     void literalAndIdentifier_data()
     {
         QTest::addColumn<QString>("value");
-        QTest::addColumn<QString>("literal");
-        QTest::addColumn<QString>("identifier");
-        QTest::newRow("plain") << u"ostrel_ts"_s << u"ostrel_ts"_s << u"[ostrel_ts]"_s;
-        QTest::newRow("Cyrillic") << u"склад"_s << u"склад"_s << u"[склад]"_s;
-        QTest::newRow("reserved word") << u"order"_s << u"order"_s << u"[order]"_s;
-        QTest::newRow("quote") << u"o'brien"_s << u"o''brien"_s << u"[o'brien]"_s;
-        QTest::newRow("bracket") << u"a]b"_s << u"a]b"_s << u"[a]]b]"_s;
-        QTest::newRow("statement in a name")
-            << u"x;DROP TABLE t--"_s << u"x;DROP TABLE t--"_s << u"[x;DROP TABLE t--]"_s;
-        QTest::newRow("leading digit") << u"1c"_s << u"1c"_s << u"[1c]"_s;
-        QTest::newRow("blank") << u"my db"_s << u"my db"_s << u"[my db]"_s;
+        QTest::newRow("plain") << u"ostrel_ts"_s;
+        QTest::newRow("Cyrillic") << u"склад"_s;
+        QTest::newRow("reserved word") << u"order"_s;
+        QTest::newRow("quote") << u"o'brien"_s;
+        QTest::newRow("bracket") << u"a]b"_s;
+        QTest::newRow("quote and bracket") << u"o'brien]x"_s;
+        QTest::newRow("statement in a name") << u"x;DROP TABLE t--"_s;
+        QTest::newRow("leading digit") << u"1c"_s;
+        QTest::newRow("blank") << u"my db"_s;
     }
     void literalAndIdentifier()
     {
         QFETCH(QString, value);
-        QFETCH(QString, literal);
-        QFETCH(QString, identifier);
-        QCOMPARE(sqltext::literalBody(value), literal);
-        QCOMPARE(sqltext::identifier(value), identifier);
+        db::Connection& c = names();
+        QCOMPARE(c.openRecordSet(u"SELECT N'"_s + sqltext::literalBody(value) + u"' AS v"_s, 30)
+                     ->fieldText(u"v"_s),
+                 value);
+        c.execute(u"CREATE TABLE dbo."_s + sqltext::identifier(value) + u" (a int)"_s);
+        QStringList tables = m_sim.rows(u"SELECT name FROM sys.tables"_s, u"names"_s);
+        c.execute(u"DROP TABLE dbo."_s + sqltext::identifier(value));
+        QStringList expected{value, u"t"_s};
+        tables.sort();
+        expected.sort();
+        QCOMPARE(tables, expected);
+    }
+
+    // The probe finds the application's own database by its DB_PROPERTY row, whatever the name
+    // holds; any other database is not the application's.
+    void applicationDatabase_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("dbNameFileAdd");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("its own") << u"app"_s << u"ostrel_ts"_s << true;
+        QTest::newRow("another application's") << u"app"_s << u"ostrel"_s << false;
+        QTest::newRow("a quote in the name") << u"app_quote"_s << u"o'brien"_s << true;
+        QTest::newRow("no DB_PROPERTY") << u"names"_s << u"ostrel_ts"_s << false;
+        QTest::newRow("no such database") << u"nosuch"_s << u"ostrel_ts"_s << false;
+    }
+    void applicationDatabase()
+    {
+        QFETCH(QString, database);
+        QFETCH(QString, dbNameFileAdd);
+        QFETCH(bool, expected);
+        const auto c = openConnection(m_sim, u"sa"_s);
+        QCOMPARE(IsApplicationDatabase(*c, database, dbNameFileAdd), expected);
     }
 
     void folderOf_data()
@@ -73,69 +126,6 @@ private slots:
         QFETCH(QString, path);
         QFETCH(QString, folder);
         QCOMPARE(FolderOf(path), folder);
-    }
-
-    void backupStatement_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<QString>("statement");
-        const QDateTime at(QDate(2014, 12, 25), QTime(9, 5));
-        QTest::newRow("ordinary")
-            << u"ostrel"_s << u"D:\\backup\\ostrel_251214.bak"_s << u"REMOVABLE"_s
-            << u"declare @DBName nvarchar(128)\r\nset @DBName=N'ostrel'BACKUP DATABASE @DBName TO  "
-               u"DISK = N'D:\\backup\\ostrel_251214.bak'  WITH  INIT,  DESCRIPTION='REMOVABLE',  "
-               u"NOUNLOAD ,  NAME = N'ostrel backup on 25-12-2014 09:05',  NOSKIP ,  STATS = 10,  "
-               u"NOFORMAT "_s;
-        QTest::newRow("quotes stay inside their literals")
-            << u"it's"_s << u"/b/o'k.bak"_s << QString()
-            << u"declare @DBName nvarchar(128)\r\nset @DBName=N'it''s'BACKUP DATABASE @DBName TO  "
-               u"DISK = N'/b/o''k.bak'  WITH  INIT,  DESCRIPTION='',  NOUNLOAD ,  NAME = N'it''s "
-               u"backup on 25-12-2014 09:05',  NOSKIP ,  STATS = 10,  NOFORMAT "_s;
-    }
-    void backupStatement()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, file);
-        QFETCH(QString, description);
-        QFETCH(QString, statement);
-        QCOMPARE(
-            BackupStatement(name, file, description, QDateTime(QDate(2014, 12, 25), QTime(9, 5))),
-            statement);
-    }
-
-    void restoreStatement_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("replace");
-        QTest::addColumn<QString>("statement");
-        QTest::newRow("replace")
-            << u"ostrel"_s << true
-            << u"restore database [ostrel] from disk=N'D:\\b.bak' with \r\n"
-               u" move N'ostrel' to N'C:\\Data\\ostrel.mdf', move N'ostrel_log' to "
-               u"N'C:\\Data\\ostrel_log.ldf', Replace, STATS = 10"_s;
-        QTest::newRow("no replace: the progress right after the last file")
-            << u"ostrel"_s << false
-            << u"restore database [ostrel] from disk=N'D:\\b.bak' with \r\n"
-               u" move N'ostrel' to N'C:\\Data\\ostrel.mdf', move N'ostrel_log' to "
-               u"N'C:\\Data\\ostrel_log.ldf', STATS = 10"_s;
-        QTest::newRow("a name that is no plain identifier")
-            << u"it's]"_s << false
-            << u"restore database [it's]]] from disk=N'D:\\b.bak' with \r\n"
-               u" move N'ostrel' to N'C:\\Data\\ostrel.mdf', move N'ostrel_log' to "
-               u"N'C:\\Data\\ostrel_log.ldf', STATS = 10"_s;
-    }
-    void restoreStatement()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, replace);
-        QFETCH(QString, statement);
-        const QList<BackupFileEntry> files = {
-            {u"ostrel"_s, u"E:\\Old\\ostrel.mdf"_s, u'D', {}},
-            {u"ostrel_log"_s, u"/var/opt/mssql/data/ostrel_log.ldf"_s, u'L', {}}};
-        QCOMPARE(RestoreStatement(name, u"D:\\b.bak"_s, u"C:\\Data\\"_s, files, replace),
-                 statement);
     }
 
     void copyFileNames_data()
@@ -225,12 +215,6 @@ private slots:
     void defaultBackupFileName()
     {
         QCOMPARE(DefaultBackupFileName(u"ostrel"_s, QDate(2014, 12, 25)), u"ostrel_251214.bak"_s);
-    }
-
-    void probeStatement()
-    {
-        QCOMPARE(FileStoreProbeStatement(u"ostrel_ts"_s),
-                 u"SELECT value FROM DB_PROPERTY WHERE Name='DB_Name' and Value=N'ostrel_ts'"_s);
     }
 };
 

@@ -50,6 +50,16 @@ public:
     }
 };
 
+// The window's side: the panel, the connection and the texts the window keeps.
+struct Scene
+{
+    db::Connection connection;
+    FakePanel panel;
+    QString connectString;
+    QString current;
+    ServerConnection server{connection, panel, connectString, current};
+};
+
 } // namespace
 
 class TestServerConnection : public QObject
@@ -226,24 +236,21 @@ private slots:
         QVERIFY(writeFile(authorities, "not a certificate\n"));
         qputenv("DBSETUP_CA_FILE", QFile::encodeName(authorities));
         const auto restore = qScopeGuard([] { qunsetenv("DBSETUP_CA_FILE"); });
-        db::Connection connection;
-        FakePanel panel;
-        QString connectString;
-        QString current;
-        ServerConnection server(connection, panel, connectString, current);
-        server.ParseConnectString(u"Provider=SQLOLEDB.1;User ID=sa;Password="_s + m_sim.password() +
-                                  u";Data Source="_s + serverText() + u';' + keywords);
-        QCOMPARE(server.ConnectServer(), reason.isEmpty());
-        QCOMPARE(connection.isOpen(), reason.isEmpty());
+        Scene s;
+        s.server.ParseConnectString(u"Provider=SQLOLEDB.1;User ID=sa;Password="_s +
+                                    m_sim.password() + u";Data Source="_s + serverText() + u';' +
+                                    keywords);
+        QCOMPARE(s.server.ConnectServer(), reason.isEmpty());
+        QCOMPARE(s.connection.isOpen(), reason.isEmpty());
         if (reason.isEmpty()) {
-            QVERIFY2(connectString.endsWith(u';' + keywords), qPrintable(connectString));
+            QVERIFY2(s.connectString.endsWith(u';' + keywords), qPrintable(s.connectString));
             return;
         }
-        QVERIFY2(panel.reasons.value(0).contains(reason), qPrintable(panel.reasons.value(0)));
-        QCOMPARE(server.lastFailure(), panel.reasons.value(0));
+        QVERIFY2(s.panel.reasons.value(0).contains(reason), qPrintable(s.panel.reasons.value(0)));
+        QCOMPARE(s.server.lastFailure(), s.panel.reasons.value(0));
         if (keywords.contains(u"MSOLEDBSQL19"_s)) { // the login went through FreeTDS's own file
-            QVERIFY2(panel.reasons.value(0).contains(authorities),
-                     qPrintable(panel.reasons.value(0)));
+            QVERIFY2(s.panel.reasons.value(0).contains(authorities),
+                     qPrintable(s.panel.reasons.value(0)));
             // ... which lives only as long as the login.
             QVERIFY(!qEnvironmentVariableIsSet("FREETDSCONF"));
             const QString mine = u"dbsetup-freetds-%1-*"_s.arg(QCoreApplication::applicationPid());
@@ -255,19 +262,15 @@ private slots:
     // fields stay the same.
     void changedOptionsReconnect()
     {
-        db::Connection connection;
-        FakePanel panel;
-        QString connectString;
-        QString current;
-        ServerConnection server(connection, panel, connectString, current);
+        Scene s;
         const QString base = u"Provider=SQLOLEDB.1;User ID=sa;Password="_s + m_sim.password() +
                              u";Data Source="_s + serverText();
-        server.ParseConnectString(base + u";Encrypt=no"_s);
-        QVERIFY(server.ConnectServer());
-        server.ParseConnectString(base + u";Encrypt=strict"_s);
-        QVERIFY(!server.ConnectServer());
-        QCOMPARE(panel.statuses, (QList<bool>{true, false}));
-        QVERIFY(!connection.isOpen());
+        s.server.ParseConnectString(base + u";Encrypt=no"_s);
+        QVERIFY(s.server.ConnectServer());
+        s.server.ParseConnectString(base + u";Encrypt=strict"_s);
+        QVERIFY(!s.server.ConnectServer());
+        QCOMPARE(s.panel.statuses, (QList<bool>{true, false}));
+        QVERIFY(!s.connection.isOpen());
     }
 
     // DOMAIN\name with a password: FreeTDS logs in by NTLM, the password never travels.
@@ -282,22 +285,18 @@ private slots:
     {
         QFETCH(QString, password);
         QFETCH(bool, connects);
-        db::Connection connection;
-        FakePanel panel;
-        QString connectString;
-        QString current;
-        ServerConnection server(connection, panel, connectString, current);
-        panel.serverText = serverText();
-        panel.userText = u"CORP\\ivanov"_s;
-        panel.passwordText = password;
-        QCOMPARE(server.ConnectServer(), connects);
+        Scene s;
+        s.panel.serverText = serverText();
+        s.panel.userText = u"CORP\\ivanov"_s;
+        s.panel.passwordText = password;
+        QCOMPARE(s.server.ConnectServer(), connects);
         if (connects) {
-            QVERIFY(connection.isOpen());
+            QVERIFY(s.connection.isOpen());
             return;
         }
-        QVERIFY2(panel.reasons.value(0).contains(u"Login failed for user 'CORP\\ivanov'"_s,
-                                                 Qt::CaseInsensitive),
-                 qPrintable(panel.reasons.value(0)));
+        QVERIFY2(s.panel.reasons.value(0).contains(u"Login failed for user 'CORP\\ivanov'"_s,
+                                                   Qt::CaseInsensitive),
+                 qPrintable(s.panel.reasons.value(0)));
     }
 
     // FreeTDS says only "Unable to connect to data source" when Kerberos has no ticket; the
@@ -315,15 +314,11 @@ private slots:
             oldCache.isNull() ? qunsetenv("KRB5CCNAME") : qputenv("KRB5CCNAME", oldCache);
             oldConfig.isNull() ? qunsetenv("KRB5_CONFIG") : qputenv("KRB5_CONFIG", oldConfig);
         });
-        db::Connection connection;
-        FakePanel panel;
-        QString connectString;
-        QString current;
-        ServerConnection server(connection, panel, connectString, current);
-        panel.serverText = serverText();
-        panel.tick = true;
-        QVERIFY(!server.ConnectServer());
-        const QString reason = panel.reasons.value(0);
+        Scene s;
+        s.panel.serverText = serverText();
+        s.panel.tick = true;
+        QVERIFY(!s.server.ConnectServer());
+        const QString reason = s.panel.reasons.value(0);
         QVERIFY2(reason.contains(u"Нет действующего билета Kerberos"_s), qPrintable(reason));
         QVERIFY2(reason.contains(u"kinit"_s), qPrintable(reason));
     }
@@ -331,107 +326,94 @@ private slots:
     // A server that cannot be reached is not blamed on Kerberos.
     void windowsLoginToNoServerBlamesTheNetwork()
     {
-        db::Connection connection;
-        FakePanel panel;
-        QString connectString;
-        QString current;
-        ServerConnection server(connection, panel, connectString, current);
-        panel.serverText = u"127.0.0.1,1"_s;
-        panel.tick = true;
-        QVERIFY(!server.ConnectServer());
-        QVERIFY2(!panel.reasons.value(0).contains(u"Kerberos"_s),
-                 qPrintable(panel.reasons.value(0)));
+        Scene s;
+        s.panel.serverText = u"127.0.0.1,1"_s;
+        s.panel.tick = true;
+        QVERIFY(!s.server.ConnectServer());
+        QVERIFY2(!s.panel.reasons.value(0).contains(u"Kerberos"_s),
+                 qPrintable(s.panel.reasons.value(0)));
     }
 
     void connectServer()
     {
-        db::Connection connection;
-        FakePanel panel;
-        QString connectString = u"old"_s;
-        QString current;
-        ServerConnection server(connection, panel, connectString, current);
+        Scene s;
+        s.connectString = u"old"_s;
 
-        panel.serverText = serverText();
-        panel.userText = u"sa"_s;
-        panel.passwordText = u"wrong"_s;
-        QVERIFY(!server.ConnectServer());
-        QVERIFY(!connection.isOpen());
-        QCOMPARE(connectString, u"old"_s);
-        QCOMPARE(panel.statuses, QList<bool>{false});
+        s.panel.serverText = serverText();
+        s.panel.userText = u"sa"_s;
+        s.panel.passwordText = u"wrong"_s;
+        QVERIFY(!s.server.ConnectServer());
+        QVERIFY(!s.connection.isOpen());
+        QCOMPARE(s.connectString, u"old"_s);
+        QCOMPARE(s.panel.statuses, QList<bool>{false});
         // The server's refusal is the reason the panel shows, the password nowhere in it.
-        QVERIFY2(panel.reasons.value(0).contains(u"Login failed for user 'sa'"_s),
-                 qPrintable(panel.reasons.value(0)));
-        QVERIFY(!panel.reasons.value(0).contains(u"wrong"_s));
+        QVERIFY2(s.panel.reasons.value(0).contains(u"Login failed for user 'sa'"_s),
+                 qPrintable(s.panel.reasons.value(0)));
+        QVERIFY(!s.panel.reasons.value(0).contains(u"wrong"_s));
 
-        panel.passwordText = m_sim.password();
-        QVERIFY(server.ConnectServer());
-        QVERIFY(connection.isOpen());
-        QCOMPARE(connectString,
-                 BuildConnectString(panel.serverText, u"sa"_s, m_sim.password(), false));
-        QCOMPARE(panel.statuses, (QList<bool>{false, true}));
-        QCOMPARE(panel.reasons.value(1), QString());
+        s.panel.passwordText = m_sim.password();
+        QVERIFY(s.server.ConnectServer());
+        QVERIFY(s.connection.isOpen());
+        QCOMPARE(s.connectString,
+                 BuildConnectString(s.panel.serverText, u"sa"_s, m_sim.password(), false));
+        QCOMPARE(s.panel.statuses, (QList<bool>{false, true}));
+        QCOMPARE(s.panel.reasons.value(1), QString());
 
         // Unchanged fields: no reconnection, the status is not touched.
-        QVERIFY(server.ConnectServer());
-        QCOMPARE(panel.statuses.size(), 2);
+        QVERIFY(s.server.ConnectServer());
+        QCOMPARE(s.panel.statuses.size(), 2);
 
         // Any change of the string reconnects, the case of the server name included.
-        panel.serverText = u"LOCALHOST,%1"_s.arg(m_sim.port());
-        QVERIFY(server.ConnectServer());
-        QCOMPARE(panel.statuses.size(), 3);
-        QVERIFY(connectString.contains(u"LOCALHOST"_s));
+        s.panel.serverText = u"LOCALHOST,%1"_s.arg(m_sim.port());
+        QVERIFY(s.server.ConnectServer());
+        QCOMPARE(s.panel.statuses.size(), 3);
+        QVERIFY(s.connectString.contains(u"LOCALHOST"_s));
 
         // Another provider cannot be set on an open connection; the current database stays.
-        current = u"before"_s;
+        s.current = u"before"_s;
         QVERIFY_THROWS_EXCEPTION(
-            Error, server.ParseConnectString(u"Provider=MSDASQL;User ID=sa;Data Source=x;"
-                                             u"Initial Catalog=after"_s));
-        QCOMPARE(current, u"before"_s);
-        server.ParseConnectString(u"Provider=SQLOLEDB.1;User ID=sa;Data Source="_s + serverText() +
-                                  u";Initial Catalog=after"_s);
-        QCOMPARE(current, u"after"_s);
+            Error, s.server.ParseConnectString(u"Provider=MSDASQL;User ID=sa;Data Source=x;"
+                                               u"Initial Catalog=after"_s));
+        QCOMPARE(s.current, u"before"_s);
+        s.server.ParseConnectString(u"Provider=SQLOLEDB.1;User ID=sa;Data Source="_s +
+                                    serverText() + u";Initial Catalog=after"_s);
+        QCOMPARE(s.current, u"after"_s);
     }
 
     void awkwardPasswordLogsIn()
     {
-        db::Connection connection;
-        FakePanel panel;
-        QString connectString;
-        QString current;
-        ServerConnection server(connection, panel, connectString, current);
-        panel.serverText = serverText();
-        panel.userText = u"tricky"_s;
-        panel.passwordText = u"a;b}c"_s;
-        QVERIFY(server.ConnectServer());
-        QVERIFY(connection.isOpen());
+        Scene s;
+        s.panel.serverText = serverText();
+        s.panel.userText = u"tricky"_s;
+        s.panel.passwordText = u"a;b}c"_s;
+        QVERIFY(s.server.ConnectServer());
+        QVERIFY(s.connection.isOpen());
     }
 
     void parseConnectString()
     {
-        db::Connection connection;
-        FakePanel panel;
-        QString connectString;
-        QString current = u"ostrel_ts"_s;
-        ServerConnection server(connection, panel, connectString, current);
-        panel.connection = &server;
-        panel.serverText = u"keep"_s;
-        panel.passwordText = u"keep"_s;
+        Scene s;
+        s.current = u"ostrel_ts"_s;
+        s.panel.connection = &s.server;
+        s.panel.serverText = u"keep"_s;
+        s.panel.passwordText = u"keep"_s;
 
-        server.ParseConnectString(u"Data Source=elsewhere;Integrated Security=SSPI;"_s);
-        QCOMPARE(panel.serverText, u"keep"_s); // no user id: nothing changes
-        QCOMPARE(current, u"ostrel_ts"_s);
+        s.server.ParseConnectString(u"Data Source=elsewhere;Integrated Security=SSPI;"_s);
+        QCOMPARE(s.panel.serverText, u"keep"_s); // no user id: nothing changes
+        QCOMPARE(s.current, u"ostrel_ts"_s);
 
-        server.ParseConnectString(u"Provider=SQLOLEDB.1;User ID=sa;Data Source="_s + serverText());
-        QCOMPARE(panel.serverText, serverText());
-        QCOMPARE(panel.userText, u"sa"_s);
-        QCOMPARE(panel.passwordText, QString()); // no password in the text empties the field
-        QCOMPARE(current, QString());
-        QCOMPARE(panel.handlerRuns, 0); // the tick did not change
+        s.server.ParseConnectString(u"Provider=SQLOLEDB.1;User ID=sa;Data Source="_s +
+                                    serverText());
+        QCOMPARE(s.panel.serverText, serverText());
+        QCOMPARE(s.panel.userText, u"sa"_s);
+        QCOMPARE(s.panel.passwordText, QString()); // no password in the text empties the field
+        QCOMPARE(s.current, QString());
+        QCOMPARE(s.panel.handlerRuns, 0); // the tick did not change
 
-        server.ParseConnectString(u"User ID=sa;Data Source=x;Integrated Security=SSPI"_s);
-        QVERIFY(panel.tick);
-        QCOMPARE(panel.handlerRuns, 1);
-        QCOMPARE(connection.provider(), u"SQLOLEDB.1"_s); // none given: kept
+        s.server.ParseConnectString(u"User ID=sa;Data Source=x;Integrated Security=SSPI"_s);
+        QVERIFY(s.panel.tick);
+        QCOMPARE(s.panel.handlerRuns, 1);
+        QCOMPARE(s.connection.provider(), u"SQLOLEDB.1"_s); // none given: kept
     }
 
     void loadUdlFile()
@@ -442,19 +424,15 @@ private slots:
                                        u"initstring\r\nProvider=SQLOLEDB.1;Password=pw;Persist "
                                        u"Security Info=True;User ID=оператор;Initial "
                                        u"Catalog=ostrel_ts2;Data Source=srv\\sql\r\n"_s)));
-        db::Connection connection;
-        FakePanel panel;
-        QString connectString;
-        QString current;
-        ServerConnection server(connection, panel, connectString, current);
-        server.LoadConnectString(m_dir.filePath(u"missing.udl"_s));
-        QVERIFY(panel.serverText.isEmpty());
-        server.LoadConnectString(udl);
-        QCOMPARE(panel.serverText, u"srv\\sql"_s);
-        QCOMPARE(panel.userText, u"оператор"_s);
-        QCOMPARE(panel.passwordText, u"pw"_s);
-        QCOMPARE(current, u"ostrel_ts2"_s);
-        QVERIFY(!connection.isOpen()); // loading does not connect
+        Scene s;
+        s.server.LoadConnectString(m_dir.filePath(u"missing.udl"_s));
+        QVERIFY(s.panel.serverText.isEmpty());
+        s.server.LoadConnectString(udl);
+        QCOMPARE(s.panel.serverText, u"srv\\sql"_s);
+        QCOMPARE(s.panel.userText, u"оператор"_s);
+        QCOMPARE(s.panel.passwordText, u"pw"_s);
+        QCOMPARE(s.current, u"ostrel_ts2"_s);
+        QVERIFY(!s.connection.isOpen()); // loading does not connect
     }
 };
 

@@ -1,5 +1,7 @@
-// Which console results can be written back, and the statements that do it.
+// Which console results can be written back, and what the statements that do it change on
+// the server.
 #include "EditTarget.h"
+#include "SimConnection.h"
 
 #include <QTest>
 
@@ -9,7 +11,17 @@ class TestEditTarget : public QObject
 {
     Q_OBJECT
 
+    SimSession m_session;
+    int m_tables = 0;
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_session.start({}, u"sa"_s));
+        m_session.connection.execute(u"CREATE DATABASE edits"_s);
+        m_session.connection.setDefaultDatabase(u"edits"_s);
+    }
+
     void analyze_data()
     {
         QTest::addColumn<QString>("sql");
@@ -54,30 +66,48 @@ private slots:
         }
     }
 
+    // What the grid writes back changes the one row meant, on the server, with a bracket in a
+    // column's name and a NULL among the values.
+    void statements_data()
+    {
+        QTest::addColumn<bool>("keyed");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QStringList>("rows"); // afterwards
+        QTest::newRow("update by the key")
+            << true << u"update"_s << QStringList{u"7|new|n"_s, u"8|old|NULL"_s};
+        QTest::newRow("update by every value")
+            << false << u"update"_s << QStringList{u"7|old|kept"_s, u"7|new|n"_s};
+        QTest::newRow("delete by every value")
+            << false << u"delete"_s << QStringList{u"7|old|kept"_s};
+        QTest::newRow("insert") << true << u"insert"_s
+                                << QStringList{u"7|old|NULL"_s, u"8|old|NULL"_s, u"9|NULL|x"_s};
+    }
     void statements()
     {
-        EditTarget keyed;
-        keyed.table = u"dbo.t"_s;
-        keyed.columns = {u"id"_s, u"name"_s, u"note]x"_s};
-        keyed.keyColumns = {0};
+        QFETCH(bool, keyed);
+        QFETCH(QString, operation);
+        QFETCH(QStringList, rows);
+        const QString table = u"dbo.t%1"_s.arg(++m_tables);
+        QVERIFY(m_session.sim.exec(
+            u"CREATE TABLE %1 (id int%2, name nvarchar(10), [note]]x] nvarchar(10)); INSERT INTO "
+            u"%1 VALUES (7, N'old', NULL), %3"_s.arg(table, keyed ? u" PRIMARY KEY"_s : QString(),
+                                                     keyed ? u"(8, N'old', NULL)"_s
+                                                           : u"(7, N'old', N'kept')"_s),
+            u"edits"_s));
+        EditTarget target;
+        target.table = table;
+        target.columns = {u"id"_s, u"name"_s, u"note]x"_s};
+        if (keyed)
+            target.keyColumns = {0};
         const QList<QVariant> before{u"7"_s, u"old"_s, QVariant()};
-        const QList<QVariant> after{u"7"_s, u"new"_s, u"n"_s};
-        BoundStatement u = UpdateStatement(keyed, before, after);
-        QCOMPARE(u.sql, u"UPDATE dbo.t SET [name] = ?, [note]]x] = ? WHERE [id] = ?"_s);
-        QCOMPARE(u.values, (QList<QVariant>{u"new"_s, u"n"_s, u"7"_s}));
-
-        EditTarget keyless = keyed;
-        keyless.keyColumns.clear();
-        u = UpdateStatement(keyless, before, after);
-        QCOMPARE(u.sql, u"UPDATE dbo.t SET [name] = ?, [note]]x] = ? WHERE [id] = ? AND [name] = ? "
-                        u"AND [note]]x] IS NULL"_s);
-        QCOMPARE(u.values, (QList<QVariant>{u"new"_s, u"n"_s, u"7"_s, u"old"_s}));
-
-        const BoundStatement d = DeleteStatement(keyless, before);
-        QCOMPARE(d.sql, u"DELETE FROM dbo.t WHERE [id] = ? AND [name] = ? AND [note]]x] IS NULL"_s);
-        const BoundStatement i = InsertStatement(keyed, {u"8"_s, QVariant(), u"x"_s});
-        QCOMPARE(i.sql, u"INSERT INTO dbo.t ([id], [note]]x]) VALUES (?, ?)"_s);
-        QCOMPARE(i.values, (QList<QVariant>{u"8"_s, u"x"_s}));
+        const BoundStatement statement =
+            operation == u"update"_s   ? UpdateStatement(target, before, {u"7"_s, u"new"_s, u"n"_s})
+            : operation == u"delete"_s ? DeleteStatement(target, before)
+                                       : InsertStatement(target, {u"9"_s, QVariant(), u"x"_s});
+        QCOMPARE(m_session.connection.executeParams(statement.sql, statement.values), 1);
+        QCOMPARE(
+            m_session.sim.rows(u"SELECT * FROM %1 ORDER BY id, [note]]x]"_s.arg(table), u"edits"_s),
+            rows);
     }
 };
 

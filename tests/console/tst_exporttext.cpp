@@ -1,6 +1,7 @@
 #include "ExportText.h"
 #include "MyException.h"
 #include "TextDecoding.h"
+#include "Thrown.h"
 
 #include <QBuffer>
 #include <QDate>
@@ -232,12 +233,8 @@ void TestExportText::refusedBytesThrow()
     const QByteArray expected = platform::encodeWindows1251(ExportText(rows));
     rows.visited = 0;
     LimitedDevice device(limit);
-    try {
-        WriteExportFile(rows, device);
-        QFAIL("no error for refused bytes");
-    } catch (const Error& error) {
-        QCOMPARE(error.message(), u"Не удалось записать данные: No space left on device"_s);
-    }
+    EXPECT_THROWN(refused, Error, WriteExportFile(rows, device));
+    QCOMPARE(refused.message, u"Не удалось записать данные: No space left on device"_s);
     QCOMPARE(device.written.size(), limit);
     QVERIFY(expected.startsWith(device.written));
     // No point reading a million rows after the disk is full.
@@ -253,13 +250,9 @@ void TestExportText::fullDiskFileThrows()
     if (!QFileInfo::exists(path) || !file.open(QIODevice::WriteOnly))
         QSKIP("no /dev/full here");
     MemoryRows rows({u"a"_s}, {{u"1"_s}});
-    try {
-        WriteExportFile(rows, file);
-        QFAIL("no error for a full disk");
-    } catch (const Error& error) {
-        QVERIFY2(error.message().startsWith(u"Не удалось записать файл \"/dev/full\": "_s),
-                 qPrintable(error.message()));
-    }
+    EXPECT_THROWN(full, Error, WriteExportFile(rows, file));
+    QVERIFY2(full.message.startsWith(u"Не удалось записать файл \"/dev/full\": "_s),
+             full.describe());
 }
 
 // Without a result nothing is read and not a byte written: a half-written file or an empty

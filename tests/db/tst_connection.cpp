@@ -1,7 +1,7 @@
 // The connection against bin/sqlsim over unixODBC and FreeTDS.
-#include "Connection.h"
-#include "SqlsimProcess.h"
+#include "SimConnection.h"
 #include "TestFiles.h"
+#include "Thrown.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -15,11 +15,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QString adoString(quint16 port, const QString& password, const QString& user = u"sa"_s)
-{
-    return u"Data Source=127.0.0.1,%1;User ID=%2;Password=%3"_s.arg(port).arg(user, password);
-}
 
 // Peak resident memory so far, in bytes.
 qint64 peakRss()
@@ -41,11 +36,9 @@ class TestConnection : public QObject
 
     QTemporaryDir m_files;
 
-    bool openOn(db::Connection& c, SqlsimProcess& sim, const QString& password = {})
+    static bool opened(db::Connection& c, SqlsimProcess& sim)
     {
-        c.setConnectionString(
-            adoString(sim.port(), password.isEmpty() ? sim.password() : password));
-        c.open();
+        openOn(c, sim, u"sa"_s);
         return c.isOpen();
     }
 
@@ -70,7 +63,7 @@ class TestConnection : public QObject
             m_sharedSim = std::make_unique<SqlsimProcess>();
             if (!m_sharedSim->start())
                 throw std::runtime_error(m_sharedSim->stderrText().toStdString());
-            openOn(m_shared, *m_sharedSim);
+            openOn(m_shared, *m_sharedSim, u"sa"_s);
         }
         return m_shared;
     }
@@ -157,7 +150,7 @@ private slots:
         SqlsimProcess sim;
         QVERIFY2(sim.start(), sim.stderrText().constData());
         c.setDefaultDatabase(u"master"_s);
-        QVERIFY(openOn(c, sim));
+        QVERIFY(opened(c, sim));
         c.setProvider(u"SQLOLEDB.1"_s); // the same one is fine
         QVERIFY_THROWS_EXCEPTION(Error, c.setProvider(u"SQLNCLI11"_s));
         QCOMPARE(c.provider(), u"SQLOLEDB.1"_s);
@@ -186,7 +179,7 @@ private slots:
         db::setApplicationName(u"dbsetup (окно)"_s); // the server lists the session so
         const auto restore = qScopeGuard([] { db::setApplicationName(u"dbsetup"_s); });
         db::Connection c;
-        QVERIFY(openOn(c, sim));
+        QVERIFY(opened(c, sim));
         QCOMPARE(c.openRecordSet(u"SELECT RTRIM(program_name) AS p FROM master.dbo.sysprocesses "
                                  "WHERE spid = @@SPID"_s,
                                  30)
@@ -214,16 +207,12 @@ private slots:
         QVERIFY2(sim.start(), sim.stderrText().constData());
         db::Connection c;
         const QString secret = u"Wrong-Secret-77"_s;
-        c.setConnectionString(adoString(sim.port(), secret));
-        try {
-            c.open();
-            QFAIL("a wrong password logged in");
-        } catch (const db::DbError& e) {
-            QVERIFY2(e.message().contains(u"Login failed"_s), qPrintable(e.message()));
-            QVERIFY(!e.message().contains(secret));
-        }
+        c.setConnectionString(sim.adoString(u"sa"_s, secret));
+        EXPECT_THROWN(error, db::DbError, c.open());
+        QVERIFY2(error.message.contains(u"Login failed"_s), error.describe());
+        QVERIFY(!error.message.contains(secret));
         QVERIFY(!c.isOpen());
-        QVERIFY(openOn(c, sim));
+        QVERIFY(opened(c, sim));
     }
 
     // A password holding ";" and "}" logs in once quoted in the ADO string.
@@ -241,10 +230,9 @@ private slots:
 
     void statementsAndRecordSet()
     {
-        SqlsimProcess sim;
-        QVERIFY2(sim.start(), sim.stderrText().constData());
-        db::Connection c;
-        QVERIFY(openOn(c, sim));
+        SimSession session;
+        QVERIFY(session.start({}, u"sa"_s));
+        db::Connection& c = session.connection;
         c.execute(u"CREATE DATABASE d1"_s);
         c.setDefaultDatabase(u"d1"_s);
         QCOMPARE(c.defaultDatabase(), u"d1"_s);
@@ -266,22 +254,17 @@ private slots:
         QCOMPARE(rs->fieldText(u"id"_s), u"1"_s);
         QVERIFY_THROWS_EXCEPTION(Error, rs->fieldText(u"missing"_s));
 
-        try {
-            c.execute(u"SELECT * FROM dbo.nope"_s);
-            QFAIL("no error");
-        } catch (const db::DbError& e) {
-            QVERIFY2(e.message().contains(u"dbo.nope"_s), qPrintable(e.message()));
-        }
+        EXPECT_THROWN(error, db::DbError, c.execute(u"SELECT * FROM dbo.nope"_s));
+        QVERIFY2(error.message.contains(u"dbo.nope"_s), error.describe());
         QVERIFY_THROWS_EXCEPTION(db::DbError, c.setDefaultDatabase(u"nonexistent"_s));
         QCOMPARE(c.defaultDatabase(), u"d1"_s);
     }
 
     void transactions()
     {
-        SqlsimProcess sim;
-        QVERIFY2(sim.start(), sim.stderrText().constData());
-        db::Connection c;
-        QVERIFY(openOn(c, sim));
+        SimSession session;
+        QVERIFY(session.start({}, u"sa"_s));
+        db::Connection& c = session.connection;
         c.execute(u"CREATE DATABASE tx"_s);
         c.setDefaultDatabase(u"tx"_s);
         c.execute(u"CREATE TABLE dbo.t (id INT)"_s);
@@ -299,10 +282,9 @@ private slots:
 
     void storedProcedure()
     {
-        SqlsimProcess sim;
-        QVERIFY2(sim.start(), sim.stderrText().constData());
-        db::Connection c;
-        QVERIFY(openOn(c, sim));
+        SimSession session;
+        QVERIFY(session.start({}, u"sa"_s));
+        db::Connection& c = session.connection;
         c.execute(u"CREATE DATABASE gone"_s);
         QVERIFY_THROWS_EXCEPTION(Error,
                                  c.callProcedure(u"sp_detach_db;1"_s, {{u"@nosuch"_s, u"gone"_s}}));
@@ -317,10 +299,9 @@ private slots:
 
     void asyncBackupReportsProgress()
     {
-        SqlsimProcess sim;
-        QVERIFY2(sim.start({u"--throttle"_s, u"102400"_s}), sim.stderrText().constData());
-        db::Connection c;
-        QVERIFY(openOn(c, sim));
+        SimSession session;
+        QVERIFY(session.start({u"--throttle"_s, u"102400"_s}, u"sa"_s));
+        db::Connection& c = session.connection;
         makeDatabaseOf(c, u"src"_s, 300000);
         const QString disk = m_files.filePath(u"async.bak"_s);
         QStringList messages;
@@ -346,10 +327,9 @@ private slots:
 
     void asyncFaultEndsWithError()
     {
-        SqlsimProcess sim;
-        QVERIFY2(sim.start({u"--fail-next-transfer"_s}), sim.stderrText().constData());
-        db::Connection c;
-        QVERIFY(openOn(c, sim));
+        SimSession session;
+        QVERIFY(session.start({u"--fail-next-transfer"_s}, u"sa"_s));
+        db::Connection& c = session.connection;
         c.execute(u"CREATE DATABASE src"_s);
         c.executeAsync(u"BACKUP DATABASE src TO DISK = '%1' WITH STATS = 10"_s.arg(
             m_files.filePath(u"fail.bak"_s)));
@@ -360,10 +340,9 @@ private slots:
 
     void cancelStopsAsyncStatement()
     {
-        SqlsimProcess sim;
-        QVERIFY2(sim.start({u"--throttle"_s, u"51200"_s}), sim.stderrText().constData());
-        db::Connection c;
-        QVERIFY(openOn(c, sim));
+        SimSession session;
+        QVERIFY(session.start({u"--throttle"_s, u"51200"_s}, u"sa"_s));
+        db::Connection& c = session.connection;
         makeDatabaseOf(c, u"src"_s, 1000000);
         int progress = 0;
         c.executeAsync(u"BACKUP DATABASE src TO DISK = '%1' WITH INIT, STATS = 10"_s.arg(
@@ -390,10 +369,9 @@ private slots:
 
     void rowsAsTheyArrive()
     {
-        SqlsimProcess sim;
-        QVERIFY2(sim.start(), sim.stderrText().constData());
-        db::Connection c;
-        QVERIFY(openOn(c, sim));
+        SimSession session;
+        QVERIFY(session.start({}, u"sa"_s));
+        db::Connection& c = session.connection;
         c.execute(u"CREATE DATABASE rows"_s);
         c.setDefaultDatabase(u"rows"_s);
         c.execute(
@@ -435,10 +413,9 @@ private slots:
 
     void bigBytesRoundTrip()
     {
-        SqlsimProcess sim;
-        QVERIFY2(sim.start(), sim.stderrText().constData());
-        db::Connection c;
-        QVERIFY(openOn(c, sim));
+        SimSession session;
+        QVERIFY(session.start({}, u"sa"_s));
+        db::Connection& c = session.connection;
         c.execute(u"CREATE DATABASE files"_s);
         c.setDefaultDatabase(u"files"_s);
         c.execute(u"CREATE TABLE dbo.f (path NVARCHAR(260), file_data VARBINARY(MAX))"_s);

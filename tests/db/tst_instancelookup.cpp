@@ -1,6 +1,7 @@
 // Asking the SQL Server Browser for the port of a named instance.
 #include "DbError.h"
 #include "InstanceLookup.h"
+#include "Thrown.h"
 
 #include <QTest>
 #include <arpa/inet.h>
@@ -218,13 +219,10 @@ private slots:
         } else {
             port = closedPort();
         }
-        try {
-            db::lookupInstancePort(u"127.0.0.1"_s, u"X"_s, 300, port);
-            QFAIL("no error");
-        } catch (const db::DbError& e) {
-            QVERIFY2(e.message().contains(u"\"127.0.0.1\\X\""_s), qPrintable(e.message()));
-            QVERIFY2(e.message().contains(expected), qPrintable(e.message()));
-        }
+        EXPECT_THROWN(unanswered, db::DbError,
+                      db::lookupInstancePort(u"127.0.0.1"_s, u"X"_s, 300, port));
+        QVERIFY2(unanswered.message.contains(u"\"127.0.0.1\\X\""_s), unanswered.describe());
+        QVERIFY2(unanswered.message.contains(expected), unanswered.describe());
     }
 };
 

@@ -1,14 +1,13 @@
 // Storing and extracting application files, against bin/sqlsim over unixODBC and FreeTDS.
-#include "Connection.h"
 #include "FileStore.h"
 #include "FullDisk.h"
 #include "MyException.h"
 #include "ScriptedOperatorUi.h"
-#include "SqlsimProcess.h"
+#include "SimConnection.h"
 #include "TestFiles.h"
+#include "Thrown.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QMap>
 #include <QTemporaryDir>
@@ -26,18 +25,6 @@ void makeTree(const QString& root, const Tree& tree)
 {
     for (auto it = tree.cbegin(); it != tree.cend(); ++it)
         QVERIFY2(writeFile(root + u'/' + it.key(), it.value()), qPrintable(it.key()));
-}
-
-// Every file below root, hidden ones too.
-Tree readTree(const QString& root)
-{
-    Tree tree;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        tree.insert(QDir(root).relativeFilePath(path), readFile(path));
-    }
-    return tree;
 }
 
 QStringList storedRows(db::Connection& c)
@@ -62,16 +49,12 @@ class TestFileStore : public QObject
 
     SqlsimProcess m_sim;
     QTemporaryDir m_work;
-    QString m_log;
     int m_databases = 0;
 
     // A connection whose current database is a new, empty one.
     std::unique_ptr<db::Connection> freshDatabase(SqlsimProcess& sim)
     {
-        auto c = std::make_unique<db::Connection>();
-        c->setConnectionString(u"Data Source=127.0.0.1,%1;User ID=sa;Password=%2"_s.arg(
-            QString::number(sim.port()), sim.password()));
-        c->open();
+        auto c = openConnection(sim, u"sa"_s);
         const QString name = u"fs%1"_s.arg(++m_databases);
         c->execute(u"CREATE DATABASE "_s + name);
         c->setDefaultDatabase(name);
@@ -101,8 +84,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_work.isValid());
-        m_log = m_work.filePath(u"sqlsim.log"_s);
-        QVERIFY2(m_sim.start({u"--log"_s, m_log}), m_sim.stderrText().constData());
+        QVERIFY2(m_sim.start(), m_sim.stderrText().constData());
     }
 
     void roundTrip()
@@ -138,7 +120,7 @@ private slots:
         expected.remove(u"conf/Default.UDL"_s);
         expected.remove(u"Data/data.MDF"_s);
         expected.remove(u"Data/data_log.ldf"_s);
-        QCOMPARE(readTree(target), expected);
+        QCOMPARE(fileTree(target), expected);
         QCOMPARE(ui.shown.size(), 0);
         QCOMPARE(pumped, 6);
     }
@@ -182,9 +164,9 @@ private slots:
         const QString target = newFolder();
         ScriptedOperatorUi ui;
         QVERIFY(ExtractFilesFromDB(target, *c, true, u"1"_s, ui));
-        QCOMPARE(readTree(target).keys(), extracted);
+        QCOMPARE(fileTree(target).keys(), extracted);
         for (const QString& name : extracted)
-            QCOMPARE(readTree(target).value(name), tree.value(name));
+            QCOMPARE(fileTree(target).value(name), tree.value(name));
         QVERIFY(ui.shown.isEmpty());
         c->close();
     }
@@ -246,12 +228,9 @@ private slots:
     {
         auto c = freshDatabase();
         const QString missing = newFolder();
-        try {
-            AddFilesToDB(missing, fileStoreTable, u"1"_s, defaultMasks, 0, *c);
-            QFAIL("a missing folder was stored");
-        } catch (const MyException& e) {
-            QCOMPARE(e.message(), u"Не найден каталог \""_s + missing + u"/\"."_s);
-        }
+        EXPECT_THROWN(notFound, MyException,
+                      AddFilesToDB(missing, fileStoreTable, u"1"_s, defaultMasks, 0, *c));
+        QCOMPARE(notFound.message, u"Не найден каталог \""_s + missing + u"/\"."_s);
         QVERIFY_THROWS_EXCEPTION(MyException,
                                  AddFilesToDB(QString(), fileStoreTable, u"1"_s, {}, 0, *c));
     }
@@ -261,12 +240,9 @@ private slots:
         const QString app = newFolder();
         makeTree(app, {{u"a.txt"_s, "a"}});
         auto c = freshDatabase();
-        try {
-            AddFilesToDB(app, fileStoreTable, u"1"_s, {u"[z-a]"_s}, 0, *c);
-            QFAIL("a bad mask was accepted");
-        } catch (const Error& e) {
-            QCOMPARE(e.message(), u"'[z-a]' is an invalid mask at (4)"_s);
-        }
+        EXPECT_THROWN(badMask, Error,
+                      AddFilesToDB(app, fileStoreTable, u"1"_s, {u"[z-a]"_s}, 0, *c));
+        QCOMPARE(badMask.message, u"'[z-a]' is an invalid mask at (4)"_s);
         QCOMPARE(storedRows(*c), QStringList{});
     }
 
@@ -397,12 +373,9 @@ private slots:
             AddFilesToDB(app, fileStoreTable, u"1"_s, defaultMasks, 0, *c);
             QCOMPARE(storedRows(*c), QStringList{u"tool.dll|1|4"_s});
         } else {
-            try {
-                AddFilesToDB(app, fileStoreTable, u"1"_s, defaultMasks, 0, *c);
-                QFAIL("the files were stored");
-            } catch (const MyException& e) {
-                QCOMPARE(e.message(), u"Размер файлов превышает допустимый размер базы данных."_s);
-            }
+            EXPECT_THROWN(tooBig, MyException,
+                          AddFilesToDB(app, fileStoreTable, u"1"_s, defaultMasks, 0, *c));
+            QCOMPARE(tooBig.message, u"Размер файлов превышает допустимый размер базы данных."_s);
             QCOMPARE(storedRows(*c), QStringList{}); // the new table stays, empty
         }
         // The per-file limit drops the big file before the room check.
@@ -461,7 +434,7 @@ private slots:
         QCOMPARE(ui.unexpectedQuestions, 0);
         const Tree expected = written ? Tree{{u"ostrel.exe"_s, "new"}, {u"bin/a.dll"_s, "a-new"}}
                                       : Tree{{u"ostrel.exe"_s, "old"}};
-        QCOMPARE(readTree(target), expected);
+        QCOMPARE(fileTree(target), expected);
     }
 
     void noStoreTable()
@@ -471,7 +444,7 @@ private slots:
         ScriptedOperatorUi ui;
         QVERIFY(!ExtractFilesFromDB(target, *c, true, u"1.0"_s, ui));
         QVERIFY(QFileInfo(target).isDir()); // the folder is made first
-        QCOMPARE(readTree(target), Tree{});
+        QCOMPARE(fileTree(target), Tree{});
         QCOMPARE(ui.shown.size(), 0);
     }
 
@@ -483,7 +456,7 @@ private slots:
         ScriptedOperatorUi ui;
         QVERIFY(ExtractFilesFromDB(target, *c, true, u"2.0"_s, ui));
         QCOMPARE(ui.shown.size(), 0);
-        QCOMPARE(readTree(target), (Tree{{u"a.txt"_s, "old"}}));
+        QCOMPARE(fileTree(target), (Tree{{u"a.txt"_s, "old"}}));
     }
 
     void installFolderCannotBeMade()
@@ -492,18 +465,11 @@ private slots:
         const QString file = newFolder() + u".txt"_s;
         QVERIFY(writeFile(file, "in the way"));
         ScriptedOperatorUi ui;
-        try {
-            ExtractFilesFromDB(file + u"/app"_s, *c, true, u"1"_s, ui);
-            QFAIL("no folder error");
-        } catch (const MyException& e) {
-            QCOMPARE(e.message(), u"Не удалось создать путь \""_s + file + u"/app/\"."_s);
-        }
-        try {
-            ExtractFilesFromDB(QString(), *c, true, u"1"_s, ui);
-            QFAIL("no folder error for an empty folder");
-        } catch (const MyException& e) {
-            QCOMPARE(e.message(), u"Не удалось создать путь \"\"."_s);
-        }
+        EXPECT_THROWN(unmade, MyException,
+                      ExtractFilesFromDB(file + u"/app"_s, *c, true, u"1"_s, ui));
+        QCOMPARE(unmade.message, u"Не удалось создать путь \""_s + file + u"/app/\"."_s);
+        EXPECT_THROWN(noFolder, MyException, ExtractFilesFromDB(QString(), *c, true, u"1"_s, ui));
+        QCOMPARE(noFolder.message, u"Не удалось создать путь \"\"."_s);
     }
 
     // A row's folder blocked by a file: the rows before stay written, the error passes on and
@@ -517,13 +483,9 @@ private slots:
                    u"('first.txt\\\\b.txt', 1, 0x42), ('last.txt', 1, 0x43)"_s);
         const QString target = newFolder();
         ScriptedOperatorUi ui;
-        try {
-            ExtractFilesFromDB(target, *c, true, u"1"_s, ui);
-            QFAIL("no folder error");
-        } catch (const MyException& e) {
-            QCOMPARE(e.message(), u"Не удалось создать путь \""_s + target + u"/first.txt/\"."_s);
-        }
-        QCOMPARE(readTree(target), (Tree{{u"first.txt"_s, "A"}}));
+        EXPECT_THROWN(blocked, MyException, ExtractFilesFromDB(target, *c, true, u"1"_s, ui));
+        QCOMPARE(blocked.message, u"Не удалось создать путь \""_s + target + u"/first.txt/\"."_s);
+        QCOMPARE(fileTree(target), (Tree{{u"first.txt"_s, "A"}}));
         QCOMPARE(
             c->openRecordSet(u"SELECT COUNT(*) AS n FROM backup_files"_s, 30)->fieldText(u"n"_s),
             u"3"_s);
@@ -540,7 +502,7 @@ private slots:
         QVERIFY(QFile::setPermissions(ro, QFile::ReadOwner | QFile::ReadGroup));
         ScriptedOperatorUi ui;
         QVERIFY(ExtractFilesFromDB(target, *c, true, u"2"_s, ui));
-        QCOMPARE(readTree(target),
+        QCOMPARE(fileTree(target),
                  (Tree{{u"ostrel.exe"_s, "new program"}, {u"ro.cfg"_s, "new cfg"}}));
         QVERIFY(QFile::permissions(exe).testFlag(QFile::ExeOwner));
         QVERIFY(QFile::permissions(ro).testFlag(QFile::WriteOwner));
@@ -558,7 +520,7 @@ private slots:
             {{u"gone.dll___"_s, "older"}, {u"kept.dll"_s, "old"}, {u"kept.dll___"_s, "older"}});
         ScriptedOperatorUi ui;
         QVERIFY(ExtractFilesFromDB(target, *c, true, u"2"_s, ui));
-        QCOMPARE(readTree(target), (Tree{{u"gone.dll"_s, "new gone"},
+        QCOMPARE(fileTree(target), (Tree{{u"gone.dll"_s, "new gone"},
                                          {u"kept.dll"_s, "new kept"},
                                          {u"kept.dll___"_s, "older"}}));
     }
@@ -595,7 +557,7 @@ private slots:
         ScriptedOperatorUi ui;
         QVERIFY(ExtractFilesFromDB(target, *c, true, u"2"_s, ui, options));
         // The old content, and no temporary file left behind.
-        QCOMPARE(readTree(target), (Tree{{u"a.txt"_s, "a-new"}, {u"bin/big.dll"_s, "big-old"}}));
+        QCOMPARE(fileTree(target), (Tree{{u"a.txt"_s, "a-new"}, {u"bin/big.dll"_s, "big-old"}}));
         QCOMPARE(ui.shown.size(), 1);
         QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Warning);
         QCOMPARE(ui.shown[0].caption, u"Внимание"_s);
@@ -626,7 +588,7 @@ private slots:
         const QString target = parent + u"/a/b/app"_s;
         ScriptedOperatorUi ui;
         QVERIFY(ExtractFilesFromDB(target, *c, true, u"1"_s, ui));
-        QCOMPARE(readTree(parent), (Tree{{u"a/b/app/ok/ok.txt"_s, "O"}}));
+        QCOMPARE(fileTree(parent), (Tree{{u"a/b/app/ok/ok.txt"_s, "O"}}));
         QVERIFY(!QFileInfo::exists(u"/etc/x.txt"_s));
         QVERIFY(!QFileInfo::exists(u"/x.txt"_s));
         QVERIFY(!QFileInfo::exists(u"/tmp/x.txt"_s));
@@ -653,62 +615,9 @@ private slots:
         const QString target = newFolder();
         ScriptedOperatorUi ui;
         QVERIFY(ExtractFilesFromDB(target, *c, true, u"1"_s, ui));
-        QCOMPARE(readTree(target),
+        QCOMPARE(fileTree(target),
                  (Tree{{u"a/b.txt"_s, "1"}, {u"c/d.txt"_s, "2"}, {u"e/f.txt"_s, QByteArray()}}));
         QCOMPARE(ui.shown.size(), 0);
-    }
-
-    // The statements the server receives, byte for byte.
-    void statementsSeenByServer()
-    {
-        const QString app = newFolder();
-        makeTree(app, {{u"bin/tool.dll"_s, "tool"}, {u"it's.txt"_s, "q"}});
-        auto c = freshDatabase();
-        const qint64 start = QFileInfo(m_log).size();
-        AddFilesToDB(app, fileStoreTable, u"7.5.2.0"_s, defaultMasks, 0, *c);
-        const QString target = newFolder();
-        ScriptedOperatorUi ui;
-        ui.answers = {true};
-        QVERIFY(ExtractFilesFromDB(target, *c, true, u"7.6.0.0"_s, ui));
-
-        QFile log(m_log);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QVERIFY(log.seek(start));
-        const QString text = QString::fromUtf8(log.readAll());
-        qsizetype from = 0;
-        const auto expectNext = [&](const QString& needle) {
-            const qsizetype at = text.indexOf(needle, from);
-            if (at < 0)
-                return false;
-            from = at + needle.size();
-            return true;
-        };
-        // The inserts travel with their parameter as sp_executesql, which the log writes as a
-        // literal, quotes doubled.
-        const auto rpc = [](QString statement) {
-            statement.replace(u"'"_s, u"''"_s);
-            return u"rpc: sp_executesql N'"_s + statement + u"'"_s;
-        };
-        const QStringList statements{
-            u"batch: drop  table backup_files\n"_s,
-            u"batch: create table backup_files (path char(255) not null, version int null, "
-            u"file_data IMAGE NULL)\n"_s,
-            u"batch: SELECT CAST(SERVERPROPERTY('EngineEdition') AS int) AS engine_edition, "
-            u"CAST(SERVERPROPERTY('ProductVersion') AS nvarchar(128)) AS product_version\n"_s,
-            u"batch: SELECT SUM(CAST(FILEPROPERTY(name, 'SpaceUsed') AS bigint)) * 8192 AS used "
-            u"FROM sys.database_files WHERE type = 0\n"_s,
-            u"batch: SELECT COLLATIONPROPERTY(CONVERT(nvarchar(128), DATABASEPROPERTYEX(DB_NAME(), "
-            u"'Collation')), 'CodePage') AS CodePage\n"_s,
-            rpc(u"INSERT INTO backup_files (path, version, file_data) VALUES "
-                u"('bin\\\\tool.dll','7520',@P1)"_s),
-            rpc(u"INSERT INTO backup_files (path, version, file_data) VALUES "
-                u"('it''s.txt','7520',@P1)"_s),
-            u"batch: SELECT * FROM backup_files WHERE version>=7600;\n"_s,
-            u"batch: SELECT * FROM backup_files\n"_s,
-        };
-        for (const QString& statement : statements)
-            QVERIFY2(expectNext(statement), qPrintable(statement + u"\n---\n"_s + text));
-        QCOMPARE(readTree(target), (Tree{{u"bin/tool.dll"_s, "tool"}, {u"it's.txt"_s, "q"}}));
     }
 };
 

@@ -2,6 +2,7 @@
 #include "FileStore.h"
 #include "MyException.h"
 #include "TestFiles.h"
+#include "Thrown.h"
 
 #include <QDir>
 #include <QStringEncoder>
@@ -114,12 +115,8 @@ private slots:
     void badMaskFails()
     {
         const QStringList masks{u"*.ldf"_s, u"[abc"_s};
-        try {
-            IsExcludedFile(u"a.txt"_s, &masks);
-            QFAIL("a bad mask was accepted");
-        } catch (const Error& e) {
-            QCOMPARE(e.message(), u"'[abc' is an invalid mask at (1)"_s);
-        }
+        EXPECT_THROWN(badMask, Error, IsExcludedFile(u"a.txt"_s, &masks));
+        QCOMPARE(badMask.message, u"'[abc' is an invalid mask at (1)"_s);
     }
 
     void loadExclusionList_data()

@@ -151,10 +151,7 @@ public:
 
     QStringList query(const QString& sql, const QString& database = {})
     {
-        OdbcClient client;
-        if (!client.connect(sim.port(), u"sa"_s, sim.password(), database))
-            return {u"<no connection>"_s};
-        const OdbcResult r = client.exec(sql);
+        const OdbcResult r = sim.process().query(sql, database);
         if (!r.ok)
             return {u"<error> "_s + r.error};
         return flatten(r.resultSets.value(0));

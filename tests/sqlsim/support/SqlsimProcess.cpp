@@ -76,6 +76,41 @@ void SqlsimProcess::stop()
     m_stderr += m_process.readAllStandardError();
 }
 
+QString SqlsimProcess::adoString(const QString& login, const QString& password) const
+{
+    return u"Data Source=127.0.0.1,%1;User ID=%2;Password=%3"_s.arg(m_port).arg(
+        login, password.isEmpty() ? this->password() : password);
+}
+
+OdbcResult SqlsimProcess::query(const QString& sql, const QString& database)
+{
+    OdbcClient client;
+    if (!client.connect(m_port, u"sa"_s, password(), database)) {
+        OdbcResult failed;
+        failed.ok = false;
+        failed.error = client.lastError();
+        failed.nativeError = client.lastNativeError();
+        return failed;
+    }
+    return client.exec(sql);
+}
+
+bool SqlsimProcess::exec(const QString& sql, const QString& database)
+{
+    const OdbcResult result = query(sql, database);
+    if (!result.ok)
+        qWarning("%s: %s", qPrintable(sql), qPrintable(result.error));
+    return result.ok;
+}
+
+QStringList SqlsimProcess::rows(const QString& sql, const QString& database)
+{
+    const OdbcResult result = query(sql, database);
+    if (!result.ok)
+        qWarning("%s: %s", qPrintable(sql), qPrintable(result.error));
+    return flatten(result.resultSets.value(0));
+}
+
 QByteArray SqlsimProcess::stderrText()
 {
     m_stderr += m_process.readAllStandardError();
