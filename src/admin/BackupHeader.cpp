@@ -12,9 +12,9 @@ constexpr int headerTimeoutSeconds = 600;
 
 std::optional<BackupHeader> ReadBackupHeader(db::Connection& connection, const QString& file)
 {
-    const auto sets = connection.openRecordSet(
-        u"RESTORE HEADERONLY FROM DISK = N'"_s + sqltext::literalBody(file) + u'\'',
-        headerTimeoutSeconds);
+    const auto sets = connection.openRecordSet(u"RESTORE HEADERONLY FROM DISK = N'"_s +
+                                                   sqltext::literalBody(file) + u'\'',
+                                               headerTimeoutSeconds);
     if (sets->isEmpty())
         return std::nullopt;
     sets->first();

@@ -2,10 +2,10 @@
 
 #include "BackupFileName.h"
 #include "DatabaseList.h"
+#include "EventGuard.h"
 #include "FileDrop.h"
 #include "MyException.h"
 #include "OperatorUi.h"
-#include "EventGuard.h"
 #include "Session.h"
 #include "TextFieldKeys.h"
 #include "ui_AttachTab.h"

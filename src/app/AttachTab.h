@@ -5,7 +5,6 @@
 #include <memory>
 #include <optional>
 
-
 namespace Ui {
 class TAttachTab;
 }

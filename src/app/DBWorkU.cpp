@@ -248,8 +248,8 @@ void TFormDB::RestoreDB(const QString& databaseName, const QString& backupFile,
                         const QString& restoreFolder, const QString& installDir, bool replace,
                         bool extractFiles, bool showProgress, bool askVersion)
 {
-    m_session.restoreDB(databaseName, backupFile, restoreFolder, installDir, replace,
-                        extractFiles, showProgress, askVersion);
+    m_session.restoreDB(databaseName, backupFile, restoreFolder, installDir, replace, extractFiles,
+                        showProgress, askVersion);
 }
 
 bool TFormDB::isCommandCMD(const QStringList& arguments)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PathMacros.h"
 #include "EventGuard.h"
+#include "PathMacros.h"
 #include "Session.h"
 
 #include <QTimer>
@@ -95,5 +95,5 @@ private:
     QList<int> m_tabsDisabled;          // the tabs setBusy made unavailable
     bool m_closeWhenIdle = false;       // the operator closed the window while a statement ran
     bool m_closeAfterOperation = false; // the operator closed the window meanwhile
-    bool m_connectedShown = false;      // the status line says "Соединение установлено"
+    bool m_connectedShown = false; // the status line says "Соединение установлено"
 };

@@ -78,7 +78,6 @@ bool platformPluginFound(const QString& platform)
     return false;
 }
 
-
 QString chosenPlatform(const QStringList& arguments)
 {
     const qsizetype option = arguments.indexOf(u"-platform"_s, 1);
@@ -106,4 +105,3 @@ QString noDisplayText()
            u"или дисплей не отвечает). Без окна работают резервное копирование (-backup_db) и "
            u"восстановление (-restore_db): dbsetup --help."_s;
 }
-

@@ -11,10 +11,10 @@
 QString chosenPlatform(const QStringList& arguments);
 
 // Whether this process has no display to show windows on: a platform without one ("offscreen",
-// "minimal") or one Qt has no plugin for was chosen, or none was chosen and neither an X display (DISPLAY) nor a Wayland
-// display (WAYLAND_DISPLAY) accepts a connection. The display is asked, not only named: Qt ends
-// the process when it cannot open the display it was given, and a stale DISPLAY after ssh ended
-// still names one.
+// "minimal") or one Qt has no plugin for was chosen, or none was chosen and neither an X display
+// (DISPLAY) nor a Wayland display (WAYLAND_DISPLAY) accepts a connection. The display is asked, not
+// only named: Qt ends the process when it cannot open the display it was given, and a stale DISPLAY
+// after ssh ended still names one.
 bool hasNoDisplay(const QStringList& arguments);
 
 // Whether Qt has a platform plugin of that name ("xcb", "wayland", "xcb:option"): libqxcb.so,

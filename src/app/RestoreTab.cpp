@@ -2,10 +2,10 @@
 
 #include "BackupHeader.h"
 #include "DatabaseList.h"
+#include "EventGuard.h"
 #include "FileDrop.h"
 #include "MyException.h"
 #include "OperatorUi.h"
-#include "EventGuard.h"
 #include "Session.h"
 #include "TextDecoding.h"
 #include "TextFieldKeys.h"

@@ -4,7 +4,6 @@
 #include <functional>
 #include <memory>
 
-
 namespace Ui {
 class TRestoreTab;
 }

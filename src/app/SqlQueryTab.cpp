@@ -1,10 +1,10 @@
 #include "SqlQueryTab.h"
 
+#include "EventGuard.h"
 #include "ExportText.h"
 #include "FileHelpers.h"
 #include "MyException.h"
 #include "OperatorUi.h"
-#include "EventGuard.h"
 #include "Session.h"
 #include "TextFieldKeys.h"
 #include "ui_SqlQueryTab.h"
@@ -159,8 +159,7 @@ void TSqlQueryTab::followCurrentRecord(int row)
     QItemSelectionModel* selection = ui->ListLRecord->selectionModel();
     if (row < 0 || selection == nullptr || selection->currentIndex().row() == row)
         return;
-    const QModelIndex index =
-        result().index(row, std::max(selection->currentIndex().column(), 0));
+    const QModelIndex index = result().index(row, std::max(selection->currentIndex().column(), 0));
     selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     ui->ListLRecord->scrollTo(index);
 }
@@ -419,10 +418,10 @@ void TSqlQueryTab::BSaveExcelClick()
 {
     const std::optional<QString> file =
         m_session->operatorUi().chooseSaveFile({u"Укажите файл"_s,
-                                             u"Microsoft Excel|*.xls|Все файлы|*.*"_s,
-                                             u"xls"_s,
-                                             {},
-                                             m_lastExportFile});
+                                                u"Microsoft Excel|*.xls|Все файлы|*.*"_s,
+                                                u"xls"_s,
+                                                {},
+                                                m_lastExportFile});
     if (!file)
         return;
     m_lastExportFile = *file;

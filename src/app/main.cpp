@@ -21,8 +21,8 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
-#include <vector>
 #include <optional>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -155,8 +155,8 @@ int runBatch(OperatorUi& operatorUi, const QStringList& arguments, bool unattend
         reportUnhandled(error, unattended || signal != 0);
         if (signal == 0)
             return 1;
-        printStderrLine(u"Работа прервана: получен сигнал "_s +
-                        InterruptWatch::signalName(signal) + u'.');
+        printStderrLine(u"Работа прервана: получен сигнал "_s + InterruptWatch::signalName(signal) +
+                        u'.');
         return 128 + signal;
     });
 }

@@ -1,7 +1,6 @@
 #include "CommandLine.h"
 
 #include <QRegularExpression>
-
 #include <algorithm>
 #include <utility>
 

@@ -5,13 +5,11 @@
 #include <QDir>
 #include <cstdio>
 
-
 using namespace Qt::StringLiterals;
 
 namespace {
 
 const QString connectionFailure = u"Не удалось подключиться к базе данных."_s;
-
 
 } // namespace
 

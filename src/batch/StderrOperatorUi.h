@@ -47,7 +47,6 @@ private:
     std::function<void(const QString&)> m_print;
 };
 
-
 // An error of a batch run with a line of advice for the script's author (the option that would
 // have prevented it). A message box shows both; stderr gives the advice a line of its own.
 class AdvisedError : public MyException

@@ -142,22 +142,14 @@ bool Session::isApplicationDatabase(const QString& database)
 
 FlowContext Session::flowContext()
 {
-    return FlowContext{m_connection,
-                       m_operator,
-                       m_programDir,
-                       m_apprNamePathName,
-                       m_maxSizeAddDB,
+    return FlowContext{m_connection, m_operator, m_programDir, m_apprNamePathName, m_maxSizeAddDB,
                        ServerProgress{[] { QCoreApplication::processEvents(); },
                                       [this](int percent, const QString& step) {
                                           showServerPercent(percent, step);
                                       },
                                       {},
                                       stopRequested},
-                       freeBytes,
-                       wrapOutput,
-                       false,
-                       &m_disk,
-                       std::nullopt,
+                       freeBytes, wrapOutput, false, &m_disk, std::nullopt,
                        // Without a display the summary line says what the box would.
                        !unattended};
 }

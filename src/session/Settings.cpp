@@ -45,7 +45,9 @@ Settings ReadSettingsFile(const QString& path)
     const auto db = [&ini](const QString& key, const QString& fallback = {}) {
         return ini.value(u"db"_s, key, fallback);
     };
-    const auto other = [&ini](const QString& key) { return ini.value(u"other"_s, key); };
+    const auto other = [&ini](const QString& key) {
+        return ini.value(u"other"_s, key);
+    };
 
     Settings s;
     s.server = db(u"server"_s, s.server);

@@ -323,7 +323,8 @@ private slots:
         case Point::ConsolePage:
             runQuery(scene);
             QVERIFY2(scene.ui.shown.isEmpty(), qPrintable(scene.ui.shown.value(0).text));
-            QCOMPARE(scene.form->session().console().result().fetchedCount(), QueryResult::pageSize);
+            QCOMPARE(scene.form->session().console().result().fetchedCount(),
+                     QueryResult::pageSize);
             QTest::mouseClick(scene.find<QToolButton>(u"NavLast"_s), Qt::LeftButton);
             QVERIFY(scene.form->session().console().result().fetchedCount() < orderRows);
             break;

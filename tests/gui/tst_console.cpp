@@ -269,7 +269,8 @@ private slots:
         QCOMPARE(ui.shown.size(), 1);
         QCOMPARE(ui.shown[0].text,
                  u"Результат запроса нельзя изменить: запрос читает не одну таблицу."_s);
-        QVERIFY(!form->session().console().result().setData(form->session().console().result().index(0, 0), u"9"_s));
+        QVERIFY(!form->session().console().result().setData(
+            form->session().console().result().index(0, 0), u"9"_s));
     }
 
     // Without a result both buttons report it and touch nothing: the clipboard keeps its text,
@@ -368,7 +369,8 @@ private slots:
         QTest::keyClick(editor, Qt::Key_Return);
         QCoreApplication::sendPostedEvents(); // the delegate commits through a queued call
         QCOMPARE(shown(0, 2), u"12,5"_s);
-        QVERIFY(form->session().console().result().setData(grid->model()->index(0, 3), u"06.03.2024 9:05"_s));
+        QVERIFY(form->session().console().result().setData(grid->model()->index(0, 3),
+                                                           u"06.03.2024 9:05"_s));
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavPost"_s), Qt::LeftButton);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         OdbcClient client;
@@ -380,7 +382,8 @@ private slots:
         QCOMPARE(shown(0, 3), u"06.03.2024 09:05:00"_s);
 
         // A date the Russian form cannot read reaches the server as typed, which refuses it.
-        QVERIFY(form->session().console().result().setData(grid->model()->index(1, 3), u"31.02.2024"_s));
+        QVERIFY(form->session().console().result().setData(grid->model()->index(1, 3),
+                                                           u"31.02.2024"_s));
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavPost"_s), Qt::LeftButton);
         QCOMPARE(ui.shown.size(), 1);
         QVERIFY2(ui.shown[0].text.contains(u"The conversion of a nvarchar data type to a datetime "

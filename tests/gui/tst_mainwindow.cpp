@@ -259,7 +259,7 @@ private slots:
         QCOMPARE(ui.shown[0].caption, u"Настройка базы данных"_s);
         QCOMPARE(ui.shown[0].text, u"Invalid data type for 'Dir'"_s); // a quote gets no full stop
         QCOMPARE(field(form, u"DBFileName"_s)->text(), u"/data/a.mdf"_s); // before the error
-        QCOMPARE(form.session().maxSizeAddDB(), qint64(0));                          // after it: untouched
+        QCOMPARE(form.session().maxSizeAddDB(), qint64(0));               // after it: untouched
         QCOMPARE(form.session().currentDBName(), QString());
         QCOMPARE(statusText(form), u"Соединение не было установлено"_s);
         QCOMPARE(statusColour(form), form.palette().color(QPalette::WindowText));

@@ -263,9 +263,8 @@ private slots:
         QCOMPARE(texts.lookInLabel, u"Перейти к:"_s);
         if (kind != u"folder"_s)
             QCOMPARE(texts.fileTypeLabel, u"Типы файлов:"_s);
-        QCOMPARE(texts.toolTips,
-                 sorted({u"Назад"_s, u"Вперёд"_s, u"Родительский каталог"_s, u"Создать папку"_s,
-                         u"Список"_s, u"Подробный вид"_s}));
+        QCOMPARE(texts.toolTips, sorted({u"Назад"_s, u"Вперёд"_s, u"Родительский каталог"_s,
+                                         u"Создать папку"_s, u"Список"_s, u"Подробный вид"_s}));
         QCOMPARE(texts.nameColumn, u"Имя"_s);
         QCOMPARE(texts.folderType, u"Папка"_s);
         QCOMPARE(result, std::optional<QString>(dir.filePath(chosen)));

@@ -14,7 +14,9 @@ inline void runInProcess(batch::BatchScene& scene, const QStringList& options,
 {
     const QStringList arguments = QStringList{scene.programFile()} + options;
     QStringList lines;
-    const auto print = [&lines](const QString& text) { lines << stderrLineText(text); };
+    const auto print = [&lines](const QString& text) {
+        lines << stderrLineText(text);
+    };
     if (const QString refused = commandLineError(arguments); !refused.isEmpty()) {
         print(refused);
         result.exitCode = 2;

@@ -156,7 +156,6 @@ private slots:
         }
         QVERIFY2(r.exitCode == (shown >= 0 ? 0 : 2), qPrintable(r.err));
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestBatchCommand)

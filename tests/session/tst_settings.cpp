@@ -22,7 +22,9 @@ private:
         static int count = 0;
         const QString folder = m_dir.filePath(QString::number(++count)) + u'/';
         if (!text.isNull())
-            [&] { QVERIFY(writeFile(folder + u"settings.ini"_s, text.toUtf8())); }();
+            [&] {
+                QVERIFY(writeFile(folder + u"settings.ini"_s, text.toUtf8()));
+            }();
         if (!registry.isEmpty()) {
             [&] {
                 QVERIFY(writeFile(folder + u"test.reg"_s,
@@ -65,15 +67,14 @@ private slots:
                                    << QString() << qint64(0) << QString() << u"Data"_s;
         QTest::newRow("size empty") << noServer + u"max_size_file_add_db="_s << QString()
                                     << QString() << tenMiB << QString() << u"Data"_s;
-        QTest::newRow("size not a number") << noServer + u"max_size_file_add_db=12MB"_s
-                                           << QString() << QString() << tenMiB << QString()
-                                           << u"Data"_s;
+        QTest::newRow("size not a number") << noServer + u"max_size_file_add_db=12MB"_s << QString()
+                                           << QString() << tenMiB << QString() << u"Data"_s;
         QTest::newRow("size beyond 32 bits")
             << noServer + u"max_size_file_add_db=8589934592"_s << QString() << QString()
             << qint64(8589934592) << QString() << u"Data"_s;
-        QTest::newRow("size in hexadecimal") << noServer + u"max_size_file_add_db=0x10"_s
-                                             << QString() << QString() << qint64(16) << QString()
-                                             << u"Data"_s;
+        QTest::newRow("size in hexadecimal")
+            << noServer + u"max_size_file_add_db=0x10"_s << QString() << QString() << qint64(16)
+            << QString() << u"Data"_s;
         QTest::newRow("first %install_dir% only")
             << noServer + u"install_dir=/opt/app\nappr_name_path_name=%install_dir%bin/a.exe|"
                           u"%install_dir%"_s
@@ -83,15 +84,15 @@ private slots:
             << noServer + u"install_dir=/opt/app\nappr_name_path_name=%INSTALL_DIR%a.exe"_s
             << QString() << u"/opt/app/"_s << tenMiB << u"%INSTALL_DIR%a.exe"_s
             << u"/opt/app/Data"_s;
-        QTest::newRow("registry wins") << noServer + regKey << u"\"Dir\"=\"/srv/reg\""_s
-                                       << u"/srv/reg/"_s << tenMiB << QString()
-                                       << u"/srv/reg/Data"_s;
+        QTest::newRow("registry wins")
+            << noServer + regKey << u"\"Dir\"=\"/srv/reg\""_s << u"/srv/reg/"_s << tenMiB
+            << QString() << u"/srv/reg/Data"_s;
         QTest::newRow("empty registry value: install_dir")
             << noServer + regKey << u"\"Dir\"=\"\""_s << u"/opt/app/"_s << tenMiB << QString()
             << u"/opt/app/Data"_s;
         QTest::newRow("no registry value: install_dir")
-            << noServer + regKey << u"\"Other\"=\"x\""_s << u"/opt/app/"_s << tenMiB
-            << QString() << u"/opt/app/Data"_s;
+            << noServer + regKey << u"\"Other\"=\"x\""_s << u"/opt/app/"_s << tenMiB << QString()
+            << u"/opt/app/Data"_s;
     }
     void values()
     {
@@ -134,8 +135,8 @@ private slots:
         QFETCH(QString, value);
         QFETCH(bool, on);
         ScriptedOperatorUi ui;
-        Session session(ui, programFolder(u"[db]\nserver=127.0.0.1,1\nis_authorization="_s +
-                                          value + u"\n[other]\nverify_backup="_s + value +
+        Session session(ui, programFolder(u"[db]\nserver=127.0.0.1,1\nis_authorization="_s + value +
+                                          u"\n[other]\nverify_backup="_s + value +
                                           u"\ncopy_only_backup="_s + value + u'\n'));
         int attempts = 0;
         connect(&session, &Session::connectionShown, this, [&attempts] { ++attempts; });
@@ -151,12 +152,13 @@ private slots:
     void registryFailureStopsReading()
     {
         ScriptedOperatorUi ui;
-        Session session(ui, programFolder(
-                                u"[db]\nserver=127.0.0.1,1\nuser_name=op\n[other]\n"
-                                u"db_file_name=/data/a.mdf\n"
-                                u"install_dir_from_reg_key=HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvel\\Dir\n"
-                                u"max_size_file_add_db=5\n"_s,
-                                u"\"Dir\"=dword:00000001"_s));
+        Session session(
+            ui,
+            programFolder(u"[db]\nserver=127.0.0.1,1\nuser_name=op\n[other]\n"
+                          u"db_file_name=/data/a.mdf\n"
+                          u"install_dir_from_reg_key=HKEY_LOCAL_MACHINE\\SOFTWARE\\Korvel\\Dir\n"
+                          u"max_size_file_add_db=5\n"_s,
+                          u"\"Dir\"=dword:00000001"_s));
         int attempts = 0;
         connect(&session, &Session::connectionShown, this, [&attempts] { ++attempts; });
         const Settings read = session.loadSettings();
