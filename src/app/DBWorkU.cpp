@@ -57,7 +57,7 @@ TFormDB::TFormDB(OperatorUi& operatorUi, const QString& programDir, QWidget* par
     });
     connect(&m_guard, &EventGuard::busyChanged, this, &TFormDB::showBusy);
     // A backup, restore or detach first settles the console's unsaved change with the operator.
-    m_session.console().settleUnsavedEdits = [this] {
+    m_session.console().editsSettler = [this] {
         return sqlQueryTab()->settleUnsavedEdits();
     };
 
@@ -100,7 +100,7 @@ TFormDB::~TFormDB()
     // Focus moving while the window goes away is no operator's doing, and the handlers it
     // would run must not reach state that is already gone.
     m_closing = true;
-    m_session.console().settleUnsavedEdits = nullptr;
+    m_session.console().editsSettler = nullptr;
     attachTab()->bind(nullptr, nullptr);
     restoreTab()->bind(nullptr, nullptr);
     sqlQueryTab()->bind(nullptr, nullptr);

@@ -47,10 +47,10 @@ public:
     // Asked before the result is replaced or the database taken from under it: an unsaved change
     // is saved or dropped as the operator answers; false when the operator goes back to it. The
     // window sets it; without one there is nobody to ask and nothing is kept unsaved.
-    std::function<bool()> settleUnsavedEdits;
+    std::function<bool()> editsSettler;
 
 private:
-    bool settled() const { return !settleUnsavedEdits || settleUnsavedEdits(); }
+    bool settled() const { return !editsSettler || editsSettler(); }
     // The session leaves whatever database it is in (closed when it cannot).
     void leaveDatabase();
 

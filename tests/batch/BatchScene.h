@@ -196,32 +196,17 @@ public:
 
     OdbcResult query(const QString& sql, const QString& database = {})
     {
-        OdbcClient client;
-        if (!client.connect(port(), u"sa"_s, password(), database)) {
-            OdbcResult failed;
-            failed.ok = false;
-            failed.error = client.lastError();
-            return failed;
-        }
-        return client.exec(sql);
+        return m_sim.query(sql, database);
     }
-    bool exec(const QString& sql, const QString& database = {})
-    {
-        const OdbcResult result = query(sql, database);
-        if (!result.ok)
-            qWarning("%s: %s", qPrintable(sql), qPrintable(result.error));
-        return result.ok;
-    }
+    bool exec(const QString& sql, const QString& database = {}) { return m_sim.exec(sql, database); }
     // "id|name" rows of a database's table, or nothing when it cannot be read.
     QStringList clients(const QString& database)
     {
-        const OdbcResult r = query(u"select id, name from clients order by id"_s, database);
-        return r.ok && !r.resultSets.isEmpty() ? flatten(r.resultSets.first()) : QStringList();
+        return m_sim.rows(u"select id, name from clients order by id"_s, database);
     }
     QStringList databases()
     {
-        const OdbcResult r = query(u"select name from sysdatabases"_s);
-        return r.ok && !r.resultSets.isEmpty() ? flatten(r.resultSets.first()) : QStringList();
+        return m_sim.rows(u"select name from sysdatabases"_s);
     }
 
     // Everything the simulator received so far; statements keep their own line breaks.

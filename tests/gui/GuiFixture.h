@@ -71,16 +71,7 @@ public:
                more;
     }
     // Runs setup statements as "sa" on a connection of the test's own.
-    bool exec(const QString& sql)
-    {
-        OdbcClient client;
-        if (!client.connect(port(), QStringLiteral("sa"), password()))
-            return false;
-        const OdbcResult result = client.exec(sql);
-        if (!result.ok)
-            qWarning("%s", qPrintable(result.error));
-        return result.ok;
-    }
+    bool exec(const QString& sql) { return m_sim.exec(sql); }
 
 private:
     QTemporaryDir m_logDir;
