@@ -2,8 +2,8 @@
 #include "BackupFileName.h"
 #include "DatabaseList.h"
 #include "DbError.h"
-#include "FileStore.h"
 #include "MyMSSQL.h"
+#include "ServerProbes.h"
 #include "StatementText.h"
 
 #include <QTest>
