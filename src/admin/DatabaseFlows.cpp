@@ -1,8 +1,11 @@
 #include "DatabaseFlows.h"
 
 #include "Connection.h"
+#include "DatabaseBackup.h"
+#include "DatabaseRestore.h"
 #include "DatabaseSessions.h"
 #include "DiskSpace.h"
+#include "FileExtraction.h"
 #include "FileHelpers.h"
 #include "FileStore.h"
 #include "MyException.h"
@@ -10,6 +13,8 @@
 #include "PathMacros.h"
 #include "PreviousBackup.h"
 #include "ServerDisk.h"
+#include "ServerPaths.h"
+#include "ServerProbes.h"
 
 #include <QFileInfo>
 #include <cmath>
@@ -225,6 +230,14 @@ BackupOutcome BackupDB(FlowContext& context, const QString& databaseName, const 
     return outcome;
 }
 
+bool AcceptOlderFiles(OperatorUi& ui, const QString& installedVersion, const QString& storedVersion)
+{
+    return ui.askYesNo(OperatorUi::Icon::Question, attention,
+                       u"Текущая версии программы \""_s + installedVersion +
+                           u"\", версия программы в базе данных \""_s + storedVersion + u"\"."_s +
+                           u"\r\n"_s + u"Вы действительно хотите заменить новую версию старой? "_s);
+}
+
 void RestoreDB(FlowContext& context, const QString& databaseName, const QString& backupFile,
                const QString& restoreFolder, const QString& installDir, bool replace,
                bool extractFiles, bool showProgress, bool askVersion)
@@ -258,7 +271,11 @@ void RestoreDB(FlowContext& context, const QString& databaseName, const QString&
         options.wrapOutput = context.wrapOutput;
         options.failOnSkipped = context.failOnUnwrittenFiles;
         options.freeBytes = context.freeBytes;
-        if (!ExtractFilesFromDB(installDir, connection, askVersion, version, context.ui, options)) {
+        if (askVersion)
+            options.acceptOlder = [&context](const QString& installed, const QString& stored) {
+                return AcceptOlderFiles(context.ui, installed, stored);
+            };
+        if (!ExtractFilesFromDB(installDir, connection, version, context.ui, options)) {
             operation.finish();
             context.ui.showMessage(OperatorUi::Icon::Warning, attention,
                                    u"Восстановление базы прошло успешно.\r\nРезервная копия не "

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MyMSSQL.h"
+#include "MyMSSQL.h" // ServerProgress; the window's tabs still take the operations from here
 
 #include <QString>
 #include <functional>
@@ -63,8 +63,14 @@ BackupOutcome BackupDB(FlowContext& context, const QString& databaseName, const 
                        const QString& backupFile, bool addFiles, bool showProgress,
                        bool verify = false, bool copyOnly = false);
 
+// Whether the operator lets the application files stored in a database replace the installed
+// ones of a newer version; the versions are their digits ("7520").
+bool AcceptOlderFiles(OperatorUi& ui, const QString& installedVersion,
+                      const QString& storedVersion);
+
 // Restores under a name into a folder, then writes the stored application files back into the
-// installation folder when extractFiles is set.
+// installation folder when extractFiles is set, asking AcceptOlderFiles first when askVersion is
+// set and the stored files are older.
 void RestoreDB(FlowContext& context, const QString& databaseName, const QString& backupFile,
                const QString& restoreFolder, const QString& installDir, bool replace,
                bool extractFiles, bool showProgress, bool askVersion);

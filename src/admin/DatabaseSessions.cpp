@@ -12,7 +12,7 @@ namespace {
 
 constexpr int sessionsTimeoutSeconds = 60;
 
-QString trimmed(const QString& text)
+QString withoutBlanks(const QString& text)
 {
     return platform::trimBlanks(text).toString();
 }
@@ -57,7 +57,7 @@ MyException offlineError(const QString& database, const std::exception& error)
                        &error);
 }
 
-bool exists(db::Connection& connection, const QString& database)
+bool databaseExists(db::Connection& connection, const QString& database)
 {
     const auto rows = connection.openRecordSet(u"SELECT DB_ID(N'"_s +
                                                    sqltext::literalBody(database) + u"') AS id"_s,
@@ -87,9 +87,10 @@ QList<DatabaseSession> OtherSessions(db::Connection& connection, const QString& 
         sessionsTimeoutSeconds);
     QList<DatabaseSession> sessions;
     for (rows->first(); !rows->eof(); rows->next())
-        sessions.append(
-            {rows->fieldText(u"spid"_s).toInt(), trimmed(rows->fieldText(u"loginame"_s)),
-             trimmed(rows->fieldText(u"hostname"_s)), trimmed(rows->fieldText(u"program_name"_s))});
+        sessions.append({rows->fieldText(u"spid"_s).toInt(),
+                         withoutBlanks(rows->fieldText(u"loginame"_s)),
+                         withoutBlanks(rows->fieldText(u"hostname"_s)),
+                         withoutBlanks(rows->fieldText(u"program_name"_s))});
     return sessions;
 }
 
@@ -119,7 +120,7 @@ SessionClosing DecideClosing(db::Connection& connection, OperatorUi& ui, const Q
     SessionClosing closing;
     closing.rights = rights;
     closing.others = OtherSessions(connection, database);
-    closing.othersHidden = !rights.seesOtherSessions() && exists(connection, database);
+    closing.othersHidden = !rights.seesOtherSessions() && databaseExists(connection, database);
     if (closing.others.isEmpty() && !closing.othersHidden)
         return closing;
     if (!close) {

@@ -2,7 +2,7 @@
 
 #include "Connection.h"
 #include "DbError.h"
-#include "MyMSSQL.h"
+#include "ServerPaths.h"
 #include "StatementText.h"
 #include "TextDecoding.h"
 

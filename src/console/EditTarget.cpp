@@ -190,7 +190,7 @@ EditTarget FindEditTarget(db::Connection& connection, const QString& sql,
     if (!target.editable())
         return target;
     const QStringList parts = target.table.split(u'.');
-    const QString name = unbracketed(parts.last());
+    const QString name = unbracketed(parts.constLast());
     try {
         const auto keys = connection.openRecordSet(
             u"EXEC sp_pkeys @table_name = N'"_s + sqltext::literalBody(name) + u"'"_s, 30);

@@ -95,7 +95,7 @@ void QueryResult::show(FirstPage page)
     m_cursor = page.cursor->atEnd() ? nullptr : std::move(page.cursor);
     m_open = true;
     for (const QList<QVariant>& row : std::as_const(page.rows))
-        append(row);
+        appendRow(row);
     endResetModel();
     setCurrentRow(fetchedCount() > 0 ? 0 : -1);
 }
@@ -138,7 +138,7 @@ template <typename FieldAt> QueryResult::RowStart QueryResult::storeRow(FieldAt 
     return stored;
 }
 
-void QueryResult::append(const QList<QVariant>& row)
+void QueryResult::appendRow(const QList<QVariant>& row)
 {
     // Edits and the first page: texts as FieldText gives them, bytes as bytes.
     QList<QString> texts(row.size());
@@ -466,7 +466,7 @@ QList<QVariant> QueryResult::pendingOrStored(qsizetype row) const
 void QueryResult::replaceRow(qsizetype row, const QList<QVariant>& rowValues)
 {
     // The new texts go to the end of the blocks; the old ones stay unused.
-    append(rowValues);
+    appendRow(rowValues);
     m_rowStart[static_cast<size_t>(row)] = m_rowStart.back();
     m_rowStart.pop_back();
 }
@@ -524,7 +524,7 @@ void QueryResult::insertRecord()
     QList<QVariant> empty;
     for (qsizetype c = 0; c < m_columns.size(); ++c)
         empty << QVariant();
-    append(empty);
+    appendRow(empty);
     endInsertRows();
     m_editRow = row;
     m_inserting = true;

@@ -121,7 +121,8 @@ private:
         QByteArrayView bytes;
     };
     using RowStart = std::pair<quint32, quint32>; // block, offset
-    void append(const QList<QVariant>& row);
+    // Keeps a row given as values (the first page, an edit) after the others.
+    void appendRow(const QList<QVariant>& row);
     // Stores a row's texts; the row joins the model when its start joins m_rowStart.
     RowStart store(const db::Connection::RowValues& row);
     template <typename FieldAt> RowStart storeRow(FieldAt fieldAt);

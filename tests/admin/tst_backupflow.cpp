@@ -7,7 +7,9 @@
 #include "MyException.h"
 #include "MyMSSQL.h"
 #include "ScriptedOperatorUi.h"
+#include "ServerProbes.h"
 #include "SimConnection.h"
+#include "SqlsimProcess.h"
 #include "TestFiles.h"
 #include "Thrown.h"
 
@@ -596,6 +598,29 @@ private slots:
         QVERIFY(!error.message.contains(m_sim.password()));
         QCOMPARE(ui.runningOperations, 0);
         QCOMPARE(percents.last(), -1); // the display cleared
+    }
+
+    // Writing older application files over newer ones is the operator's choice, asked with both
+    // versions.
+    void olderFilesQuestion_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("yes") << true;
+        QTest::newRow("no") << false;
+    }
+    void olderFilesQuestion()
+    {
+        QFETCH(bool, answer);
+        ScriptedOperatorUi ui;
+        ui.answers = {answer};
+        QCOMPARE(AcceptOlderFiles(ui, u"7520"_s, u"7510"_s), answer);
+        QCOMPARE(ui.unexpectedQuestions, 0);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Question);
+        QCOMPARE(ui.shown[0].caption, u"Внимание"_s);
+        QCOMPARE(ui.shown[0].text,
+                 u"Текущая версии программы \"7520\", версия программы в базе данных "
+                 u"\"7510\".\r\nВы действительно хотите заменить новую версию старой? "_s);
     }
 };
 

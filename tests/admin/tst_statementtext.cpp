@@ -2,8 +2,10 @@
 // by the server taking it as meant.
 #include "BackupFileName.h"
 #include "DatabaseList.h"
+#include "DbError.h"
 #include "FileStore.h"
 #include "MyMSSQL.h"
+#include "ServerProbes.h"
 #include "SimConnection.h"
 #include "StatementText.h"
 

@@ -1,9 +1,13 @@
 // Storing and extracting application files, against bin/sqlsim over unixODBC and FreeTDS.
+#include "Connection.h"
+#include "FileExtraction.h"
 #include "FileStore.h"
 #include "FullDisk.h"
 #include "MyException.h"
 #include "ScriptedOperatorUi.h"
+#include "ServerProbes.h"
 #include "SimConnection.h"
+#include "SqlsimProcess.h"
 #include "TestFiles.h"
 #include "Thrown.h"
 
@@ -114,7 +118,7 @@ private slots:
         const QString target = newFolder() + u"/new/app"_s;
         ScriptedOperatorUi ui;
         int pumped = 0;
-        QVERIFY(ExtractFilesFromDB(target, *c, true, u"7.5.2.0"_s, ui, [&] { ++pumped; }));
+        QVERIFY(ExtractFilesFromDB(target, *c, u"7.5.2.0"_s, ui, [&] { ++pumped; }));
         Tree expected = tree;
         expected.remove(u"LICENSE"_s);
         expected.remove(u"conf/Default.UDL"_s);
@@ -163,7 +167,7 @@ private slots:
 
         const QString target = newFolder();
         ScriptedOperatorUi ui;
-        QVERIFY(ExtractFilesFromDB(target, *c, true, u"1"_s, ui));
+        QVERIFY(ExtractFilesFromDB(target, *c, u"1"_s, ui));
         QCOMPARE(fileTree(target).keys(), extracted);
         for (const QString& name : extracted)
             QCOMPARE(fileTree(target).value(name), tree.value(name));
@@ -326,6 +330,71 @@ private slots:
         QCOMPARE(GetServerVersionYear(c), 0);
         QVERIFY(!GetMaxDBSize(c));
         QCOMPARE(GetDBSpaceUsed(c), 0);
+        // Asked only while storing, when the connection has to work.
+        QVERIFY_THROWS_EXCEPTION(Error, DatabaseCodePage(c));
+    }
+
+    // A connection lost while a probe runs is the caller's to know: its next statement would
+    // otherwise run on a new connection, without the answer.
+    void probeLosesConnection_data()
+    {
+        QTest::addColumn<QString>("statement"); // a word of the probe's statement
+        QTest::addColumn<int>("probe");
+        QTest::newRow("version") << u"@@version"_s << 0;
+        QTest::newRow("size ceiling") << u"EngineEdition"_s << 1;
+        QTest::newRow("space used") << u"FILEPROPERTY"_s << 2;
+        QTest::newRow("code page") << u"COLLATIONPROPERTY"_s << 3;
+    }
+    void probeLosesConnection()
+    {
+        QFETCH(QString, statement);
+        QFETCH(int, probe);
+        auto c = freshDatabase();
+        c->execute(u"EXEC sqlsim_drop_connection N'"_s + statement + u"', 0"_s);
+        try {
+            switch (probe) {
+            case 0:
+                GetServerVersion(*c);
+                break;
+            case 1:
+                GetMaxDBSize(*c);
+                break;
+            case 2:
+                GetDBSpaceUsed(*c);
+                break;
+            default:
+                DatabaseCodePage(*c);
+            }
+            QFAIL("the lost connection was not reported");
+        } catch (const db::DbError& e) {
+            QVERIFY2(e.isConnectionLoss(), qPrintable(e.message()));
+        }
+    }
+
+    // The same during a storing: it ends with the server's error, and the operator is asked
+    // about it, rather than the files going in unchecked over a new connection.
+    void storingLosesConnectionInProbe_data()
+    {
+        QTest::addColumn<QString>("statement");
+        QTest::newRow("size ceiling") << u"EngineEdition"_s;
+        QTest::newRow("code page") << u"COLLATIONPROPERTY"_s;
+    }
+    void storingLosesConnectionInProbe()
+    {
+        QFETCH(QString, statement);
+        const QString app = newFolder();
+        makeTree(app, {{u"a.txt"_s, "a"}});
+        auto c = freshDatabase();
+        c->execute(u"EXEC sqlsim_drop_connection N'"_s + statement + u"', 0"_s);
+        try {
+            AddFilesToDB(app, fileStoreTable, u"1"_s, defaultMasks, 0, *c);
+            QFAIL("the storing went on without the answer");
+        } catch (const db::DbError& e) {
+            QVERIFY2(e.isConnectionLoss(), qPrintable(e.message()));
+        }
+        if (!c->isOpen())
+            c->open(); // into the same database
+        QCOMPARE(storedRows(*c), QStringList{});
     }
 
     // Excluded files count toward the room check. A sparse file makes a big database file
@@ -383,55 +452,55 @@ private slots:
         QCOMPARE(storedRows(*c), QStringList{u"tool.dll|1|4"_s});
     }
 
+    // Older stored files are offered to the caller once, with both versions' digits, and
+    // written only when it accepts; without a question they are written.
     void versionFilter_data()
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("installed");
         QTest::addColumn<bool>("ask");
-        QTest::addColumn<QList<bool>>("answers");
-        QTest::addColumn<QString>("question"); // empty: none asked
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QStringList>("asked"); // installed, stored; empty: not asked
         QTest::addColumn<bool>("written");
-        const QString older =
-            u"Текущая версии программы \"7520\", версия программы в базе данных "
-            u"\"7510\".\r\nВы действительно хотите заменить новую версию старой? "_s;
-        QTest::newRow("equal") << u"7.5.2.0"_s << u"7.5.2.0"_s << true << QList<bool>{} << QString()
+        const QStringList older{u"7520"_s, u"7510"_s};
+        QTest::newRow("equal") << u"7.5.2.0"_s << u"7.5.2.0"_s << true << false << QStringList{}
                                << true;
         QTest::newRow("newer by number, not by text")
-            << u"7.5.10.0"_s << u"7.6.0.0"_s << true << QList<bool>{} << QString() << true;
+            << u"7.5.10.0"_s << u"7.6.0.0"_s << true << false << QStringList{} << true;
         QTest::newRow("older, yes")
-            << u"7.5.1.0"_s << u"7.5.2.0"_s << true << QList<bool>{true} << older << true;
+            << u"7.5.1.0"_s << u"7.5.2.0"_s << true << true << older << true;
         QTest::newRow("older, no")
-            << u"7.5.1.0"_s << u"7.5.2.0"_s << true << QList<bool>{false} << older << false;
+            << u"7.5.1.0"_s << u"7.5.2.0"_s << true << false << older << false;
         QTest::newRow("older, not asked")
-            << u"7.5.1.0"_s << u"7.5.2.0"_s << false << QList<bool>{} << QString() << true;
+            << u"7.5.1.0"_s << u"7.5.2.0"_s << false << false << QStringList{} << true;
         QTest::newRow("installed without version")
-            << u"7.5.1.0"_s << QString() << true << QList<bool>{} << QString() << true;
+            << u"7.5.1.0"_s << QString() << true << false << QStringList{} << true;
         QTest::newRow("installed version without digits")
-            << u"7.5.1.0"_s << u"unknown"_s << true << QList<bool>{} << QString() << true;
+            << u"7.5.1.0"_s << u"unknown"_s << true << false << QStringList{} << true;
     }
     void versionFilter()
     {
         QFETCH(QString, stored);
         QFETCH(QString, installed);
         QFETCH(bool, ask);
-        QFETCH(QList<bool>, answers);
-        QFETCH(QString, question);
+        QFETCH(bool, answer);
+        QFETCH(QStringList, asked);
         QFETCH(bool, written);
         auto c = storeTree({{u"ostrel.exe"_s, "new"}, {u"bin/a.dll"_s, "a-new"}}, stored);
         const QString target = newFolder();
         makeTree(target, {{u"ostrel.exe"_s, "old"}});
         ScriptedOperatorUi ui;
-        ui.answers = answers;
-        QVERIFY(ExtractFilesFromDB(target, *c, ask, installed, ui));
-        if (question.isEmpty()) {
-            QCOMPARE(ui.shown.size(), 0);
-        } else {
-            QCOMPARE(ui.shown.size(), 1);
-            QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Question);
-            QCOMPARE(ui.shown[0].caption, u"Внимание"_s);
-            QCOMPARE(ui.shown[0].text, question);
-        }
-        QCOMPARE(ui.unexpectedQuestions, 0);
+        QList<QStringList> questions;
+        ExtractOptions options;
+        if (ask)
+            options.acceptOlder = [&](const QString& installedVersion,
+                                      const QString& storedVersion) {
+                questions.append({installedVersion, storedVersion});
+                return answer;
+            };
+        QVERIFY(ExtractFilesFromDB(target, *c, installed, ui, options));
+        QCOMPARE(questions, asked.isEmpty() ? QList<QStringList>{} : QList<QStringList>{asked});
+        QCOMPARE(ui.shown.size(), 0);
         const Tree expected = written ? Tree{{u"ostrel.exe"_s, "new"}, {u"bin/a.dll"_s, "a-new"}}
                                       : Tree{{u"ostrel.exe"_s, "old"}};
         QCOMPARE(fileTree(target), expected);
@@ -442,7 +511,7 @@ private slots:
         auto c = freshDatabase();
         const QString target = newFolder();
         ScriptedOperatorUi ui;
-        QVERIFY(!ExtractFilesFromDB(target, *c, true, u"1.0"_s, ui));
+        QVERIFY(!ExtractFilesFromDB(target, *c, u"1.0"_s, ui));
         QVERIFY(QFileInfo(target).isDir()); // the folder is made first
         QCOMPARE(fileTree(target), Tree{});
         QCOMPARE(ui.shown.size(), 0);
@@ -454,7 +523,7 @@ private slots:
         const QString target = newFolder();
         makeTree(target, {{u"a.txt"_s, "old"}});
         ScriptedOperatorUi ui;
-        QVERIFY(ExtractFilesFromDB(target, *c, true, u"2.0"_s, ui));
+        QVERIFY(ExtractFilesFromDB(target, *c, u"2.0"_s, ui));
         QCOMPARE(ui.shown.size(), 0);
         QCOMPARE(fileTree(target), (Tree{{u"a.txt"_s, "old"}}));
     }
@@ -466,9 +535,9 @@ private slots:
         QVERIFY(writeFile(file, "in the way"));
         ScriptedOperatorUi ui;
         EXPECT_THROWN(unmade, MyException,
-                      ExtractFilesFromDB(file + u"/app"_s, *c, true, u"1"_s, ui));
+                      ExtractFilesFromDB(file + u"/app"_s, *c, u"1"_s, ui));
         QCOMPARE(unmade.message, u"Не удалось создать путь \""_s + file + u"/app/\"."_s);
-        EXPECT_THROWN(noFolder, MyException, ExtractFilesFromDB(QString(), *c, true, u"1"_s, ui));
+        EXPECT_THROWN(noFolder, MyException, ExtractFilesFromDB(QString(), *c, u"1"_s, ui));
         QCOMPARE(noFolder.message, u"Не удалось создать путь \"\"."_s);
     }
 
@@ -483,7 +552,7 @@ private slots:
                    u"('first.txt\\\\b.txt', 1, 0x42), ('last.txt', 1, 0x43)"_s);
         const QString target = newFolder();
         ScriptedOperatorUi ui;
-        EXPECT_THROWN(blocked, MyException, ExtractFilesFromDB(target, *c, true, u"1"_s, ui));
+        EXPECT_THROWN(blocked, MyException, ExtractFilesFromDB(target, *c, u"1"_s, ui));
         QCOMPARE(blocked.message, u"Не удалось создать путь \""_s + target + u"/first.txt/\"."_s);
         QCOMPARE(fileTree(target), (Tree{{u"first.txt"_s, "A"}}));
         QCOMPARE(
@@ -501,7 +570,7 @@ private slots:
         QVERIFY(QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner));
         QVERIFY(QFile::setPermissions(ro, QFile::ReadOwner | QFile::ReadGroup));
         ScriptedOperatorUi ui;
-        QVERIFY(ExtractFilesFromDB(target, *c, true, u"2"_s, ui));
+        QVERIFY(ExtractFilesFromDB(target, *c, u"2"_s, ui));
         QCOMPARE(fileTree(target),
                  (Tree{{u"ostrel.exe"_s, "new program"}, {u"ro.cfg"_s, "new cfg"}}));
         QVERIFY(QFile::permissions(exe).testFlag(QFile::ExeOwner));
@@ -519,7 +588,7 @@ private slots:
             target,
             {{u"gone.dll___"_s, "older"}, {u"kept.dll"_s, "old"}, {u"kept.dll___"_s, "older"}});
         ScriptedOperatorUi ui;
-        QVERIFY(ExtractFilesFromDB(target, *c, true, u"2"_s, ui));
+        QVERIFY(ExtractFilesFromDB(target, *c, u"2"_s, ui));
         QCOMPARE(fileTree(target), (Tree{{u"gone.dll"_s, "new gone"},
                                          {u"kept.dll"_s, "new kept"},
                                          {u"kept.dll___"_s, "older"}}));
@@ -555,7 +624,7 @@ private slots:
                 return std::optional<quint64>(4096);
             };
         ScriptedOperatorUi ui;
-        QVERIFY(ExtractFilesFromDB(target, *c, true, u"2"_s, ui, options));
+        QVERIFY(ExtractFilesFromDB(target, *c, u"2"_s, ui, options));
         // The old content, and no temporary file left behind.
         QCOMPARE(fileTree(target), (Tree{{u"a.txt"_s, "a-new"}, {u"bin/big.dll"_s, "big-old"}}));
         QCOMPARE(ui.shown.size(), 1);
@@ -587,7 +656,7 @@ private slots:
         const QString parent = newFolder();
         const QString target = parent + u"/a/b/app"_s;
         ScriptedOperatorUi ui;
-        QVERIFY(ExtractFilesFromDB(target, *c, true, u"1"_s, ui));
+        QVERIFY(ExtractFilesFromDB(target, *c, u"1"_s, ui));
         QCOMPARE(fileTree(parent), (Tree{{u"a/b/app/ok/ok.txt"_s, "O"}}));
         QVERIFY(!QFileInfo::exists(u"/etc/x.txt"_s));
         QVERIFY(!QFileInfo::exists(u"/x.txt"_s));
@@ -614,7 +683,7 @@ private slots:
                    u"('c/d.txt', 1, 0x32), ('  e\\\\\\\\f.txt  ', 1, NULL)"_s);
         const QString target = newFolder();
         ScriptedOperatorUi ui;
-        QVERIFY(ExtractFilesFromDB(target, *c, true, u"1"_s, ui));
+        QVERIFY(ExtractFilesFromDB(target, *c, u"1"_s, ui));
         QCOMPARE(fileTree(target),
                  (Tree{{u"a/b.txt"_s, "1"}, {u"c/d.txt"_s, "2"}, {u"e/f.txt"_s, QByteArray()}}));
         QCOMPARE(ui.shown.size(), 0);

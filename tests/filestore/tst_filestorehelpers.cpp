@@ -1,6 +1,9 @@
-// The file store's helpers that need no server: exclusion list, masks, statement text.
+// The file store's helpers that need no server: exclusion list, masks, the stored path form.
+#include "ExclusionList.h"
 #include "FileStore.h"
 #include "MyException.h"
+#include "StoreStatements.h"
+#include "StoredPath.h"
 #include "TestFiles.h"
 #include "Thrown.h"
 
@@ -16,21 +19,25 @@ class TestFileStoreHelpers : public QObject
     Q_OBJECT
 
 private slots:
-    void escapeSqlText_data()
+    // The table's form of a path, which stores of earlier versions share.
+    void storedPathText_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("escaped");
+        QTest::addColumn<QString>("stored");
         QTest::newRow("plain") << u"tool.dll"_s << u"tool.dll"_s;
         QTest::newRow("backslashes") << u"bin\\sub\\tool.dll"_s << u"bin\\\\sub\\\\tool.dll"_s;
-        QTest::newRow("quotes") << u"it's \"x\""_s << u"it''s \"\"x\"\""_s;
+        QTest::newRow("quotes") << u"it's \"x\""_s << u"it's \"\"x\"\""_s;
         QTest::newRow("cyrillic") << u"Отчёт.txt"_s << u"Отчёт.txt"_s;
         QTest::newRow("empty") << QString() << QString();
     }
-    void escapeSqlText()
+    void storedPathText()
     {
         QFETCH(QString, text);
-        QFETCH(QString, escaped);
-        QCOMPARE(EscapeSQLText(text), escaped);
+        QFETCH(QString, stored);
+        QCOMPARE(filestore::storedPathText(text), stored);
+        // Read back, it names the same components.
+        if (!text.isEmpty())
+            QCOMPARE(filestore::resolveStoredPath(stored).components.join(u'\\'), text);
     }
 
     void fitsCodePage_data()
