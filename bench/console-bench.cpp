@@ -11,9 +11,9 @@
 #include "BenchSupport.h"
 #include "DBWorkU.h"
 #include "DbSetupApplication.h"
+#include "ExportText.h"
 #include "QueryResult.h"
 #include "SqlQueryTab.h"
-#include "ui_SqlQueryTab.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -32,6 +32,25 @@
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// The console tab's controls, by the names the window gives them.
+struct ConsoleControls
+{
+    explicit ConsoleControls(const QWidget& form)
+        : DBNameSQL(form.findChild<QComboBox*>(u"DBNameSQL"_s)),
+          SQLText(form.findChild<QPlainTextEdit*>(u"SQLText"_s)),
+          ListLRecord(form.findChild<QTableView*>(u"ListLRecord"_s)),
+          BOpenSQL(form.findChild<QPushButton*>(u"BOpenSQL"_s)),
+          BSaveExcel(form.findChild<QPushButton*>(u"BSaveExcel"_s)),
+          NavLast(form.findChild<QToolButton*>(u"NavLast"_s))
+    {}
+    QComboBox* DBNameSQL;
+    QPlainTextEdit* SQLText;
+    QTableView* ListLRecord;
+    QPushButton* BOpenSQL;
+    QPushButton* BSaveExcel;
+    QToolButton* NavLast;
+};
 
 // Notes the grid's first paint that shows rows (and, when asked, the last record as current).
 // The paint itself runs after the filter, so the caller reads the clock once the event loop has
@@ -96,7 +115,7 @@ bool waitFor(const bool& flag, int timeoutMs)
 int runPhases(TFormDB& form, BenchOperator& ui, const QString& database, const QString& sql,
               const QString& file)
 {
-    db::Connection& connection = form.Connection;
+    db::Connection& connection = form.session().connection();
     connection.setDefaultDatabase(database);
     QElapsedTimer timer;
     qint64 rows = 0;
@@ -177,7 +196,7 @@ int main(int argc, char* argv[])
     QElapsedTimer startup;
     startup.start();
     TFormDB form(ui, programDir);
-    if (!form.Connection.isOpen())
+    if (!form.session().connection().isOpen())
         return fail("console-bench", ui, u"the window did not connect"_s);
     if (mode == u"phases"_s) {
         try {
@@ -195,7 +214,7 @@ int main(int argc, char* argv[])
     QCoreApplication::processEvents();
     print("startup_seconds", seconds(startup));
 
-    Ui::TSqlQueryTab& tab = *form.sqlQueryTab()->ui;
+    const ConsoleControls tab(form);
     // "Выполнить запрос" runs in the database the chooser shows.
     const int chosen = tab.DBNameSQL->findText(database);
     if (chosen < 0)
@@ -206,7 +225,7 @@ int main(int argc, char* argv[])
     QCoreApplication::processEvents();
     print("peak_kib_before_query", peakKib());
 
-    PaintWatch rowsShown(form.CommonQuery, false);
+    PaintWatch rowsShown(form.session().console().result(), false);
     tab.ListLRecord->viewport()->installEventFilter(&rowsShown);
     QElapsedTimer timer;
     timer.start();
@@ -216,7 +235,8 @@ int main(int argc, char* argv[])
         return fail("console-bench", ui, u"the grid never showed rows"_s);
     print("first_rows_seconds", seconds(timer));
     print("first_rows_handler_seconds", handler);
-    print("first_rows_fetched", static_cast<qint64>(form.CommonQuery.fetchedCount()));
+    print("first_rows_fetched",
+          static_cast<qint64>(form.session().console().result().fetchedCount()));
     tab.ListLRecord->viewport()->removeEventFilter(&rowsShown);
     if (!ui.shown.isEmpty())
         return fail("console-bench", ui, u"the query failed"_s);
@@ -231,12 +251,13 @@ int main(int argc, char* argv[])
         const double exported = seconds(timer);
         QCoreApplication::processEvents();
         print("export_seconds", exported);
-        print("export_rows_fetched", static_cast<qint64>(form.CommonQuery.fetchedCount()));
+        print("export_rows_fetched",
+              static_cast<qint64>(form.session().console().result().fetchedCount()));
         print("peak_kib", peakKib());
         return ui.shown.isEmpty() ? 0 : fail("console-bench", ui, u"the export failed"_s);
     }
 
-    PaintWatch lastShown(form.CommonQuery, true);
+    PaintWatch lastShown(form.session().console().result(), true);
     tab.ListLRecord->viewport()->installEventFilter(&lastShown);
     timer.restart();
     QTest::mouseClick(tab.NavLast, Qt::LeftButton);
@@ -245,8 +266,9 @@ int main(int argc, char* argv[])
         return fail("console-bench", ui, u"the grid never showed the last record"_s);
     print("last_seconds", seconds(timer));
     print("last_handler_seconds", fetched);
-    print("last_rows_fetched", static_cast<qint64>(form.CommonQuery.fetchedCount()));
-    print("last_current_row", static_cast<qint64>(form.CommonQuery.currentRow()));
+    print("last_rows_fetched",
+          static_cast<qint64>(form.session().console().result().fetchedCount()));
+    print("last_current_row", static_cast<qint64>(form.session().console().result().currentRow()));
     print("peak_kib", peakKib());
     return ui.shown.isEmpty() ? 0 : fail("console-bench", ui, u"the navigator failed"_s);
 }

@@ -17,11 +17,12 @@
 #include "DBWorkU.h"
 #include "DatabaseList.h"
 #include "DbSetupApplication.h"
+#include "DropDownComboBox.h"
 #include "SqlQueryTab.h"
 #include "XMLUtils.h"
-#include "ui_AttachTab.h"
-#include "ui_SqlQueryTab.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
@@ -99,7 +100,7 @@ int runDatabases(TFormDB& form, BenchOperator& ui, const QString& expectedFile, 
         print("refresh_seconds", seconds(timer));
         // The same in parts: the query read into rows, and the selection handler's probe.
         timer.restart();
-        const QList<AttachedDatabase> rows = ReadAttachedDatabases(form.Connection);
+        const QList<AttachedDatabase> rows = ReadAttachedDatabases(form.session().connection());
         print("read_seconds", seconds(timer));
         if (rows.size() != expected.size())
             return fail("load-bench", ui, u"the query gave %1 rows"_s.arg(rows.size()));
@@ -111,35 +112,35 @@ int runDatabases(TFormDB& form, BenchOperator& ui, const QString& expectedFile, 
     print("list_rows", static_cast<qint64>(attach.rowCount()));
     if (const QString wrong = checkList(attach, expected); !wrong.isEmpty())
         return fail("load-bench", ui, u"the list after refreshing: "_s + wrong);
-    print("probe_enabled_add_files", static_cast<qint64>(attach.ui->isFileInDB->isEnabled()));
+    print("probe_enabled_add_files",
+          static_cast<qint64>(form.findChild<QCheckBox*>(u"isFileInDB"_s)->isEnabled()));
 
     // The console tab: showing it fills the chooser; then each drop-down fills it anew.
-    Ui::TSqlQueryTab& console = *form.sqlQueryTab()->ui;
+    auto* chooser = form.findChild<DropDownComboBox*>(u"DBNameSQL"_s);
     timer.restart();
     form.findChild<QTabWidget*>(u"Page"_s)->setCurrentIndex(2);
     print("console_show_seconds", seconds(timer));
     QCoreApplication::processEvents();
     for (int i = 0; i < repeats; ++i) {
         timer.restart();
-        emit console.DBNameSQL->aboutToDropDown();
+        emit chooser->aboutToDropDown();
         print("chooser_fill_seconds", seconds(timer));
         // As the operator opens it: filled, then the popup laid out and shown.
         timer.restart();
-        console.DBNameSQL->showPopup();
+        chooser->showPopup();
         QCoreApplication::processEvents();
         print("chooser_dropdown_seconds", seconds(timer));
-        console.DBNameSQL->hidePopup();
+        chooser->hidePopup();
         QCoreApplication::processEvents();
     }
-    print("chooser_items", static_cast<qint64>(console.DBNameSQL->count()));
-    if (const QString wrong = compareNames(chooserNames(*console.DBNameSQL), expected);
-        !wrong.isEmpty())
+    print("chooser_items", static_cast<qint64>(chooser->count()));
+    if (const QString wrong = compareNames(chooserNames(*chooser), expected); !wrong.isEmpty())
         return fail("load-bench", ui, u"the console's chooser: "_s + wrong);
     // It offers the current database, as it does with a short list.
-    if (console.DBNameSQL->currentText().compare(form._CurrentDBName, Qt::CaseInsensitive) != 0)
+    if (chooser->currentText().compare(form.session().currentDBName(), Qt::CaseInsensitive) != 0)
         return fail("load-bench", ui,
                     u"the chooser shows \"%1\", not the current database \"%2\""_s.arg(
-                        console.DBNameSQL->currentText(), form._CurrentDBName));
+                        chooser->currentText(), form.session().currentDBName()));
     return ui.shown.isEmpty() ? 0 : fail("load-bench", ui, u"the program reported an error"_s);
 }
 
@@ -168,7 +169,14 @@ int runCatalogue(const QString& programDir, BenchOperator& ui, int count, int re
             return fail("load-bench", ui, u"the window was not shown"_s);
         print("show_seconds", seconds(timer));
 
-        Ui::TAttachTab& attach = *form->attachTab()->ui;
+        struct
+        {
+            QComboBox* DBName;
+            QLineEdit* DBFileName;
+            QLineEdit* DBLogFileName;
+        } attach{form->findChild<QComboBox*>(u"DBName"_s),
+                 form->findChild<QLineEdit*>(u"DBFileName"_s),
+                 form->findChild<QLineEdit*>(u"DBLogFileName"_s)};
         print("name_box_items", static_cast<qint64>(attach.DBName->count()));
         if (attach.DBName->count() != count)
             return fail("load-bench", ui,
@@ -226,7 +234,7 @@ int main(int argc, char* argv[])
         timer.start();
         TFormDB form(ui, programDir);
         print("construct_seconds", seconds(timer));
-        if (!form.Connection.isOpen())
+        if (!form.session().connection().isOpen())
             return fail("load-bench", ui, u"the window did not connect"_s);
         return runDatabases(form, ui, args[3], repeats);
     } catch (const std::exception& error) {

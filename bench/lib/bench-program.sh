@@ -13,7 +13,8 @@ bench_program() {
         command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; return 1; }
     done
     local libs=()
-    for lib in app/libdbsetup_appcore admin/libdbsetup_admin connection/libdbsetup_connection \
+    for lib in app/libdbsetup_appcore batch/libdbsetup_batch session/libdbsetup_session \
+        admin/libdbsetup_admin connection/libdbsetup_connection \
         console/libdbsetup_console filestore/libdbsetup_filestore db/libdbsetup_db \
         util/libdbsetup_util platform/libdbsetup_platform; do
         [[ -f $dir/src/$lib.a ]] || { echo "no $dir/src/$lib.a (build first)" >&2; return 1; }
@@ -34,7 +35,7 @@ bench_program() {
     local qt_cflags qt_libs includes=()
     read -r -a qt_cflags < <(pkg-config --cflags Qt6Widgets Qt6Test Qt6Xml | sed 's/-I/-isystem /g')
     read -r -a qt_libs < <(pkg-config --libs Qt6Widgets Qt6Test Qt6Xml odbc)
-    for folder in app admin db util platform filestore console connection; do
+    for folder in app session batch admin db util platform filestore console connection; do
         includes+=(-I "$root/src/$folder")
     done
     mkdir -p "$(dirname "$output")"

@@ -1,5 +1,6 @@
 #include "QueryResult.h"
 
+#include "FieldText.h"
 #include "MyException.h"
 
 #include <cstring>

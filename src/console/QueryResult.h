@@ -2,8 +2,8 @@
 
 #include "Connection.h"
 #include "EditTarget.h"
-#include "ExportText.h"
 #include "FieldFormat.h"
+#include "ResultRows.h"
 
 #include <QAbstractTableModel>
 #include <QStringDecoder>

@@ -2,6 +2,7 @@
 // kept compactly, the model's contract, field texts in the regional settings and edits typed
 // in them, and export without a result.
 #include "DefaultLocale.h"
+#include "ExportText.h"
 #include "MyException.h"
 #include "QueryResult.h"
 #include "SimConnection.h"
