@@ -198,16 +198,22 @@ public:
     {
         return m_sim.query(sql, database);
     }
-    bool exec(const QString& sql, const QString& database = {}) { return m_sim.exec(sql, database); }
+    bool exec(const QString& sql, const QString& database = {})
+    {
+        return m_sim.exec(sql, database);
+    }
+    // A backup of ostrel_ts made by the server directly, for the restore cases.
+    void serverBackup(const QString& file)
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
+        QVERIFY(exec(u"backup database ostrel_ts to disk = "_s + sqlText(file)));
+    }
     // "id|name" rows of a database's table, or nothing when it cannot be read.
     QStringList clients(const QString& database)
     {
         return m_sim.rows(u"select id, name from clients order by id"_s, database);
     }
-    QStringList databases()
-    {
-        return m_sim.rows(u"select name from sysdatabases"_s);
-    }
+    QStringList databases() { return m_sim.rows(u"select name from sysdatabases"_s); }
 
     // Everything the simulator received so far; statements keep their own line breaks.
     QString log() const { return QString::fromUtf8(readFile(logPath())); }

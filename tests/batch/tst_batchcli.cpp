@@ -127,12 +127,6 @@ void runInScene(BatchScene& scene, const QStringList& arguments, Display display
                scene.path(QString()), QStringList{scene.password()} + secrets, result);
 }
 
-void serverBackup(BatchScene& scene, const QString& file)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
-    QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(file)));
-}
-
 QString backupSummary(const QString& database, const QString& file)
 {
     return u"Резервная копия базы \"%1\" записана в файл \"%2\"."_s.arg(database, file);
@@ -307,7 +301,7 @@ private slots:
         const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
         RunResult r;
         if (restore) {
-            BATCH_STEP(serverBackup(scene, backupFile));
+            BATCH_STEP(scene.serverBackup(backupFile));
             BATCH_STEP(
                 runInScene(scene,
                            {u"-restore_db"_s, u"/db_name:ostrel_copy"_s, u"/file:"_s + backupFile,
@@ -426,7 +420,7 @@ private slots:
                      QStringList{backupSummary(database, backupFile)});
             return;
         }
-        BATCH_STEP(serverBackup(scene, backupFile));
+        BATCH_STEP(scene.serverBackup(backupFile));
         if (exists && database != u"ostrel_ts"_s)
             BATCH_STEP(scene.createDatabase(database));
         QCOMPARE(scene.databases().contains(database), exists);
@@ -460,7 +454,7 @@ private slots:
         BatchScene scene;
         BATCH_STEP(scene.setUp());
         const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
-        BATCH_STEP(serverBackup(scene, backupFile));
+        BATCH_STEP(scene.serverBackup(backupFile));
         BATCH_STEP(scene.createDatabase(u"ostrel_copy"_s));
         QVERIFY(scene.exec(u"delete from clients where id = 2"_s, u"ostrel_copy"_s));
         const QStringList before = scene.clients(u"ostrel_copy"_s);

@@ -31,8 +31,7 @@ private slots:
         // Slow enough for the signal to find the server at work.
         BATCH_STEP(scene.setUp(true, {u"--throttle"_s, u"40000"_s}));
         const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
-        QVERIFY(QDir().mkpath(scene.path(u"backups"_s)));
-        QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(backupFile)));
+        BATCH_STEP(scene.serverBackup(backupFile));
         const QByteArray previous = readFile(backupFile);
         OdbcClient other;
         QVERIFY(other.connect(scene.port(), u"sa"_s, scene.password(), u"ostrel_ts"_s));

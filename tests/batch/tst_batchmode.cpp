@@ -75,13 +75,6 @@ class TestBatchMode : public QObject
     Q_OBJECT
 
 private:
-    // A backup of ostrel_ts made by the server directly, for the restore cases.
-    static void serverBackup(BatchScene& scene, const QString& file)
-    {
-        QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
-        QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(file)));
-    }
-
     static QStringList expanded(QStringList arguments, BatchScene& scene)
     {
         const QString cs = u"Data Source=%server%;User ID=sa;Password=%pw%"_s;
@@ -175,10 +168,10 @@ private slots:
             break;
         }
         case Setup::BackupFile:
-            BATCH_STEP(serverBackup(scene, scene.path(u"backups/ostrel_ts.bak"_s)));
+            BATCH_STEP(scene.serverBackup(scene.path(u"backups/ostrel_ts.bak"_s)));
             break;
         case Setup::DropMidRestore:
-            BATCH_STEP(serverBackup(scene, scene.path(u"backups/ostrel_ts.bak"_s)));
+            BATCH_STEP(scene.serverBackup(scene.path(u"backups/ostrel_ts.bak"_s)));
             QVERIFY(scene.exec(u"exec sqlsim_fail_next_transfer"_s));
             break;
         case Setup::DropMidBackup:

@@ -219,8 +219,7 @@ private slots:
         BatchScene scene;
         BATCH_STEP(scene.setUp());
         const QString backupFile = scene.path(u"backups/plain.bak"_s);
-        QVERIFY(QDir().mkpath(scene.path(u"backups"_s)));
-        QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(backupFile)));
+        BATCH_STEP(scene.serverBackup(backupFile));
         OdbcClient other;
         other.setAppName(u"nightly-report"_s);
         QVERIFY(other.connect(scene.port(), u"sa"_s, scene.password(), u"ostrel_ts"_s));
@@ -321,9 +320,8 @@ private slots:
     {
         BatchScene scene;
         BATCH_STEP(scene.setUp());
-        QVERIFY(QDir().mkpath(scene.path(u"backups"_s)));
         const QString file = scene.path(u"backups/plain.bak"_s);
-        QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(file)));
+        BATCH_STEP(scene.serverBackup(file));
         QVERIFY(scene.exec(u"EXEC sqlsim_fail_next_transfer"_s));
         RunResult r;
         BATCH_STEP(scene.run({u"-restore_db"_s, u"/db_name:ostrel_ts"_s, u"/file:"_s + file,
@@ -370,8 +368,7 @@ private slots:
         BatchScene scene;
         BATCH_STEP(scene.setUp());
         const QString backupFile = scene.path(u"backups/plain.bak"_s);
-        QVERIFY(QDir().mkpath(scene.path(u"backups"_s)));
-        QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(backupFile)));
+        BATCH_STEP(scene.serverBackup(backupFile));
         const QMap<QString, QByteArray> installed = fileTree(scene.installDir());
 
         RunResult r;

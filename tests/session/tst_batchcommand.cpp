@@ -20,13 +20,6 @@ bool restored(const RunResult& r)
     return r.err.contains(u"\" восстановлена из файла \""_s);
 }
 
-// A backup of ostrel_ts made by the server directly, for the restore cases.
-void serverBackup(BatchScene& scene, const QString& file)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
-    QVERIFY(scene.exec(u"backup database ostrel_ts to disk = "_s + sqlText(file)));
-}
-
 } // namespace
 
 class TestBatchCommand : public QObject
@@ -60,7 +53,7 @@ private slots:
         const bool restore = mode.contains(u"restore"_s, Qt::CaseInsensitive);
         const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
         if (restore)
-            BATCH_STEP(serverBackup(scene, backupFile));
+            BATCH_STEP(scene.serverBackup(backupFile));
         const QStringList arguments =
             restore ? QStringList{mode, u"/db_name:ostrel_copy"_s, u"/file:"_s + backupFile,
                                   u"/path_db:"_s + scene.path(u"restored"_s)}
@@ -133,7 +126,7 @@ private slots:
         const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
         RunResult r;
         if (restore) {
-            BATCH_STEP(serverBackup(scene, backupFile));
+            BATCH_STEP(scene.serverBackup(backupFile));
             runInProcess(scene,
                          QStringList{u"-restore_db"_s, u"/db_name:ostrel_copy"_s,
                                      u"/file:"_s + backupFile,

@@ -110,12 +110,6 @@ void SessionImpl::terminate()
         terminate();
 }
 
-bool SessionImpl::isIn(const QString& databaseLower) const
-{
-    std::lock_guard lock(m_published);
-    return m_currentDb.toLower() == databaseLower;
-}
-
 SessionSnapshot SessionImpl::snapshot() const
 {
     SessionSnapshot out;

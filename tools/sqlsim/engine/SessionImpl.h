@@ -45,8 +45,6 @@ public:
     int spid() const override { return m_spid; }
     void setBlockedBy(int spid) override { m_blockedBy = spid; }
     QString loginName() const override { return m_login; }
-    // Its current database is this one (lower case): what "in the database" means.
-    bool isIn(const QString& databaseLower) const;
     SessionSnapshot snapshot() const override;
     // Ends its connection; its transaction is rolled back as the session closes. From any thread.
     void terminate() override;
