@@ -5,6 +5,7 @@
 #include "ConnectionStringTranslation.h"
 #include "InstanceLookup.h"
 #include "KerberosCheck.h"
+#include "OdbcDrivers.h"
 #include "StatementText.h"
 
 #include <QCoreApplication>
@@ -218,16 +219,16 @@ void Connection::open()
     }
     const int loginTimeout = loginTimeoutSeconds();
 #if defined(Q_OS_WIN)
-    const InstanceResolver resolve; // the system's driver asks the Browser itself
+    const InstanceResolver resolve; // Microsoft's drivers ask the Browser themselves
 #else
     const InstanceResolver resolve = [loginTimeout](const QString& host, const QString& instance) {
         return lookupInstancePort(host, instance, loginTimeout * 1000);
     };
 #endif
-    const OdbcTarget target =
-        toOdbcTarget(d->provider, d->connectionString, odbcDriverOverride(), resolve);
+    const OdbcTarget target = toOdbcTarget(d->provider, d->connectionString, odbcDriver(), resolve);
+    const bool freeTds = target.dialect == OdbcDialect::FreeTds;
     std::optional<FreeTdsConfForLogin> conf;
-    if (!target.freetdsConf.isEmpty())
+    if (freeTds && !target.freetdsConf.isEmpty())
         conf.emplace(target.freetdsConf);
     const QString& odbc = target.connectionString;
     d->dbc = Handle(SQL_HANDLE_DBC, d->env.get());
@@ -251,6 +252,9 @@ void Connection::open()
         if (diag.isEmpty())
             throw DbError(u"Не удалось подключиться к серверу."_s);
         QString message = diag.first().text;
+        // Microsoft's drivers name the cause themselves (certificate, Kerberos, encryption).
+        if (!freeTds)
+            throw DbError(message, diag.first().native, diag.first().state);
         const auto append = [&message](const QString& reason) {
             message += (message.endsWith(u'.') ? u" "_s : u". "_s) + reason;
         };

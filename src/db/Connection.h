@@ -67,7 +67,7 @@ public:
     // Never prompts; blocks at most the login timeout. Throws DbError with the driver's or the
     // server's message, followed by the reason where the driver's alone would not tell it (no
     // Kerberos ticket, a server that cannot encrypt or whose certificate is not trusted), or
-    // Error for a provider that is not SQL Server's or encryption settings FreeTDS cannot meet.
+    // Error for a provider that is not SQL Server's or encryption settings the driver cannot meet.
     void open();
     // Leaves the current database for master before disconnecting: the server ends the session
     // only when it notices, and until then the session would keep that database in use.

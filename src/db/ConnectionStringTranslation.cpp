@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QtGlobal>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -93,6 +94,22 @@ QString quoteOdbcValue(const QString& value)
     return u'{' + value + u'}';
 }
 
+QString quoteMicrosoftOdbcValue(const QString& value)
+{
+    if (value.contains(QChar(0)))
+        throw Error(u"Значение параметра подключения не может содержать символ с кодом 0."_s);
+    const bool plain = !value.isEmpty() && std::none_of(value.cbegin(), value.cend(), [](QChar c) {
+        return c == u';' || c == u'{' || c == u'}' || c == u'=' || c.isSpace();
+    });
+    if (plain)
+        return value;
+    // [MS-ODBCSTR] "ODBC Connection String Structure" (Windows' driver manager, SQL Server's
+    // drivers): a braced value ends at the first "}" that is not doubled; "}}" stands for "}".
+    QString braced = value;
+    braced.replace(u'}', u"}}"_s);
+    return u'{' + braced + u'}';
+}
+
 bool isSqlServerProvider(const QString& provider)
 {
     const QString p = provider.trimmed().toLower();
@@ -159,13 +176,21 @@ QString confLine(const QString& name, const QString& value)
     return u'\t' + name + u" = "_s + value + u'\n';
 }
 
-// unixODBC's driver manager reads the string before FreeTDS does, by rules of its own: blanks and
-// ";" before a key are skipped, and a braced value ends at the first "}" that is not doubled. So a
-// value FreeTDS reads whole ("a} ;DRIVER=/tmp/x.so") can end early for the manager and hand it
-// keys of its own; a later DRIVER or FILEDSN wins over ours and makes it load another library.
-// Such strings are refused. Keys the manager ignores do no harm: FreeTDS gets the string as it is.
-void checkDriverManagerView(const QString& odbc, const QString& driver)
+// The driver manager reads the string before the driver does: blanks and ";" before a key are
+// skipped, and a braced value ends at the first "}" that is not doubled (unixODBC's manager; on
+// Windows [MS-ODBCSTR] says the same, skipping fewer blanks). So a value FreeTDS reads whole
+// ("a} ;DRIVER=/tmp/x.so") can end early for the manager and hand it keys of its own; a later
+// DRIVER or FILEDSN wins over ours and makes it load another library. Such strings are refused.
+// Keys the manager ignores do no harm: FreeTDS gets the string as it is. Microsoft's drivers read
+// by the manager's rule, so with written given every key and value must read back as written.
+void checkDriverManagerView(const QString& odbc, const QString& driver,
+                            const KeyValueList* written = nullptr)
 {
+    const auto refuse = [] {
+        throw Error(u"Значение параметра подключения содержит \"}\", за которым диспетчер "
+                    u"драйверов ODBC прочёл бы другие параметры."_s);
+    };
+    KeyValueList read;
     const auto isCSpace = [](QChar c) {
         return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
     };
@@ -177,8 +202,9 @@ void checkDriverManagerView(const QString& odbc, const QString& driver)
             ++i;
         const qsizetype eq = odbc.indexOf(u'=', i);
         if (i >= n || eq < 0)
-            return;
-        const QString key = odbc.mid(i, eq - i).toUpper();
+            break;
+        const QString keyAsWritten = odbc.mid(i, eq - i);
+        const QString key = keyAsWritten.toUpper();
         i = eq + 1;
         QString value;
         if (i < n && odbc[i] == u'{') {
@@ -195,12 +221,13 @@ void checkDriverManagerView(const QString& odbc, const QString& driver)
         }
         const bool managerKey = key == u"DRIVER"_s || key == u"DSN"_s || key == u"FILEDSN"_s ||
                                 key == u"SAVEFILE"_s || key.startsWith(u"DM"_s);
-        if (first ? key != u"DRIVER"_s || value != driver : managerKey) {
-            throw Error(u"Значение параметра подключения содержит \"}\", за которым диспетчер "
-                        u"драйверов ODBC прочёл бы другие параметры."_s);
-        }
+        if (first ? key != u"DRIVER"_s || value != driver : managerKey)
+            refuse();
         first = false;
+        read.append({keyAsWritten, value});
     }
+    if (written && read != *written)
+        refuse();
 }
 
 bool isTrue(const QString& value)
@@ -240,8 +267,8 @@ bool isEncryptionKey(const QString& key)
 
 Encryption encryptionFor(const QString& provider, const KeyValueList& pairs)
 {
-    bool encrypt = encryptsByDefault(provider);
-    bool trust = false;
+    Encryption result;
+    result.encrypt = encryptsByDefault(provider);
     for (const auto& [key, raw] : pairs) {
         if (!isEncryptionKey(key))
             continue;
@@ -252,23 +279,23 @@ Encryption encryptionFor(const QString& provider, const KeyValueList& pairs)
             if (!yes && !no)
                 throw Error(u"Недопустимое значение \"%1\" параметра подключения \"%2\": "
                             u"допустимы yes, no, true и false."_s.arg(raw, keywordName(key)));
-            trust = yes;
+            result.trustCertificate = yes;
             continue;
         }
-        if (value == u"strict"_s)
-            throw Error(u"Параметр подключения \"%1=%2\" требует строгого шифрования (TDS 8.0), "
-                        u"которого драйвер FreeTDS не поддерживает. Укажите значение Mandatory "
-                        u"(шифровать всё соединение) или Optional."_s.arg(keywordName(key), raw));
-        if (yes || value == u"mandatory"_s)
-            encrypt = true;
+        result.strict = value == u"strict"_s;
+        if (result.strict)
+            result.strictSetting = keywordName(key) + u'=' + raw;
+        if (yes || value == u"mandatory"_s || result.strict)
+            result.encrypt = true;
         else if (no || value == u"optional"_s)
-            encrypt = false;
+            result.encrypt = false;
         else
             throw Error(u"Недопустимое значение \"%1\" параметра подключения \"%2\": "
                         u"допустимы yes, no, true, false, mandatory, optional и strict."_s.arg(
                             raw, keywordName(key)));
     }
-    return Encryption{encrypt, encrypt && !trust};
+    result.verifyCertificate = result.strict || (result.encrypt && !result.trustCertificate);
+    return result;
 }
 
 QString caFile()
@@ -277,38 +304,55 @@ QString caFile()
     return named.isEmpty() ? u"/etc/ssl/certs/ca-certificates.crt"_s : named;
 }
 
-OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText,
-                        const QString& driverOverride, const InstanceResolver& resolve,
-                        const QString& caFilePath)
+namespace {
+
+// Who logs in, and where, as the ADO string says.
+struct AdoLogin
 {
-    if (!isSqlServerProvider(provider))
-        throw Error(u"Поставщик данных \"%1\" не поддерживается."_s.arg(provider));
-    const KeyValueList pairs = parseAdoConnectionString(adoText);
     QString dataSource;
     QString user;
     QString password;
     QString spn;
     bool hasPassword = false;
     bool integrated = false;
+};
+
+AdoLogin adoLogin(const KeyValueList& pairs)
+{
+    AdoLogin login;
     for (const auto& [key, value] : pairs) {
         if (key == u"data source"_s || key == u"server"_s || key == u"address"_s)
-            dataSource = value;
+            login.dataSource = value;
         else if (key == u"user id"_s || key == u"uid"_s)
-            user = value;
+            login.user = value;
         else if (key == u"password"_s || key == u"pwd"_s) {
-            password = value;
-            hasPassword = true;
+            login.password = value;
+            login.hasPassword = true;
         } else if (key == u"integrated security"_s || key == u"trusted_connection"_s)
-            integrated = isTrue(value);
+            login.integrated = isTrue(value);
         else if (key == u"server spn"_s || key == u"serverspn"_s)
-            spn = value;
+            login.spn = value;
     }
-    const Encryption encryption = encryptionFor(provider, pairs);
-    const QString driver = driverOverride.isEmpty() ? u"FreeTDS"_s : driverOverride;
-    const ServerAddress address = serverAddress(dataSource, resolve);
-    OdbcTarget target;
-    QString& out = target.connectionString;
-    out = u"DRIVER="_s + quoteOdbcValue(driver) + u';';
+    return login;
+}
+
+// driverName as the messages say it: "FreeTDS", or the name in quotes.
+[[noreturn]] void refuseStrict(const Encryption& encryption, const QString& driverName,
+                               const QString& advice = {})
+{
+    throw Error(u"Параметр подключения \"%1\" требует строгого шифрования (TDS 8.0), которого "
+                u"драйвер %2 не поддерживает. Укажите значение Mandatory (шифровать всё "
+                u"соединение) или Optional."_s.arg(encryption.strictSetting, driverName) +
+                advice);
+}
+
+QString freeTdsConnectionString(OdbcTarget& target, const QString& driver, const AdoLogin& login,
+                                const ServerAddress& address, const QString& caFilePath)
+{
+    const Encryption& encryption = target.encryption;
+    if (encryption.strict)
+        refuseStrict(encryption, u"FreeTDS"_s);
+    QString out = u"DRIVER="_s + quoteOdbcValue(driver) + u';';
     if (encryption.verifyCertificate) {
         if (!QFileInfo(caFilePath).isFile())
             throw Error(u"Не найден файл корневых сертификатов \"%1\", без которого нельзя "
@@ -327,6 +371,7 @@ OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText,
         conf += confLine(u"ca file"_s, caFilePath);
         conf += confLine(u"check certificate hostname"_s, u"yes"_s);
         out += u"SERVERNAME="_s + QString::fromLatin1(freetdsConfSection) + u';';
+        target.caFile = caFilePath;
     } else {
         appendServer(out, address);
     }
@@ -340,33 +385,112 @@ OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText,
     // The server lists the session under this name (sysprocesses.program_name): an
     // administrator sees who holds a database.
     out += u"APP="_s + quoteOdbcValue(applicationName()) + u';';
-    target.encryption = encryption;
-    if (encryption.verifyCertificate)
-        target.caFile = caFilePath;
-    target.integrated = integrated;
+    if (login.integrated) {
+        // Kerberos: FreeTDS ignores UID and PWD beside Trusted_Connection.
+        out += u"Trusted_Connection=Yes;"_s;
+        if (!login.spn.isEmpty())
+            out += u"ServerSPN="_s + quoteOdbcValue(login.spn) + u';';
+    } else {
+        // A user written as DOMAIN\name logs in by NTLM: FreeTDS decides by the backslash.
+        out += u"UID="_s + quoteOdbcValue(login.user) + u';';
+        if (login.hasPassword || !login.user.isEmpty())
+            out += u"PWD="_s + quoteOdbcValue(login.password) + u';';
+    }
+    checkDriverManagerView(out, driver);
+    return out;
+}
+
+// Keywords from "DSN and Connection String Keywords and Attributes" (driver 17 and 18), "Using
+// Connection String Keywords with SQL Server Native Client" and, for the legacy "SQL Server"
+// driver, SQL Server 2000's "SQLDriverConnect (ODBC)": that list has Network and Trusted_Connection
+// but nothing to demand encryption, trust a certificate or name an SPN.
+QString microsoftConnectionString(const OdbcTarget& target, const QString& driver,
+                                  const AdoLogin& login, const ServerAddress& address)
+{
+    const Encryption& encryption = target.encryption;
+    const OdbcDialect dialect = target.dialect;
+    const bool legacy = dialect == OdbcDialect::LegacySqlServer;
+    // Encrypt=Strict came with driver 18 ("ODBC Driver 18 ... major version differences").
+    if (encryption.strict && dialect != OdbcDialect::Microsoft18)
+        refuseStrict(encryption, u'"' + driver + u'"',
+                     u" Строгое шифрование поддерживает драйвер \"ODBC Driver 18 for SQL "
+                     u"Server\"."_s);
+    // It encrypts only as the machine's client network settings say: maybe not at all.
+    if (encryption.encrypt && legacy)
+        throw Error(u"Соединение должно быть зашифровано, а драйвер ODBC \"%1\" не позволяет "
+                    u"потребовать шифрования в строке подключения. Установите драйвер "
+                    u"\"ODBC Driver 18 for SQL Server\" или, если шифрование не нужно, добавьте к "
+                    u"строке подключения \"Encrypt=Optional\"."_s.arg(driver));
+    // The driver finds a named instance's port itself, through the server's Browser.
+    QString server = address.host;
+    if (!address.port.isEmpty())
+        server += u',' + address.port;
+    else if (!address.instance.isEmpty())
+        server += u'\\' + address.instance;
+    KeyValueList keys{{u"DRIVER"_s, driver}};
+    if (legacy) {
+        // TCP/IP, as the newer drivers' "tcp:" says: never named pipes or shared memory.
+        keys.append({u"SERVER"_s, server});
+        keys.append({u"Network"_s, u"dbmssocn"_s});
+    } else {
+        keys.append({u"SERVER"_s, u"tcp:"_s + server});
+        // Said outright either way: driver 18 encrypts and checks the certificate unless told
+        // "no", driver 17 does not encrypt unless told "yes".
+        keys.append({u"Encrypt"_s, encryption.strict    ? u"strict"_s
+                                   : encryption.encrypt ? u"yes"_s
+                                                        : u"no"_s});
+        // Strict always checks the certificate: the driver ignores TrustServerCertificate then.
+        if (encryption.trustCertificate && !encryption.strict)
+            keys.append({u"TrustServerCertificate"_s, u"yes"_s});
+    }
+    keys.append({u"APP"_s, applicationName()});
+    if (login.integrated) {
+        keys.append({u"Trusted_Connection"_s, u"Yes"_s});
+        if (!login.spn.isEmpty() && !legacy)
+            keys.append({u"ServerSPN"_s, login.spn});
+    } else {
+        keys.append({u"UID"_s, login.user});
+        if (login.hasPassword || !login.user.isEmpty())
+            keys.append({u"PWD"_s, login.password});
+    }
+    QString out;
+    for (const auto& [key, value] : keys)
+        out += key + u'=' + quoteMicrosoftOdbcValue(value) + u';';
+    checkDriverManagerView(out, driver, &keys);
+    return out;
+}
+
+} // namespace
+
+OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText, const QString& driver,
+                        const InstanceResolver& resolve, const QString& caFilePath)
+{
+    if (!isSqlServerProvider(provider))
+        throw Error(u"Поставщик данных \"%1\" не поддерживается."_s.arg(provider));
+    const KeyValueList pairs = parseAdoConnectionString(adoText);
+    const AdoLogin login = adoLogin(pairs);
+    OdbcTarget target;
+    target.encryption = encryptionFor(provider, pairs);
+    const QString driverName = driver.isEmpty() ? u"FreeTDS"_s : driver;
+    target.dialect = odbcDialect(driverName);
+    const bool freeTds = target.dialect == OdbcDialect::FreeTds;
+    const ServerAddress address =
+        serverAddress(login.dataSource, freeTds ? resolve : InstanceResolver());
+    target.connectionString =
+        freeTds ? freeTdsConnectionString(target, driverName, login, address, caFilePath)
+                : microsoftConnectionString(target, driverName, login, address);
+    target.integrated = login.integrated;
     target.host = address.host;
     if (const int port = address.port.toInt(); port > 0)
         target.port = port;
-    target.serverSpn = spn;
-    if (integrated) {
-        // Kerberos: FreeTDS ignores UID and PWD beside Trusted_Connection.
-        out += u"Trusted_Connection=Yes;"_s;
-        if (!spn.isEmpty())
-            out += u"ServerSPN="_s + quoteOdbcValue(spn) + u';';
-    } else {
-        // A user written as DOMAIN\name logs in by NTLM: FreeTDS decides by the backslash.
-        out += u"UID="_s + quoteOdbcValue(user) + u';';
-        if (hasPassword || !user.isEmpty())
-            out += u"PWD="_s + quoteOdbcValue(password) + u';';
-    }
-    checkDriverManagerView(out, driver);
+    target.serverSpn = login.spn;
     return target;
 }
 
 QString toOdbcConnectionString(const QString& provider, const QString& adoText,
-                               const QString& driverOverride, const InstanceResolver& resolve)
+                               const QString& driver, const InstanceResolver& resolve)
 {
-    return toOdbcTarget(provider, adoText, driverOverride, resolve, caFile()).connectionString;
+    return toOdbcTarget(provider, adoText, driver, resolve, caFile()).connectionString;
 }
 
 int loginTimeoutFrom(const QByteArray& environmentValue)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OdbcDrivers.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -37,6 +39,10 @@ QString quoteAdoValue(const QString& value);
 // string.
 QString quoteOdbcValue(const QString& value);
 
+// The value as it may stand after "KEY=" for Microsoft's drivers and driver managers: braced when
+// needed, a "}" inside doubled. Throws Error for a value holding a NUL.
+QString quoteMicrosoftOdbcValue(const QString& value);
+
 // Whether the provider name stands for SQL Server (SQLOLEDB, SQLNCLI*, MSOLEDBSQL*); empty too.
 bool isSqlServerProvider(const QString& provider);
 
@@ -51,19 +57,25 @@ struct Encryption
 {
     bool encrypt = false;           // every packet, not only the login
     bool verifyCertificate = false; // only when encrypting
+    bool trustCertificate = false;  // as the string says, encrypting or not
+    // TDS 8: the login too inside TLS, the certificate always checked.
+    bool strict = false;
+    QString strictSetting; // as written ("Encrypt=strict"), for messages
 };
-// Throws Error for a value none of the providers knows, and for strict encryption (TDS 8),
-// which FreeTDS cannot do: the connection is refused rather than made weaker than asked.
+// Throws Error for a value none of the providers knows. A driver that cannot do what the result
+// asks refuses the connection (toOdbcTarget) rather than making it weaker than asked.
 Encryption encryptionFor(const QString& provider, const KeyValueList& pairs);
 // Whether the key is one of the keywords above (lower-case, as parseAdoConnectionString gives).
 bool isEncryptionKey(const QString& key);
 
-// What FreeTDS's ODBC driver needs for one connection. FreeTDS takes the file of certificate
-// authorities only from its configuration file, never from the connection string, so a
-// connection that checks the certificate names a section of freetdsConf (SERVERNAME=) that
-// the caller must let FreeTDS read (FREETDSCONF) while it connects.
+// What the ODBC driver needs for one connection. FreeTDS takes the file of certificate
+// authorities only from its configuration file, never from the connection string, so a FreeTDS
+// connection that checks the certificate names a section of freetdsConf (SERVERNAME=) that the
+// caller must let FreeTDS read (FREETDSCONF) while it connects. Microsoft's drivers check it
+// against the system's own store.
 struct OdbcTarget
 {
+    OdbcDialect dialect = OdbcDialect::FreeTds;
     QString connectionString;
     QString freetdsConf; // empty unless the certificate is checked
     Encryption encryption;
@@ -81,23 +93,23 @@ QString caFile();
 
 // The ODBC target for an ADO provider and string; see toOdbcConnectionString. caFilePath is the
 // file named in freetdsConf; the file must exist when the certificate is to be checked.
-OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText,
-                        const QString& driverOverride = {}, const InstanceResolver& resolve = {},
-                        const QString& caFilePath = caFile());
+OdbcTarget toOdbcTarget(const QString& provider, const QString& adoText, const QString& driver = {},
+                        const InstanceResolver& resolve = {}, const QString& caFilePath = caFile());
 
-// The ODBC connection string for an ADO provider and string. driverOverride (the value of
-// DBSETUP_ODBC_DRIVER) replaces the default driver "FreeTDS". A named instance without a port is
-// given to resolve when there is one, otherwise left to the driver. The session is named
-// db::applicationName() (APP=). Throws Error for a provider that is not SQL Server's, and for
-// values that unixODBC's driver manager would read as keys of their own (see quoteOdbcValue for
-// what FreeTDS cannot take). The starting database is not part of it (the connection sets it).
+// The ODBC connection string for an ADO provider and string, in the keywords of the driver
+// (odbcDialect; empty: "FreeTDS"). For FreeTDS a named instance without a port is given to
+// resolve when there is one, otherwise left to the driver; Microsoft's drivers always ask the
+// server's Browser themselves. The session is named db::applicationName() (APP=). Throws Error
+// for a provider that is not SQL Server's, for protection the driver cannot give, and for values
+// that the driver manager would read as keys of their own (see quoteOdbcValue for what FreeTDS
+// cannot take). The starting database is not part of it (the connection sets it).
 QString toOdbcConnectionString(const QString& provider, const QString& adoText,
-                               const QString& driverOverride = {},
-                               const InstanceResolver& resolve = {});
+                               const QString& driver = {}, const InstanceResolver& resolve = {});
 
 // Login timeout in seconds from the text of DBSETUP_LOGIN_TIMEOUT: 15 unless a positive number.
 int loginTimeoutFrom(const QByteArray& environmentValue);
 int loginTimeoutSeconds();
+// DBSETUP_ODBC_DRIVER, trimmed (see odbcDriver).
 QString odbcDriverOverride();
 
 } // namespace db

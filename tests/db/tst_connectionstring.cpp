@@ -214,6 +214,142 @@ private slots:
         QVERIFY2(refused.message.contains(reason), refused.describe());
     }
 
+    // Microsoft's drivers, each in its own keywords: the named instance is left to the driver,
+    // and what a driver cannot protect as asked is refused (an empty expectation) by name.
+    void translateForMicrosoft_data()
+    {
+        QTest::addColumn<QString>("provider");
+        QTest::addColumn<QString>("ado");
+        QTest::addColumn<QStringList>("odbc"); // driver 18, driver 17, legacy "SQL Server"
+        const auto ms = [](const char* version, const QString& server, const QString& encrypt,
+                           const QString& login) {
+            return u"DRIVER={ODBC Driver %1 for SQL Server};SERVER=tcp:%2;Encrypt=%3;APP=dbsetup;%4"_s
+                .arg(QString::fromLatin1(version), server, encrypt, login);
+        };
+        const auto legacy = [](const QString& server, const QString& login) {
+            return u"DRIVER={SQL Server};SERVER=%1;Network=dbmssocn;APP=dbsetup;%2"_s.arg(server,
+                                                                                          login);
+        };
+        // refused: 'x' where driver 18, 17 or "SQL Server" (in that order) must refuse.
+        const auto row = [&](const char* name, const QString& provider, const QString& ado,
+                             const QString& server, const QString& encrypt, const QString& login,
+                             const char* refused = "...", const QString& legacyLogin = {}) {
+            const QStringList odbc{ms("18", server, encrypt, login),
+                                   ms("17", server, encrypt, login),
+                                   legacy(server, legacyLogin.isEmpty() ? login : legacyLogin)};
+            QStringList expected;
+            for (int i = 0; i < 3; ++i)
+                expected << (refused[i] == 'x' ? QString() : odbc[i]);
+            QTest::newRow(name) << provider << ado << expected;
+        };
+        const QString ole = u"SQLOLEDB.1"_s;
+        const QString sa = u"UID=sa;PWD=x;"_s;
+        const QString asSa = u";User ID=sa;Password=x"_s;
+        const QString db1 = u"Data Source=db1"_s + asSa;
+        row("host", ole, db1, u"db1"_s, u"no"_s, sa);
+        row("host,port", ole, u"Data Source=db1,1500"_s + asSa, u"db1,1500"_s, u"no"_s, sa);
+        row("instance", u"SQLNCLI11"_s, u"Data Source=db1\\SQLEXPRESS"_s + asSa,
+            u"db1\\SQLEXPRESS"_s, u"no"_s, sa);
+        row("tcp: given", ole, u"Data Source=tcp:db1,1500"_s + asSa, u"db1,1500"_s, u"no"_s, sa);
+        row("dot", ole, u"Data Source=."_s + asSa, u"localhost"_s, u"no"_s, sa);
+        row("(local) instance", ole, u"Data Source=(local)\\SQLEXPRESS"_s + asSa,
+            u"localhost\\SQLEXPRESS"_s, u"no"_s, sa);
+        row("password with ; } {", ole,
+            u"Data Source=db1;User ID=sa;Password=\"a;b}c{d} ;DRIVER=x.so\""_s, u"db1"_s, u"no"_s,
+            u"UID=sa;PWD={a;b}}c{d}} ;DRIVER=x.so};"_s);
+        // The legacy driver has no ServerSPN.
+        row("Windows login, SPN", ole,
+            u"Data Source=db1;Integrated Security=SSPI;Server SPN=MSSQLSvc/db1:1433"_s, u"db1"_s,
+            u"no"_s, u"Trusted_Connection=Yes;ServerSPN=MSSQLSvc/db1:1433;"_s, "...",
+            u"Trusted_Connection=Yes;"_s);
+        row("Encrypt=yes", ole, db1 + u";Encrypt=yes"_s, u"db1"_s, u"yes"_s, sa, "..x");
+        row("Encrypt, trusted", u"MSOLEDBSQL"_s, db1 + u";Encrypt=yes;TrustServerCertificate=yes"_s,
+            u"db1"_s, u"yes;TrustServerCertificate=yes"_s, sa, "..x");
+        row("trusted, not encrypted", ole, db1 + u";Trust Server Certificate=True"_s, u"db1"_s,
+            u"no;TrustServerCertificate=yes"_s, sa);
+        row("MSOLEDBSQL19, nothing said", u"MSOLEDBSQL19"_s, db1, u"db1"_s, u"yes"_s, sa, "..x");
+        row("MSOLEDBSQL19, optional", u"MSOLEDBSQL19"_s, db1 + u";Encrypt=Optional"_s, u"db1"_s,
+            u"no"_s, sa);
+        // Strict checks the certificate whatever TrustServerCertificate says.
+        row("strict", u"MSOLEDBSQL19"_s, db1 + u";Encrypt=Strict;TrustServerCertificate=yes"_s,
+            u"db1"_s, u"strict"_s, sa, ".xx");
+    }
+    void translateForMicrosoft()
+    {
+        QFETCH(QString, provider);
+        QFETCH(QString, ado);
+        QFETCH(QStringList, odbc);
+        const QStringList drivers{u"ODBC Driver 18 for SQL Server"_s,
+                                  u"ODBC Driver 17 for SQL Server"_s, u"SQL Server"_s};
+        int lookups = 0;
+        const db::InstanceResolver resolve = [&](const QString&, const QString&) {
+            ++lookups;
+            return quint16(49170);
+        };
+        for (qsizetype i = 0; i < drivers.size(); ++i) {
+            const QString& driver = drivers[i];
+            if (odbc[i].isEmpty()) {
+                EXPECT_THROWN(refused, Error,
+                              db::toOdbcConnectionString(provider, ado, driver, resolve));
+                QVERIFY2(refused.message.contains(u'"' + driver + u'"'), refused.describe());
+                continue;
+            }
+            // The system's store checks the certificate: no authorities' file, no FreeTDS file.
+            const db::OdbcTarget target =
+                db::toOdbcTarget(provider, ado, driver, resolve, u"/nonexistent/ca.crt"_s);
+            QCOMPARE(target.connectionString, odbc[i]);
+            QVERIFY(target.freetdsConf.isEmpty());
+        }
+        QCOMPARE(lookups, 0);
+    }
+
+    void dialect_data()
+    {
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<int>("dialect");
+        using D = db::OdbcDialect;
+        QTest::newRow("19") << u" ODBC Driver 19 for SQL Server "_s << int(D::Microsoft18);
+        QTest::newRow("17, lower case")
+            << u"odbc driver 17 for sql server"_s << int(D::Microsoft17);
+        QTest::newRow("13") << u"ODBC Driver 13 for SQL Server"_s << int(D::Microsoft17);
+        QTest::newRow("Native Client") << u"SQL Server Native Client 11.0"_s << int(D::Microsoft17);
+    }
+    void dialect()
+    {
+        QFETCH(QString, driver);
+        QFETCH(int, dialect);
+        QCOMPARE(int(db::odbcDialect(driver)), dialect);
+    }
+
+    void driverChoice_data()
+    {
+        QTest::addColumn<QStringList>("installed");
+        QTest::addColumn<QString>("override");
+        QTest::addColumn<bool>("windows");
+        QTest::addColumn<QString>("driver");
+        const QString d17 = u"ODBC Driver 17 for SQL Server"_s;
+        const QString d18 = u"ODBC Driver 18 for SQL Server"_s;
+        const QStringList all{u"SQL Server"_s, d17, d18, u"SQL Server Native Client 11.0"_s};
+        QTest::newRow("override") << all << u" FreeTDS "_s << true << u"FreeTDS"_s;
+        QTest::newRow("18, 17 and SQL Server") << all << QString() << true << d18;
+        QTest::newRow("only 17") << QStringList{u"SQL Server"_s, d17} << QString() << true << d17;
+        QTest::newRow("none") << QStringList() << QString() << true << u"SQL Server"_s;
+        QTest::newRow("13 only") << QStringList{u"ODBC Driver 13 for SQL Server"_s} << QString()
+                                 << true << u"SQL Server"_s;
+        QTest::newRow("Linux") << all << QString() << false << u"FreeTDS"_s;
+    }
+    void driverChoice()
+    {
+        QFETCH(QStringList, installed);
+        QFETCH(QString, override);
+        QFETCH(bool, windows);
+        QFETCH(QString, driver);
+        QCOMPARE(
+            db::chooseOdbcDriver(installed, override,
+                                 windows ? db::OdbcPlatform::Windows : db::OdbcPlatform::Other),
+            driver);
+    }
+
     // Checking the certificate needs the authorities' file; without one nothing is connected.
     void verificationWithoutAuthoritiesFails()
     {
