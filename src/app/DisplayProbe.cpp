@@ -1,5 +1,7 @@
 #include "DisplayProbe.h"
 
+#include "SpecialFolders.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -67,6 +69,11 @@ bool platformPluginFound(const QString& platform)
         folders << own;
     for (const QString& path : QCoreApplication::libraryPaths())
         folders << path + u"/platforms"_s;
+#ifdef Q_OS_WIN
+    // Asked before Qt starts, when Qt knows only its own install folder: the package keeps its
+    // plugins beside the program, where Qt looks once it runs.
+    folders << platform::executableDir() + u"/platforms"_s;
+#endif
     for (const QString& folder : std::as_const(folders))
         for (QString file : QDir(folder).entryList(QDir::Files)) {
             file = file.section(u'.', 0, 0).toLower();

@@ -11,6 +11,7 @@
 #include "ProgramVersion.h"
 #include "QtOperatorUi.h"
 #include "Session.h"
+#include "StandardStreams.h"
 #include "StderrOperatorUi.h"
 
 #include <QDir>
@@ -20,7 +21,6 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
-#include <cstdio>
 #include <optional>
 #include <vector>
 
@@ -68,26 +68,20 @@ QStringList rawArguments(int argc, char* argv[])
     return arguments;
 }
 
-void printStdout(const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
-}
-
 // --help and --version need neither a display nor a server.
 std::optional<int> answerInfoRequest(int argc, char* argv[], const QStringList& arguments)
 {
     switch (infoRequestOf(arguments)) {
     case InfoRequest::Help:
-        printStdout(usageText());
+        platform::writeStandardOutput(usageText());
         return 0;
     case InfoRequest::Version: {
         // The version resource is read from the program's own file, which Qt locates.
         const QCoreApplication core(argc, argv);
         const QString version = ProgramVersionText();
-        printStdout(u"dbsetup "_s +
-                    (version.isEmpty() ? QStringLiteral(DBSETUP_VERSION) : version) + u'\n');
+        platform::writeStandardOutput(
+            u"dbsetup "_s + (version.isEmpty() ? QStringLiteral(DBSETUP_VERSION) : version) +
+            u'\n');
         return 0;
     }
     case InfoRequest::None:
@@ -166,12 +160,14 @@ int runBatch(OperatorUi& operatorUi, const QStringList& arguments, bool unattend
 int main(int argc, char* argv[])
 {
     const QStringList raw = rawArguments(argc, argv);
+    const bool batch = batchModeOf(raw) != BatchMode::None;
+    if (batch)
+        platform::attachCallerConsole();
     if (const std::optional<int> exitCode = answerInfoRequest(argc, argv, raw))
         return *exitCode;
 
     // A nightly batch run has no display: it runs without any GUI and talks on stderr. The
     // window cannot do without one; Qt would abort, so the operator is told what to run.
-    const bool batch = batchModeOf(raw) != BatchMode::None;
     const bool noDisplay = hasNoDisplay(raw);
     const QString platform = chosenPlatform(raw);
     if (noDisplay && !batch && (platform.isEmpty() || !platformPluginFound(platform))) {

@@ -9,9 +9,21 @@
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#elif defined(Q_OS_WIN)
+#include <csignal>
+#include <windows.h>
 #endif
 
 using namespace Qt::StringLiterals;
+
+void InterruptWatch::stop(int signal)
+{
+    int expected = 0;
+    // A statement the main thread waits for is stopped from here; an asynchronous one is
+    // cancelled by the flow, which polls stopRequested().
+    if (m_signal.compare_exchange_strong(expected, signal))
+        m_connection.interrupt();
+}
 
 #if defined(Q_OS_UNIX)
 
@@ -72,11 +84,7 @@ void InterruptWatch::watch()
             continue;
         if (got <= 0 || byte == 0)
             return;
-        int expected = 0;
-        // A statement the main thread waits for is stopped from here; an asynchronous one is
-        // cancelled by the flow, which polls stopRequested().
-        if (m_signal.compare_exchange_strong(expected, byte))
-            m_connection.interrupt();
+        stop(byte);
     }
 }
 
@@ -89,6 +97,75 @@ QString InterruptWatch::signalName(int signal)
         return u"SIGTERM"_s;
     case SIGHUP:
         return u"SIGHUP"_s;
+    default:
+        return u"сигнал %1"_s.arg(signal);
+    }
+}
+
+#elif defined(Q_OS_WIN)
+
+namespace {
+
+// What a console sends is told as the signal the C runtime names for it, so that the exit code
+// (128 + number) reads the same on every system.
+constexpr int ctrlBreakSignal = 21; // SIGBREAK
+
+std::atomic<InterruptWatch*> watching{nullptr};
+HANDLE recoveryDone = nullptr;
+
+int signalOf(DWORD event)
+{
+    switch (event) {
+    case CTRL_C_EVENT:
+        return SIGINT;
+    case CTRL_BREAK_EVENT:
+        return ctrlBreakSignal;
+    default: // the console closes, the user logs off, the system shuts down
+        return SIGTERM;
+    }
+}
+
+// The console calls this on a thread of its own.
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    InterruptWatch* watch = watching.load();
+    if (watch == nullptr)
+        return FALSE;
+    watch->stop(signalOf(event));
+    // The system ends the process once this returns from a close, log-off or shut-down event
+    // (and after 5 s in any case): the flow's way out gets that long to finish.
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        WaitForSingleObject(recoveryDone, 4500);
+    return TRUE;
+}
+
+} // namespace
+
+InterruptWatch::InterruptWatch(db::Connection& connection) : m_connection(connection)
+{
+    recoveryDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    watching.store(this);
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+InterruptWatch::~InterruptWatch()
+{
+    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    watching.store(nullptr);
+    SetEvent(recoveryDone);
+}
+
+void InterruptWatch::watch() {}
+
+QString InterruptWatch::signalName(int signal)
+{
+    switch (signal) {
+    case SIGINT:
+        return u"SIGINT (Ctrl+C)"_s;
+    case ctrlBreakSignal:
+        return u"SIGBREAK (Ctrl+Break)"_s;
+    case SIGTERM:
+        return u"SIGTERM (консоль закрывается)"_s;
     default:
         return u"сигнал %1"_s.arg(signal);
     }

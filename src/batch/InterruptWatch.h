@@ -12,7 +12,8 @@ class Connection;
 // the connection is running is cancelled and the flow takes its way out as after a failure (the
 // previous backup back under its name, the database open to all again, temporary files gone).
 // The caller then ends the program with 128 + the signal's number. Only the first signal counts;
-// later ones wait for the recovery to finish. Does nothing where there are no such signals.
+// later ones wait for the recovery to finish. On Windows the console's Ctrl+C, Ctrl+Break and
+// close count as SIGINT, SIGBREAK and SIGTERM.
 class InterruptWatch
 {
 public:
@@ -24,6 +25,8 @@ public:
     bool stopRequested() const { return m_signal.load() != 0; }
     // The signal received, 0 when none.
     int signalNumber() const { return m_signal.load(); }
+    // What a signal does, from whichever thread learnt of it.
+    void stop(int signal);
     // "SIGTERM" and the like.
     static QString signalName(int signal);
 

@@ -1,9 +1,9 @@
 #include "StderrOperatorUi.h"
 
 #include "MyException.h"
+#include "StandardStreams.h"
 
 #include <QDir>
-#include <cstdio>
 
 using namespace Qt::StringLiterals;
 
@@ -26,9 +26,7 @@ QString stderrLineText(const QString& text)
 
 void printStderrLine(const QString& text)
 {
-    const QByteArray bytes = stderrLineText(text).toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-    std::fflush(stderr);
+    platform::writeStandardError(stderrLineText(text) + u'\n');
 }
 
 void StderrOperatorUi::showMessage(Icon, const QString& caption, const QString& text)

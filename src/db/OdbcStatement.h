@@ -7,6 +7,10 @@
 #include <QList>
 #include <QString>
 #include <functional>
+// Microsoft's sql.h takes its types (HWND, DWORD, ...) from windows.h without including it.
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 #include <utility>

@@ -12,8 +12,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 using namespace Qt::StringLiterals;
 
@@ -29,17 +27,7 @@ std::optional<bool> FitsCodePage(const QString& text, int codePage)
         return true;
     if (codePage == 1251)
         return platform::decodeWindows1251(platform::encodeWindows1251(text)) == text;
-    if (codePage <= 0)
-        return std::nullopt;
-    QStringEncoder encoder(u"windows-%1"_s.arg(codePage).toLatin1().constData());
-    QStringDecoder decoder(u"windows-%1"_s.arg(codePage).toLatin1().constData());
-    if (!encoder.isValid() || !decoder.isValid())
-        return std::nullopt;
-    const QByteArray bytes = encoder.encode(text);
-    if (encoder.hasError())
-        return false;
-    const QString back = decoder.decode(bytes);
-    return !decoder.hasError() && back == text;
+    return platform::fitsCodePage(text, codePage);
 }
 
 QString UnstoredNamesWarning(const UnstoredNames& unstored)

@@ -3,7 +3,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <array>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace platform {
 
@@ -113,5 +118,53 @@ QStringView trimBlanks(QStringView text)
         --end;
     return text.sliced(begin, end - begin);
 }
+
+#ifdef Q_OS_WIN
+
+// Qt's converters know no Windows code pages without ICU; Windows itself does.
+std::optional<bool> fitsCodePage(const QString& text, int codePage)
+{
+    const auto page = static_cast<UINT>(codePage);
+    if (codePage <= 0 || !IsValidCodePage(page))
+        return std::nullopt;
+    if (text.isEmpty())
+        return true;
+    const auto* wide = reinterpret_cast<const wchar_t*>(text.utf16());
+    const int length = static_cast<int>(text.size());
+    // No best fit: "é" must not quietly become "e" in a code page without it.
+    BOOL defaultUsed = FALSE;
+    const int size = WideCharToMultiByte(page, WC_NO_BEST_FIT_CHARS, wide, length, nullptr, 0,
+                                         nullptr, &defaultUsed);
+    if (size <= 0 || defaultUsed)
+        return size > 0 ? std::optional<bool>(false) : std::nullopt;
+    QByteArray bytes(size, Qt::Uninitialized);
+    WideCharToMultiByte(page, WC_NO_BEST_FIT_CHARS, wide, length, bytes.data(), size, nullptr,
+                        &defaultUsed);
+    std::wstring back(static_cast<size_t>(length) + 1, L'\0');
+    const int backLength = MultiByteToWideChar(page, 0, bytes.constData(), size, back.data(),
+                                               static_cast<int>(back.size()));
+    return !defaultUsed && backLength == length &&
+           QString::fromWCharArray(back.data(), backLength) == text;
+}
+
+#else
+
+std::optional<bool> fitsCodePage(const QString& text, int codePage)
+{
+    if (codePage <= 0)
+        return std::nullopt;
+    const QByteArray name = "windows-" + QByteArray::number(codePage);
+    QStringEncoder encoder(name.constData());
+    QStringDecoder decoder(name.constData());
+    if (!encoder.isValid() || !decoder.isValid())
+        return std::nullopt;
+    const QByteArray bytes = encoder.encode(text);
+    if (encoder.hasError())
+        return false;
+    const QString back = decoder.decode(bytes);
+    return !decoder.hasError() && back == text;
+}
+
+#endif
 
 } // namespace platform

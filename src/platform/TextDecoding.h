@@ -20,6 +20,10 @@ QString decodeWindows1251(const QByteArray& bytes);
 // Characters without a Windows-1251 byte become '?'.
 QByteArray encodeWindows1251(const QString& text);
 
+// Whether the text survives a round trip through the Windows code page (1252, 1250, ...): no
+// character dropped, replaced or approximated. nullopt when the system has no such code page.
+std::optional<bool> fitsCodePage(const QString& text, int codePage);
+
 // The bytes of a regular file of at most maxBytes bytes; nullopt for anything else (missing,
 // unreadable, a device or pipe, too large), so a hostile path can neither hang nor exhaust memory.
 std::optional<QByteArray> readConfigFile(const QString& path,

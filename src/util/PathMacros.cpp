@@ -2,8 +2,8 @@
 
 #include "MyException.h"
 #include "PathText.h"
-#include "RegistryFile.h"
 #include "SpecialFolders.h"
+#include "SystemRegistry.h"
 
 #include <QCryptographicHash>
 using namespace Qt::StringLiterals;
@@ -32,10 +32,8 @@ QString insertAt(const QString& replacement, const QString& source, qsizetype st
 std::optional<QString> readTextValue(const QString& root, const QString& keyPath,
                                      const QString& valueName)
 {
-    const platform::RegistryFile registry = platform::systemRegistry();
-    if (!registry.keyExists(root, keyPath))
-        return std::nullopt;
-    const std::optional<platform::RegistryValue> value = registry.value(root, keyPath, valueName);
+    const std::optional<platform::RegistryValue> value =
+        platform::readSystemRegistry(root, keyPath, valueName);
     if (!value)
         return std::nullopt;
     if (value->kind == platform::RegistryValue::Kind::Other)
