@@ -4,6 +4,7 @@
 #include "ConnectionStringTranslation.h"
 #include "FuzzSupport.h"
 #include "MyException.h"
+#include "OdbcDrivers.h"
 #include "ServerConnection.h"
 
 #include <QStringList>
@@ -117,10 +118,38 @@ QString show(const QString& text)
     return QString::fromLatin1(text.toUtf8().toPercentEncoding(" ;=:{}\"'"));
 }
 
+// Microsoft's drivers read the string by the driver manager's rule: it gives exactly the keys
+// written, once each, and the login as the ADO string said.
+void checkMicrosoftOdbc(const QString& odbc, const QString& driver, const QString& user,
+                        const QString& password, bool integrated)
+{
+    const Pairs read = driverManagerPairs(odbc);
+    const QStringList keys = keysOf(read);
+    FUZZ_CHECK(keys.size() >= 3 && keys[0] == u"DRIVER"_s && keys[1] == u"SERVER"_s, show(odbc));
+    for (const QString& key : keys) {
+        FUZZ_CHECK(key == u"DRIVER"_s || key == u"SERVER"_s || key == u"NETWORK"_s ||
+                       key == u"ENCRYPT"_s || key == u"TRUSTSERVERCERTIFICATE"_s ||
+                       key == u"APP"_s || key == u"TRUSTED_CONNECTION"_s || key == u"SERVERSPN"_s ||
+                       key == u"UID"_s || key == u"PWD"_s,
+                   show(odbc));
+        FUZZ_CHECK(keys.count(key) == 1, show(odbc));
+    }
+    FUZZ_CHECK(valueOf(read, u"DRIVER"_s) == driver, show(odbc));
+    if (!integrated) {
+        FUZZ_CHECK(valueOf(read, u"UID"_s) == user, show(odbc));
+        if (!password.isEmpty() || !user.isEmpty())
+            FUZZ_CHECK(valueOf(read, u"PWD"_s) == password, show(odbc));
+    }
+}
+
 // The ODBC string says what the ADO string said and nothing more, for both of its readers.
 void checkOdbc(const QString& odbc, const QString& driver, const QString& user,
                const QString& password, bool integrated)
 {
+    if (db::odbcDialect(driver) != db::OdbcDialect::FreeTds) {
+        checkMicrosoftOdbc(odbc, driver, user, password, integrated);
+        return;
+    }
     const Pairs tds = freeTdsPairs(odbc);
     const QStringList keys = keysOf(tds);
     // SERVERNAME: a section of the configuration file written for a certificate check.
@@ -130,8 +159,9 @@ void checkOdbc(const QString& odbc, const QString& driver, const QString& user,
     for (const QString& key : keys) {
         FUZZ_CHECK(key == u"DRIVER"_s || key == u"SERVER"_s || key == u"SERVERNAME"_s ||
                        key == u"PORT"_s || key == u"TDS_VERSION"_s || key == u"CLIENTCHARSET"_s ||
-                       key == u"ENCRYPTION"_s || key == u"TRUSTED_CONNECTION"_s ||
-                       key == u"SERVERSPN"_s || key == u"UID"_s || key == u"PWD"_s,
+                       key == u"LANGUAGE"_s || key == u"APP"_s || key == u"ENCRYPTION"_s ||
+                       key == u"TRUSTED_CONNECTION"_s || key == u"SERVERSPN"_s || key == u"UID"_s ||
+                       key == u"PWD"_s,
                    show(odbc));
         FUZZ_CHECK(keys.count(key) == 1, show(odbc));
     }
