@@ -108,7 +108,13 @@ bool hasNoDisplay(const QStringList& arguments)
 
 QString noDisplayText()
 {
+#ifdef Q_OS_WIN
+    return u"Окну программы нужен дисплей, а выбранная платформа Qt (QT_QPA_PLATFORM или "
+           u"-platform) его не даёт. Без окна работают резервное копирование (-backup_db) и "
+           u"восстановление (-restore_db): dbsetup --help."_s;
+#else
     return u"Окну программы нужен дисплей, а он недоступен (DISPLAY и WAYLAND_DISPLAY не заданы "
            u"или дисплей не отвечает). Без окна работают резервное копирование (-backup_db) и "
            u"восстановление (-restore_db): dbsetup --help."_s;
+#endif
 }
