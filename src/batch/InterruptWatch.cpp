@@ -3,6 +3,7 @@
 #include "Connection.h"
 
 #include <QtGlobal>
+#include <vector>
 
 #if defined(Q_OS_UNIX)
 #include <cerrno>
@@ -15,6 +16,17 @@
 #endif
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// The signals a run stops on, as its messages name them.
+struct SignalName
+{
+    int number;
+    const char16_t* name;
+};
+
+} // namespace
 
 void InterruptWatch::stop(int signal)
 {
@@ -88,19 +100,8 @@ void InterruptWatch::watch()
     }
 }
 
-QString InterruptWatch::signalName(int signal)
-{
-    switch (signal) {
-    case SIGINT:
-        return u"SIGINT"_s;
-    case SIGTERM:
-        return u"SIGTERM"_s;
-    case SIGHUP:
-        return u"SIGHUP"_s;
-    default:
-        return u"сигнал %1"_s.arg(signal);
-    }
-}
+const std::vector<SignalName> signalNames = {
+    {SIGINT, u"SIGINT"}, {SIGTERM, u"SIGTERM"}, {SIGHUP, u"SIGHUP"}};
 
 #elif defined(Q_OS_WIN)
 
@@ -157,28 +158,24 @@ InterruptWatch::~InterruptWatch()
 
 void InterruptWatch::watch() {}
 
-QString InterruptWatch::signalName(int signal)
-{
-    switch (signal) {
-    case SIGINT:
-        return u"SIGINT (Ctrl+C)"_s;
-    case ctrlBreakSignal:
-        return u"SIGBREAK (Ctrl+Break)"_s;
-    case SIGTERM:
-        return u"SIGTERM (консоль закрывается)"_s;
-    default:
-        return u"сигнал %1"_s.arg(signal);
-    }
-}
+const std::vector<SignalName> signalNames = {{SIGINT, u"SIGINT (Ctrl+C)"},
+                                             {ctrlBreakSignal, u"SIGBREAK (Ctrl+Break)"},
+                                             {SIGTERM, u"SIGTERM (консоль закрывается)"}};
 
 #else
 
 InterruptWatch::InterruptWatch(db::Connection& connection) : m_connection(connection) {}
 InterruptWatch::~InterruptWatch() = default;
 void InterruptWatch::watch() {}
-QString InterruptWatch::signalName(int signal)
-{
-    return u"сигнал %1"_s.arg(signal);
-}
+
+const std::vector<SignalName> signalNames;
 
 #endif
+
+QString InterruptWatch::signalName(int signal)
+{
+    for (const auto& [number, name] : signalNames)
+        if (number == signal)
+            return QString::fromUtf16(name);
+    return u"сигнал %1"_s.arg(signal);
+}
