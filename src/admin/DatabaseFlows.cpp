@@ -171,7 +171,7 @@ BackupOutcome BackupDB(FlowContext& context, const QString& databaseName, const 
     checkFreeSpace(context, *disk, backupFile);
 
     if (addFiles) {
-        const QStringList exclusions = LoadExclusionList(context.programDir);
+        const QStringList exclusions = LoadExclusionList(context.settingsDir);
         UnstoredNames unstored;
         try {
             const QString version = GetFileApprVersion(context.apprNamePathName);

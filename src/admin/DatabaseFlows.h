@@ -19,7 +19,7 @@ struct FlowContext
 {
     db::Connection& connection;
     OperatorUi& ui;
-    QString programDir;       // holds the exclusion list
+    QString settingsDir;      // holds the exclusion list
     QString apprNamePathName; // the executable whose version travels with the files
     qint64 maxSizeAddDB = 0;
     ServerProgress progress; // pump every 10 ms; percent < 0 clears the display

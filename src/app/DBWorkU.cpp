@@ -28,8 +28,8 @@ QFont pixelFont(QFont font, const QString& family, int pixels)
 
 } // namespace
 
-TFormDB::TFormDB(OperatorUi& operatorUi, const QString& programDir, QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::TFormDB>()), m_session(operatorUi, programDir)
+TFormDB::TFormDB(OperatorUi& operatorUi, const QString& settingsDir, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TFormDB>()), m_session(operatorUi, settingsDir)
 {
     setFont(pixelFont(font(), u"MS Sans Serif"_s, 11));
     ui->setupUi(this);

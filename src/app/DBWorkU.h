@@ -1,8 +1,8 @@
 #pragma once
 
 #include "EventGuard.h"
-#include "PathMacros.h"
 #include "Session.h"
+#include "SettingsFolder.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -22,8 +22,10 @@ class TFormDB : public QWidget
     Q_OBJECT
 
 public:
-    // programDir holds settings.ini and dbs.xml (the executable's folder; tests give their own).
-    explicit TFormDB(OperatorUi& operatorUi, const QString& programDir = GetAppDir(),
+    // settingsDir holds settings.ini and dbs.xml (the folder chosen at start; tests give their
+    // own).
+    explicit TFormDB(OperatorUi& operatorUi,
+                     const QString& settingsDir = platform::settingsFolder(),
                      QWidget* parent = nullptr);
     ~TFormDB() override;
 

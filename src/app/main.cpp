@@ -11,6 +11,7 @@
 #include "ProgramVersion.h"
 #include "QtOperatorUi.h"
 #include "Session.h"
+#include "SettingsFolder.h"
 #include "StandardStreams.h"
 #include "StderrOperatorUi.h"
 
@@ -69,12 +70,18 @@ QStringList rawArguments(int argc, char* argv[])
 }
 
 // --help and --version need neither a display nor a server.
-std::optional<int> answerInfoRequest(int argc, char* argv[], const QStringList& arguments)
+std::optional<int> answerInfoRequest(int argc, char* argv[], const QStringList& arguments,
+                                     const QString& configOption)
 {
     switch (infoRequestOf(arguments)) {
-    case InfoRequest::Help:
-        platform::writeStandardOutput(usageText());
+    case InfoRequest::Help: {
+        // Which settings folder a run would use depends on where the program lies.
+        const QCoreApplication core(argc, argv);
+        platform::writeStandardOutput(
+            usageText() + u'\n' +
+            platform::settingsFolderText(platform::chooseSettingsFolder(configOption)) + u'\n');
         return 0;
+    }
     case InfoRequest::Version: {
         // The version resource is read from the program's own file, which Qt locates.
         const QCoreApplication core(argc, argv);
@@ -120,16 +127,36 @@ void hideConnectionStrings(const std::vector<char*>& argv)
     }
 }
 
+// The settings folder of this run, made ready; false (said on stderr) when the one the operator
+// named does not exist. A user folder that cannot be made leaves the defaults, as a missing
+// settings.ini always has.
+bool useSettingsFolder(const QString& option)
+{
+    const platform::SettingsFolder folder = platform::chooseSettingsFolder(option);
+    if (const QString problem = platform::prepareSettingsFolder(folder); !problem.isEmpty()) {
+        printStderrLine(problem);
+        using Source = platform::SettingsFolder::Source;
+        if (folder.source == Source::Option || folder.source == Source::Environment)
+            return false;
+    }
+    platform::setSettingsFolder(folder.path);
+    return true;
+}
+
 // Reads the command line once, before the passwords among them are wiped from what other users
 // can see; a typo must not run on with defaults (nothing has reached the server yet).
-std::optional<QStringList> takeArguments(const std::vector<char*>& originalArgv)
+std::optional<QStringList> takeArguments(const std::vector<char*>& originalArgv,
+                                         const QString& configOption)
 {
-    const QStringList arguments = QCoreApplication::arguments();
+    QStringList arguments = QCoreApplication::arguments();
+    takeConfigOption(arguments);
     hideConnectionStrings(originalArgv);
     if (const QString error = commandLineError(arguments); !error.isEmpty()) {
         printStderrLine(error);
         return std::nullopt;
     }
+    if (!useSettingsFolder(configOption))
+        return std::nullopt;
     return arguments;
 }
 
@@ -137,7 +164,7 @@ std::optional<QStringList> takeArguments(const std::vector<char*>& originalArgv)
 // 1 for an error (reported), 128 + the signal's number when one stopped it.
 int runBatch(OperatorUi& operatorUi, const QStringList& arguments, bool unattended)
 {
-    Session session(operatorUi, GetAppDir());
+    Session session(operatorUi, platform::settingsFolder());
     InterruptWatch interrupts(session.connection());
     session.stopRequested = [&interrupts] {
         return interrupts.stopRequested();
@@ -159,11 +186,16 @@ int runBatch(OperatorUi& operatorUi, const QStringList& arguments, bool unattend
 
 int main(int argc, char* argv[])
 {
-    const QStringList raw = rawArguments(argc, argv);
+    QStringList raw = rawArguments(argc, argv);
+    const ConfigOption config = takeConfigOption(raw);
     const bool batch = batchModeOf(raw) != BatchMode::None;
     if (batch)
         platform::attachCallerConsole();
-    if (const std::optional<int> exitCode = answerInfoRequest(argc, argv, raw))
+    if (!config.error.isEmpty()) {
+        printStderrLine(config.error);
+        return 2;
+    }
+    if (const std::optional<int> exitCode = answerInfoRequest(argc, argv, raw, config.folder))
         return *exitCode;
 
     // A nightly batch run has no display: it runs without any GUI and talks on stderr. The
@@ -184,7 +216,7 @@ int main(int argc, char* argv[])
         QCoreApplication app(argc, argv);
         app.setApplicationName(u"dbsetup"_s);
         app.setApplicationVersion(QStringLiteral(DBSETUP_VERSION));
-        const std::optional<QStringList> arguments = takeArguments(originalArgv);
+        const std::optional<QStringList> arguments = takeArguments(originalArgv, config.folder);
         if (!arguments)
             return 2;
         StderrOperatorUi stderrUi;
@@ -192,7 +224,7 @@ int main(int argc, char* argv[])
     }
 
     DbSetupApplication app(argc, argv);
-    const std::optional<QStringList> arguments = takeArguments(originalArgv);
+    const std::optional<QStringList> arguments = takeArguments(originalArgv, config.folder);
     if (!arguments)
         return 2;
     QtOperatorUi windowUi;

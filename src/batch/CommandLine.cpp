@@ -247,6 +247,32 @@ RestoreOptions parseRestoreOptions(const QStringList& arguments)
     return o;
 }
 
+ConfigOption takeConfigOption(QStringList& arguments)
+{
+    static const QString name = u"--config"_s;
+    ConfigOption option;
+    for (qsizetype i = 1; i < arguments.size();) {
+        const QString& argument = arguments[i];
+        qsizetype taken = 0;
+        if (argument.compare(name, Qt::CaseInsensitive) == 0) {
+            taken = i + 1 < arguments.size() ? 2 : 1;
+            option.folder = taken == 2 ? arguments[i + 1] : QString();
+        } else if (argument.startsWith(name + u'=', Qt::CaseInsensitive)) {
+            taken = 1;
+            option.folder = argument.mid(name.size() + 1);
+        }
+        if (taken == 0) {
+            ++i;
+            continue;
+        }
+        arguments.remove(i, taken);
+        option.error = option.folder.isEmpty()
+                           ? u"После --config нужна папка настроек: --config ПАПКА."_s
+                           : QString();
+    }
+    return option;
+}
+
 InfoRequest infoRequestOf(const QStringList& arguments)
 {
     if (arguments.size() < 2)
@@ -274,6 +300,16 @@ QString usageText()
            u"  dbsetup -restore_db [параметры]  восстановить базу из резервной копии без окна\n"
            u"  dbsetup --help                   эта справка (также -h, /?)\n"
            u"  dbsetup --version                версия программы (также -v)\n"
+           u"  dbsetup --config ПАПКА ...       взять настройки из этой папки (в любом режиме)\n"
+           u"\n"
+           u"Папка настроек (settings.ini, dbs.xml, exclusion_mask_backup_file.txt): та, что "
+           u"задана\n"
+           u"параметром --config или переменной DBSETUP_CONFIG_DIR (её не создают: папки нет — "
+           u"код 2);\n"
+           u"иначе папка программы, если в ней есть settings.ini; иначе "
+           u"$XDG_CONFIG_HOME/dbsetup/\n"
+           u"(~/.config/dbsetup/), при первом запуске она создаётся с образцом settings.ini.\n"
+           u"Какая папка действует сейчас, сказано в конце этой справки.\n"
            u"\n"
            u"Режим пишется в любом регистре. Параметр — имя, начинающееся с \"/\", в любом "
            u"регистре,\n"
@@ -283,8 +319,8 @@ QString usageText()
            u"Неизвестный\n"
            u"параметр или значение у параметра-флажка — ошибка (код 2): ничего не делается и к "
            u"серверу\n"
-           u"никто не подключается. Чего не задают параметры, берётся из settings.ini рядом с "
-           u"программой.\n"
+           u"никто не подключается. Чего не задают параметры, берётся из settings.ini в папке "
+           u"настроек.\n"
            u"\n"
            u"Параметры -backup_db:\n"
            u"  /db_name:ИМЯ               база, копия которой создаётся (без него — база из "

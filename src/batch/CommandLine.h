@@ -58,6 +58,16 @@ BackupOptions parseBackupOptions(const QStringList& arguments);
 // "/restore_file" turns extraction on, as its name says; "/not_restore_file" off.
 RestoreOptions parseRestoreOptions(const QStringList& arguments);
 
+// "--config DIR" or "--config=DIR" (any case, anywhere after the program, in either mode): the
+// settings folder. It is taken out of the arguments, which then read as without it; a later one
+// wins. error names what is wrong (no folder after it), empty when nothing is.
+struct ConfigOption
+{
+    QString folder;
+    QString error;
+};
+ConfigOption takeConfigOption(QStringList& arguments);
+
 // Requests answered on stdout without a window or a server: the usage and the version.
 enum class InfoRequest
 {

@@ -39,9 +39,9 @@ QString exclusionText(const QByteArray& bytes)
 
 } // namespace
 
-QStringList LoadExclusionList(const QString& programDir)
+QStringList LoadExclusionList(const QString& settingsDir)
 {
-    const QString path = pathtext::withTrailingSeparator(programDir) + exclusionFileName;
+    const QString path = pathtext::withTrailingSeparator(settingsDir) + exclusionFileName;
     const QString local = filestore::localPath(path);
     if (!QFileInfo::exists(local))
         return splitLines(defaultExclusions);

@@ -1,8 +1,8 @@
 #include "RegistryFile.h"
 
+#include "SettingsFolder.h"
 #include "TextDecoding.h"
 
-#include <QCoreApplication>
 #include <QStringDecoder>
 #include <array>
 
@@ -372,7 +372,7 @@ QString registryFilePath()
     const QString overridden = qEnvironmentVariable("DBSETUP_REGISTRY");
     if (!overridden.isEmpty())
         return overridden;
-    return QCoreApplication::applicationDirPath() + u"/registry.reg"_s;
+    return settingsFolder() + u"registry.reg"_s;
 }
 
 RegistryFile systemRegistry()

@@ -6,7 +6,7 @@
 #include <optional>
 
 // The Windows registry, read only. On this system it is a registry export file (.reg text as
-// regedit writes it): "registry.reg" beside the executable, or the file named by the environment
+// regedit writes it): "registry.reg" in the settings folder, or the file named by the environment
 // variable DBSETUP_REGISTRY.
 namespace platform {
 
@@ -56,8 +56,8 @@ private:
     KeyMap m_keys;
 };
 
-// The registry file: $DBSETUP_REGISTRY when set and non-empty, else registry.reg beside the
-// executable.
+// The registry file: $DBSETUP_REGISTRY when set and non-empty, else registry.reg in the settings
+// folder.
 // One of the seven full root names (HKEY_LOCAL_MACHINE, ...), compared without regard to case;
 // short forms such as HKLM are no roots.
 bool isRegistryRoot(QStringView name);

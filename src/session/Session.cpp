@@ -15,8 +15,8 @@ namespace {
 constexpr int formCommandTimeoutSeconds = 3600;
 }
 
-Session::Session(OperatorUi& operatorUi, const QString& programDir)
-    : m_operator(operatorUi), m_programDir(programDir)
+Session::Session(OperatorUi& operatorUi, const QString& settingsDir)
+    : m_operator(operatorUi), m_settingsDir(settingsDir)
 {
     m_connection.setCommandTimeout(formCommandTimeoutSeconds);
 }
@@ -25,7 +25,7 @@ Session::~Session() = default;
 
 QString Session::settingsPath() const
 {
-    return m_programDir + u"settings.ini"_s;
+    return m_settingsDir + u"settings.ini"_s;
 }
 
 Settings Session::loadSettings()
@@ -61,7 +61,7 @@ void Session::rememberSetting(const QString& key, const QString& value)
 QStringList Session::loadCatalogue()
 {
     DBCatalogue catalogue;
-    LoadDBList(m_programDir + u"dbs.xml"_s, catalogue);
+    LoadDBList(m_settingsDir + u"dbs.xml"_s, catalogue);
     m_listDBPath = catalogue.paths;
     return catalogue.items;
 }
@@ -142,7 +142,7 @@ bool Session::isApplicationDatabase(const QString& database)
 
 FlowContext Session::flowContext()
 {
-    return FlowContext{m_connection, m_operator, m_programDir, m_apprNamePathName, m_maxSizeAddDB,
+    return FlowContext{m_connection, m_operator, m_settingsDir, m_apprNamePathName, m_maxSizeAddDB,
                        ServerProgress{[] { QCoreApplication::processEvents(); },
                                       [this](int percent, const QString& step) {
                                           showServerPercent(percent, step);

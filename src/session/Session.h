@@ -34,12 +34,13 @@ class Session : public QObject, private ConnectionPanel
     Q_OBJECT
 
 public:
-    // programDir holds settings.ini and dbs.xml (the executable's folder; tests give their own).
-    Session(OperatorUi& operatorUi, const QString& programDir);
+    // settingsDir holds settings.ini and dbs.xml (the folder chosen at start; tests give their
+    // own).
+    Session(OperatorUi& operatorUi, const QString& settingsDir);
     ~Session() override;
 
     OperatorUi& operatorUi() const { return m_operator; }
-    const QString& programDir() const { return m_programDir; }
+    const QString& settingsDir() const { return m_settingsDir; }
     QString settingsPath() const;
 
     // Start-up: settings.ini applied in its fixed order (the login, the Windows tick, which
@@ -171,7 +172,7 @@ private:
     void showConnected(bool connected, const QString& reason) override;
 
     OperatorUi& m_operator;
-    QString m_programDir;
+    QString m_settingsDir;
     LoginFields m_login;
     QString m_connectString;
     QString m_installDir;

@@ -267,6 +267,9 @@ private:
         env.insert(u"LC_ALL"_s, u"C.UTF-8"_s);
         // Qt warns on stderr without a runtime folder; a session would have one.
         env.insert(u"XDG_RUNTIME_DIR"_s, path(u"runtime"_s));
+        // Without a settings.ini beside it the program would use the user's own folder.
+        env.insert(u"XDG_CONFIG_HOME"_s, path(u"user-config"_s));
+        env.remove(u"DBSETUP_CONFIG_DIR"_s);
         if (window) {
             env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
             env.insert(u"DBSETUP_QUIT_WHEN_SHOWN"_s, u"1"_s);

@@ -67,6 +67,8 @@ QProcessEnvironment environment(Display display, const QString& runtimeDir)
     env.remove(u"DBSETUP_QUIT_WHEN_SHOWN"_s);
     env.insert(u"LC_ALL"_s, u"C.UTF-8"_s);
     env.insert(u"XDG_RUNTIME_DIR"_s, runtimeDir);
+    env.insert(u"XDG_CONFIG_HOME"_s, runtimeDir + u"/user-config"_s);
+    env.remove(u"DBSETUP_CONFIG_DIR"_s);
     const int n = unusedDisplay();
     switch (display) {
     case Display::None:
@@ -375,6 +377,101 @@ private slots:
         QVERIFY2(lines.last().contains(QRegularExpression(reason)), qPrintable(r.err));
         QVERIFY2(!lines.last().startsWith(u"Exception "_s), qPrintable(r.err));
         QVERIFY(!QFileInfo::exists(backupFile));
+    }
+
+    // Where the settings come from: the folder named on the command line or in the environment,
+    // else the program's own folder when it holds them, else the user's folder, made with a
+    // template on first start. A named folder that is missing stops the run before the server.
+    void settingsFolder_data()
+    {
+        QTest::addColumn<QString>("settingsIn"); // conf, prog or none
+        QTest::addColumn<QStringList>("before"); // arguments before the mode
+        QTest::addColumn<QStringList>("after");  // arguments after the options
+        QTest::addColumn<QString>("environment");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>(
+            "used"); // the folder that ends up with settings: conf, prog, user
+        const QString conf = u"%root%/conf"_s;
+        QTest::newRow("--config DIR") << u"conf"_s << QStringList{u"--config"_s, conf}
+                                      << QStringList() << QString() << 0 << u"conf"_s;
+        QTest::newRow("--config=DIR after the options")
+            << u"conf"_s << QStringList() << QStringList{u"--config="_s + conf} << QString() << 0
+            << u"conf"_s;
+        QTest::newRow("DBSETUP_CONFIG_DIR")
+            << u"conf"_s << QStringList() << QStringList() << conf << 0 << u"conf"_s;
+        QTest::newRow("--config wins over DBSETUP_CONFIG_DIR")
+            << u"conf"_s << QStringList{u"--config"_s, conf} << QStringList() << u"%root%/missing"_s
+            << 0 << u"conf"_s;
+        QTest::newRow("settings beside the program")
+            << u"prog"_s << QStringList() << QStringList() << QString() << 0 << u"prog"_s;
+        QTest::newRow("none: the user's folder, made")
+            << u"none"_s << QStringList() << QStringList() << QString() << 0 << u"user"_s;
+        QTest::newRow("--config naming a missing folder")
+            << u"conf"_s << QStringList{u"--config"_s, u"%root%/missing"_s} << QStringList()
+            << QString() << 2 << QString();
+        QTest::newRow("DBSETUP_CONFIG_DIR naming a missing folder")
+            << u"prog"_s << QStringList() << QStringList() << u"%root%/missing"_s << 2 << QString();
+        QTest::newRow("--config without a folder")
+            << u"prog"_s << QStringList() << QStringList{u"--config"_s} << QString() << 2
+            << QString();
+    }
+
+    void settingsFolder()
+    {
+        QFETCH(QString, settingsIn);
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QFETCH(QString, environment);
+        QFETCH(int, exitCode);
+        QFETCH(QString, used);
+
+        BatchScene scene;
+        BATCH_STEP(scene.setUp());
+        const QString root = QDir::cleanPath(scene.path(QString()));
+        const QString userFolder = scene.path(u"user-config/dbsetup/"_s);
+        const QString beside = scene.programDir() + u"settings.ini"_s;
+        if (settingsIn != u"prog"_s) {
+            QVERIFY(QDir().mkpath(scene.path(u"conf"_s)));
+            if (settingsIn == u"conf"_s)
+                QVERIFY(QFile::copy(beside, scene.path(u"conf/settings.ini"_s)));
+            QVERIFY(QFile::remove(beside));
+        }
+        before.replaceInStrings(u"%root%"_s, root);
+        after.replaceInStrings(u"%root%"_s, root);
+        environment.replace(u"%root%"_s, root);
+        scene.environmentChange = [environment](QProcessEnvironment& env) {
+            if (!environment.isEmpty())
+                env.insert(u"DBSETUP_CONFIG_DIR"_s, environment);
+        };
+        const QString backupFile = scene.path(u"backups/ostrel_ts.bak"_s);
+        // With no settings at all the server comes from the command line.
+        const QStringList login =
+            settingsIn == u"none"_s
+                ? QStringList{u"/connection_string:"_s + scene.connectionString()}
+                : QStringList();
+        RunResult r;
+        BATCH_STEP(scene.run(before +
+                                 QStringList{u"-backup_db"_s, u"/db_name:ostrel_ts"_s,
+                                             u"/not_add_file"_s, u"/file:"_s + backupFile} +
+                                 login + after,
+                             r));
+        QVERIFY2(r.exitCode == exitCode, qPrintable(r.err));
+        QCOMPARE(QFileInfo(backupFile).isFile(), exitCode == 0);
+        QCOMPARE(QFileInfo::exists(userFolder), used == u"user"_s);
+        if (exitCode == 2) {
+            QCOMPARE(r.errLines().size(), 1);
+            QVERIFY2(!scene.log().contains(u"BACKUP"_s, Qt::CaseInsensitive), qPrintable(r.err));
+            return;
+        }
+        if (used == u"user"_s) {
+            // Every key of the template is commented out: the defaults hold until the operator
+            // writes one.
+            const QString made = QString::fromUtf8(readFile(userFolder + u"settings.ini"_s));
+            QVERIFY(made.contains(u";server=.\\sqlexpress"_s));
+            for (const QString& line : made.split(u'\n'))
+                QVERIFY2(line.isEmpty() || line.startsWith(u';') || line.startsWith(u'['),
+                         qPrintable(line));
+        }
     }
 
     // What was made, on stderr, whether or not the progress and the message boxes were asked for.

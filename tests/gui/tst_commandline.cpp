@@ -60,6 +60,46 @@ private slots:
         QCOMPARE(int(infoRequestOf(arguments)), request);
     }
 
+    // --config is taken out wherever it stands, so that the mode is still the first word and the
+    // options still the batch mode's; a folder that is a batch option's value is not taken.
+    void configOption_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("error");
+        QTest::addColumn<QStringList>("rest");
+        const QStringList backup{u"dbsetup"_s, u"-backup_db"_s, u"/file:a.bak"_s};
+        QTest::newRow("none") << backup << QString() << false << backup;
+        QTest::newRow("before the mode")
+            << QStringList{u"dbsetup"_s, u"--config"_s, u"/etc/ostrel"_s, u"-backup_db"_s,
+                           u"/file:a.bak"_s}
+            << u"/etc/ostrel"_s << false << backup;
+        QTest::newRow("=, in capitals, after the options")
+            << backup + QStringList{u"--CONFIG=/etc/my ostrel"_s} << u"/etc/my ostrel"_s << false
+            << backup;
+        QTest::newRow("the later one wins")
+            << QStringList{u"dbsetup"_s, u"--config=/a"_s, u"--config"_s, u"/b"_s} << u"/b"_s
+            << false << QStringList{u"dbsetup"_s};
+        QTest::newRow("without a folder, last")
+            << backup + QStringList{u"--config"_s} << QString() << true << backup;
+        QTest::newRow("empty after =") << QStringList{u"dbsetup"_s, u"--config="_s} << QString()
+                                       << true << QStringList{u"dbsetup"_s};
+        QTest::newRow("a batch option's value")
+            << QStringList{u"dbsetup"_s, u"-backup_db"_s, u"/file:--config"_s} << QString() << false
+            << QStringList{u"dbsetup"_s, u"-backup_db"_s, u"/file:--config"_s};
+    }
+    void configOption()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, folder);
+        QFETCH(bool, error);
+        QFETCH(QStringList, rest);
+        const ConfigOption option = takeConfigOption(arguments);
+        QCOMPARE(option.folder, folder);
+        QCOMPARE(!option.error.isEmpty(), error);
+        QCOMPARE(arguments, rest);
+    }
+
     // /verify and /close_connections: off unless given, in any case, the later one winning.
     void addedFlags_data()
     {

@@ -1,4 +1,5 @@
 #include "RegistryFile.h"
+#include "SettingsFolder.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -249,6 +250,10 @@ void TestRegistryFile::registryFileFromEnvironment()
     QCOMPARE(platform::registryFilePath(), beside);
     qputenv(EnvGuard::kName, QByteArray());
     QCOMPARE(platform::registryFilePath(), beside);
+    // An installed program keeps it with its settings.
+    platform::setSettingsFolder(u"/etc/ostrel/"_s);
+    QCOMPARE(platform::registryFilePath(), u"/etc/ostrel/registry.reg"_s);
+    platform::setSettingsFolder(QString());
 
     const QString sample = fixture(u"sample.reg"_s);
     qputenv(EnvGuard::kName, QFile::encodeName(sample));
