@@ -120,10 +120,10 @@ set(CPACK_DEBIAN_DBSETUP_PACKAGE_NAME dbsetup)
 # maintainer script registers as "FreeTDS" in /etc/odbcinst.ini (the name the program asks the
 # driver manager for). Kerberos's library (dlopen'ed) comes with tdsodbc.
 set(CPACK_DEBIAN_DBSETUP_PACKAGE_DEPENDS "qt6-translations-l10n, qt6-qpa-plugins, tdsodbc")
-# Certificate checks of encrypted connections read ca-certificates' bundle; a Wayland session
-# without Qt's wayland plugin gets the window through XWayland.
-set(CPACK_DEBIAN_DBSETUP_PACKAGE_RECOMMENDS "ca-certificates, qt6-wayland")
-set(CPACK_DEBIAN_DBSETUP_PACKAGE_SUGGESTS "dbsetup-sqlsim, krb5-user")
+# Certificate checks of encrypted connections read ca-certificates' bundle. Qt's wayland plugin
+# brings Qt Quick along; without it a Wayland session shows the window through XWayland.
+set(CPACK_DEBIAN_DBSETUP_PACKAGE_RECOMMENDS "ca-certificates")
+set(CPACK_DEBIAN_DBSETUP_PACKAGE_SUGGESTS "dbsetup-sqlsim, krb5-user, qt6-wayland")
 set(CPACK_COMPONENT_DBSETUP_DESCRIPTION
 "set up the SQL Server database of a business application
 dbsetup connects to a Microsoft SQL Server, lists, attaches and detaches
