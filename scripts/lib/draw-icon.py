@@ -167,9 +167,9 @@ def svg_gear_path(cx, cy, shrink):
             parts.append(f"{'M' if not parts else 'L'}{n(x0)},{n(y0)}")
             parts.append(f"A{n(r)},{n(r)} 0 0,1 {n(x1)},{n(y1)}")
             flank_end = 0.5 if start == 0.0 else 1.0
-            for step in range(1, 5):
-                t = end + (flank_end - end) * step / 4
-                x, y = point(a0 + t * period - (1e-9 if step == 4 else 0.0))
+            for i in range(1, 5):
+                t = end + (flank_end - end) * i / 4
+                x, y = point(a0 + t * period - (1e-9 if i == 4 else 0.0))
                 parts.append(f"L{n(x)},{n(y)}")
     return " ".join(parts) + " Z"
 
