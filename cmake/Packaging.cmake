@@ -118,8 +118,10 @@ set(CPACK_DEBIAN_DBSETUP_PACKAGE_NAME dbsetup)
 # What the program loads at run time, unseen by dpkg-shlibdeps: Qt's Russian texts
 # (qtbase_ru.qm), Qt's platform plugins (xcb, offscreen), the ODBC driver, which tdsodbc's
 # maintainer script registers as "FreeTDS" in /etc/odbcinst.ini (the name the program asks the
-# driver manager for). Kerberos's library (dlopen'ed) comes with tdsodbc.
-set(CPACK_DEBIAN_DBSETUP_PACKAGE_DEPENDS "qt6-translations-l10n, qt6-qpa-plugins, tdsodbc")
+# driver manager for), and Kerberos's GSS-API library, which the program opens by name to say
+# why a Windows-authentication login failed (tdsodbc needs it as well).
+set(CPACK_DEBIAN_DBSETUP_PACKAGE_DEPENDS
+    "qt6-translations-l10n, qt6-qpa-plugins, tdsodbc, libgssapi-krb5-2")
 # Certificate checks of encrypted connections read ca-certificates' bundle. Qt's wayland plugin
 # brings Qt Quick along; without it a Wayland session shows the window through XWayland.
 set(CPACK_DEBIAN_DBSETUP_PACKAGE_RECOMMENDS "ca-certificates")
