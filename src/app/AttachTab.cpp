@@ -1,5 +1,6 @@
 #include "AttachTab.h"
 
+#include "Anchors.h"
 #include "BackupFileName.h"
 #include "DatabaseList.h"
 #include "EventGuard.h"
@@ -26,6 +27,7 @@ constexpr int exactNameRole = Qt::UserRole;
 TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TAttachTab>())
 {
     ui->setupUi(this);
+    fastenControls();
     ui->ListDB->setColumnWidth(0, 112);
     ui->ListDB->setColumnWidth(1, 350);
     ui->ListDB->verticalHeader()->setMinimumSectionSize(18);
@@ -74,6 +76,29 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
 }
 
 TAttachTab::~TAttachTab() = default;
+
+// The attach fields and the list grow with the window; the buttons keep to their edges.
+void TAttachTab::fastenControls()
+{
+    constexpr Qt::Edges across = Qt::LeftEdge | Qt::RightEdge;
+    auto* tab = new Anchors(this, size());
+    tab->fasten({ui->GAddDB}, across);
+    tab->fasten({ui->GDeleteDB}, across | Qt::TopEdge | Qt::BottomEdge);
+
+    auto* attach = new Anchors(ui->GAddDB, ui->GAddDB->size());
+    attach->fasten({ui->LDBName, ui->DBName, ui->LDBFileName, ui->DBFileName, ui->LDBLogFileName,
+                    ui->DBLogFileName},
+                   across);
+    attach->fasten({ui->DBFileNameBrowse, ui->DBLogFileNameBrowse, ui->bAttachDB}, Qt::RightEdge);
+
+    auto* list = new Anchors(ui->GDeleteDB, ui->GDeleteDB->size());
+    list->fasten({ui->LListDB}, across);
+    list->fasten({ui->ListDB}, across | Qt::TopEdge | Qt::BottomEdge);
+    list->fasten({ui->BDeleteDB, ui->BReConnectDB, ui->isCopyOnly, ui->BBackupDB, ui->isFileInDB,
+                  ui->isVerifyBackup},
+                 Qt::LeftEdge | Qt::BottomEdge);
+    list->fasten({ui->LProgress}, across | Qt::BottomEdge);
+}
 
 void TAttachTab::bind(Session* session, EventGuard* guard)
 {

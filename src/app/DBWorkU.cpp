@@ -1,5 +1,6 @@
 #include "DBWorkU.h"
 
+#include "Anchors.h"
 #include "AttachTab.h"
 #include "BackupFileName.h"
 #include "BatchCommand.h"
@@ -37,9 +38,14 @@ TFormDB::TFormDB(OperatorUi& operatorUi, const QString& programDir, QWidget* par
     ui->Password->setStyleSheet(u"lineedit-password-character: 42"_s); // "*", whatever the style
     // The caption fills the button in the narrow Windows font; others need a pixel less.
     ui->BRefreshConnect->setFont(pixelFont(font(), {}, 10));
-    setFixedSize(643, 508);
+    // The controls stand where they were drawn for the default size, which is also the least:
+    // a larger window gives its room to the status line, the fields, the lists and the grid.
+    setMinimumSize(size());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    auto* panel = new Anchors(ui->PanelDB, {width(), ui->PanelDB->minimumHeight()});
+    panel->fasten({ui->LDBConnect, ui->LDBConnectReason}, Qt::LeftEdge | Qt::RightEdge);
     attachTab()->bind(&m_session, &m_guard);
     restoreTab()->bind(&m_session, &m_guard);
     sqlQueryTab()->bind(&m_session, &m_guard);

@@ -1,5 +1,6 @@
 #include "SqlQueryTab.h"
 
+#include "Anchors.h"
 #include "EventGuard.h"
 #include "ExportText.h"
 #include "FileHelpers.h"
@@ -32,6 +33,7 @@ TSqlQueryTab::TSqlQueryTab(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TSqlQueryTab>())
 {
     ui->setupUi(this);
+    fastenControls();
     auto* keys = new DBNameKeyDown(this);
     keys->attachTo(ui->SQLText);
     keys->attachTo(ui->DBNameSQL);
@@ -216,12 +218,6 @@ void TSqlQueryTab::showEvent(QShowEvent* event)
         guarded([this] { TabSQLQueryShow(); });
 }
 
-void TSqlQueryTab::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    TabSQLQueryResize();
-}
-
 bool TSqlQueryTab::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == ui->DBNameSQL && event->type() == QEvent::FocusIn)
@@ -237,22 +233,24 @@ void TSqlQueryTab::TabSQLQueryShow()
     DBNameDropDown();
 }
 
-// The export buttons keep to the bottom right-hand corner; the grid fills what is left.
-void TSqlQueryTab::TabSQLQueryResize()
+// The export buttons keep 10 pixels from the right-hand edge and 5 from the bottom, the note
+// beside them down to the bottom; the grid fills what is left. The editor takes a third of the
+// height the window gains, the grid the rest.
+void TSqlQueryTab::fastenControls()
 {
-    const int w = width();
-    const int h = height();
-    QPushButton* save = ui->BSaveExcel;
-    QPushButton* copy = ui->BCopyBuffer;
-    save->move(w - save->width() - 10, h - save->height() - 5);
-    copy->move(save->x() - copy->width() - 5, h - copy->height() - 5);
-    QWidget* grid = ui->ListLRecord;
-    grid->resize(w - grid->x() - 10, std::max(save->y() - 5 - grid->y(), 0));
-    // Two lines of text under the grid, down to the bottom edge, left of the buttons.
-    QLabel* note = ui->LExportNote;
-    const int noteTop = save->y() - 4; // a pixel under the grid
-    note->setGeometry(grid->x(), noteTop, std::max(copy->x() - 5 - grid->x(), 0),
-                      std::max(h - noteTop, 0));
+    constexpr double editorShare = 1.0 / 3;
+    auto* anchors = new Anchors(this, size());
+    anchors->fasten({ui->LDBNameSQL, ui->DBNameSQL}, Qt::LeftEdge | Qt::RightEdge);
+    anchors->fasten({ui->BOpenSQL, ui->BExecSQL}, Qt::RightEdge);
+    anchors->fasten({ui->SQLText}, {.right = 1, .bottom = editorShare});
+    anchors->fasten({ui->DBNavigator}, {.top = editorShare, .bottom = editorShare});
+    anchors->fasten({ui->LWorkRecordCount},
+                    {.top = editorShare, .right = 1, .bottom = editorShare});
+    anchors->fasten({ui->BStopSQL},
+                    {.left = 1, .top = editorShare, .right = 1, .bottom = editorShare});
+    anchors->fasten({ui->ListLRecord}, {.top = editorShare, .right = 1, .bottom = 1});
+    anchors->fasten({ui->LExportNote}, Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge);
+    anchors->fasten({ui->BCopyBuffer, ui->BSaveExcel}, Qt::RightEdge | Qt::BottomEdge);
 }
 
 void TSqlQueryTab::showExportNote()
