@@ -2,6 +2,7 @@
 
 #include "Anchors.h"
 #include "BackupFileName.h"
+#include "ColumnFit.h"
 #include "DatabaseList.h"
 #include "EventGuard.h"
 #include "FileDrop.h"
@@ -14,6 +15,7 @@
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QSignalBlocker>
 
@@ -22,14 +24,16 @@ using namespace Qt::StringLiterals;
 namespace {
 // Where a row keeps its database's name as the server gave it; the row shows it trimmed.
 constexpr int exactNameRole = Qt::UserRole;
+// The names column is never narrower than it was drawn; the files column takes the rest.
+constexpr int nameColumnWidth = 112;
 } // namespace
 
 TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TAttachTab>())
 {
     ui->setupUi(this);
     fastenControls();
-    ui->ListDB->setColumnWidth(0, 112);
-    ui->ListDB->setColumnWidth(1, 350);
+    ui->ListDB->setColumnWidth(0, nameColumnWidth);
+    ui->ListDB->horizontalHeader()->setStretchLastSection(true);
     ui->ListDB->verticalHeader()->setMinimumSectionSize(18);
     ui->ListDB->verticalHeader()->setDefaultSectionSize(18);
     setRowCount(1);
@@ -188,6 +192,7 @@ void TAttachTab::reloadList(const std::optional<QString>& select)
         list->item(0, 0)->setData(exactNameRole, {});
         list->item(0, 1)->setText({});
         list->setCurrentCell(0, 0);
+        fitColumnsToContents(list, nameColumnWidth);
         return;
     }
     const QList<AttachedDatabase>& databases = m_session->databases();
@@ -215,6 +220,7 @@ void TAttachTab::reloadList(const std::optional<QString>& select)
             list->clearSelection();
         }
     }
+    fitColumnsToContents(list, nameColumnWidth);
     ListDBClick();
 }
 
@@ -391,6 +397,7 @@ void TAttachTab::bAttachDBClick()
         list->item(row, 0)->setData(exactNameRole, name);
         list->item(row, 1)->setText(dataFile);
     }
+    fitColumnsToContents(list, nameColumnWidth);
     list->setCurrentCell(row, 0); // the selection handler runs
     showAttached(u"База подключена"_s, warning);
 }

@@ -1,6 +1,7 @@
 #include "SqlQueryTab.h"
 
 #include "Anchors.h"
+#include "ColumnFit.h"
 #include "EventGuard.h"
 #include "ExportText.h"
 #include "FileHelpers.h"
@@ -86,6 +87,9 @@ void TSqlQueryTab::bindGrid()
             [&result](const QModelIndex& current) { result.setCurrentRow(current.row()); });
     connect(&result, &QueryResult::currentRowChanged, this, &TSqlQueryTab::followCurrentRecord);
     connect(&result, &QAbstractItemModel::modelReset, this, &TSqlQueryTab::showExportNote);
+    // After the grid itself has taken the new result.
+    connect(&result, &QAbstractItemModel::modelReset, this,
+            [this] { fitColumnsToContents(ui->ListLRecord); });
     connect(&result, &QueryResult::cutShort, this, &TSqlQueryTab::showExportNote);
     connect(ui->NavFirst, &QToolButton::clicked, &result, &QueryResult::first);
     connect(ui->NavPrior, &QToolButton::clicked, &result, &QueryResult::prior);
