@@ -8,6 +8,7 @@
 #include "ProgramVersion.h"
 #include "RestoreTab.h"
 #include "SqlQueryTab.h"
+#include "WindowState.h"
 #include "ui_DBWorkU.h"
 
 #include <QCloseEvent>
@@ -163,6 +164,8 @@ void TFormDB::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    if (isVisible())
+        saveWindowGeometry(*this);
     QWidget::closeEvent(event);
 }
 
@@ -184,9 +187,12 @@ TSqlQueryTab* TFormDB::sqlQueryTab() const
 void TFormDB::FormCreate()
 {
     setWindowTitle(captionPrefix() + ProgramVersionText());
-    // Centred in the work area, then 70 pixels higher (not limited by the screen edge).
-    PlaceForm(nullptr, this);
-    move(x(), y() - 70);
+    // Where the operator left it, while that is on a screen; else centred in the work area,
+    // then 70 pixels higher (not limited by the screen edge).
+    if (!restoreWindowGeometry(*this)) {
+        PlaceForm(nullptr, this);
+        move(x(), y() - 70);
+    }
 
     const Settings settings = m_session.loadSettings();
     // The fields read before a failure are shown; the rest of start-up is skipped.

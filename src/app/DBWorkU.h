@@ -72,6 +72,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Closing while a console statement runs stops it first; the window closes once it has.
     // Closing while a backup or restore runs waits for it, and says so in the progress window.
+    // The window's size and place are kept for the next start.
     void closeEvent(QCloseEvent* event) override;
 
 private:

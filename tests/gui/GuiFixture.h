@@ -167,11 +167,23 @@ inline void runConsole(TFormDB& form, const QString& sql, const QString& button)
     QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
 }
 
+// The windows of a test run keep their size and place in a settings folder of the run's own,
+// never in the user's: set before the application object, whose settings follow it.
+class PrivateConfigHome
+{
+public:
+    PrivateConfigHome() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path())); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
 #define DBSETUP_GUI_TEST_MAIN(TestObject)                                                          \
     int main(int argc, char* argv[])                                                               \
     {                                                                                              \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                        \
             qputenv("QT_QPA_PLATFORM", "offscreen");                                               \
+        const PrivateConfigHome configHome;                                                        \
         DbSetupApplication app(argc, argv);                                                        \
         TestObject test;                                                                           \
         return QTest::qExec(&test, argc, argv);                                                    \
