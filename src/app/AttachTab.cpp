@@ -43,6 +43,7 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
     auto* keys = new DBNameKeyDown(this);
     keys->attachTo(ui->DBFileName);
     keys->attachTo(ui->DBLogFileName);
+    pressOnEnter({ui->DBName->lineEdit(), ui->DBFileName, ui->DBLogFileName}, ui->bAttachDB);
 
     connect(ui->ListDB, &QTableWidget::currentCellChanged, this,
             [this](int row, int, int previousRow, int) {

@@ -8,11 +8,13 @@
 #include "ProgramVersion.h"
 #include "RestoreTab.h"
 #include "SqlQueryTab.h"
+#include "TextFieldKeys.h"
 #include "WindowState.h"
 #include "ui_DBWorkU.h"
 
 #include <QCloseEvent>
 #include <QFocusEvent>
+#include <QShortcut>
 
 using namespace Qt::StringLiterals;
 
@@ -70,6 +72,15 @@ TFormDB::TFormDB(OperatorUi& operatorUi, const QString& programDir, QWidget* par
 
     for (QLineEdit* field : {ui->Server, ui->UserName, ui->Password})
         field->installEventFilter(this);
+    pressOnEnter({ui->Server, ui->UserName, ui->Password}, ui->BRefreshConnect);
+    // From any control, the editor and the grid included, which keep Ctrl+Tab for themselves.
+    for (const auto& [keys, step] :
+         {std::pair{QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+          std::pair{QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+          std::pair{QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
+          std::pair{QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1}})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this,
+                [this, step] { stepTab(step); });
     connect(ui->Server, &QLineEdit::textChanged, this,
             [this](const QString& text) { m_session.setServerName(text); });
     connect(ui->UserName, &QLineEdit::textChanged, this,
@@ -135,6 +146,20 @@ void TFormDB::showBusy(bool busy)
         unsetCursor();
         if (m_closeWhenIdle)
             QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void TFormDB::stepTab(int step)
+{
+    // The next tab that is available, round the end as the tab bar's own keys go.
+    QTabWidget* page = ui->Page;
+    const int count = page->count();
+    for (int i = 1; i < count; ++i) {
+        const int tab = ((page->currentIndex() + step * i) % count + count) % count;
+        if (page->isTabEnabled(tab)) {
+            page->setCurrentIndex(tab);
+            return;
+        }
     }
 }
 

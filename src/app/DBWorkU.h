@@ -86,6 +86,8 @@ private:
     // Tidies the restore tab's backup file name half a second after it was set.
     void Timer1Timer();
     void showBusy(bool busy);
+    // Ctrl+Tab, Ctrl+PgDn (step 1) and Ctrl+Shift+Tab, Ctrl+PgUp (step -1).
+    void stepTab(int step);
 
     std::unique_ptr<Ui::TFormDB> ui;
     Session m_session;

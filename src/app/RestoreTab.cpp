@@ -24,6 +24,8 @@ TRestoreTab::TRestoreTab(QWidget* parent) : QWidget(parent), ui(std::make_unique
     keys->attachTo(ui->BackupFileName);
     keys->attachTo(ui->RestoreToDirectory);
     keys->attachTo(ui->RestoreDBName);
+    // The restore asks before it starts.
+    pressOnEnter({ui->BackupFileName, ui->RestoreDBName, ui->RestoreToDirectory}, ui->BRestoreDB);
     new FileDrop(ui->BackupFileName);
 
     connect(ui->BRestoreDB, &QPushButton::clicked, this,

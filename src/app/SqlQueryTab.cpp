@@ -21,6 +21,7 @@
 #include <QPointer>
 #include <QSaveFile>
 #include <QScopeGuard>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QTabWidget>
 
@@ -42,6 +43,15 @@ TSqlQueryTab::TSqlQueryTab(QWidget* parent)
 
     connect(ui->BOpenSQL, &QPushButton::clicked, this,
             [this] { guarded([this] { BOpenSQLClick(); }); });
+    // F5 and Ctrl+Enter run the query from anywhere in the window while the tab is shown, as the
+    // button does; not while it is unavailable (a statement runs).
+    for (const QKeySequence& run :
+         {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_Return),
+          QKeySequence(Qt::CTRL | Qt::Key_Enter)})
+        connect(new QShortcut(run, this), &QShortcut::activated, this, [this] {
+            if (ui->BOpenSQL->isEnabled())
+                ui->BOpenSQL->click();
+        });
     connect(ui->BExecSQL, &QPushButton::clicked, this,
             [this] { guarded([this] { BExecSQLClick(); }); });
     connect(ui->BCopyBuffer, &QPushButton::clicked, this,
