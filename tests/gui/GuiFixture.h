@@ -11,6 +11,7 @@
 #include "TestFiles.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -152,7 +153,9 @@ inline std::unique_ptr<TFormDB> openForm(ProgramFolder& folder, ScriptedOperator
     dbsetupApp()->setErrorReporter(&ui);
     auto form = std::make_unique<TFormDB>(ui, folder.path());
     form->show();
+    // The offscreen platform takes the application's word; an X server needs the request.
     QApplication::setActiveWindow(form.get());
+    form->activateWindow();
     if (!QTest::qWaitForWindowActive(form.get()))
         return nullptr;
     if (tab >= 0)
@@ -188,3 +191,9 @@ private:
         TestObject test;                                                                           \
         return QTest::qExec(&test, argc, argv);                                                    \
     }
+
+// Whether the test runs on an X server (ctest starts it under xvfb-run when Xvfb is there).
+inline bool isOnX()
+{
+    return QGuiApplication::platformName() == QStringLiteral("xcb");
+}
