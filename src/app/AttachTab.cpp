@@ -1,6 +1,8 @@
 #include "AttachTab.h"
 
+#include "Anchors.h"
 #include "BackupFileName.h"
+#include "ColumnFit.h"
 #include "DatabaseList.h"
 #include "EventGuard.h"
 #include "FileDrop.h"
@@ -13,6 +15,7 @@
 #include <QClipboard>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QSignalBlocker>
 
@@ -21,13 +24,16 @@ using namespace Qt::StringLiterals;
 namespace {
 // Where a row keeps its database's name as the server gave it; the row shows it trimmed.
 constexpr int exactNameRole = Qt::UserRole;
+// The names column is never narrower than it was drawn; the files column takes the rest.
+constexpr int nameColumnWidth = 112;
 } // namespace
 
 TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TAttachTab>())
 {
     ui->setupUi(this);
-    ui->ListDB->setColumnWidth(0, 112);
-    ui->ListDB->setColumnWidth(1, 350);
+    fastenControls();
+    ui->ListDB->setColumnWidth(0, nameColumnWidth);
+    ui->ListDB->horizontalHeader()->setStretchLastSection(true);
     ui->ListDB->verticalHeader()->setMinimumSectionSize(18);
     ui->ListDB->verticalHeader()->setDefaultSectionSize(18);
     setRowCount(1);
@@ -37,6 +43,7 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
     auto* keys = new DBNameKeyDown(this);
     keys->attachTo(ui->DBFileName);
     keys->attachTo(ui->DBLogFileName);
+    pressOnEnter({ui->DBName->lineEdit(), ui->DBFileName, ui->DBLogFileName}, ui->bAttachDB);
 
     connect(ui->ListDB, &QTableWidget::currentCellChanged, this,
             [this](int row, int, int previousRow, int) {
@@ -74,6 +81,29 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
 }
 
 TAttachTab::~TAttachTab() = default;
+
+// The attach fields and the list grow with the window; the buttons keep to their edges.
+void TAttachTab::fastenControls()
+{
+    constexpr Qt::Edges across = Qt::LeftEdge | Qt::RightEdge;
+    auto* tab = new Anchors(this, size());
+    tab->fasten({ui->GAddDB}, across);
+    tab->fasten({ui->GDeleteDB}, across | Qt::TopEdge | Qt::BottomEdge);
+
+    auto* attach = new Anchors(ui->GAddDB, ui->GAddDB->size());
+    attach->fasten({ui->LDBName, ui->DBName, ui->LDBFileName, ui->DBFileName, ui->LDBLogFileName,
+                    ui->DBLogFileName},
+                   across);
+    attach->fasten({ui->DBFileNameBrowse, ui->DBLogFileNameBrowse, ui->bAttachDB}, Qt::RightEdge);
+
+    auto* list = new Anchors(ui->GDeleteDB, ui->GDeleteDB->size());
+    list->fasten({ui->LListDB}, across);
+    list->fasten({ui->ListDB}, across | Qt::TopEdge | Qt::BottomEdge);
+    list->fasten({ui->BDeleteDB, ui->BReConnectDB, ui->isCopyOnly, ui->BBackupDB, ui->isFileInDB,
+                  ui->isVerifyBackup},
+                 Qt::LeftEdge | Qt::BottomEdge);
+    list->fasten({ui->LProgress}, across | Qt::BottomEdge);
+}
 
 void TAttachTab::bind(Session* session, EventGuard* guard)
 {
@@ -163,6 +193,7 @@ void TAttachTab::reloadList(const std::optional<QString>& select)
         list->item(0, 0)->setData(exactNameRole, {});
         list->item(0, 1)->setText({});
         list->setCurrentCell(0, 0);
+        fitColumnsToContents(list, nameColumnWidth);
         return;
     }
     const QList<AttachedDatabase>& databases = m_session->databases();
@@ -190,6 +221,7 @@ void TAttachTab::reloadList(const std::optional<QString>& select)
             list->clearSelection();
         }
     }
+    fitColumnsToContents(list, nameColumnWidth);
     ListDBClick();
 }
 
@@ -366,6 +398,7 @@ void TAttachTab::bAttachDBClick()
         list->item(row, 0)->setData(exactNameRole, name);
         list->item(row, 1)->setText(dataFile);
     }
+    fitColumnsToContents(list, nameColumnWidth);
     list->setCurrentCell(row, 0); // the selection handler runs
     showAttached(u"База подключена"_s, warning);
 }

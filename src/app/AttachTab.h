@@ -53,6 +53,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void fastenControls();
     // Runs a handler of this tab, its errors shown by the window's error report.
     void guarded(const std::function<void()>& handler);
     void TabAttachDBShow();

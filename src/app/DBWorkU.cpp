@@ -1,5 +1,6 @@
 #include "DBWorkU.h"
 
+#include "Anchors.h"
 #include "AttachTab.h"
 #include "BackupFileName.h"
 #include "BatchCommand.h"
@@ -7,10 +8,13 @@
 #include "ProgramVersion.h"
 #include "RestoreTab.h"
 #include "SqlQueryTab.h"
+#include "TextFieldKeys.h"
+#include "WindowState.h"
 #include "ui_DBWorkU.h"
 
 #include <QCloseEvent>
 #include <QFocusEvent>
+#include <QShortcut>
 
 using namespace Qt::StringLiterals;
 
@@ -37,9 +41,14 @@ TFormDB::TFormDB(OperatorUi& operatorUi, const QString& settingsDir, QWidget* pa
     ui->Password->setStyleSheet(u"lineedit-password-character: 42"_s); // "*", whatever the style
     // The caption fills the button in the narrow Windows font; others need a pixel less.
     ui->BRefreshConnect->setFont(pixelFont(font(), {}, 10));
-    setFixedSize(643, 508);
+    // The controls stand where they were drawn for the default size, which is also the least:
+    // a larger window gives its room to the status line, the fields, the lists and the grid.
+    setMinimumSize(size());
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    auto* panel = new Anchors(ui->PanelDB, {width(), ui->PanelDB->minimumHeight()});
+    panel->fasten({ui->LDBConnect, ui->LDBConnectReason}, Qt::LeftEdge | Qt::RightEdge);
     attachTab()->bind(&m_session, &m_guard);
     restoreTab()->bind(&m_session, &m_guard);
     sqlQueryTab()->bind(&m_session, &m_guard);
@@ -63,6 +72,15 @@ TFormDB::TFormDB(OperatorUi& operatorUi, const QString& settingsDir, QWidget* pa
 
     for (QLineEdit* field : {ui->Server, ui->UserName, ui->Password})
         field->installEventFilter(this);
+    pressOnEnter({ui->Server, ui->UserName, ui->Password}, ui->BRefreshConnect);
+    // From any control, the editor and the grid included, which keep Ctrl+Tab for themselves.
+    for (const auto& [keys, step] :
+         {std::pair{QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+          std::pair{QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+          std::pair{QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
+          std::pair{QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1}})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this,
+                [this, step] { stepTab(step); });
     connect(ui->Server, &QLineEdit::textChanged, this,
             [this](const QString& text) { m_session.setServerName(text); });
     connect(ui->UserName, &QLineEdit::textChanged, this,
@@ -131,6 +149,20 @@ void TFormDB::showBusy(bool busy)
     }
 }
 
+void TFormDB::stepTab(int step)
+{
+    // The next tab that is available, round the end as the tab bar's own keys go.
+    QTabWidget* page = ui->Page;
+    const int count = page->count();
+    for (int i = 1; i < count; ++i) {
+        const int tab = ((page->currentIndex() + step * i) % count + count) % count;
+        if (page->isTabEnabled(tab)) {
+            page->setCurrentIndex(tab);
+            return;
+        }
+    }
+}
+
 void TFormDB::closeEvent(QCloseEvent* event)
 {
     // A backup or restore is not left half done, nor its messages without a window: the window
@@ -157,6 +189,8 @@ void TFormDB::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    if (isVisible())
+        saveWindowGeometry(*this);
     QWidget::closeEvent(event);
 }
 
@@ -178,9 +212,12 @@ TSqlQueryTab* TFormDB::sqlQueryTab() const
 void TFormDB::FormCreate()
 {
     setWindowTitle(captionPrefix() + ProgramVersionText());
-    // Centred in the work area, then 70 pixels higher (not limited by the screen edge).
-    PlaceForm(nullptr, this);
-    move(x(), y() - 70);
+    // Where the operator left it, while that is on a screen; else centred in the work area,
+    // then 70 pixels higher (not limited by the screen edge).
+    if (!restoreWindowGeometry(*this)) {
+        PlaceForm(nullptr, this);
+        move(x(), y() - 70);
+    }
 
     const Settings settings = m_session.loadSettings();
     // The fields read before a failure are shown; the rest of start-up is skipped.

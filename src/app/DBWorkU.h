@@ -74,6 +74,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Closing while a console statement runs stops it first; the window closes once it has.
     // Closing while a backup or restore runs waits for it, and says so in the progress window.
+    // The window's size and place are kept for the next start.
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -87,6 +88,8 @@ private:
     // Tidies the restore tab's backup file name half a second after it was set.
     void Timer1Timer();
     void showBusy(bool busy);
+    // Ctrl+Tab, Ctrl+PgDn (step 1) and Ctrl+Shift+Tab, Ctrl+PgUp (step -1).
+    void stepTab(int step);
 
     std::unique_ptr<Ui::TFormDB> ui;
     Session m_session;

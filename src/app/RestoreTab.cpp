@@ -1,5 +1,6 @@
 #include "RestoreTab.h"
 
+#include "Anchors.h"
 #include "BackupHeader.h"
 #include "DatabaseList.h"
 #include "EventGuard.h"
@@ -18,10 +19,13 @@ using namespace Qt::StringLiterals;
 TRestoreTab::TRestoreTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TRestoreTab>())
 {
     ui->setupUi(this);
+    fastenControls();
     auto* keys = new DBNameKeyDown(this);
     keys->attachTo(ui->BackupFileName);
     keys->attachTo(ui->RestoreToDirectory);
     keys->attachTo(ui->RestoreDBName);
+    // The restore asks before it starts.
+    pressOnEnter({ui->BackupFileName, ui->RestoreDBName, ui->RestoreToDirectory}, ui->BRestoreDB);
     new FileDrop(ui->BackupFileName);
 
     connect(ui->BRestoreDB, &QPushButton::clicked, this,
@@ -82,6 +86,21 @@ void TRestoreTab::guarded(const std::function<void()>& handler)
 }
 
 TRestoreTab::~TRestoreTab() = default;
+
+// Paths and the name grow with the window; the buttons keep to the right-hand edge.
+void TRestoreTab::fastenControls()
+{
+    constexpr Qt::Edges across = Qt::LeftEdge | Qt::RightEdge;
+    auto* tab = new Anchors(this, size());
+    tab->fasten({ui->GRestoreDB}, across);
+    auto* fields = new Anchors(ui->GRestoreDB, ui->GRestoreDB->size());
+    fields->fasten({ui->LBackupFileName, ui->BackupFileName, ui->LBackupInfo, ui->LRestoreDBName,
+                    ui->RestoreDBName, ui->LRestoreToDirectory, ui->RestoreToDirectory},
+                   across);
+    fields->fasten(
+        {ui->BackupFileNameBrowse, ui->isReplaceDB, ui->RestoreToDirectoryBrowse, ui->BRestoreDB},
+        Qt::RightEdge);
+}
 
 void TRestoreTab::bind(Session* session, EventGuard* guard)
 {

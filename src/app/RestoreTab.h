@@ -37,6 +37,7 @@ protected:
     void BRestoreDBClick();
 
 private:
+    void fastenControls();
     // Runs a handler of this tab, its errors shown by the window's error report.
     void guarded(const std::function<void()>& handler);
     void TabRestoreDBShow();

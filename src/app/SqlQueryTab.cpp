@@ -1,5 +1,7 @@
 #include "SqlQueryTab.h"
 
+#include "Anchors.h"
+#include "ColumnFit.h"
 #include "EventGuard.h"
 #include "ExportText.h"
 #include "FileHelpers.h"
@@ -19,6 +21,7 @@
 #include <QPointer>
 #include <QSaveFile>
 #include <QScopeGuard>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QTabWidget>
 
@@ -32,6 +35,7 @@ TSqlQueryTab::TSqlQueryTab(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::TSqlQueryTab>())
 {
     ui->setupUi(this);
+    fastenControls();
     auto* keys = new DBNameKeyDown(this);
     keys->attachTo(ui->SQLText);
     keys->attachTo(ui->DBNameSQL);
@@ -39,6 +43,15 @@ TSqlQueryTab::TSqlQueryTab(QWidget* parent)
 
     connect(ui->BOpenSQL, &QPushButton::clicked, this,
             [this] { guarded([this] { BOpenSQLClick(); }); });
+    // F5 and Ctrl+Enter run the query from anywhere in the window while the tab is shown, as the
+    // button does; not while it is unavailable (a statement runs).
+    for (const QKeySequence& run :
+         {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_Return),
+          QKeySequence(Qt::CTRL | Qt::Key_Enter)})
+        connect(new QShortcut(run, this), &QShortcut::activated, this, [this] {
+            if (ui->BOpenSQL->isEnabled())
+                ui->BOpenSQL->click();
+        });
     connect(ui->BExecSQL, &QPushButton::clicked, this,
             [this] { guarded([this] { BExecSQLClick(); }); });
     connect(ui->BCopyBuffer, &QPushButton::clicked, this,
@@ -84,6 +97,9 @@ void TSqlQueryTab::bindGrid()
             [&result](const QModelIndex& current) { result.setCurrentRow(current.row()); });
     connect(&result, &QueryResult::currentRowChanged, this, &TSqlQueryTab::followCurrentRecord);
     connect(&result, &QAbstractItemModel::modelReset, this, &TSqlQueryTab::showExportNote);
+    // After the grid itself has taken the new result.
+    connect(&result, &QAbstractItemModel::modelReset, this,
+            [this] { fitColumnsToContents(ui->ListLRecord); });
     connect(&result, &QueryResult::cutShort, this, &TSqlQueryTab::showExportNote);
     connect(ui->NavFirst, &QToolButton::clicked, &result, &QueryResult::first);
     connect(ui->NavPrior, &QToolButton::clicked, &result, &QueryResult::prior);
@@ -216,12 +232,6 @@ void TSqlQueryTab::showEvent(QShowEvent* event)
         guarded([this] { TabSQLQueryShow(); });
 }
 
-void TSqlQueryTab::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    TabSQLQueryResize();
-}
-
 bool TSqlQueryTab::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == ui->DBNameSQL && event->type() == QEvent::FocusIn)
@@ -237,22 +247,24 @@ void TSqlQueryTab::TabSQLQueryShow()
     DBNameDropDown();
 }
 
-// The export buttons keep to the bottom right-hand corner; the grid fills what is left.
-void TSqlQueryTab::TabSQLQueryResize()
+// The export buttons keep 10 pixels from the right-hand edge and 5 from the bottom, the note
+// beside them down to the bottom; the grid fills what is left. The editor takes a third of the
+// height the window gains, the grid the rest.
+void TSqlQueryTab::fastenControls()
 {
-    const int w = width();
-    const int h = height();
-    QPushButton* save = ui->BSaveExcel;
-    QPushButton* copy = ui->BCopyBuffer;
-    save->move(w - save->width() - 10, h - save->height() - 5);
-    copy->move(save->x() - copy->width() - 5, h - copy->height() - 5);
-    QWidget* grid = ui->ListLRecord;
-    grid->resize(w - grid->x() - 10, std::max(save->y() - 5 - grid->y(), 0));
-    // Two lines of text under the grid, down to the bottom edge, left of the buttons.
-    QLabel* note = ui->LExportNote;
-    const int noteTop = save->y() - 4; // a pixel under the grid
-    note->setGeometry(grid->x(), noteTop, std::max(copy->x() - 5 - grid->x(), 0),
-                      std::max(h - noteTop, 0));
+    constexpr double editorShare = 1.0 / 3;
+    auto* anchors = new Anchors(this, size());
+    anchors->fasten({ui->LDBNameSQL, ui->DBNameSQL}, Qt::LeftEdge | Qt::RightEdge);
+    anchors->fasten({ui->BOpenSQL, ui->BExecSQL}, Qt::RightEdge);
+    anchors->fasten({ui->SQLText}, {.right = 1, .bottom = editorShare});
+    anchors->fasten({ui->DBNavigator}, {.top = editorShare, .bottom = editorShare});
+    anchors->fasten({ui->LWorkRecordCount},
+                    {.top = editorShare, .right = 1, .bottom = editorShare});
+    anchors->fasten({ui->BStopSQL},
+                    {.left = 1, .top = editorShare, .right = 1, .bottom = editorShare});
+    anchors->fasten({ui->ListLRecord}, {.top = editorShare, .right = 1, .bottom = 1});
+    anchors->fasten({ui->LExportNote}, Qt::LeftEdge | Qt::RightEdge | Qt::BottomEdge);
+    anchors->fasten({ui->BCopyBuffer, ui->BSaveExcel}, Qt::RightEdge | Qt::BottomEdge);
 }
 
 void TSqlQueryTab::showExportNote()

@@ -48,14 +48,13 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Runs a handler of this tab, its errors shown by the window's error report.
     void guarded(const std::function<void()>& handler);
+    void fastenControls();
     void TabSQLQueryShow();
-    void TabSQLQueryResize();
     void DBNameDropDown();
     void DBNameEnter();
     void DBNameSQLChange(const QString& name);

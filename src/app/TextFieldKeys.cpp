@@ -1,5 +1,6 @@
 #include "TextFieldKeys.h"
 
+#include <QAbstractButton>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -26,4 +27,13 @@ bool DBNameKeyDown::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     return false;
+}
+
+void pressOnEnter(std::initializer_list<QLineEdit*> fields, QAbstractButton* button)
+{
+    for (QLineEdit* field : fields)
+        QObject::connect(field, &QLineEdit::returnPressed, button, [button] {
+            if (button->isEnabled())
+                button->click();
+        });
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <initializer_list>
 
+class QAbstractButton;
+class QLineEdit;
 class QWidget;
 
 // The key handler the window's text fields share: Ctrl+A (with any other modifiers) selects the
@@ -15,3 +18,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
+
+// Enter in one of the fields presses the button that does its tab's work, as a dialog's default
+// button does; an unavailable button is not pressed. Never for a button that destroys something.
+void pressOnEnter(std::initializer_list<QLineEdit*> fields, QAbstractButton* button);

@@ -31,12 +31,14 @@ namespace {
 
 // Hooks for scripts that review or time the window without an operator:
 // DBSETUP_SCREENSHOT=file.png saves a picture of the shown window (of tab DBSETUP_SCREENSHOT_TAB
-// when set, after running the console query DBSETUP_SCREENSHOT_SQL when set) and ends the
-// program; DBSETUP_QUIT_WHEN_SHOWN=1 ends it once the window is up.
+// when set, at the size DBSETUP_SCREENSHOT_SIZE ("1000x700") when set, after running the console
+// query DBSETUP_SCREENSHOT_SQL when set) and ends the program; DBSETUP_QUIT_WHEN_SHOWN=1 ends it
+// once the window is up. Both end the program without closing the window, which would keep its
+// size and place for the operator's next start.
 void scheduleReviewHooks(QWidget& window)
 {
     if (qEnvironmentVariableIntValue("DBSETUP_QUIT_WHEN_SHOWN") == 1) {
-        QTimer::singleShot(0, &window, [] { QCoreApplication::quit(); });
+        QTimer::singleShot(0, &window, [] { QCoreApplication::exit(0); });
         return;
     }
     const QString path = qEnvironmentVariable("DBSETUP_SCREENSHOT");
@@ -46,6 +48,9 @@ void scheduleReviewHooks(QWidget& window)
     const int tab = qEnvironmentVariableIntValue("DBSETUP_SCREENSHOT_TAB", &hasTab);
     if (auto* page = window.findChild<QTabWidget*>(u"Page"_s); page != nullptr && hasTab)
         page->setCurrentIndex(tab);
+    if (const QStringList size = qEnvironmentVariable("DBSETUP_SCREENSHOT_SIZE").split(u'x');
+        size.size() == 2)
+        window.resize(size[0].toInt(), size[1].toInt());
     if (const QString sql = qEnvironmentVariable("DBSETUP_SCREENSHOT_SQL"); !sql.isEmpty()) {
         QTimer::singleShot(100, &window, [&window, sql] {
             if (auto* text = window.findChild<QPlainTextEdit*>(u"SQLText"_s))
@@ -56,7 +61,7 @@ void scheduleReviewHooks(QWidget& window)
     }
     QTimer::singleShot(500, &window, [&window, path] {
         window.grab().save(path);
-        QCoreApplication::quit();
+        QCoreApplication::exit(0);
     });
 }
 

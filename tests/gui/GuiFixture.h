@@ -11,6 +11,7 @@
 #include "TestFiles.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -152,7 +153,9 @@ inline std::unique_ptr<TFormDB> openForm(ProgramFolder& folder, ScriptedOperator
     dbsetupApp()->setErrorReporter(&ui);
     auto form = std::make_unique<TFormDB>(ui, folder.path());
     form->show();
+    // The offscreen platform takes the application's word; an X server needs the request.
     QApplication::setActiveWindow(form.get());
+    form->activateWindow();
     if (!QTest::qWaitForWindowActive(form.get()))
         return nullptr;
     if (tab >= 0)
@@ -167,12 +170,30 @@ inline void runConsole(TFormDB& form, const QString& sql, const QString& button)
     QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
 }
 
+// The windows of a test run keep their size and place in a settings folder of the run's own,
+// never in the user's: set before the application object, whose settings follow it.
+class PrivateConfigHome
+{
+public:
+    PrivateConfigHome() { qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path())); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
 #define DBSETUP_GUI_TEST_MAIN(TestObject)                                                          \
     int main(int argc, char* argv[])                                                               \
     {                                                                                              \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                        \
             qputenv("QT_QPA_PLATFORM", "offscreen");                                               \
+        const PrivateConfigHome configHome;                                                        \
         DbSetupApplication app(argc, argv);                                                        \
         TestObject test;                                                                           \
         return QTest::qExec(&test, argc, argv);                                                    \
     }
+
+// Whether the test runs on an X server (ctest starts it under xvfb-run when Xvfb is there).
+inline bool isOnX()
+{
+    return QGuiApplication::platformName() == QStringLiteral("xcb");
+}

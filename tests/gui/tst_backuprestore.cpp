@@ -346,12 +346,15 @@ private slots:
         field->clear();
         QCOMPARE(info->text(), QString());
 
-        // Typed: nothing is asked until the operator leaves the field.
+        // Typed: nothing is asked until the operator leaves the field (Enter would press the
+        // restore button).
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
         field->setFocus();
         const qsizetype before = m_sim.count(u"batch: RESTORE HEADERONLY"_s);
         QTest::keyClicks(field, backup);
         QCOMPARE(m_sim.count(u"batch: RESTORE HEADERONLY"_s), before);
-        QTest::keyClick(field, Qt::Key_Return);
+        QTest::keyClick(field, Qt::Key_Tab);
         QCOMPARE(m_sim.count(u"batch: RESTORE HEADERONLY"_s), before + 1);
         QVERIFY2(info->text().startsWith(u"База \"app\""_s), qPrintable(info->text()));
         QVERIFY(ui.shown.isEmpty());
