@@ -54,11 +54,11 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
     connect(ui->BReConnectDB, &QPushButton::clicked, this,
             [this] { guarded([this] { BReConnectDBClick(); }); });
     connect(ui->DBFileNameBrowse, &QToolButton::clicked, this, [this] {
-        guarded([this] { browse(ui->DBFileName, u"Файл данных|*.MDF|All files (*.*)|*.*"_s); });
+        guarded([this] { browse(ui->DBFileName, u"Файл данных|*.MDF|Все файлы (*.*)|*.*"_s); });
     });
     connect(ui->DBLogFileNameBrowse, &QToolButton::clicked, this, [this] {
         guarded([this] {
-            browse(ui->DBLogFileName, u"Журнал транзакций|*.LDF|All files (*.*)|*.*"_s);
+            browse(ui->DBLogFileName, u"Журнал транзакций|*.LDF|Все файлы (*.*)|*.*"_s);
         });
     });
     // The operator's choice holds for the next start; start-up's own setting is no click.

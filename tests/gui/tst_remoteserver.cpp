@@ -91,7 +91,7 @@ private slots:
         clickControl(*form, u"DBFileNameBrowse"_s);
         QCOMPARE(ui.serverDialogs.size(), 1);
         QCOMPARE(ui.serverDialogs[0].kind, OperatorUi::ServerChoice::OpenFile);
-        QCOMPARE(ui.serverDialogs[0].dialog.filter, u"Файл данных|*.MDF|All files (*.*)|*.*"_s);
+        QCOMPARE(ui.serverDialogs[0].dialog.filter, u"Файл данных|*.MDF|Все файлы (*.*)|*.*"_s);
         QCOMPARE(ui.serverDialogs[0].dialog.folder, u"D:\\Data\\"_s);
         QCOMPARE(ui.serverDrives, (QStringList{u"C:\\"_s, u"D:\\"_s}));
         QVERIFY2(ui.serverListing.contains(u"ostrel_ts_test.mdf"_s),
