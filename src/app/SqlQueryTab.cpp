@@ -416,15 +416,14 @@ void TSqlQueryTab::BCopyBufferClick()
 
 void TSqlQueryTab::BSaveExcelClick()
 {
-    const std::optional<QString> file =
-        m_session->operatorUi().chooseSaveFile({u"Укажите файл"_s,
-                                                u"Microsoft Excel|*.xls|Все файлы|*.*"_s,
-                                                u"xls"_s,
-                                                {},
-                                                m_lastExportFile});
+    // Where the last export went, in this run or an earlier one.
+    const std::optional<QString> file = m_session->operatorUi().chooseSaveFile(
+        {u"Укажите файл"_s, u"Microsoft Excel|*.xls|Все файлы|*.*"_s, u"xls"_s,
+         m_session->startFolder(RecentFolders::Kind::Export, {}, {}), m_lastExportFile});
     if (!file)
         return;
     m_lastExportFile = *file;
+    m_session->rememberFile(RecentFolders::Kind::Export, *file);
     const auto note = qScopeGuard([this] { showExportNote(); });
     QString path = *file;
     if (QFileInfo(path).suffix().isEmpty())

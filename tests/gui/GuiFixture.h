@@ -167,11 +167,15 @@ inline void runConsole(TFormDB& form, const QString& sql, const QString& button)
     QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
 }
 
+// The window keeps the operator's state (state.ini) in the user's configuration folder: a test's
+// own, never the real user's, and none left from an earlier run.
 #define DBSETUP_GUI_TEST_MAIN(TestObject)                                                          \
     int main(int argc, char* argv[])                                                               \
     {                                                                                              \
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                        \
             qputenv("QT_QPA_PLATFORM", "offscreen");                                               \
+        QTemporaryDir configHome;                                                                  \
+        qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());                                    \
         DbSetupApplication app(argc, argv);                                                        \
         TestObject test;                                                                           \
         return QTest::qExec(&test, argc, argv);                                                    \
