@@ -61,11 +61,11 @@ TAttachTab::TAttachTab(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
     connect(ui->BReConnectDB, &QPushButton::clicked, this,
             [this] { guarded([this] { BReConnectDBClick(); }); });
     connect(ui->DBFileNameBrowse, &QToolButton::clicked, this, [this] {
-        guarded([this] { browse(ui->DBFileName, u"Файл данных|*.MDF|All files (*.*)|*.*"_s); });
+        guarded([this] { browse(ui->DBFileName, u"Файл данных|*.MDF|Все файлы (*.*)|*.*"_s); });
     });
     connect(ui->DBLogFileNameBrowse, &QToolButton::clicked, this, [this] {
         guarded([this] {
-            browse(ui->DBLogFileName, u"Журнал транзакций|*.LDF|All files (*.*)|*.*"_s);
+            browse(ui->DBLogFileName, u"Журнал транзакций|*.LDF|Все файлы (*.*)|*.*"_s);
         });
     });
     // The operator's choice holds for the next start; start-up's own setting is no click.
@@ -343,14 +343,18 @@ void TAttachTab::BBackupDBClick()
     OperatorUi& operatorUi = m_session->operatorUi();
     std::optional<QString> file;
     if (disk.isRemote()) {
-        // The server writes the file: the dialog shows its disks, from its backup folder.
-        dialog.folder = disk.defaultBackupFolder();
+        // The server writes the file: the dialog shows its disks, from the folder of the last
+        // backup there, else from its backup folder.
+        dialog.folder =
+            m_session->startFolder(RecentFolders::Kind::Backup, {}, disk.defaultBackupFolder());
         file = operatorUi.chooseOnServer(OperatorUi::ServerChoice::SaveFile, dialog, disk);
     } else {
+        dialog.folder = m_session->startFolder(RecentFolders::Kind::Backup, {}, dialog.folder);
         file = operatorUi.chooseSaveFile(dialog);
     }
     if (!file)
         return;
+    m_session->rememberFile(RecentFolders::Kind::Backup, *file);
     m_session->backupDB(name, m_session->installDir(), *file, ui->isFileInDB->isChecked(), true,
                         ui->isVerifyBackup->isChecked(), ui->isCopyOnly->isChecked());
 }
@@ -360,21 +364,28 @@ void TAttachTab::browse(QLineEdit* field, const QString& filter)
     if (m_session == nullptr)
         return;
     // The default extension is the one the data-file dialog has always had.
-    OperatorUi::FileDialog dialog{{}, filter, u"sql"_s, FolderOf(field->text()), field->text()};
+    const QString shown = field->text();
+    OperatorUi::FileDialog dialog{{}, filter, u"sql"_s, FolderOf(shown), shown};
     ServerDisk& disk = m_session->serverDisk();
+    // The field's folder when it is there (the server's, for a server on another machine), else
+    // that of the last database file chosen or attached, else the server's data folder.
+    dialog.folder =
+        m_session->startFolder(RecentFolders::Kind::DatabaseFile, dialog.folder,
+                               disk.isRemote() ? disk.defaultDataFolder() : dialog.folder);
+    // The name alone where the field's folder is not: a path would take the dialog there.
+    if (dialog.folder != FolderOf(shown))
+        dialog.fileName = shown.mid(FolderOf(shown).size());
     std::optional<QString> file;
     if (disk.isRemote()) {
-        // The server opens the files: the dialog shows its disks, from the field's folder when
-        // the server has it, else from its data folder.
-        if (dialog.folder.isEmpty() || !disk.folderExists(dialog.folder).value_or(false))
-            dialog.folder = disk.defaultDataFolder();
         file = m_session->operatorUi().chooseOnServer(OperatorUi::ServerChoice::OpenFile, dialog,
                                                       disk);
     } else {
         file = m_session->operatorUi().chooseOpenFile(dialog);
     }
-    if (file)
-        field->setText(*file);
+    if (!file)
+        return;
+    m_session->rememberFile(RecentFolders::Kind::DatabaseFile, *file);
+    field->setText(*file);
 }
 
 void TAttachTab::bAttachDBClick()
@@ -386,6 +397,7 @@ void TAttachTab::bAttachDBClick()
     const QString dataFile = ui->DBFileName->text();
     const QString name = ui->DBName->currentText();
     const QString warning = m_session->attachDB(name, dataFile, logFile, windowsLogin);
+    m_session->rememberFile(RecentFolders::Kind::DatabaseFile, dataFile);
 
     // The new row is appended, not read back from the server (below an empty placeholder too).
     m_session->appendDatabase({name, dataFile, name});

@@ -232,7 +232,7 @@ void TFormDB::FormCreate()
 
     if (m_session.connection().isOpen()) {
         try {
-            restoreTab()->setBackupFileName(GetLastBackupFile());
+            restoreTab()->offerBackupFile(GetLastBackupFile());
             if (!restoreTab()->backupFileName().isEmpty())
                 Timer1.start();
         } catch (const std::exception&) {

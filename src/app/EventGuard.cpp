@@ -17,6 +17,10 @@ void EventGuard::handleEvent(const std::function<void()>& handler)
         handler();
     } catch (const CancelledByOperator&) {
         // The operator went back; nothing to report.
+    } catch (const StoppedByOperator& stopped) {
+        // Asked for, so no failure: said as information, unless the window is closing.
+        if (!m_closingWhenIdle)
+            ShowErrorReport(m_session.operatorUi(), stopped);
     } catch (const std::exception& error) {
         // A statement stopped because the operator closes the window needs no message.
         if (!m_closingWhenIdle) {

@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
@@ -32,25 +35,73 @@ QMessageBox::Icon boxIcon(OperatorUi::Icon icon)
     return QMessageBox::NoIcon;
 }
 
-// "Файл|*.bak|Все файлы|*.*" as Qt writes it: "Файл (*.bak);;Все файлы (*)".
-QString qtFilter(const QString& filter)
+// "Файл|*.bak|Все файлы (*.*)|*.*" as Qt takes it: each type listed as the server's dialog lists
+// it ("Файл (*.bak)", "Все файлы (*.*)"), followed by the patterns Qt matches, which the dialog
+// does not show (HideNameFilterDetails). "*.*" is every file, as on Windows; Qt's "*.*" would
+// leave out names without a dot.
+QStringList qtFilters(const QString& filter)
 {
-    const QStringList parts = filter.split(u'|');
     QStringList out;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(u';', u' ');
-        if (patterns == u"*.*"_s)
-            patterns = u"*"_s;
-        out << parts[i] + u" ("_s + patterns + u')';
+    for (const serverpath::FileType& type : serverpath::parseFilter(filter)) {
+        QStringList patterns = type.patterns;
+        for (QString& pattern : patterns)
+            if (pattern == u"*.*"_s)
+                pattern = u"*"_s;
+        out << serverpath::fileTypeLabel(type) + u" ("_s + patterns.join(u' ') + u')';
     }
-    return out.join(u";;"_s);
+    return out;
+}
+
+// The dates and sizes of the dialog's detail view in the operator's regional settings, and in
+// Russian without any (the C locale), like the rest of the program's texts; Qt's own model
+// writes them in the system locale, whose C form has English month names. The files' types too.
+class RegionalFileColumns : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        constexpr int sizeColumn = 1;
+        constexpr int typeColumn = 2;
+        constexpr int dateColumn = 3;
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (role != Qt::DisplayRole || files == nullptr)
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        const QLocale locale = FileDialogLocale();
+        if (index.column() == dateColumn)
+            return locale.toString(files->lastModified(source), QLocale::ShortFormat);
+        // A folder has no size and its own type, both as Qt shows them.
+        if (files->isDir(source))
+            return QIdentityProxyModel::data(index, role);
+        if (index.column() == sizeColumn)
+            return locale.formattedDataSize(files->size(source));
+        // A file's type is its MIME type's description, in the language of the program's locale,
+        // which the console keeps as the system's: English under C. Qt's Russian texts name it
+        // by its extension instead, as Qt 5 did.
+        if (index.column() == typeColumn && QLocale().language() == QLocale::C) {
+            const QString suffix = files->fileInfo(source).suffix();
+            return suffix.isEmpty() ? QFileDialog::tr("File")
+                                    : QFileDialog::tr("%1 File").arg(suffix);
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
+void setUpFileDialog(QFileDialog& dialog)
+{
+    dialog.setProxyModel(new RegionalFileColumns(&dialog));
+    dialog.setLocale(FileDialogLocale());
 }
 
 std::optional<QString> runFileDialog(QWidget* parent, const OperatorUi::FileDialog& request,
                                      QFileDialog::AcceptMode mode)
 {
-    QFileDialog dialog(parent, request.title, request.folder, qtFilter(request.filter));
+    QFileDialog dialog(parent, request.title, request.folder);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilters(qtFilters(request.filter));
+    setUpFileDialog(dialog);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
                                                        : QFileDialog::ExistingFile);
@@ -64,6 +115,12 @@ std::optional<QString> runFileDialog(QWidget* parent, const OperatorUi::FileDial
 }
 
 } // namespace
+
+QLocale FileDialogLocale()
+{
+    const QLocale system = QLocale::system();
+    return system.language() == QLocale::C ? QLocale(QLocale::Russian, QLocale::Russia) : system;
+}
 
 void QtOperatorUi::showMessage(Icon icon, const QString& caption, const QString& text)
 {
@@ -110,10 +167,13 @@ std::optional<QString> QtOperatorUi::chooseOpenFile(const FileDialog& dialog)
 
 std::optional<QString> QtOperatorUi::chooseFolder(const QString& title, const QString& folder)
 {
-    const QString chosen = QFileDialog::getExistingDirectory(owner(), title, folder);
-    if (chosen.isEmpty())
+    QFileDialog dialog(owner(), title, folder);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    setUpFileDialog(dialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
-    return QDir::toNativeSeparators(chosen);
+    return QDir::toNativeSeparators(dialog.selectedFiles().first());
 }
 
 std::optional<QString> QtOperatorUi::chooseOnServer(ServerChoice kind, const FileDialog& dialog,

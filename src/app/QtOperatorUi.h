@@ -2,8 +2,14 @@
 
 #include "OperatorUi.h"
 
+class QLocale;
 class QWidget;
 class TFormStatus;
+
+// The regional settings the file dialogs write dates and sizes in: the operator's, or Russian,
+// like the program's texts, when the system has none (the C locale). The console keeps the
+// system's own (a C locale shows the server's values as they come).
+QLocale FileDialogLocale();
 
 // The operator interface of the window: Qt's message boxes and dialogs.
 class QtOperatorUi : public OperatorUi

@@ -108,9 +108,11 @@ void TRestoreTab::bind(Session* session, EventGuard* guard)
         disconnect(m_session, nullptr, this, nullptr);
     m_session = session;
     m_guard = guard;
-    if (m_session != nullptr)
+    if (m_session != nullptr) {
         connect(m_session, &Session::restoreFolderChanged, ui->RestoreToDirectory,
                 &QLineEdit::setText);
+        connect(m_session, &Session::backupMade, this, &TRestoreTab::offerBackupFile);
+    }
 }
 
 void TRestoreTab::showSettings(const QString& restoreDBName)
@@ -127,6 +129,20 @@ QString TRestoreTab::backupFileName() const
 
 void TRestoreTab::setBackupFileName(const QString& file)
 {
+    // Tidying a name the program offered keeps it the program's.
+    if (ui->BackupFileName->text() == m_offered)
+        m_offered = file;
+    ui->BackupFileName->setText(file);
+}
+
+void TRestoreTab::offerBackupFile(const QString& file)
+{
+    // A backup the operator named (typed, dropped, chosen) stays: it may be the very one to
+    // restore, the new backup only the safety copy taken before.
+    const QString shown = ui->BackupFileName->text();
+    if (!shown.trimmed().isEmpty() && shown != m_offered)
+        return;
+    m_offered = file;
     ui->BackupFileName->setText(file);
 }
 
@@ -144,19 +160,22 @@ void TRestoreTab::TabRestoreDBShow()
 
 void TRestoreTab::BackupFileNameAfterDialog()
 {
-    OperatorUi::FileDialog dialog{{},
-                                  u"Резервная копия базы|*.BAK|Все файлы (*.*)|*.*"_s,
-                                  u"bak"_s,
-                                  {},
-                                  ui->BackupFileName->text()};
+    const QString shown = ui->BackupFileName->text();
+    OperatorUi::FileDialog dialog{
+        {}, u"Резервная копия базы|*.BAK|Все файлы (*.*)|*.*"_s, u"bak"_s, {}, shown};
     ServerDisk& disk = m_session->serverDisk();
+    // The server reads the backup (its disks, for a server on another machine): from the named
+    // file's folder when it is there, else from the folder of the last backup made or restored,
+    // else from the server's backup folder.
+    const QString named = FolderOf(shown);
+    dialog.folder =
+        m_session->startFolder(RecentFolders::Kind::Backup, named,
+                               disk.isRemote() ? disk.defaultBackupFolder() : QString());
+    // The name alone where the named folder is not: a path would take the dialog there.
+    if (!dialog.folder.isEmpty() && dialog.folder != named)
+        dialog.fileName = shown.mid(named.size());
     std::optional<QString> file;
     if (disk.isRemote()) {
-        // The server reads the backup: its disks, from the named file's folder when the server
-        // has it, else from its backup folder.
-        dialog.folder = FolderOf(dialog.fileName);
-        if (dialog.folder.isEmpty() || !disk.folderExists(dialog.folder).value_or(false))
-            dialog.folder = disk.defaultBackupFolder();
         file = m_session->operatorUi().chooseOnServer(OperatorUi::ServerChoice::OpenFile, dialog,
                                                       disk);
     } else {
@@ -165,8 +184,10 @@ void TRestoreTab::BackupFileNameAfterDialog()
     // When the dialog closes, chosen or not, a name already in the field gets tidied.
     if (!ui->BackupFileName->text().isEmpty())
         emit backupFileChosen();
-    if (file)
-        ui->BackupFileName->setText(*file);
+    if (!file)
+        return;
+    m_session->rememberFile(RecentFolders::Kind::Backup, *file);
+    ui->BackupFileName->setText(*file);
 }
 
 void TRestoreTab::browseRestoreFolder()
@@ -175,10 +196,21 @@ void TRestoreTab::browseRestoreFolder()
     ServerDisk& disk = m_session->serverDisk();
     std::optional<QString> folder;
     if (disk.isRemote()) {
-        // The server writes the database's files: a folder on its disks.
-        QString start = ui->RestoreToDirectory->text();
-        if (start.isEmpty() || !disk.folderExists(start).value_or(false))
-            start = disk.defaultDataFolder();
+        // The server writes the database's files: a folder on its disks. The operator's own
+        // folder, else that of the database being replaced, else the server's default.
+        const QString shown = ui->RestoreToDirectory->text();
+        const QString serverDefault = disk.defaultDataFolder();
+        const auto there = [&disk](const QString& path) {
+            return !path.isEmpty() && disk.folderExists(path).value_or(false);
+        };
+        QString start;
+        if (there(shown) &&
+            ServerFolderWithSeparator(shown).compare(serverDefault, Qt::CaseInsensitive) != 0)
+            start = shown;
+        if (const QString own = databaseFolder(); start.isEmpty() && there(own))
+            start = own;
+        if (start.isEmpty())
+            start = there(shown) ? shown : serverDefault;
         folder = m_session->operatorUi().chooseOnServer(OperatorUi::ServerChoice::Folder,
                                                         {title, {}, {}, start, {}}, disk);
     } else {
@@ -186,6 +218,18 @@ void TRestoreTab::browseRestoreFolder()
     }
     if (folder)
         ui->RestoreToDirectory->setText(*folder);
+}
+
+QString TRestoreTab::databaseFolder() const
+{
+    // The name as the restore takes it: without trailing blanks, in any case.
+    QString name = ui->RestoreDBName->text();
+    while (!name.isEmpty() && name.back() == u' ')
+        name.chop(1);
+    for (const AttachedDatabase& listed : m_session->databases())
+        if (!name.isEmpty() && listed.name.compare(name, Qt::CaseInsensitive) == 0)
+            return FolderOf(listed.fileName);
+    return {};
 }
 
 void TRestoreTab::BRestoreDBClick()
@@ -214,7 +258,9 @@ void TRestoreTab::BRestoreDBClick()
             return;
         }
     }
-    m_session->restoreDB(name, ui->BackupFileName->text(), ui->RestoreToDirectory->text(),
-                         m_session->installDir(), ui->isReplaceDB->isChecked(),
-                         ui->isRestoreFromDB->isChecked(), true, true);
+    const QString backupFile = ui->BackupFileName->text();
+    m_session->restoreDB(name, backupFile, ui->RestoreToDirectory->text(), m_session->installDir(),
+                         ui->isReplaceDB->isChecked(), ui->isRestoreFromDB->isChecked(), true,
+                         true);
+    m_session->rememberFile(RecentFolders::Kind::Backup, backupFile);
 }

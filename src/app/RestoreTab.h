@@ -25,6 +25,9 @@ public:
 
     QString backupFileName() const;
     void setBackupFileName(const QString& file);
+    // A backup file the program offers (the newest in the server's history, the backup just
+    // made): it takes the field unless the operator has named a file there since the last offer.
+    void offerBackupFile(const QString& file);
 
 signals:
     // The browse dialog of the backup file was closed: a name in the field gets tidied.
@@ -44,6 +47,9 @@ private:
     // The browse dialog of the backup file field; the timer tidies the name afterwards.
     void BackupFileNameAfterDialog();
     void browseRestoreFolder();
+    // The folder of the primary data file of the database the restore would replace, as the
+    // list has it; empty when no such database is listed.
+    QString databaseFolder() const;
     // The line under the backup file field: which database the backup holds, when and on which
     // server it was made (RESTORE HEADERONLY), or why the server cannot read it.
     void showBackupInfo();
@@ -51,4 +57,5 @@ private:
     const std::unique_ptr<Ui::TRestoreTab> ui;
     Session* m_session = nullptr;
     EventGuard* m_guard = nullptr;
+    QString m_offered; // the backup file the program last put in the field
 };

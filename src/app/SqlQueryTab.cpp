@@ -29,6 +29,40 @@ using namespace Qt::StringLiterals;
 
 namespace {
 constexpr int consoleTimeoutSeconds = 3600;
+// Long enough to be read, short enough not to be taken for the state of things later.
+constexpr int statusShownMs = 5000;
+
+QString recordsWord(qint64 count)
+{
+    return PluralForm(u"записей"_s, u"запись"_s, u"записи"_s, static_cast<double>(count), false,
+                      u' ');
+}
+
+} // namespace
+
+QString RunningTimeText(qint64 seconds)
+{
+    const auto twoDigits = [](qint64 n) {
+        return u"%1"_s.arg(n, 2, 10, QChar(u'0'));
+    };
+    const QString minutesSeconds = twoDigits(seconds / 60 % 60) + u':' + twoDigits(seconds % 60);
+    return seconds < 3600 ? minutesSeconds : twoDigits(seconds / 3600) + u':' + minutesSeconds;
+}
+
+QString AffectedRowsText(const QList<qint64>& counts)
+{
+    if (counts.isEmpty())
+        return u"Результат неизвестен."_s;
+    qint64 total = 0;
+    for (const qint64 count : counts)
+        total += count;
+    QString text = u"Обработано "_s + QString::number(total) + u' ' + recordsWord(total);
+    // A batch: the sum, and over how many statements, so that it is not read as the last one's.
+    if (counts.size() > 1)
+        text += u" в "_s + QString::number(counts.size()) + u' ' +
+                PluralForm(u"инструкциях"_s, u"инструкции"_s, u"инструкциях"_s,
+                           static_cast<double>(counts.size()), false, u' ');
+    return text;
 }
 
 TSqlQueryTab::TSqlQueryTab(QWidget* parent)
@@ -65,6 +99,11 @@ TSqlQueryTab::TSqlQueryTab(QWidget* parent)
     // Only the operator's pick counts as a change, not filling or selecting from code.
     connect(ui->DBNameSQL, &QComboBox::activated, this,
             [this] { guarded([this] { DBNameSQLChange(chosenDatabase()); }); });
+    m_statusTimer.setSingleShot(true);
+    m_statusTimer.setInterval(statusShownMs);
+    connect(&m_statusTimer, &QTimer::timeout, this, &TSqlQueryTab::clearStatus);
+    m_runningTicker.setInterval(1000);
+    connect(&m_runningTicker, &QTimer::timeout, this, &TSqlQueryTab::showRunning);
 }
 
 TSqlQueryTab::~TSqlQueryTab() = default;
@@ -101,6 +140,19 @@ void TSqlQueryTab::bindGrid()
     connect(&result, &QAbstractItemModel::modelReset, this,
             [this] { fitColumnsToContents(ui->ListLRecord); });
     connect(&result, &QueryResult::cutShort, this, &TSqlQueryTab::showExportNote);
+    connect(&result, &QueryResult::recordWritten, this, [this](QueryResult::Written what) {
+        switch (what) {
+        case QueryResult::Written::Inserted:
+            showStatus(u"Новая запись сохранена."_s);
+            break;
+        case QueryResult::Written::Updated:
+            showStatus(u"Изменения записи сохранены."_s);
+            break;
+        case QueryResult::Written::Deleted:
+            showStatus(u"Запись удалена."_s);
+            break;
+        }
+    });
     connect(ui->NavFirst, &QToolButton::clicked, &result, &QueryResult::first);
     connect(ui->NavPrior, &QToolButton::clicked, &result, &QueryResult::prior);
     connect(ui->NavNext, &QToolButton::clicked, &result, &QueryResult::next);
@@ -293,6 +345,31 @@ void TSqlQueryTab::showExportNote()
     ui->LExportNote->setToolTip(more);
 }
 
+void TSqlQueryTab::showStatus(const QString& text)
+{
+    m_runningTicker.stop();
+    ui->LStatus->setText(text);
+    ui->LStatus->setToolTip(text);
+    ui->LStatus->show();
+    ui->LWorkRecordCount->hide();
+    m_statusTimer.start();
+}
+
+void TSqlQueryTab::clearStatus()
+{
+    m_statusTimer.stop();
+    m_runningTicker.stop();
+    ui->LStatus->hide();
+    ui->LStatus->clear();
+    ui->LStatus->setToolTip({});
+    ui->LWorkRecordCount->show();
+}
+
+void TSqlQueryTab::showRunning()
+{
+    ui->LStatus->setText(u"Выполняется… "_s + RunningTimeText(m_running.elapsed() / 1000));
+}
+
 void TSqlQueryTab::DBNameDropDown()
 {
     QComboBox* chooser = ui->DBNameSQL;
@@ -365,17 +442,19 @@ void TSqlQueryTab::BExecSQLClick()
     db::Connection& connection = m_session->connection();
     const QString database = chosenDatabase();
     const QString sql = statementText();
-    qint64 affected = -1;
+    QList<qint64> counts;
     runStatement(
         connection,
-        [&] { affected = m_session->console().execute(database, sql, consoleTimeoutSeconds); },
+        [&] { counts = m_session->console().execute(database, sql, consoleTimeoutSeconds); },
         u"Выполнение апдейта остановлено. То, что сервер успел выполнить до остановки, "
         u"сохранено."_s);
-    ui->LWorkRecordCount->setText(affected < 0
-                                      ? u"Результат неизвестен."_s
-                                      : u"Обработано "_s + QString::number(affected) + u' ' +
-                                            PluralForm(u"записей"_s, u"запись"_s, u"записи"_s,
-                                                       static_cast<double>(affected), false, u' '));
+    ui->LWorkRecordCount->setText(AffectedRowsText(counts));
+    // Each statement's own count, when there were several.
+    QStringList each;
+    for (const qint64 count : std::as_const(counts))
+        each << QString::number(count);
+    ui->LWorkRecordCount->setToolTip(counts.size() > 1 ? u"По инструкциям: "_s + each.join(u" + "_s)
+                                                       : QString());
 }
 
 void TSqlQueryTab::stopStatement()
@@ -401,7 +480,16 @@ void TSqlQueryTab::runStatement(db::Connection& connection, const std::function<
             disabled << control;
         }
     m_guard->setBusy(true);
+    // The running time beside the greyed controls, so that a long statement is seen to run.
+    m_statusTimer.stop();
+    m_running.start();
+    showRunning();
+    ui->LStatus->setToolTip({});
+    ui->LStatus->show();
+    ui->LWorkRecordCount->hide();
+    m_runningTicker.start();
     const auto restore = qScopeGuard([&] {
+        clearStatus();
         m_guard->setBusy(false);
         for (QWidget* control : std::as_const(disabled))
             control->setEnabled(true);
@@ -415,7 +503,7 @@ void TSqlQueryTab::runStatement(db::Connection& connection, const std::function<
         m_call.run(work, [&connection] { connection.interrupt(); });
     } catch (const db::DbError& error) {
         if (error.isCancelled() && m_call.stopRequested())
-            throw Error(stoppedText);
+            throw StoppedByOperator(stoppedText);
         throw;
     }
 }
@@ -423,20 +511,22 @@ void TSqlQueryTab::runStatement(db::Connection& connection, const std::function<
 void TSqlQueryTab::BCopyBufferClick()
 {
     const auto note = qScopeGuard([this] { showExportNote(); });
-    QGuiApplication::clipboard()->setText(ExportText(result()));
+    QueryResult& result = this->result();
+    QGuiApplication::clipboard()->setText(ExportText(result));
+    const qint64 records = result.fetchedCount() + result.unkeptCount();
+    showStatus(u"Скопировано в буфер: %1 %2."_s.arg(records).arg(recordsWord(records)));
 }
 
 void TSqlQueryTab::BSaveExcelClick()
 {
-    const std::optional<QString> file =
-        m_session->operatorUi().chooseSaveFile({u"Укажите файл"_s,
-                                                u"Microsoft Excel|*.xls|Все файлы|*.*"_s,
-                                                u"xls"_s,
-                                                {},
-                                                m_lastExportFile});
+    // Where the last export went, in this run or an earlier one.
+    const std::optional<QString> file = m_session->operatorUi().chooseSaveFile(
+        {u"Укажите файл"_s, u"Microsoft Excel|*.xls|Все файлы|*.*"_s, u"xls"_s,
+         m_session->startFolder(RecentFolders::Kind::Export, {}, {}), m_lastExportFile});
     if (!file)
         return;
     m_lastExportFile = *file;
+    m_session->rememberFile(RecentFolders::Kind::Export, *file);
     const auto note = qScopeGuard([this] { showExportNote(); });
     QString path = *file;
     if (QFileInfo(path).suffix().isEmpty())
@@ -459,6 +549,10 @@ void TSqlQueryTab::BSaveExcelClick()
     const qint64 replaced = WriteExportFile(result, wrapper ? *wrapper : out);
     if (!out.commit())
         throw Error(u"Не удалось записать файл \"%1\": %2"_s.arg(path, out.errorString()));
+    const qint64 records = result.fetchedCount() + result.unkeptCount();
+    showStatus(u"Сохранено в файл \"%1\": %2 %3."_s.arg(QFileInfo(path).fileName())
+                   .arg(records)
+                   .arg(recordsWord(records)));
     if (replaced > 0)
         operatorUi.showMessage(
             OperatorUi::Icon::Warning, u"Внимание"_s,

@@ -2,6 +2,8 @@
 
 #include "BackgroundCall.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -78,6 +80,12 @@ private:
     void backToGrid();
     // Says, after an export or a cut-short reading, why the grid lacks rows of the result.
     void showExportNote();
+    // A short note in the status line beside the navigator, gone after a few seconds: what was
+    // just done (a record saved, an export). It covers the affected-rows line meanwhile.
+    void showStatus(const QString& text);
+    void clearStatus();
+    // The status line while a statement runs: "Выполняется… 00:12".
+    void showRunning();
 
     QueryResult& result();
 
@@ -87,4 +95,15 @@ private:
     BackgroundCall m_call;
     QString m_remembered;
     QString m_lastExportFile;
+    QTimer m_statusTimer;    // clears a note of the status line
+    QTimer m_runningTicker;  // updates the running time each second
+    QElapsedTimer m_running; // since the statement started
 };
+
+// The running time of a statement as the status line shows it: "00:12" (minutes and seconds),
+// "01:02:03" past an hour.
+QString RunningTimeText(qint64 seconds);
+// What "Выполнить апдейт" did, from the count of each statement that reported one: "Обработано
+// 5 записей" for one statement; the sum "Обработано 7 записей в 2 инструкциях" for several;
+// "Результат неизвестен." when none reported a count.
+QString AffectedRowsText(const QList<qint64>& counts);

@@ -4,6 +4,7 @@
 #include "MyException.h"
 
 #include <cstring>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -538,16 +539,22 @@ void QueryResult::post()
     if (m_editRow < 0 || !m_writer)
         return;
     const QList<QVariant> original = values(m_editRow);
-    if (m_inserting)
+    std::optional<Written> written;
+    if (m_inserting) {
         m_writer(InsertStatement(m_target, parameters(m_pending)));
-    else if (original != m_pending)
+        written = Written::Inserted;
+    } else if (original != m_pending) {
         m_writer(UpdateStatement(m_target, parameters(original), parameters(m_pending)));
+        written = Written::Updated;
+    }
     replaceRow(m_editRow, m_pending);
     const int row = m_editRow;
     m_editRow = -1;
     m_inserting = false;
     m_pending.clear();
     emit dataChanged(index(row, 0), index(row, static_cast<int>(m_columns.size()) - 1));
+    if (written)
+        emit recordWritten(*written);
 }
 
 void QueryResult::cancel()
@@ -588,4 +595,5 @@ void QueryResult::deleteRecord()
     endRemoveRows();
     m_current = -1;
     setCurrentRow(std::min(row, static_cast<int>(fetchedCount()) - 1));
+    emit recordWritten(Written::Deleted);
 }

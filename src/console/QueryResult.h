@@ -104,8 +104,18 @@ public:
     QStringList fieldNames() const override { return m_columns; }
     void forEachRecord(const std::function<bool(RecordFields fields)>& onRecord) override;
 
+    // What a write to the server did to a record.
+    enum class Written
+    {
+        Inserted,
+        Updated,
+        Deleted
+    };
+
 signals:
     void currentRowChanged(int row);
+    // A record was written to the server (the server took it).
+    void recordWritten(QueryResult::Written what);
     // The last rows have been fetched after the first page: the connection is free again.
     void readWhole();
     // endReading() left the rest of the result unread.

@@ -371,6 +371,17 @@ qint64 Connection::executeNoRecords(const QString& sql)
     return drain(stmt, SQLExecDirectW(stmt.get(), text.data(), SQL_NTS));
 }
 
+QList<qint64> Connection::executeRowCounts(const QString& sql)
+{
+    d->requireIdle();
+    Statement stmt(d->hdbc(), d->commandTimeout);
+    std::vector<SQLWCHAR> text = wide(sql);
+    const Running running(*d, stmt.get());
+    QList<qint64> counts;
+    drain(stmt, SQLExecDirectW(stmt.get(), text.data(), SQL_NTS), {}, &counts);
+    return counts;
+}
+
 qint64 Connection::executeParams(const QString& sql, const QList<QVariant>& values)
 {
     d->requireIdle();

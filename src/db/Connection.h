@@ -86,6 +86,9 @@ public:
     void execute(const QString& sql);
     // The rows affected (the last count the server reported), negative when it reported none.
     qint64 executeNoRecords(const QString& sql);
+    // The same, giving the count of every statement that reported one, in order: a statement
+    // that returns rows, and any under SET NOCOUNT ON, reports none.
+    QList<qint64> executeRowCounts(const QString& sql);
     // The same with "?" markers bound in order to values: text (QString), integers (qint64),
     // bytes (QByteArray), NULL (a null QVariant).
     qint64 executeParams(const QString& sql, const QList<QVariant>& values);

@@ -59,7 +59,7 @@ Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : m_type(type)
 }
 
 qint64 drain(const Statement& stmt, SQLRETURN rc,
-             const std::function<void(SQLSMALLINT columns)>& onRows)
+             const std::function<void(SQLSMALLINT columns)>& onRows, QList<qint64>* counts)
 {
     qint64 count = -1;
     bool rowsTaken = false;
@@ -81,8 +81,11 @@ qint64 drain(const Statement& stmt, SQLRETURN rc,
                 }
             } else {
                 SQLLEN n = -1;
-                if (succeeded(SQLRowCount(stmt.get(), &n)) && n >= 0)
+                if (succeeded(SQLRowCount(stmt.get(), &n)) && n >= 0) {
                     count = n;
+                    if (counts != nullptr)
+                        counts->append(n);
+                }
             }
         } catch (const DbError& e) {
             if (!firstError)

@@ -123,8 +123,10 @@ private:
 };
 
 // Runs rc's statement to its end: every result, SQLMoreResults until SQL_NO_DATA. The rows of the
-// first result with columns go to onRows (nullptr: skipped); gives the last row count.
+// first result with columns go to onRows (nullptr: skipped); gives the last row count. counts,
+// when given, gets every count reported by a result without columns, in order.
 qint64 drain(const Statement& stmt, SQLRETURN rc,
-             const std::function<void(SQLSMALLINT columns)>& onRows = {});
+             const std::function<void(SQLSMALLINT columns)>& onRows = {},
+             QList<qint64>* counts = nullptr);
 
 } // namespace db::odbc

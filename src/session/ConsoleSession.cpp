@@ -45,13 +45,14 @@ QueryResult::FirstPage ConsoleSession::read(const QString& database, const QStri
     }
 }
 
-qint64 ConsoleSession::execute(const QString& database, const QString& sql, int timeoutSeconds)
+QList<qint64> ConsoleSession::execute(const QString& database, const QString& sql,
+                                      int timeoutSeconds)
 {
     m_main.setDefaultDatabase(database);
     if (!m_main.isOpen())
         m_main.open();
     const db::CommandTimeout timeout(m_main, timeoutSeconds);
-    return m_main.executeNoRecords(sql);
+    return m_main.executeRowCounts(sql);
 }
 
 void ConsoleSession::show(QueryResult::FirstPage page)

@@ -30,8 +30,9 @@ public:
     QueryResult::FirstPage read(const QString& database, const QString& sql, int timeoutSeconds);
     void show(QueryResult::FirstPage page);
     // Runs the operator's statements in the database over the main connection, without a result;
-    // the rows they touched, or -1 when the server does not say.
-    qint64 execute(const QString& database, const QString& sql, int timeoutSeconds);
+    // the rows each statement touched, for those the server reported a count of (none under SET
+    // NOCOUNT ON, nor for rows returned or DDL).
+    QList<qint64> execute(const QString& database, const QString& sql, int timeoutSeconds);
     // Runs the shown result's statement again, once an unsaved change is settled.
     void refresh();
     // Lets the result be written back when it comes from one table: changes go over the main

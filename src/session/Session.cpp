@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QScopedValueRollback>
 
 using namespace Qt::StringLiterals;
@@ -126,6 +127,28 @@ QString Session::lastBackupFile()
     return LastBackupFile(m_connection, m_currentDBName);
 }
 
+QString Session::startFolder(RecentFolders::Kind kind, const QString& preferred,
+                             const QString& fallback)
+{
+    const bool onServer = kind != RecentFolders::Kind::Export && m_disk.isRemote();
+    const auto exists = [&](const QString& folder) {
+        if (folder.isEmpty())
+            return false;
+        return onServer ? m_disk.folderExists(folder).value_or(false) : QFileInfo(folder).isDir();
+    };
+    if (exists(preferred))
+        return preferred;
+    // A folder that is gone (a removed stick, a temporary folder) is no place to start.
+    const QString last = m_recentFolders.folder(kind, onServer ? m_login.server : QString());
+    return exists(last) ? last : fallback;
+}
+
+void Session::rememberFile(RecentFolders::Kind kind, const QString& file)
+{
+    const bool onServer = kind != RecentFolders::Kind::Export && m_disk.isRemote();
+    m_recentFolders.remember(kind, FolderOf(file), onServer ? m_login.server : QString());
+}
+
 void Session::refreshDatabases()
 {
     m_databases.clear();
@@ -169,8 +192,11 @@ BackupOutcome Session::backupDB(const QString& databaseName, const QString& inst
     m_console.release();
     const QScopedValueRollback running(m_operationRunning, true);
     FlowContext context = flowContext();
-    return BackupDB(context, databaseName, installDir, backupFile, addFiles, showProgress, verify,
-                    copyOnly);
+    const BackupOutcome outcome = BackupDB(context, databaseName, installDir, backupFile, addFiles,
+                                           showProgress, verify, copyOnly);
+    if (outcome.made)
+        emit backupMade(backupFile);
+    return outcome;
 }
 
 void Session::restoreDB(const QString& databaseName, const QString& backupFile,

@@ -4,6 +4,7 @@
 #include "DatabaseFlows.h"
 #include "DatabaseList.h"
 #include "NameValueList.h"
+#include "RecentFolders.h"
 #include "ServerConnection.h"
 #include "ServerDisk.h"
 #include "Settings.h"
@@ -98,6 +99,15 @@ public:
     // The newest backup file of the current database in the server's history, or "".
     QString lastBackupFile();
 
+    // Where a file dialog for that kind of file starts: preferred when it is there, else the
+    // folder of the last such file the operator chose or used (this machine's from an earlier
+    // run too), else fallback. Backups and database files are the server's: on the server's
+    // disk when it runs on another machine; exports are always this machine's.
+    QString startFolder(RecentFolders::Kind kind, const QString& preferred,
+                        const QString& fallback);
+    // A file of that kind chosen or used: the next dialog for such files starts in its folder.
+    void rememberFile(RecentFolders::Kind kind, const QString& file);
+
     // The server's databases as last listed (an attach appends its row without asking again).
     const QList<AttachedDatabase>& databases() const { return m_databases; }
     // Reads the list from the server; empty without a connection.
@@ -148,6 +158,8 @@ public:
 signals:
     // The login changed from a UDL file or a connection string.
     void loginChanged();
+    // A backup was made into that file (the name the server wrote it under).
+    void backupMade(const QString& file);
     // "connected", or not with the driver's or the server's reason (never a password).
     void connectionShown(bool connected, const QString& reason);
     // The offered restore folder changed with the server.
@@ -190,4 +202,5 @@ private:
     QString m_serverRestoreFolder; // the restore folder it put in place of the start-up one
     QList<AttachedDatabase> m_databases;
     bool m_operationRunning = false;
+    RecentFolders m_recentFolders;
 };

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <exception>
+#include <utility>
 
 // Base of every error the program raises itself. Carries the operator's text as a QString; what()
 // gives the same text in UTF-8 for code that only knows std::exception.
@@ -55,4 +56,12 @@ class CancelledByOperator : public Error
 {
 public:
     CancelledByOperator();
+};
+
+// The operator stopped a running statement: what it says is shown as information, not as a
+// failure, and the rest of the handler is skipped.
+class StoppedByOperator : public Error
+{
+public:
+    explicit StoppedByOperator(QString message) : Error(std::move(message)) {}
 };

@@ -27,6 +27,11 @@ void ShowErrorReport(OperatorUi& ui, const std::exception& error)
 {
     if (dynamic_cast<const ShownError*>(&error) != nullptr)
         return;
+    if (const auto* stopped = dynamic_cast<const StoppedByOperator*>(&error)) {
+        ui.showMessage(OperatorUi::Icon::Information, applicationTitle(),
+                       errorReportText(stopped->message()));
+        return;
+    }
     ui.showMessage(OperatorUi::Icon::Error, applicationTitle(),
                    errorReportText(errorMessage(error)));
 }

@@ -80,6 +80,41 @@ private slots:
         QCOMPARE(label(*form), u"Результат неизвестен."_s);
     }
 
+    // A batch: the sum over the statements that reported a count, and over how many; one count
+    // among other statements reads as for one statement.
+    void batchCounts_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("toolTip");
+        QTest::newRow("two updates")
+            << u"UPDATE dbo.n SET i = i WHERE i < 2\nUPDATE dbo.n SET i = i WHERE i >= 2"_s
+            << u"Обработано 5 записей в 2 инструкциях"_s << u"По инструкциям: 2 + 3"_s;
+        QTest::newRow("one count and a select")
+            << u"UPDATE dbo.n SET i = i WHERE i < 2; SELECT * FROM dbo.n"_s
+            << u"Обработано 2 записи"_s << QString();
+        QTest::newRow("21 inserts")
+            << u"INSERT INTO dbo.n VALUES (9, NULL, NULL)\n"_s.repeated(21)
+            << u"Обработано 21 запись в 21 инструкции"_s
+            << u"По инструкциям: "_s + QStringList(21, u"1"_s).join(u" + "_s);
+    }
+    void batchCounts()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, text);
+        QFETCH(QString, toolTip);
+        QVERIFY(m_sim.exec(u"DELETE FROM shop.dbo.n; INSERT INTO shop.dbo.n VALUES (0, NULL, "
+                           u"NULL), (1, NULL, NULL), (2, NULL, NULL), (3, NULL, NULL), (4, NULL, "
+                           u"NULL)"_s));
+        ProgramFolder folder;
+        ScriptedOperatorUi ui;
+        auto form = open(folder, ui);
+        runConsole(*form, sql, u"BExecSQL"_s);
+        QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
+        QCOMPARE(label(*form), text);
+        QCOMPARE(form->findChild<QLabel*>(u"LWorkRecordCount"_s)->toolTip(), toolTip);
+    }
+
     // A statement without a result set is carried out; opening then fails and says so.
     void queryWithoutResult()
     {
@@ -200,9 +235,12 @@ private slots:
         QVERIFY2(result.isEditable(), qPrintable(result.editTarget().readOnlyReason));
         QCOMPARE(result.editTarget().keyColumns, QList<int>{0});
 
+        auto* status = form->findChild<QLabel*>(u"LStatus"_s);
         QVERIFY(result.setData(result.index(1, 2), u"Псков"_s));
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavPost"_s), Qt::LeftButton);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
+        QCOMPARE(status->text(), u"Изменения записи сохранены."_s);
+        QVERIFY(status->isVisible());
         OdbcClient client;
         QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password(), u"shop"_s));
         const auto rows = [&] {
@@ -217,12 +255,14 @@ private slots:
         result.setData(result.index(3, 1), u"Глеб"_s);
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavPost"_s), Qt::LeftButton);
         QCOMPARE(rows().last(), u"4|Глеб|NULL"_s);
+        QCOMPARE(status->text(), u"Новая запись сохранена."_s);
 
         result.setCurrentRow(0);
         ui.answers = {true};
         QTest::mouseClick(form->findChild<QToolButton*>(u"NavDelete"_s), Qt::LeftButton);
         QCOMPARE(ui.shown.last().text, u"Удалить запись?"_s);
         QCOMPARE(rows(), (QStringList{u"2|Борис|Псков"_s, u"3|Вера|NULL"_s, u"4|Глеб|NULL"_s}));
+        QCOMPARE(status->text(), u"Запись удалена."_s);
         QCOMPARE(result.fetchedCount(), 3);
         QCOMPARE(result.text(0, 1), u"Борис"_s);
     }
@@ -246,6 +286,7 @@ private slots:
         QCOMPARE(ui.shown.size(), 1);
         QCOMPARE(ui.shown[0].text,
                  u"Запись изменена или удалена другим пользователем. Изменения не сохранены."_s);
+        QVERIFY(!form->findChild<QLabel*>(u"LStatus"_s)->isVisible()); // nothing saved to say
         OdbcClient client;
         QVERIFY(client.connect(m_sim.port(), u"sa"_s, m_sim.password(), u"shop"_s));
         QCOMPARE(

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -25,6 +26,7 @@ struct WhileRunning
     bool panelEnabled = true;
     bool otherTabEnabled = true;
     Qt::CursorShape cursor = Qt::ArrowCursor;
+    QString status; // the status line beside the stop button, when shown
 };
 
 enum class StopBy
@@ -53,6 +55,8 @@ void stopOnceRunning(TFormDB& form, WhileRunning& seen, StopBy by, int turnsLeft
         seen.panelEnabled = form.findChild<QFrame*>(u"PanelDB"_s)->isEnabled();
         seen.otherTabEnabled = form.findChild<QTabWidget*>(u"Page"_s)->isTabEnabled(0);
         seen.cursor = form.cursor().shape();
+        if (const auto* status = form.findChild<QLabel*>(u"LStatus"_s); status->isVisible())
+            seen.status = status->text();
         switch (by) {
         case StopBy::Button:
             QTest::mouseClick(stop, Qt::LeftButton);
@@ -134,8 +138,14 @@ private slots:
         QVERIFY(!seen.panelEnabled);
         QVERIFY(!seen.otherTabEnabled);
         QCOMPARE(seen.cursor, Qt::WaitCursor);
+        QVERIFY2(
+            QRegularExpression(u"^Выполняется… \\d\\d:\\d\\d$"_s).match(seen.status).hasMatch(),
+            qPrintable(seen.status));
         QCOMPARE(ui.shown.size(), 1);
         QCOMPARE(ui.shown[0].text, message);
+        // Asked for, so said as information, not as a failure.
+        QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Information);
+        QVERIFY(!form->findChild<QLabel*>(u"LStatus"_s)->isVisible());
 
         // Everything is back as it was, and the next statement runs.
         QVERIFY(!form->findChild<QPushButton*>(u"BStopSQL"_s)->isEnabled());
@@ -151,6 +161,26 @@ private slots:
         runConsole(*form, u"update n set i = i where i < 3"_s, u"BExecSQL"_s);
         QVERIFY2(ui.shown.isEmpty(), qPrintable(ui.shown.value(0).text));
         QCOMPARE(form->findChild<QLabel*>(u"LWorkRecordCount"_s)->text(), u"Обработано 3 записи"_s);
+        // A statement the server refuses is still a failure.
+        runConsole(*form, u"update nosuch set i = 1"_s, u"BExecSQL"_s);
+        QCOMPARE(ui.shown.size(), 1);
+        QCOMPARE(ui.shown[0].icon, OperatorUi::Icon::Error);
+    }
+
+    void runningTime_data()
+    {
+        QTest::addColumn<qint64>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("seconds") << qint64(12) << u"00:12"_s;
+        QTest::newRow("under an hour") << qint64(3599) << u"59:59"_s;
+        QTest::newRow("an hour") << qint64(3600) << u"01:00:00"_s;
+        QTest::newRow("days") << qint64(100 * 3600 + 61) << u"100:01:01"_s;
+    }
+    void runningTime()
+    {
+        QFETCH(qint64, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(RunningTimeText(seconds), text);
     }
 
     // Closing the window while a statement runs stops it, says nothing, and then closes.

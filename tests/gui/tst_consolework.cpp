@@ -150,17 +150,22 @@ private slots:
     void exportToFile_data()
     {
         QTest::addColumn<QString>("sql");
-        QTest::addColumn<QString>("typed"); // the name given in the dialog
-        QTest::addColumn<bool>("exists");   // export.xls is there before
-        QTest::addColumn<bool>("replace");  // the answer when asked
-        QTest::addColumn<int>("lost");      // characters Windows-1251 lacks ("€" it has)
+        QTest::addColumn<QString>("typed");  // the name given in the dialog
+        QTest::addColumn<bool>("exists");    // export.xls is there before
+        QTest::addColumn<bool>("replace");   // the answer when asked
+        QTest::addColumn<int>("lost");       // characters Windows-1251 lacks ("€" it has)
+        QTest::addColumn<QString>("status"); // the status line afterwards
         const QString foreign = u"select N'Müller' as a, N'北京, €' as b"_s;
-        QTest::newRow("new file") << clientsSql() << u"export.xls"_s << false << false << 0;
-        QTest::newRow("kept") << clientsSql() << u"export.xls"_s << true << false << 0;
-        QTest::newRow("replaced") << clientsSql() << u"export.xls"_s << true << true << 0;
+        const QString copied = u"Скопировано в буфер: 12 записей."_s;
+        const QString saved = u"Сохранено в файл \"export.xls\": 12 записей."_s;
+        QTest::newRow("new file") << clientsSql() << u"export.xls"_s << false << false << 0
+                                  << saved;
+        QTest::newRow("kept") << clientsSql() << u"export.xls"_s << true << false << 0 << copied;
+        QTest::newRow("replaced") << clientsSql() << u"export.xls"_s << true << true << 0 << saved;
         QTest::newRow("typed without extension")
-            << clientsSql() << u"export"_s << true << false << 0;
-        QTest::newRow("characters lost") << foreign << u"export.xls"_s << false << false << 3;
+            << clientsSql() << u"export"_s << true << false << 0 << copied;
+        QTest::newRow("characters lost") << foreign << u"export.xls"_s << false << false << 3
+                                         << u"Сохранено в файл \"export.xls\": 1 запись."_s;
     }
     void exportToFile()
     {
@@ -169,6 +174,7 @@ private slots:
         QFETCH(bool, exists);
         QFETCH(bool, replace);
         QFETCH(int, lost);
+        QFETCH(QString, status);
         QTemporaryDir dir;
         const QString file = dir.filePath(u"export.xls"_s);
         if (exists)
@@ -176,6 +182,7 @@ private slots:
         ScriptedOperatorUi ui;
         auto form = openConsole(ui, sql);
         clickControl(*form, u"BCopyBuffer"_s);
+        auto* line = control<QLabel>(*form, u"LStatus"_s);
         ui.fileAnswers = {dir.filePath(typed)};
         ui.answers = {replace};
         clickControl(*form, u"BSaveExcel"_s);
@@ -187,6 +194,7 @@ private slots:
                     u"результата: они заменены знаком \"?\" (символов: %2)."_s.arg(file)
                         .arg(lost);
         QCOMPARE(shownTexts(ui), told);
+        QCOMPARE(line->text(), status);
         QCOMPARE(readFile(file), exists && !replace ? QByteArray("old bytes")
                                                     : platform::encodeWindows1251(
                                                           QGuiApplication::clipboard()->text()));

@@ -91,7 +91,7 @@ private slots:
         clickControl(*form, u"DBFileNameBrowse"_s);
         QCOMPARE(ui.serverDialogs.size(), 1);
         QCOMPARE(ui.serverDialogs[0].kind, OperatorUi::ServerChoice::OpenFile);
-        QCOMPARE(ui.serverDialogs[0].dialog.filter, u"Файл данных|*.MDF|All files (*.*)|*.*"_s);
+        QCOMPARE(ui.serverDialogs[0].dialog.filter, u"Файл данных|*.MDF|Все файлы (*.*)|*.*"_s);
         QCOMPARE(ui.serverDialogs[0].dialog.folder, u"D:\\Data\\"_s);
         QCOMPARE(ui.serverDrives, (QStringList{u"C:\\"_s, u"D:\\"_s}));
         QVERIFY2(ui.serverListing.contains(u"ostrel_ts_test.mdf"_s),
@@ -117,6 +117,10 @@ private slots:
                                              u"завершено.\r\nФайл копии: "_s +
                                              backup});
         QVERIFY(QFileInfo(onServer(u"D/Backups/Nightly/ostrel_ts.bak"_s)).isFile());
+        // The next backup's dialog starts where this one went.
+        ui.fileAnswers = {std::nullopt};
+        clickControl(*form, u"BBackupDB"_s);
+        QCOMPARE(ui.serverDialogs.last().dialog.folder, u"D:\\Backups\\Nightly\\"_s);
 
         // The restore tab: the backup chosen on the server, restored into a new server folder.
         control<QTabWidget>(*form, u"Page"_s)->setCurrentIndex(1);
@@ -126,19 +130,29 @@ private slots:
         QCOMPARE(ui.serverDialogs.last().kind, OperatorUi::ServerChoice::OpenFile);
         QCOMPARE(ui.serverDialogs.last().dialog.folder, u"D:\\Backups\\Nightly\\"_s);
         QCOMPARE(ui.serverListing, QStringList{u"ostrel_ts.bak"_s});
+        // The restore folder's dialog: where the database to be replaced has its files, else
+        // the server's default, and the operator's own folder once there is one.
+        const auto restoreFolderStart = [&](const QString& name) {
+            control<QLineEdit>(*form, u"RestoreDBName"_s)->setText(name);
+            ui.fileAnswers = {std::nullopt};
+            clickControl(*form, u"RestoreToDirectoryBrowse"_s);
+            return ui.serverDialogs.last().dialog.folder;
+        };
+        QCOMPARE(control<QLineEdit>(*form, u"RestoreToDirectory"_s)->text(), dataFolder);
+        QCOMPARE(restoreFolderStart(u"OSTREL_TS "_s), u"D:\\Data\\"_s);
+        QCOMPARE(restoreFolderStart(u"ostrel_copy"_s), dataFolder);
         ui.fileAnswers = {u"D:\\Copies\\Two"_s};
         clickControl(*form, u"RestoreToDirectoryBrowse"_s);
         QCOMPARE(ui.serverDialogs.last().kind, OperatorUi::ServerChoice::Folder);
         QCOMPARE(ui.serverDialogs.last().dialog.title, u"Восстановить базу в папку"_s);
-        QCOMPARE(ui.serverDialogs.last().dialog.folder, dataFolder);
         QCOMPARE(control<QLineEdit>(*form, u"RestoreToDirectory"_s)->text(), u"D:\\Copies\\Two"_s);
-        control<QLineEdit>(*form, u"RestoreDBName"_s)->setText(u"ostrel_copy"_s);
         ui.shown.clear();
         ui.answers = {true};
         clickControl(*form, u"BRestoreDB"_s);
         QCOMPARE(shownTexts(ui).mid(1), QStringList{u"База восстановлена."_s});
         QVERIFY(QFileInfo(onServer(u"D/Copies/Two/ostrel_ts.mdf"_s)).isFile());
         QCOMPARE(query(u"SELECT count(*) FROM ostrel_copy.dbo.orders"_s), QStringList{u"14"_s});
+        QCOMPARE(restoreFolderStart(u"ostrel_ts"_s), u"D:\\Copies\\Two"_s);
 
         // No dialog of this machine's disk was opened on the way.
         QVERIFY(ui.dialogs.isEmpty());

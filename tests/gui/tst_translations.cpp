@@ -7,13 +7,17 @@
 
 #include <QAbstractButton>
 #include <QAbstractFileIconProvider>
+#include <QAbstractProxyModel>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -268,6 +272,61 @@ private slots:
         QCOMPARE(texts.nameColumn, u"Имя"_s);
         QCOMPARE(texts.folderType, u"Папка"_s);
         QCOMPARE(result, std::optional<QString>(dir.filePath(chosen)));
+    }
+
+    // Qt's parts of a file dialog in Russian under the C locale the tests run in: the types as the
+    // program names them ("*.*" takes a name without a dot too), a file's type and its date.
+    void fileDialogDetails_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QStringList>("types");
+        QTest::newRow("data file") << u"Файл данных|*.MDF|Все файлы (*.*)|*.*"_s
+                                   << QStringList{u"Файл данных (*.MDF)"_s, u"Все файлы (*.*)"_s};
+        QTest::newRow("export") << u"Microsoft Excel|*.xls|Все файлы|*.*"_s
+                                << QStringList{u"Microsoft Excel (*.xls)"_s, u"Все файлы (*.*)"_s};
+    }
+    void fileDialogDetails()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QStringList, types);
+        if (QLocale::system().language() != QLocale::C)
+            QSKIP("the system has regional settings of its own; the dialog follows them");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"копия.bak"_s);
+        QVERIFY(writeFile(path, "backup"));
+        QCOMPARE(QProcess::execute(u"touch"_s, {u"-d"_s, u"2024-02-05 10:15"_s, path}), 0);
+        QtOperatorUi ui;
+        QStringList shown;
+        QList<bool> takesNameWithoutDot;
+        QStringList cells;
+        const auto inspect = [&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            const auto* files = dialog->findChild<QFileSystemModel*>();
+            const auto* combo = dialog->findChild<QComboBox*>(u"fileTypeCombo"_s);
+            for (int i = 0; i < combo->count(); ++i)
+                shown << combo->itemText(i);
+            for (const QString& type : dialog->nameFilters()) {
+                dialog->selectNameFilter(type);
+                takesNameWithoutDot << QDir::match(files->nameFilters(), u"журнал"_s);
+            }
+            // The type and date cells as the detail view shows them.
+            const auto* proxy =
+                qobject_cast<QAbstractProxyModel*>(dialog->findChild<QTreeView*>()->model());
+            for (const int column : {2, 3}) {
+                const QModelIndex index = files->index(path, column);
+                cells << (proxy != nullptr ? proxy->mapFromSource(index) : index).data().toString();
+            }
+            dialog->reject();
+        };
+        whileShown(
+            [&] {
+                ui.chooseOpenFile({QString(), filter, u"sql"_s, dir.path(), {}});
+            },
+            inspect);
+        QCOMPARE(shown, types);
+        QCOMPARE(takesNameWithoutDot, (QList<bool>{false, true}));
+        QCOMPARE(cells, (QStringList{u"Файл bak"_s, u"05.02.2024 10:15"_s}));
+        QCOMPARE(QLocale().language(), QLocale::C); // the console's regional settings stay
     }
 
     // The menu of a text field's right click: the window's fields and the console's text.
