@@ -1,5 +1,7 @@
 #include "WindowState.h"
 
+#include "SettingsFolder.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>
@@ -16,7 +18,7 @@ const QString frameKey = u"window/frame"_s;
 
 QSettings stateSettings()
 {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, u"dbsetup"_s, u"state"_s);
+    return QSettings(platform::userStateFile(), QSettings::IniFormat);
 }
 
 // Where the operator takes hold of the window: the middle of its title bar.

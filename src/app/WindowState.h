@@ -4,9 +4,8 @@
 
 class QWidget;
 
-// The main window's size and place between runs, kept per user in "state.ini" of the user's
-// settings folder for dbsetup ($XDG_CONFIG_HOME/dbsetup/ on Linux, the application data folder
-// on Windows), group [window]. settings.ini beside the program is only ever read.
+// The main window's size and place between runs, kept per user in the state file
+// (platform::userStateFile()), group [window]; never in settings.ini.
 QString windowStateFile();
 void saveWindowGeometry(const QWidget& window);
 // Gives the window the size and place saved last, when its title bar would still be on a

@@ -129,6 +129,12 @@ QByteArray settingsTemplate()
            u";copy_only_backup=0\n"_s.toUtf8();
 }
 
+QString userStateFile()
+{
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return config.isEmpty() ? QString() : config + u"/dbsetup/state.ini"_s;
+}
+
 QString settingsFolder()
 {
     const QString& folder = chosenFolder();

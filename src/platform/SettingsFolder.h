@@ -52,6 +52,11 @@ QString prepareSettingsFolder(const SettingsFolder& folder);
 // The commented settings.ini written into a new user folder.
 QByteArray settingsTemplate();
 
+// Each user's state between runs (the window's size and place, the last folders of file
+// dialogs): state.ini in the user's own dbsetup folder, whichever folder holds the settings;
+// empty when the system names no configuration folder.
+QString userStateFile();
+
 // The folder this process uses; the executable's folder until main has chosen one.
 QString settingsFolder();
 void setSettingsFolder(const QString& path);

@@ -1,7 +1,8 @@
 #include "RecentFolders.h"
 
+#include "SettingsFolder.h"
+
 #include <QSettings>
-#include <QStandardPaths>
 
 using namespace Qt::StringLiterals;
 
@@ -36,10 +37,9 @@ void RecentFolders::load()
     if (m_loaded)
         return;
     m_loaded = true;
-    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    if (config.isEmpty())
+    m_stateFile = platform::userStateFile();
+    if (m_stateFile.isEmpty())
         return;
-    m_stateFile = config + u"/dbsetup/state.ini"_s;
     QSettings state(m_stateFile, QSettings::IniFormat);
     state.beginGroup(u"files"_s);
     for (const Kind kind : allKinds) {

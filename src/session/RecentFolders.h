@@ -24,7 +24,7 @@ public:
 private:
     void load();
 
-    QString m_stateFile; // $XDG_CONFIG_HOME/dbsetup/state.ini (the user's config folder on Windows)
+    QString m_stateFile; // platform::userStateFile()
     bool m_loaded = false;
     QHash<QString, QString> m_folders; // by server, "\n" and the kind's key
 };
